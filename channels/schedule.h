@@ -1,0 +1,55 @@
+#pragma once
+
+#include "inputs/inputlogic.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <array>
+
+namespace kestra::channels {
+
+enum class Kind {
+    Single,      // channels 1, 2, 3, 6: one switching, both ends excluded
+    Double,      // channels 4, 5: switchings a and b, both ends included
+    StartFinish, // channel 7: start and finish time with start and finish days
+    Multi,       // channel 8: ten switchings, both ends included
+};
+Kind kindOf(int channel);
+// Number of start/run pairs the channel's window has (channel 7: start and finish).
+int switchingCount(int channel);
+
+enum class Mode { None, Auto, On, Off };
+
+// A start and a run, in seconds. The end is start + run, not wrapped at midnight.
+struct Switching {
+    int start = 0;
+    int run = 0;
+};
+
+// One switching of channels 1, 2, 3, 6: start < now < start + run.
+bool singleSwitchingOn(int now, Switching s);
+// One switching of channels 4, 5, 8: start <= now <= start + run.
+bool inclusiveSwitchingOn(int now, Switching s);
+// Channel 7 with start S and finish F (clock times), all end points included:
+// over midnight (F < S) the evening part needs today's start day and the morning
+// part today's finish day; within a day (F > S) both. F == S never switches on.
+bool startFinishOn(int now, int start, int finish, bool startDay, bool finishDay);
+
+// What a channel window's controls hold at the moment of a tick, saved or not.
+struct ChannelControls {
+    int channel = 3;
+    Mode mode = Mode::None;
+    std::array<bool, 7> days{};       // Sunday .. Saturday
+    std::array<bool, 7> finishDays{}; // channel 7 only
+    QStringList starts;               // texts of the start boxes, switching a first
+    QStringList runs;                 // texts of the run boxes (channel 7: the finish time)
+};
+
+// One evaluation tick: converts the time texts in the channel's order, takes
+// today's toggle, runs the schedule step, the input override step and the mode,
+// writing each result into `status`. A text that does not convert throws
+// Failure 13 and leaves `status` as the steps before left it.
+void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now, QString& status);
+
+} // namespace kestra::channels

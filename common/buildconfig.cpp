@@ -1,0 +1,47 @@
+#include "common/buildconfig.h"
+
+#include "common/paths.h"
+
+namespace kestra {
+
+QString BuildConfig::portText() const
+{
+    return QString::number(portBase, 16).toUpper();
+}
+
+QString BuildConfig::caption() const
+{
+    return QStringLiteral("%1 (Port %2)").arg(title, portText());
+}
+
+QString BuildConfig::simulatedPortFileName() const
+{
+    return QStringLiteral("port-") + portText();
+}
+
+QString BuildConfig::databasePath() const
+{
+    return programDirectory() + QLatin1Char('/') + databaseFileName;
+}
+
+QString BuildConfig::simulatedPortPath() const
+{
+    return programDirectory() + QLatin1Char('/') + simulatedPortFileName();
+}
+
+BuildConfig kestra3Config()
+{
+    return {0x3BC, QStringLiteral("Kestra3.db"), QStringLiteral("KESTRA3")};
+}
+
+BuildConfig kestra2Config()
+{
+    return {0x278, QStringLiteral("Kestra2.db"), QStringLiteral("KESTRA2")};
+}
+
+QString versionText()
+{
+    return QStringLiteral("Version %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+}
+
+} // namespace kestra

@@ -1,0 +1,65 @@
+#include "inputs/inputlogic.h"
+
+#include "common/clock.h"
+#include "common/timetext.h"
+#include "port/bits.h"
+
+namespace kestra::inputs {
+
+QString inputText(int input, bool on)
+{
+    return QStringLiteral("INPUT %1 %2").arg(input).arg(on ? QStringLiteral("ON") : QStringLiteral("OFF"));
+}
+
+std::array<QString, 5> inputTexts(quint8 status)
+{
+    const auto on = port::decodeInputs(status);
+    std::array<QString, 5> texts;
+    for (int n = 1; n <= 5; ++n)
+        texts[n - 1] = inputText(n, on[n - 1]);
+    return texts;
+}
+
+namespace {
+// Rule 7/8: today is the recorded day and now lies in [start, start + hold).
+// The sum is not wrapped at midnight: a hold ends when the date changes.
+bool holding(const OverrideView& v, const QDateTime& now)
+{
+    const int start = parseTime(v.inp3Start);
+    const int hold = parseTime(v.inp3Time);
+    const QDate day = parseDate(v.inp3Date);
+    const int t = secondsOfDay(now);
+    return now.date() == day && t >= start && t < start + hold;
+}
+} // namespace
+
+void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& now, QString& status)
+{
+    if (!autoSelected)
+        return;
+    const QString on = QStringLiteral("ON");
+    const QString off = QStringLiteral("OFF");
+    const bool in1 = v.input1 == inputText(1, true);
+    const bool in2 = v.input2 == inputText(2, true);
+    const bool in3 = v.input3 == inputText(3, true);
+    auto set = [&](int box) { return v.boxes[box] == kBoxSet; };
+
+    if (in1 && set(0))
+        status = on;
+    if (in1 && set(1))
+        status = off;
+    if (in2 && set(2))
+        status = on;
+    if (in2 && set(3))
+        status = off;
+    if (in3 && set(4))
+        status = on;
+    if (in3 && set(5))
+        status = off;
+    if (set(4) && holding(v, now))
+        status = on;
+    if (set(5) && holding(v, now))
+        status = off;
+}
+
+} // namespace kestra::inputs

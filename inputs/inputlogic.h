@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+#include <array>
+
+namespace kestra::inputs {
+
+// "INPUT 1 ON", "INPUT 4 OFF"
+QString inputText(int input, bool on);
+// The five input texts for a status byte (bits 7..3 only).
+std::array<QString, 5> inputTexts(quint8 status);
+
+// Value of a two-state box: 0 clear, 1 set, 2 greyed. Only 1 counts as set.
+inline constexpr int kBoxSet = 1;
+
+// What the input override step of one channel reads from the inputs window.
+struct OverrideView {
+    QString input1, input2, input3; // the published input texts
+    // Boxes of the channel's column: INP1ON, INP1OFF, INP2ON, INP2OFF, INP3ON, INP3OFF.
+    std::array<int, 6> boxes{};
+    QString inp3Start; // time of day input 3 last read ON
+    QString inp3Time;  // hold time
+    QString inp3Date;  // date of that reading
+};
+
+// The eight rules for a channel, applied in order to `status`, each overwriting
+// the one before. Only in AUTO. The hold rule converts its texts only when its
+// box is set; a text that does not convert throws Failure 13 and leaves `status`
+// as the earlier rules left it.
+void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, QString& status);
+
+// What a channel asks of the inputs window.
+class InputsAccess {
+public:
+    virtual ~InputsAccess() = default;
+    virtual OverrideView overrideView(int channel) const = 0;
+    // Reads the inputs window's settings record again, dropping its unsaved edits.
+    virtual void rereadRecord() = 0;
+};
+
+} // namespace kestra::inputs

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, run and test the program.
+# Only what is missing is installed; works as root or through sudo.
+set -euo pipefail
+
+packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev libqt6sql6-sqlite qt6-qpa-plugins
+          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"

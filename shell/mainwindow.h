@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ui/context.h"
+#include "ui/errorroutine.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kestra::channels {
+class ChannelWindow;
+}
+namespace kestra::inputs {
+class InputsWindow;
+}
+namespace kestra::store {
+class DataSource;
+}
+
+namespace kestra::shell {
+
+class AboutWindow;
+class Logo;
+
+// frmMain: one row per output and per input, the commands, and the main scan
+// that turns the eight channel states into the output byte.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(const ui::AppContext& ctx, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Loads every other window hidden, restores the placement, reads the record,
+    // sets the control register and puts the stored output byte back.
+    void load();
+    // One scan: what a tick of Timer1 does.
+    void scan();
+
+    channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
+    inputs::InputsWindow* inputsWindow() const { return m_inputs; }
+    AboutWindow* aboutWindow() const { return m_about; }
+    QTimer& scanTimer() { return m_timer1; }
+    // The port line of the status bar.
+    QString portLine() const;
+
+public slots:
+    void showChannel(int channel);
+    void showInputs();
+    void showAbout();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void buildWidgets();
+    void unload();
+    void reread();
+    void updatePortLine();
+
+    ui::AppContext m_ctx;
+    std::unique_ptr<store::DataSource> m_data2;
+    ui::ErrorRoutine m_errors;
+    QTimer m_timer1;
+    std::array<channels::ChannelWindow*, 8> m_channels{};
+    inputs::InputsWindow* m_inputs = nullptr;
+    AboutWindow* m_about = nullptr;
+    std::array<QLineEdit*, 8> m_status{};
+    std::array<QLineEdit*, 5> m_inputTexts{};
+    QLineEdit* m_output9 = nullptr;
+    QLabel* m_portLabel = nullptr;
+    QString m_portProblem;
+    bool m_unloaded = false;
+};
+
+} // namespace kestra::shell

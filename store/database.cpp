@@ -1,0 +1,227 @@
+#include "store/database.h"
+
+#include "common/failure.h"
+#include "store/schema.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace kestra::store {
+
+namespace {
+
+int g_connections = 0;
+
+[[noreturn]] void fail(const QString& path, const QString& reason)
+{
+    throw Failure(failure::kDatabase, QStringLiteral("Settings database %1: %2").arg(path, reason));
+}
+
+QString errorText(const QSqlError& e)
+{
+    const QString t = e.text().trimmed();
+    return t.isEmpty() ? QStringLiteral("unknown database error") : t;
+}
+
+void exec(QSqlQuery& q, const QString& sql, const QString& path)
+{
+    if (!q.exec(sql))
+        fail(path, errorText(q.lastError()));
+}
+
+void createFile(QSqlDatabase& db, const QString& path, const QDate& today)
+{
+    QSqlQuery q(db);
+    if (!db.transaction())
+        fail(path, errorText(db.lastError()));
+    QStringList cols;
+    for (const QString& f : settingsFields())
+        cols << quoted(f) + QStringLiteral(" TEXT");
+    exec(q, QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(kSettingsTable), cols.join(QStringLiteral(", "))), path);
+    exec(q, QStringLiteral("CREATE TABLE %1 (%2 TEXT)").arg(quoted(kStartTimesTable), quoted(kStartTimesField)), path);
+    exec(q, QStringLiteral("CREATE TABLE %1 (%2 TEXT)").arg(quoted(kRunTimesTable), quoted(kRunTimesField)), path);
+
+    QStringList names, marks;
+    for (const QString& f : settingsFields()) {
+        names << quoted(f);
+        marks << QStringLiteral("?");
+    }
+    q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                  .arg(quoted(kSettingsTable), names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+    for (const QString& f : settingsFields())
+        q.addBindValue(newRecordValue(f, today));
+    if (!q.exec())
+        fail(path, errorText(q.lastError()));
+
+    auto fill = [&](const QString& table, const QString& field, const QStringList& values) {
+        q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)").arg(quoted(table), quoted(field)));
+        for (const QString& v : values) {
+            q.addBindValue(v);
+            if (!q.exec())
+                fail(path, errorText(q.lastError()));
+        }
+    };
+    fill(kStartTimesTable, kStartTimesField, presetStartTimes());
+    fill(kRunTimesTable, kRunTimesField, presetRunTimes());
+    if (!db.commit())
+        fail(path, errorText(db.lastError()));
+}
+
+} // namespace
+
+Database::Database(QString path, QString connection) : m_path(std::move(path)), m_connection(std::move(connection)) {}
+
+Database::~Database()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+std::unique_ptr<Database> Database::open(const QString& path, const QDate& today, bool* created)
+{
+    const bool exists = QFileInfo::exists(path);
+    if (exists && !QFileInfo(path).isFile())
+        fail(path, QStringLiteral("not a file"));
+    if (exists) {
+        QFile probe(path);
+        if (!probe.open(QIODevice::ReadWrite))
+            fail(path, QStringLiteral("cannot be opened for reading and writing (%1)").arg(probe.errorString()));
+    }
+    const QString connection = QStringLiteral("kestra-settings-%1").arg(++g_connections);
+    std::unique_ptr<Database> self(new Database(path, connection));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+    if (!db.open())
+        fail(path, errorText(db.lastError()));
+    if (!exists) {
+        try {
+            createFile(db, path, today);
+        } catch (...) {
+            db.close();
+            QFile::remove(path);
+            throw;
+        }
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        if (created)
+            *created = true;
+    } else if (created) {
+        *created = false;
+    }
+    self->inspect();
+    return self;
+}
+
+void Database::inspect()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const QStringList tables = db.tables();
+    if (tables.isEmpty() && db.lastError().isValid())
+        fail(m_path, errorText(db.lastError()));
+    auto hasTable = [&](const QString& t) {
+        return std::any_of(tables.begin(), tables.end(),
+                           [&](const QString& x) { return x.compare(t, Qt::CaseInsensitive) == 0; });
+    };
+    QSqlQuery q(db);
+    // A file that is not SQLite at all fails at its first query.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+        fail(m_path, QStringLiteral("not a settings database (%1)").arg(errorText(q.lastError())));
+    for (const QString& t : {kSettingsTable, kStartTimesTable, kRunTimesTable})
+        if (!hasTable(t))
+            fail(m_path, QStringLiteral("not a settings database: table %1 is missing").arg(t));
+
+    const QSqlRecord rec = db.record(kSettingsTable);
+    for (int i = 0; i < rec.count(); ++i)
+        m_columns.insert(rec.fieldName(i).toLower(), rec.fieldName(i));
+    QStringList missing;
+    for (const QString& f : settingsFields())
+        if (!m_columns.contains(f.toLower()))
+            missing << f;
+    if (!missing.isEmpty())
+        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
+                         .arg(kSettingsTable, missing.mid(0, 5).join(QStringLiteral(", "))));
+    if (db.record(kStartTimesTable).indexOf(kStartTimesField) < 0)
+        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2").arg(kStartTimesTable, kStartTimesField));
+    if (db.record(kRunTimesTable).indexOf(kRunTimesField) < 0)
+        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2").arg(kRunTimesTable, kRunTimesField));
+
+    exec(q, QStringLiteral("SELECT rowid FROM %1 ORDER BY rowid LIMIT 1").arg(quoted(kSettingsTable)), m_path);
+    if (!q.next())
+        fail(m_path, QStringLiteral("not a settings database: %1 holds no record").arg(kSettingsTable));
+    m_rowid = q.value(0).toLongLong();
+}
+
+QString Database::column(const QString& field) const
+{
+    const auto it = m_columns.constFind(field.toLower());
+    if (it == m_columns.constEnd())
+        throw Failure(failure::kDatabase, QStringLiteral("Settings database %1: no field %2").arg(m_path, field));
+    return *it;
+}
+
+QHash<QString, QString> Database::readSettings() const
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(quoted(kSettingsTable)));
+    q.addBindValue(m_rowid);
+    if (!q.exec())
+        fail(m_path, errorText(q.lastError()));
+    if (!q.next())
+        fail(m_path, QStringLiteral("the settings record is gone"));
+    const QSqlRecord rec = q.record();
+    QHash<QString, QString> values;
+    for (int i = 0; i < rec.count(); ++i)
+        values.insert(rec.fieldName(i).toLower(), rec.value(i).isNull() ? QString() : rec.value(i).toString());
+    return values;
+}
+
+void Database::writeSettings(const FieldValues& values)
+{
+    if (values.empty())
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QStringList sets;
+    for (const auto& [field, value] : values)
+        sets << quoted(column(field)) + QStringLiteral(" = ?");
+    if (!db.transaction())
+        fail(m_path, errorText(db.lastError()));
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(kSettingsTable), sets.join(QStringLiteral(", "))));
+    for (const auto& [field, value] : values)
+        q.addBindValue(value);
+    q.addBindValue(m_rowid);
+    if (!q.exec() || q.numRowsAffected() != 1) {
+        const QString reason = q.lastError().isValid() ? errorText(q.lastError()) : QStringLiteral("the settings record is gone");
+        db.rollback();
+        fail(m_path, reason);
+    }
+    if (!db.commit()) {
+        const QString reason = errorText(db.lastError());
+        db.rollback();
+        fail(m_path, reason);
+    }
+}
+
+QStringList Database::listValues(const QString& table, const QString& field) const
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(quoted(field), quoted(table))))
+        fail(m_path, errorText(q.lastError()));
+    QStringList out;
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+} // namespace kestra::store

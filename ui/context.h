@@ -1,0 +1,19 @@
+#pragma once
+
+#include "common/buildconfig.h"
+#include "common/clock.h"
+#include "port/port.h"
+#include "store/database.h"
+
+namespace kestra::ui {
+
+// What every window is given: the build's constants, the port, the settings
+// file and the clock. Tests hand in a fake clock and a temporary directory.
+struct AppContext {
+    BuildConfig build;
+    port::Port& port;
+    store::Database& database;
+    const Clock& clock;
+};
+
+} // namespace kestra::ui

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "common/failure.h"
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace kestra::ui {
+
+// The time-format message of the main and channel windows, and that of the inputs window.
+inline const QString kTimeFormatMessage =
+    QStringLiteral("Enter the correct format ie. hh:mm:ss. Please no text. Change values by only 1 digit at a "
+                   "time, 00:00:00<>23:59:59");
+inline const QString kInputsTimeFormatMessage =
+    QStringLiteral("Enter the correct format ie. hh:mm:ss. Change values by only 1 digit at a time, "
+                   "00:00:00<>23:59:59");
+
+// The message with the failure's number and description appended.
+QString badEntryText(const Failure& f);
+
+// A window's error routine (ERRORS). Bad entries (13, 524) show the window's
+// message and then re-read the stored settings; at most one such message of a
+// window is open at a time, and while it is open the routine does nothing more.
+// Database failures are told once (a file that cannot be written must not pass
+// for saved); other failures, such as an unreachable port, pass silently here
+// and are shown where the window shows its port.
+class ErrorRoutine {
+public:
+    using Compose = std::function<QString(const Failure&)>;
+    ErrorRoutine(QWidget* window, QString title, Compose compose, std::function<void()> reread);
+
+    void run(const Failure& f);
+    void run() { run(Failure{}); }
+    bool isShowing() const { return m_showing; }
+
+private:
+    QWidget* m_window;
+    QString m_title;
+    Compose m_compose;
+    std::function<void()> m_reread;
+    bool m_showing = false;
+};
+
+// Calls `handler`; a failure it throws (or any other exception) goes to `routine`,
+// which also runs at the normal end. No exception leaves this function.
+void guarded(ErrorRoutine& routine, const std::function<void()>& handler);
+
+} // namespace kestra::ui
