@@ -11,3 +11,14 @@ function(kestra_add_test name)
     TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_DATA_HOME=${home}/data;XDG_CONFIG_HOME=${home}/config;XDG_RUNTIME_DIR=${home}/run;QT_LOGGING_RULES=qt.multimedia*=false")
 endfunction()
+
+# kestra_add_tests(LIBS ...): one test per tst_*.cpp file of the calling folder.
+function(kestra_add_tests)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+  foreach(src ${sources})
+    get_filename_component(name ${src} NAME_WE)
+    get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+    kestra_add_test(${folder}_${name} SOURCES ${src} LIBS ${ARG_LIBS})
+  endforeach()
+endfunction()

@@ -1,0 +1,74 @@
+#include "common/failure.h"
+#include "common/timetext.h"
+
+#include <QTest>
+
+using namespace kestra;
+
+class TstTimeText : public QObject {
+    Q_OBJECT
+private slots:
+    void times_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("seconds"); // -1: does not convert
+        QTest::newRow("hh:mm:ss") << "12:30:05" << 12 * 3600 + 30 * 60 + 5;
+        QTest::newRow("h:mm:ss") << "7:05:09" << 7 * 3600 + 5 * 60 + 9;
+        QTest::newRow("h:mm") << "7:05" << 7 * 3600 + 5 * 60;
+        QTest::newRow("midnight") << "00:00:00" << 0;
+        QTest::newRow("last second") << "23:59:59" << 86399;
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("word") << "noon" << -1;
+        QTest::newRow("24 hours") << "24:00:00" << -1;
+        QTest::newRow("60 minutes") << "12:60:00" << -1;
+        QTest::newRow("60 seconds") << "12:00:60" << -1;
+        QTest::newRow("letter over a digit") << "12:3a:00" << -1;
+        QTest::newRow("one minute digit") << "12:3:00" << -1;
+        QTest::newRow("negative") << "-1:00:00" << -1;
+    }
+    void times()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, seconds);
+        if (seconds < 0) {
+            QVERIFY(!tryParseTime(text));
+            try {
+                parseTime(text);
+                QFAIL("no failure");
+            } catch (const Failure& f) {
+                QCOMPARE(f.number, 13);
+            }
+        } else {
+            QCOMPARE(parseTime(text), seconds);
+        }
+    }
+
+    void formatsRoundTrip()
+    {
+        for (int s : {0, 1, 59, 3600, 45296, 86399})
+            QCOMPARE(parseTime(formatTime(s)), s);
+        QCOMPARE(formatTime(45296), QStringLiteral("12:34:56"));
+    }
+
+    void flags()
+    {
+        QCOMPARE(tryParseFlag("True"), std::optional<bool>(true));
+        QCOMPARE(tryParseFlag("FALSE"), std::optional<bool>(false));
+        QCOMPARE(tryParseFlag("0"), std::optional<bool>(false));
+        QCOMPARE(tryParseFlag("-1"), std::optional<bool>(true));
+        QVERIFY(!tryParseFlag(""));
+        QVERIFY(!tryParseFlag("yes"));
+        QCOMPARE(flagText(true), QStringLiteral("True"));
+    }
+
+    void datesConvertBackExactly()
+    {
+        const QDate d(2026, 3, 29);
+        QCOMPARE(parseDate(formatDate(d)), d);
+        QVERIFY(!tryParseDate(""));
+        QVERIFY(!tryParseDate("2026-02-30"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstTimeText)
+#include "tst_timetext.moc"
