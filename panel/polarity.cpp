@@ -1,0 +1,65 @@
+#include "panel/polarity.h"
+
+#include "common/timetext.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace kestra::panel {
+
+namespace {
+PolarityReading readFrom(QSqlDatabase& db)
+{
+    PolarityReading r;
+    // The program may hold a write lock for a moment; a panel that waited would
+    // freeze, so a busy file counts as unreadable and the next poll tries again.
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+    if (!db.open()) {
+        r.note = db.lastError().text();
+        return r;
+    }
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT * FROM \"SaveSettingsTbl\" LIMIT 1"))) {
+        r.note = q.lastError().text();
+        return r;
+    }
+    if (!q.next()) {
+        r.note = QStringLiteral("the settings record is missing");
+        return r;
+    }
+    const int field = q.record().indexOf(QStringLiteral("SOURCEPORT"));
+    if (field < 0) {
+        r.note = QStringLiteral("the field SOURCEPORT is missing");
+        return r;
+    }
+    r.readable = true;
+    const QString text = q.value(field).toString();
+    const auto flag = tryParseFlag(text);
+    r.fiveVoltsOn = flag.value_or(false);
+    if (!flag)
+        r.note = QStringLiteral("\"%1\" is not True or False; the program takes it as unchecked").arg(text);
+    return r;
+}
+} // namespace
+
+PolarityReading readPolarity(const QString& databasePath)
+{
+    if (!QFileInfo(databasePath).isFile())
+        return {false, false, QStringLiteral("%1 does not exist yet").arg(databasePath)};
+    static int serial = 0;
+    const QString connection = QStringLiteral("kestra-panel-polarity-%1").arg(++serial);
+    PolarityReading r;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(databasePath);
+        r = readFrom(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return r;
+}
+
+} // namespace kestra::panel
