@@ -2,8 +2,7 @@
 
 namespace kestra::channels {
 
-ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::InputsAccess* inputs,
-                             QWidget* owner)
+ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::InputsAccess* inputs, QWidget* owner)
     : QWidget(owner, Qt::Window), m_channel(channel), m_ctx(ctx), m_inputs(inputs)
 {
     setObjectName(QStringLiteral("Form%1").arg(channel));

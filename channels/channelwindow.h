@@ -17,8 +17,7 @@ namespace kestra::channels {
 // The window of one output channel (Form1 .. Form8): days, switchings, mode,
 // and the evaluation that publishes Status<m> twice a second. Channels 1 and 2
 // add pulsing, 7 start and finish days, 8 ten switchings.
-class ChannelWindow : public QWidget
-{
+class ChannelWindow : public QWidget {
     Q_OBJECT
 public:
     ChannelWindow(const ui::AppContext& ctx, int channel, inputs::InputsAccess* inputs, QWidget* owner);

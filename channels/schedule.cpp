@@ -44,8 +44,10 @@ bool inclusiveSwitchingOn(int now, Switching s)
 
 bool startFinishOn(int now, int start, int finish, bool startDay, bool finishDay)
 {
-    if (finish < start) return (startDay && now >= start) || (finishDay && now <= finish);
-    if (finish > start) return startDay && finishDay && start <= now && now <= finish;
+    if (finish < start)
+        return (startDay && now >= start) || (finishDay && now <= finish);
+    if (finish > start)
+        return startDay && finishDay && start <= now && now <= finish;
     return false;
 }
 
@@ -66,8 +68,7 @@ std::vector<Switching> convertSwitchings(const ChannelControls& c)
 }
 } // namespace
 
-void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
-              QString& status)
+void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now, QString& status)
 {
     const int t = secondsOfDay(now);
     const std::vector<Switching> sw = convertSwitchings(c);
@@ -83,8 +84,7 @@ void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, cons
             break;
         case Kind::Double:
         case Kind::Multi:
-            on = day &&
-                 std::any_of(sw.begin(), sw.end(), [&](Switching s) { return inclusiveSwitchingOn(t, s); });
+            on = day && std::any_of(sw.begin(), sw.end(), [&](Switching s) { return inclusiveSwitchingOn(t, s); });
             break;
         case Kind::StartFinish:
             // The finish box holds a clock time here, not a run.
@@ -94,8 +94,10 @@ void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, cons
     }
     status = on ? QStringLiteral("ON") : QStringLiteral("OFF");
     inputs::applyOverride(autoMode, inputs, now, status);
-    if (c.mode == Mode::On) status = QStringLiteral("ON");
-    if (c.mode == Mode::Off) status = QStringLiteral("OFF");
+    if (c.mode == Mode::On)
+        status = QStringLiteral("ON");
+    if (c.mode == Mode::Off)
+        status = QStringLiteral("OFF");
 }
 
 } // namespace kestra::channels

@@ -22,8 +22,7 @@ int switchingCount(int channel);
 enum class Mode { None, Auto, On, Off };
 
 // A start and a run, in seconds. The end is start + run, not wrapped at midnight.
-struct Switching
-{
+struct Switching {
     int start = 0;
     int run = 0;
 };
@@ -38,8 +37,7 @@ bool inclusiveSwitchingOn(int now, Switching s);
 bool startFinishOn(int now, int start, int finish, bool startDay, bool finishDay);
 
 // What a channel window's controls hold at the moment of a tick, saved or not.
-struct ChannelControls
-{
+struct ChannelControls {
     int channel = 3;
     Mode mode = Mode::None;
     std::array<bool, 7> days{};       // Sunday .. Saturday
@@ -52,7 +50,6 @@ struct ChannelControls
 // today's toggle, runs the schedule step, the input override step and the mode,
 // writing each result into `status`. A text that does not convert throws
 // Failure 13 and leaves `status` as the steps before left it.
-void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
-              QString& status);
+void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now, QString& status);
 
 } // namespace kestra::channels

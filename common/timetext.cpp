@@ -10,17 +10,20 @@ std::optional<int> tryParseTime(const QString& text)
 {
     static const QRegularExpression re(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2}))?$"));
     const auto m = re.match(text.trimmed());
-    if (!m.hasMatch()) return std::nullopt;
+    if (!m.hasMatch())
+        return std::nullopt;
     const int h = m.captured(1).toInt();
     const int min = m.captured(2).toInt();
     const int s = m.capturedLength(3) > 0 ? m.captured(3).toInt() : 0;
-    if (h > 23 || min > 59 || s > 59) return std::nullopt;
+    if (h > 23 || min > 59 || s > 59)
+        return std::nullopt;
     return h * 3600 + min * 60 + s;
 }
 
 int parseTime(const QString& text)
 {
-    if (auto t = tryParseTime(text)) return *t;
+    if (auto t = tryParseTime(text))
+        return *t;
     throw Failure(failure::kConversion, QStringLiteral("Type mismatch: \"%1\" is not a time").arg(text));
 }
 
@@ -36,13 +39,15 @@ QString formatTime(int secondsOfDay)
 std::optional<QDate> tryParseDate(const QString& text)
 {
     const QDate d = QDate::fromString(text.trimmed(), Qt::ISODate);
-    if (!d.isValid()) return std::nullopt;
+    if (!d.isValid())
+        return std::nullopt;
     return d;
 }
 
 QDate parseDate(const QString& text)
 {
-    if (auto d = tryParseDate(text)) return *d;
+    if (auto d = tryParseDate(text))
+        return *d;
     throw Failure(failure::kConversion, QStringLiteral("Type mismatch: \"%1\" is not a date").arg(text));
 }
 
@@ -54,19 +59,22 @@ QString formatDate(const QDate& date)
 std::optional<bool> tryParseFlag(const QString& text)
 {
     const QString t = text.trimmed();
-    if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
-    if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return false;
+    if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        return false;
     bool ok = false;
     const double n = t.toDouble(&ok);
-    if (ok) return n != 0.0;
+    if (ok)
+        return n != 0.0;
     return std::nullopt;
 }
 
 bool parseFlag(const QString& text)
 {
-    if (auto f = tryParseFlag(text)) return *f;
-    throw Failure(failure::kConversion,
-                  QStringLiteral("Type mismatch: \"%1\" is not True or False").arg(text));
+    if (auto f = tryParseFlag(text))
+        return *f;
+    throw Failure(failure::kConversion, QStringLiteral("Type mismatch: \"%1\" is not True or False").arg(text));
 }
 
 QString flagText(bool value)
@@ -79,8 +87,7 @@ int parseNumber(const QString& text)
     bool ok = false;
     const int n = text.trimmed().toInt(&ok);
     if (!ok)
-        throw Failure(failure::kConversion,
-                      QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
+        throw Failure(failure::kConversion, QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
     return n;
 }
 

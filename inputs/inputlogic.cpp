@@ -35,7 +35,8 @@ bool holding(const OverrideView& v, const QDateTime& now)
 
 void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& now, QString& status)
 {
-    if (!autoSelected) return;
+    if (!autoSelected)
+        return;
     const QString on = QStringLiteral("ON");
     const QString off = QStringLiteral("OFF");
     const bool in1 = v.input1 == inputText(1, true);
@@ -43,14 +44,22 @@ void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& no
     const bool in3 = v.input3 == inputText(3, true);
     auto set = [&](int box) { return v.boxes[box] == kBoxSet; };
 
-    if (in1 && set(0)) status = on;
-    if (in1 && set(1)) status = off;
-    if (in2 && set(2)) status = on;
-    if (in2 && set(3)) status = off;
-    if (in3 && set(4)) status = on;
-    if (in3 && set(5)) status = off;
-    if (set(4) && holding(v, now)) status = on;
-    if (set(5) && holding(v, now)) status = off;
+    if (in1 && set(0))
+        status = on;
+    if (in1 && set(1))
+        status = off;
+    if (in2 && set(2))
+        status = on;
+    if (in2 && set(3))
+        status = off;
+    if (in3 && set(4))
+        status = on;
+    if (in3 && set(5))
+        status = off;
+    if (set(4) && holding(v, now))
+        status = on;
+    if (set(5) && holding(v, now))
+        status = off;
 }
 
 } // namespace kestra::inputs

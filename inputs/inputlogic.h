@@ -16,8 +16,7 @@ std::array<QString, 5> inputTexts(quint8 status);
 inline constexpr int kBoxSet = 1;
 
 // What the input override step of one channel reads from the inputs window.
-struct OverrideView
-{
+struct OverrideView {
     QString input1, input2, input3; // the published input texts
     // Boxes of the channel's column: INP1ON, INP1OFF, INP2ON, INP2OFF, INP3ON, INP3OFF.
     std::array<int, 6> boxes{};
@@ -33,8 +32,7 @@ struct OverrideView
 void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, QString& status);
 
 // What a channel asks of the inputs window.
-class InputsAccess
-{
+class InputsAccess {
 public:
     virtual ~InputsAccess() = default;
     virtual OverrideView overrideView(int channel) const = 0;

@@ -10,8 +10,7 @@ namespace kestra::inputs {
 // The inputs window (Form9): the mapping of inputs 1 to 3 onto the outputs, the
 // input 3 hold time, the live input states and the two alert sounds. Its Timer1
 // runs the monitoring cycle every 200 ms.
-class InputsWindow : public QWidget, public InputsAccess
-{
+class InputsWindow : public QWidget, public InputsAccess {
     Q_OBJECT
 public:
     InputsWindow(const ui::AppContext& ctx, QWidget* owner);

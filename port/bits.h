@@ -6,20 +6,14 @@
 namespace kestra::port {
 
 // Output m (1..8) is bit m-1 of the data register.
-inline constexpr quint8 outputBit(int output)
-{
-    return quint8(1u << (output - 1));
-}
+inline constexpr quint8 outputBit(int output) { return quint8(1u << (output - 1)); }
 
 // The byte for the data register. With fiveVoltsOn (the polarity option checked)
 // an ON output is a 1 bit; otherwise an ON output is a 0 bit.
 quint8 composeOutputByte(const std::array<bool, 8>& on, bool fiveVoltsOn);
 
 // The byte that leaves every output OFF under the given polarity.
-inline constexpr quint8 allOffByte(bool fiveVoltsOn)
-{
-    return fiveVoltsOn ? 0 : 255;
-}
+inline constexpr quint8 allOffByte(bool fiveVoltsOn) { return fiveVoltsOn ? 0 : 255; }
 
 // Inputs 1..5 from the status register: input 1 is bit 7 and reads ON when set;
 // inputs 2..5 are bits 6..3 and read ON when clear. Bits 2..0 never matter.
