@@ -6,11 +6,13 @@
 #include "shell/aboutwindow.h"
 #include "shell/mainwindow.h"
 #include "shell/placement.h"
+#include "shell/splash.h"
 #include "store/database.h"
 #include "ui/messenger.h"
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -268,6 +270,29 @@ private slots:
         QVERIFY(rig.main->channelWindow(3)->isVisible());
         rig.find<QPushButton>("INPUTS")->click();
         QVERIFY(rig.main->findChild<QWidget*>("Form9")->isVisible());
+    }
+
+    void aboutAndSplashTexts()
+    {
+        Rig rig;
+        rig.start();
+        shell::AboutWindow* about = rig.main->aboutWindow();
+        auto text = [&](const char* name) { return about->findChild<QLabel*>(name)->text(); };
+        QCOMPARE(about->windowTitle(), QStringLiteral("ABOUT TIMER"));
+        QCOMPARE(text("lblTitle"), QStringLiteral("KESTRA3"));
+        QCOMPARE(text("lblVersion"), QStringLiteral("Version 3.0.0"));
+        QCOMPARE(text("lblDescription"),
+                 QStringLiteral("A program that enables the computer to use the printer port 3BC to control 8 outputs."));
+        QCOMPARE(text("lblDisclaimer"), QStringLiteral("This program is configured for port 03BC. Program database "
+                                                       "loaded into ") + kestra3Config().databasePath());
+        QCOMPARE(text("Label1"), QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
+        QVERIFY(text("lblPort").startsWith("Port 3BC: simulated"));
+        QCOMPARE(about->findChild<QCheckBox*>("sport")->toolTip(),
+                 QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
+
+        shell::Splash splash("KESTRA2");
+        QCOMPARE(splash.findChild<QLabel*>("lblProductName")->text(), QStringLiteral("KESTRA2"));
+        QCOMPARE(splash.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 3.0.0"));
     }
 
     void captionsOfBothBuilds()
