@@ -14,8 +14,12 @@ DirectoryList::DirectoryList(const QString& name, QWidget* parent) : QListWidget
 {
     setObjectName(name);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem* item) { setPath(item->data(kPathRole).toString()); });
+    // The list is rebuilt after the view has finished with the activated item.
+    connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        const QString dir = item->data(kPathRole).toString();
+        QMetaObject::invokeMethod(
+            this, [this, dir] { setPath(dir); }, Qt::QueuedConnection);
+    });
 }
 
 void DirectoryList::setPath(const QString& dir)
