@@ -95,10 +95,10 @@ InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
 InputsWindow::~InputsWindow() = default;
 
 namespace {
-QLabel* labelAt(QWidget* parent, const char* name, const QString& text, int x, int y)
+QLabel* labelAt(QWidget* parent, const QString& name, const QString& text, int x, int y)
 {
     auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
+    l->setObjectName(name);
     l->adjustSize();
     l->move(ui::twipsToPixels(x, parent), ui::twipsToPixels(y, parent));
     return l;
@@ -115,15 +115,15 @@ QLineEdit* hiddenField(QWidget* parent, const QString& name)
 
 void InputsWindow::buildMapping()
 {
-    labelAt(this, "lblOutputs", QStringLiteral("OUTPUTS"), 2400, 120);
+    labelAt(this, QStringLiteral("lblOutputs"), QStringLiteral("OUTPUTS"), 2400, 120);
     for (int m = 1; m <= 8; ++m) {
-        auto* l = labelAt(this, "", QStringLiteral(" %1").arg(m), kBoxLeft + kBoxPitch * (m - 1), 480);
-        l->setObjectName(QStringLiteral("lblOutput%1").arg(m));
+        labelAt(this, QStringLiteral("lblOutput%1").arg(m), QStringLiteral(" %1").arg(m),
+                kBoxLeft + kBoxPitch * (m - 1), 480);
     }
-    labelAt(this, "lblInputs", QStringLiteral("INPUTS"), 480, 480);
-    labelAt(this, "lblAutoOnly", QStringLiteral("1,2,3 Inputs if in Auto only"), 4440, 360);
-    labelAt(this, "lblTurnsOn", QStringLiteral("Turns On Selected Outputs"), 4440, 720);
-    labelAt(this, "lblTurnsOff", QStringLiteral("Turns Off Selected Outputs"), 4440, 1080);
+    labelAt(this, QStringLiteral("lblInputs"), QStringLiteral("INPUTS"), 480, 480);
+    labelAt(this, QStringLiteral("lblAutoOnly"), QStringLiteral("1,2,3 Inputs if in Auto only"), 4440, 360);
+    labelAt(this, QStringLiteral("lblTurnsOn"), QStringLiteral("Turns On Selected Outputs"), 4440, 720);
+    labelAt(this, QStringLiteral("lblTurnsOff"), QStringLiteral("Turns Off Selected Outputs"), 4440, 1080);
 
     constexpr std::array<int, 5> kInputTop{840, 1560, 2280, 3360, 4800};
     for (int n = 1; n <= 5; ++n) {
@@ -165,8 +165,8 @@ void InputsWindow::buildMapping()
 
 void InputsWindow::buildSounds()
 {
-    labelAt(this, "lblFilesSelected", QStringLiteral("FILES SELECTED"), 1680, 3000);
-    labelAt(this, "lblFiles", QStringLiteral("FILES"), 3720, 3000);
+    labelAt(this, QStringLiteral("lblFilesSelected"), QStringLiteral("FILES SELECTED"), 1680, 3000);
+    labelAt(this, QStringLiteral("lblFiles"), QStringLiteral("FILES"), 3720, 3000);
 
     m_fileBox2 = new QLineEdit(this);
     m_fileBox2->setObjectName(QStringLiteral("FILEBox2"));
