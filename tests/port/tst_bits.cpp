@@ -21,6 +21,7 @@ class TstBits : public QObject
 private slots:
     void outputByte_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("outputs");
         QTest::addColumn<bool>("fiveVoltsOn");
         QTest::addColumn<int>("byte");
@@ -32,6 +33,7 @@ private slots:
         QTest::newRow("all ON, 5 V is ON") << "11111111" << true << 255;
         QTest::newRow("output 3 alone, 5 V is ON") << "00100000" << true << 4;
         QTest::newRow("output 3 alone, 0 V is ON") << "00100000" << false << 251;
+        // clang-format on
     }
     void outputByte()
     {
@@ -60,6 +62,7 @@ private slots:
 
     void inputs_data()
     {
+        // clang-format off
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("inputs"); // input 1 first, '1' for ON
         QTest::newRow("0x78 idle lines") << 0x78 << "00000";
@@ -69,6 +72,7 @@ private slots:
         QTest::newRow("0xFF") << 0xFF << "10000";
         QTest::newRow("0x7F") << 0x7F << "00000";
         QTest::newRow("only bit 4 set") << 0x10 << "01101";
+        // clang-format on
     }
     void inputs()
     {
