@@ -3,6 +3,9 @@
 #include "common/clock.h"
 #include "common/timetext.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace kestra::channels {
 
 Kind kindOf(int channel)

@@ -6,7 +6,8 @@
 namespace kestra {
 
 // The constants that tell the two builds apart. Everything else is shared.
-struct BuildConfig {
+struct BuildConfig
+{
     quint16 portBase = 0x3BC;
     QString databaseFileName; // inside the program directory, e.g. "Kestra3.db"
     QString title;            // "KESTRA3"

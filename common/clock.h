@@ -5,19 +5,22 @@
 namespace kestra {
 
 // Where the program reads the time. Every tick asks again; nothing counts ticks.
-class Clock {
+class Clock
+{
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
 };
 
-class SystemClock final : public Clock {
+class SystemClock final : public Clock
+{
 public:
     QDateTime now() const override;
 };
 
 // A clock that stands still until told otherwise, for tests that need Monday now.
-class FakeClock final : public Clock {
+class FakeClock final : public Clock
+{
 public:
     explicit FakeClock(QDateTime start = {});
     QDateTime now() const override { return m_now; }

@@ -7,7 +7,8 @@ namespace kestra {
 
 // The one failure type of the program: a number and a description. Handlers
 // catch it at their end and hand it to their window's error routine.
-struct Failure : std::exception {
+struct Failure : std::exception
+{
     int number = 0;
     QString description;
 
@@ -29,7 +30,10 @@ inline constexpr int kDatabase = 3051;
 // Anything unexpected (a std::exception escaping a handler).
 inline constexpr int kInternal = 51;
 
-inline bool isBadEntry(int number) { return number == kConversion || number == kRefusedTime; }
+inline bool isBadEntry(int number)
+{
+    return number == kConversion || number == kRefusedTime;
+}
 } // namespace failure
 
 } // namespace kestra

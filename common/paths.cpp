@@ -14,8 +14,7 @@ QString programDirectory()
 QString ensureProgramDirectory()
 {
     const QString dir = programDirectory();
-    if (!QDir().mkpath(dir))
-        return QStringLiteral("Cannot create the program directory %1.").arg(dir);
+    if (!QDir().mkpath(dir)) return QStringLiteral("Cannot create the program directory %1.").arg(dir);
     QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return {};
 }

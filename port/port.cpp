@@ -12,21 +12,20 @@ namespace kestra::port {
 
 namespace {
 
-class PpdevBackend final : public Backend {
+class PpdevBackend final : public Backend
+{
 public:
     PpdevBackend(PpdevDevice device, QString path) : m_device(std::move(device)), m_path(std::move(path)) {}
 
     void write(Register reg, quint8 value) override
     {
         const bool ok = reg == Register::Data ? m_device.writeData(value) : m_device.writeControl(value);
-        if (!ok)
-            fail();
+        if (!ok) fail();
     }
     quint8 read(Register) override
     {
         quint8 v = 0;
-        if (!m_device.readStatus(v))
-            fail();
+        if (!m_device.readStatus(v)) fail();
         return v;
     }
 
@@ -39,7 +38,8 @@ private:
     QString m_path;
 };
 
-class SimulatedBackend final : public Backend {
+class SimulatedBackend final : public Backend
+{
 public:
     explicit SimulatedBackend(QString path) : m_file(std::move(path)) {}
     void write(Register reg, quint8 value) override { m_file.write(int(reg), value); }
@@ -53,8 +53,7 @@ private:
 bool firstNumber(const QString& path, quint32& out)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
+    if (!f.open(QIODevice::ReadOnly)) return false;
     const QString text = QString::fromLatin1(f.readAll()).simplified();
     const QString first = text.section(QLatin1Char(' '), 0, 0);
     bool ok = false;
@@ -78,16 +77,17 @@ Choice choose(quint16 base, const Environment& env)
     Choice c;
 
     const QDir proc(env.parportProcDir);
-    const QStringList ports = proc.exists() ? proc.entryList({QStringLiteral("parport*")}, QDir::Dirs) : QStringList{};
+    const QStringList ports =
+        proc.exists() ? proc.entryList({QStringLiteral("parport*")}, QDir::Dirs) : QStringList{};
     for (const QString& name : ports) {
         quint32 addr = 0;
-        if (!firstNumber(proc.filePath(name + QStringLiteral("/base-addr")), addr) || addr != base)
-            continue;
+        if (!firstNumber(proc.filePath(name + QStringLiteral("/base-addr")), addr) || addr != base) continue;
         const QString device = QDir(env.deviceDir).filePath(name);
         if (!QFileInfo::exists(device)) {
             c.kind = BackendKind::Unusable;
-            c.description = prefix + QStringLiteral("%1 is missing. Load the ppdev module (sudo modprobe ppdev).")
-                                         .arg(device);
+            c.description =
+                prefix +
+                QStringLiteral("%1 is missing. Load the ppdev module (sudo modprobe ppdev).").arg(device);
             return c;
         }
         PpdevDevice dev(device);
@@ -105,12 +105,14 @@ Choice choose(quint16 base, const Environment& env)
     const SimulatedPortFile file(env.simulatedPortPath);
     if (const QString err = file.ensureExists(); !err.isEmpty()) {
         c.kind = BackendKind::Unusable;
-        c.description = prefix + QStringLiteral("cannot create the simulated port %1 (%2)").arg(file.path(), err);
+        c.description =
+            prefix + QStringLiteral("cannot create the simulated port %1 (%2)").arg(file.path(), err);
         return c;
     }
     c.backend = std::make_unique<SimulatedBackend>(env.simulatedPortPath);
     c.kind = BackendKind::Simulated;
-    c.description = prefix + QStringLiteral("simulated (no printer port at %1), file %2").arg(portText, file.path());
+    c.description =
+        prefix + QStringLiteral("simulated (no printer port at %1), file %2").arg(portText, file.path());
     return c;
 }
 
@@ -120,8 +122,7 @@ Port::~Port() = default;
 
 void Port::ensureChosen()
 {
-    if (m_kind != BackendKind::NotChosen)
-        return;
+    if (m_kind != BackendKind::NotChosen) return;
     Choice c = choose(m_base, m_env);
     m_backend = std::move(c.backend);
     m_kind = c.kind;
@@ -131,9 +132,9 @@ void Port::ensureChosen()
 Register Port::registerAt(quint16 address) const
 {
     if (address < m_base || address > m_base + 2)
-        throw Failure(failure::kPort,
-                      QStringLiteral("Address %1 is not a register of port %2")
-                          .arg(QString::number(address, 16).toUpper(), QString::number(m_base, 16).toUpper()));
+        throw Failure(failure::kPort, QStringLiteral("Address %1 is not a register of port %2")
+                                          .arg(QString::number(address, 16).toUpper(),
+                                               QString::number(m_base, 16).toUpper()));
     return Register(address - m_base);
 }
 
@@ -141,8 +142,7 @@ void Port::out32(quint16 address, quint8 value)
 {
     const Register reg = registerAt(address);
     ensureChosen();
-    if (!m_backend)
-        throw Failure(failure::kPort, m_description);
+    if (!m_backend) throw Failure(failure::kPort, m_description);
     m_backend->write(reg, value);
     ++m_writes[int(reg)];
 }
@@ -151,8 +151,7 @@ quint8 Port::inp32(quint16 address)
 {
     const Register reg = registerAt(address);
     ensureChosen();
-    if (!m_backend)
-        throw Failure(failure::kPort, m_description);
+    if (!m_backend) throw Failure(failure::kPort, m_description);
     return m_backend->read(reg);
 }
 

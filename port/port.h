@@ -10,7 +10,8 @@ namespace kestra::port {
 enum class Register { Data = 0, Status = 1, Control = 2 };
 
 // One way of reaching the three registers.
-class Backend {
+class Backend
+{
 public:
     virtual ~Backend() = default;
     virtual void write(Register reg, quint8 value) = 0; // throws Failure(port)
@@ -19,7 +20,8 @@ public:
 
 // Where the system keeps what the backend choice looks at. Tests point these
 // at a temporary directory.
-struct Environment {
+struct Environment
+{
     QString parportProcDir = QStringLiteral("/proc/sys/dev/parport");
     QString deviceDir = QStringLiteral("/dev");
     QString simulatedPortPath; // the port-3BC / port-278 file
@@ -27,7 +29,8 @@ struct Environment {
 
 enum class BackendKind { NotChosen, Ppdev, Simulated, Unusable };
 
-struct Choice {
+struct Choice
+{
     std::unique_ptr<Backend> backend; // null when Unusable
     BackendKind kind = BackendKind::NotChosen;
     QString description; // "Port 3BC: /dev/parport0", "Port 3BC: simulated (...)", ...
@@ -40,7 +43,8 @@ Choice choose(quint16 base, const Environment& env);
 
 // The port as the program uses it: one byte written to one register address,
 // one byte read from one. The backend is chosen at the first call and kept.
-class Port {
+class Port
+{
 public:
     Port(quint16 base, Environment env);
     ~Port();

@@ -43,8 +43,7 @@ PpdevDevice::~PpdevDevice()
 PpdevDevice::PpdevDevice(PpdevDevice&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_claimed(std::exchange(other.m_claimed, false)),
       m_error(std::move(other.m_error))
-{
-}
+{}
 
 PpdevDevice& PpdevDevice::operator=(PpdevDevice&& other) noexcept
 {
@@ -59,10 +58,8 @@ PpdevDevice& PpdevDevice::operator=(PpdevDevice&& other) noexcept
 
 void PpdevDevice::release()
 {
-    if (m_fd < 0)
-        return;
-    if (m_claimed)
-        ::ioctl(m_fd, PPRELEASE);
+    if (m_fd < 0) return;
+    if (m_claimed) ::ioctl(m_fd, PPRELEASE);
     ::close(m_fd);
     m_fd = -1;
     m_claimed = false;

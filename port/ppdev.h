@@ -7,7 +7,8 @@ namespace kestra::port {
 
 // One claimed /dev/parportN. Owns the descriptor and the exclusive claim; both
 // are released when the object goes. All ioctl calls of the program are here.
-class PpdevDevice {
+class PpdevDevice
+{
 public:
     // Opens and claims the device. On failure the object is not open and
     // error() says why (errno text).

@@ -8,7 +8,8 @@ namespace kestra::port {
 // The simulated port: a file of exactly three bytes (data, status, control),
 // read and written one byte per call with no caching, so that other programs
 // can watch the outputs and set the inputs while the program runs.
-class SimulatedPortFile {
+class SimulatedPortFile
+{
 public:
     static constexpr quint8 kIdleStatus = 0x78; // all five inputs OFF
 

@@ -32,20 +32,26 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     m_title->setFont(big);
     m_version = label("lblVersion", QString());
     const QString port = ctx.build.portText();
-    label("lblDescription",
-          QStringLiteral("A program that enables the computer to use the printer port %1 to control 8 outputs.").arg(port));
-    label("lblDisclaimer", QStringLiteral("This program is configured for port %1. Program database loaded into %2")
-                               .arg(port.rightJustified(4, QLatin1Char('0')), ctx.build.databasePath()));
+    label(
+        "lblDescription",
+        QStringLiteral("A program that enables the computer to use the printer port %1 to control 8 outputs.")
+            .arg(port));
+    label("lblDisclaimer",
+          QStringLiteral("This program is configured for port %1. Program database loaded into %2")
+              .arg(port.rightJustified(4, QLatin1Char('0')), ctx.build.databasePath()));
     label("Label1", QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
     m_port = label("lblPort", QString());
 
-    m_sport = new QCheckBox(QStringLiteral("Check to set output to 5 volts for ON, usually for kits, or uncheck if "
-                                           "building own hardware to have 0 volts for ON."),
-                            this);
+    m_sport =
+        new QCheckBox(QStringLiteral("Check to set output to 5 volts for ON, usually for kits, or uncheck if "
+                                     "building own hardware to have 0 volts for ON."),
+                      this);
     m_sport->setObjectName(QStringLiteral("sport"));
-    m_sport->setToolTip(QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
+    m_sport->setToolTip(
+        QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
     layout->addWidget(m_sport);
-    connect(m_sport, &QCheckBox::clicked, this, [this] { m_txsport->setText(flagText(m_sport->isChecked())); });
+    connect(m_sport, &QCheckBox::clicked, this,
+            [this] { m_txsport->setText(flagText(m_sport->isChecked())); });
 
     m_txsport = new QLineEdit(this);
     m_txsport->setObjectName(QStringLiteral("txsport"));
@@ -57,8 +63,9 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     layout->addWidget(ok, 0, Qt::AlignRight);
     connect(ok, &QPushButton::clicked, this, &AboutWindow::ok);
 
-    m_data2->bind(QStringLiteral("SOURCEPORT"), [this] { return m_txsport->text(); },
-                  [this](const QString& v) { m_txsport->setText(v); });
+    m_data2->bind(
+        QStringLiteral("SOURCEPORT"), [this] { return m_txsport->text(); },
+        [this](const QString& v) { m_txsport->setText(v); });
     setMinimumWidth(460);
 }
 
@@ -72,24 +79,21 @@ void AboutWindow::load()
     // A text that is not a flag (empty in a hand-made file) reads as unchecked
     // and is stored as "False" with the next save.
     const auto flag = tryParseFlag(m_txsport->text());
-    if (!flag)
-        m_txsport->setText(flagText(false));
+    if (!flag) m_txsport->setText(flagText(false));
     m_sport->setChecked(flag.value_or(false));
     m_loaded = true;
 }
 
 void AboutWindow::unload()
 {
-    if (!m_loaded)
-        return;
+    if (!m_loaded) return;
     m_loaded = false;
     m_data2->close();
 }
 
 void AboutWindow::ensureLoaded()
 {
-    if (!m_loaded)
-        load();
+    if (!m_loaded) load();
 }
 
 bool AboutWindow::fiveVoltsOn() const

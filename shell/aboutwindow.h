@@ -18,7 +18,8 @@ namespace kestra::shell {
 
 // frmAbout: the program's title and version, and the polarity option `sport`
 // that every scan reads. Its OK unloads it; the next scan loads it again.
-class AboutWindow : public QDialog {
+class AboutWindow : public QDialog
+{
     Q_OBJECT
 public:
     AboutWindow(const ui::AppContext& ctx, QWidget* owner);

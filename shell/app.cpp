@@ -50,7 +50,8 @@ int run(int argc, char** argv, const BuildConfig& build)
     initShellResources();
     QApplication app(argc, argv);
     QApplication::setApplicationName(build.title);
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+    QApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
     SignalForwarder forwarder;
 
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())
@@ -69,8 +70,9 @@ int run(int argc, char** argv, const BuildConfig& build)
         database = store::Database::open(build.databasePath(), clock.now().date(), &created);
     } catch (const Failure& f) {
         return refuse(app, forwarder, build.title,
-                      f.description + QStringLiteral("\n\nThe file was left as it is. %1 ends without using the port.")
-                                          .arg(build.title));
+                      f.description +
+                          QStringLiteral("\n\nThe file was left as it is. %1 ends without using the port.")
+                              .arg(build.title));
     }
 
     port::Environment env;
@@ -88,8 +90,9 @@ int run(int argc, char** argv, const BuildConfig& build)
     splash.reset();
     main.show();
     if (created)
-        ui::messenger().notice(&main, build.title,
-                               QStringLiteral("A new settings database was created at %1.").arg(database->path()));
+        ui::messenger().notice(
+            &main, build.title,
+            QStringLiteral("A new settings database was created at %1.").arg(database->path()));
     return app.exec();
 }
 

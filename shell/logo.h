@@ -7,7 +7,8 @@ namespace kestra::shell {
 
 // picLogo: a relay whose contact closes and opens, drawn by the program. It runs
 // only while visible, so a minimised or hidden window costs no drawing.
-class Logo : public QWidget {
+class Logo : public QWidget
+{
     Q_OBJECT
 public:
     explicit Logo(QWidget* parent = nullptr);

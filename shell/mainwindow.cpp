@@ -32,8 +32,8 @@ namespace {
 constexpr auto kScanPeriod = 500ms;
 
 // Colours as the program names them: 0x00BBGGRR.
-constexpr int kOnColour = 255;      // red
-constexpr int kOffColour = 65280;   // green
+constexpr int kOnColour = 255;    // red
+constexpr int kOffColour = 65280; // green
 
 QColor fromBgr(int v)
 {
@@ -44,17 +44,18 @@ void setBackColour(QLineEdit* e, int bgr)
 {
     QPalette p = e->palette();
     const QColor c = fromBgr(bgr);
-    if (p.color(QPalette::Base) == c)
-        return;
+    if (p.color(QPalette::Base) == c) return;
     p.setColor(QPalette::Base, c);
     e->setPalette(p);
 }
 
-struct ButtonColour {
+struct ButtonColour
+{
     int r, g, b;
 };
-constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},     {128, 255, 128},
-                                            {128, 128, 255}, {255, 128, 128}, {192, 192, 192}, {255, 255, 0}};
+constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},
+                                            {128, 255, 128}, {128, 128, 255}, {255, 128, 128},
+                                            {192, 192, 192}, {255, 255, 0}};
 
 // The help page travels inside the program and is put into the program
 // directory, so that the link opens a page that exists on this machine.
@@ -67,8 +68,7 @@ QUrl helpPageUrl()
         QFile target(path);
         if (!target.exists() || (target.open(QIODevice::ReadOnly) && target.readAll() != page)) {
             target.close();
-            if (target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                target.write(page);
+            if (target.open(QIODevice::WriteOnly | QIODevice::Truncate)) target.write(page);
         }
     }
     return QUrl::fromLocalFile(path);
@@ -113,13 +113,15 @@ void MainWindow::buildWidgets()
         button->setObjectName(QStringLiteral("Output%1").arg(m));
         button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
         const ButtonColour c = kButtonColours[m - 1];
-        button->setStyleSheet(QStringLiteral("background-color: rgb(%1, %2, %3);").arg(c.r).arg(c.g).arg(c.b));
+        button->setStyleSheet(
+            QStringLiteral("background-color: rgb(%1, %2, %3);").arg(c.r).arg(c.g).arg(c.b));
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(m), false);
         grid->addWidget(loc, m, 2);
-        m_data2->bind(QStringLiteral("Loc%1").arg(m), [loc] { return loc->text(); },
-                      [loc](const QString& v) { loc->setText(v); });
+        m_data2->bind(
+            QStringLiteral("Loc%1").arg(m), [loc] { return loc->text(); },
+            [loc](const QString& v) { loc->setText(v); });
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
         grid->addWidget(m_status[m - 1], m, 3);
@@ -130,8 +132,9 @@ void MainWindow::buildWidgets()
         grid->addWidget(m_inputTexts[n - 1], 9 + n, 0, 1, 2);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(n + 8), false);
         grid->addWidget(loc, 9 + n, 2);
-        m_data2->bind(QStringLiteral("Loc%1").arg(n + 8), [loc] { return loc->text(); },
-                      [loc](const QString& v) { loc->setText(v); });
+        m_data2->bind(
+            QStringLiteral("Loc%1").arg(n + 8), [loc] { return loc->text(); },
+            [loc](const QString& v) { loc->setText(v); });
     }
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
@@ -143,18 +146,20 @@ void MainWindow::buildWidgets()
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
     auto* link = label(QStringLiteral("hyperlink"),
-                       QStringLiteral("<a href=\"%1\">%2</a>").arg(help.toString(QUrl::FullyEncoded),
-                                                                   help.toString().toHtmlEscaped()));
+                       QStringLiteral("<a href=\"%1\">%2</a>")
+                           .arg(help.toString(QUrl::FullyEncoded), help.toString().toHtmlEscaped()));
     link->setTextFormat(Qt::RichText);
     link->setWordWrap(true);
     link->setToolTip(QStringLiteral("Open the help page"));
-    connect(link, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    connect(link, &QLabel::linkActivated, this,
+            [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
     grid->addWidget(link, 16, 0, 1, 3);
 
     m_output9 = field(QStringLiteral("Output9"), true);
     m_output9->hide();
-    m_data2->bind(QStringLiteral("output"), [this] { return m_output9->text(); },
-                  [this](const QString& v) { m_output9->setText(v); });
+    m_data2->bind(
+        QStringLiteral("output"), [this] { return m_output9->text(); },
+        [this](const QString& v) { m_output9->setText(v); });
     setCentralWidget(central);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -196,8 +201,7 @@ void MainWindow::load()
         // the relays: write nothing now and let the first scan set them.
         bool ok = false;
         const int stored = m_output9->text().trimmed().toInt(&ok);
-        if (ok && stored >= 0 && stored <= 255)
-            m_ctx.port.writeData(quint8(stored));
+        if (ok && stored >= 0 && stored <= 255) m_ctx.port.writeData(quint8(stored));
     });
     m_timer1.start();
     updatePortLine();
@@ -218,8 +222,7 @@ void MainWindow::scan()
         const quint8 byte = port::composeOutputByte(on, m_about->fiveVoltsOn());
         bool ok = false;
         const int last = m_output9->text().trimmed().toInt(&ok);
-        if (ok && last == byte)
-            return;
+        if (ok && last == byte) return;
         // Output9 takes the new byte only once it is on the port, so a write that
         // failed is tried again by the next scan.
         try {
@@ -240,8 +243,7 @@ void MainWindow::scan()
 QString MainWindow::portLine() const
 {
     QString line = m_ctx.port.description();
-    if (line.isEmpty())
-        line = QStringLiteral("Port %1: not used yet").arg(m_ctx.build.portText());
+    if (line.isEmpty()) line = QStringLiteral("Port %1: not used yet").arg(m_ctx.build.portText());
     if (!m_portProblem.isEmpty() && !line.contains(m_portProblem))
         line += QStringLiteral(" (last write failed: %1)").arg(m_portProblem);
     if (m_ctx.port.kind() == port::BackendKind::Simulated)
@@ -253,10 +255,8 @@ QString MainWindow::portLine() const
 void MainWindow::updatePortLine()
 {
     const QString line = portLine();
-    if (m_portLabel->text() != line)
-        m_portLabel->setText(line);
-    if (m_about)
-        m_about->setPortLine(line);
+    if (m_portLabel->text() != line) m_portLabel->setText(line);
+    if (m_about) m_about->setPortLine(line);
 }
 
 void MainWindow::showChannel(int channel)
@@ -328,13 +328,10 @@ void MainWindow::unload()
             qWarning() << e.what();
         }
     };
-    if (m_about)
-        unloadOne([&] { m_about->unload(); });
-    if (m_inputs)
-        unloadOne([&] { m_inputs->unload(); });
+    if (m_about) unloadOne([&] { m_about->unload(); });
+    if (m_inputs) unloadOne([&] { m_inputs->unload(); });
     for (int m = 8; m >= 1; --m)
-        if (m_channels[m - 1])
-            unloadOne([&] { m_channels[m - 1]->unload(); });
+        if (m_channels[m - 1]) unloadOne([&] { m_channels[m - 1]->unload(); });
     unloadOne([&] { m_data2->close(); });
 
     if (!isMinimized()) {

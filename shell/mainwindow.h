@@ -29,7 +29,8 @@ class Logo;
 
 // frmMain: one row per output and per input, the commands, and the main scan
 // that turns the eight channel states into the output byte.
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit MainWindow(const ui::AppContext& ctx, QWidget* parent = nullptr);

@@ -13,8 +13,7 @@ QSettings settingsFor(const QString& title)
 double readValue(QSettings& s, const char* key, double fallback)
 {
     const QVariant v = s.value(QLatin1String(key));
-    if (!v.isValid())
-        return fallback;
+    if (!v.isValid()) return fallback;
     bool ok = false;
     const float f = v.toString().trimmed().toFloat(&ok);
     return ok ? double(f) : fallback;

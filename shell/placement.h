@@ -9,7 +9,8 @@ namespace kestra::shell {
 
 // The main window's placement in twips, kept per user under the build's title,
 // group "Settings", keys MainLeft, MainTop, MainWidth, MainHeight.
-struct Placement {
+struct Placement
+{
     double left = 1000, top = 1000, width = 6500, height = 6500;
 };
 

@@ -20,12 +20,13 @@ extern "C" void onSignal(int sig)
 
 SignalForwarder::SignalForwarder(QObject* parent) : QObject(parent)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0)
-        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
     ::fcntl(g_fds[0], F_SETFL, O_NONBLOCK);
     m_notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalForwarder::readSignal);
-    struct sigaction sa {};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
@@ -35,14 +36,15 @@ SignalForwarder::SignalForwarder(QObject* parent) : QObject(parent)
 
 SignalForwarder::~SignalForwarder()
 {
-    struct sigaction sa {};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = SIG_DFL;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
     delete m_notifier;
     for (int& fd : g_fds) {
-        if (fd >= 0)
-            ::close(fd);
+        if (fd >= 0) ::close(fd);
         fd = -1;
     }
 }
@@ -50,8 +52,7 @@ SignalForwarder::~SignalForwarder()
 void SignalForwarder::readSignal()
 {
     unsigned char b = 0;
-    if (::read(g_fds[1], &b, 1) == 1)
-        emit received(b);
+    if (::read(g_fds[1], &b, 1) == 1) emit received(b);
 }
 
 } // namespace kestra::shell

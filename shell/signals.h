@@ -8,7 +8,8 @@ namespace kestra::shell {
 
 // SIGTERM, SIGINT and SIGHUP arrive here as a Qt signal. The Unix handler only
 // writes the signal number into a socket pair; the event loop reads it.
-class SignalForwarder : public QObject {
+class SignalForwarder : public QObject
+{
     Q_OBJECT
 public:
     explicit SignalForwarder(QObject* parent = nullptr);

@@ -8,7 +8,8 @@ namespace kestra::shell {
 
 // One running instance per build: a lock file in the user's runtime directory
 // (the program directory when there is none). A stale lock of a crashed run is taken over.
-class SingleInstance {
+class SingleInstance
+{
 public:
     explicit SingleInstance(const QString& title);
     bool acquire();

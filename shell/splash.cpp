@@ -7,7 +7,8 @@
 
 namespace kestra::shell {
 
-Splash::Splash(const QString& title, QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
+Splash::Splash(const QString& title, QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("frmSplash"));
     auto* layout = new QVBoxLayout(this);

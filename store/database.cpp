@@ -29,21 +29,24 @@ QString errorText(const QSqlError& e)
 
 void exec(QSqlQuery& q, const QString& sql, const QString& path)
 {
-    if (!q.exec(sql))
-        fail(path, errorText(q.lastError()));
+    if (!q.exec(sql)) fail(path, errorText(q.lastError()));
 }
 
 void createFile(QSqlDatabase& db, const QString& path, const QDate& today)
 {
     QSqlQuery q(db);
-    if (!db.transaction())
-        fail(path, errorText(db.lastError()));
+    if (!db.transaction()) fail(path, errorText(db.lastError()));
     QStringList cols;
     for (const QString& f : settingsFields())
         cols << quoted(f) + QStringLiteral(" TEXT");
-    exec(q, QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(kSettingsTable), cols.join(QStringLiteral(", "))), path);
-    exec(q, QStringLiteral("CREATE TABLE %1 (%2 TEXT)").arg(quoted(kStartTimesTable), quoted(kStartTimesField)), path);
-    exec(q, QStringLiteral("CREATE TABLE %1 (%2 TEXT)").arg(quoted(kRunTimesTable), quoted(kRunTimesField)), path);
+    exec(q,
+         QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(kSettingsTable), cols.join(QStringLiteral(", "))),
+         path);
+    exec(q,
+         QStringLiteral("CREATE TABLE %1 (%2 TEXT)").arg(quoted(kStartTimesTable), quoted(kStartTimesField)),
+         path);
+    exec(q, QStringLiteral("CREATE TABLE %1 (%2 TEXT)").arg(quoted(kRunTimesTable), quoted(kRunTimesField)),
+         path);
 
     QStringList names, marks;
     for (const QString& f : settingsFields()) {
@@ -54,26 +57,25 @@ void createFile(QSqlDatabase& db, const QString& path, const QDate& today)
                   .arg(quoted(kSettingsTable), names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
     for (const QString& f : settingsFields())
         q.addBindValue(newRecordValue(f, today));
-    if (!q.exec())
-        fail(path, errorText(q.lastError()));
+    if (!q.exec()) fail(path, errorText(q.lastError()));
 
     auto fill = [&](const QString& table, const QString& field, const QStringList& values) {
         q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)").arg(quoted(table), quoted(field)));
         for (const QString& v : values) {
             q.addBindValue(v);
-            if (!q.exec())
-                fail(path, errorText(q.lastError()));
+            if (!q.exec()) fail(path, errorText(q.lastError()));
         }
     };
     fill(kStartTimesTable, kStartTimesField, presetStartTimes());
     fill(kRunTimesTable, kRunTimesField, presetRunTimes());
-    if (!db.commit())
-        fail(path, errorText(db.lastError()));
+    if (!db.commit()) fail(path, errorText(db.lastError()));
 }
 
 } // namespace
 
-Database::Database(QString path, QString connection) : m_path(std::move(path)), m_connection(std::move(connection)) {}
+Database::Database(QString path, QString connection)
+    : m_path(std::move(path)), m_connection(std::move(connection))
+{}
 
 Database::~Database()
 {
@@ -87,20 +89,19 @@ Database::~Database()
 std::unique_ptr<Database> Database::open(const QString& path, const QDate& today, bool* created)
 {
     const bool exists = QFileInfo::exists(path);
-    if (exists && !QFileInfo(path).isFile())
-        fail(path, QStringLiteral("not a file"));
+    if (exists && !QFileInfo(path).isFile()) fail(path, QStringLiteral("not a file"));
     if (exists) {
         QFile probe(path);
         if (!probe.open(QIODevice::ReadWrite))
-            fail(path, QStringLiteral("cannot be opened for reading and writing (%1)").arg(probe.errorString()));
+            fail(path,
+                 QStringLiteral("cannot be opened for reading and writing (%1)").arg(probe.errorString()));
     }
     const QString connection = QStringLiteral("kestra-settings-%1").arg(++g_connections);
     std::unique_ptr<Database> self(new Database(path, connection));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    if (!db.open())
-        fail(path, errorText(db.lastError()));
+    if (!db.open()) fail(path, errorText(db.lastError()));
     if (!exists) {
         try {
             createFile(db, path, today);
@@ -110,8 +111,7 @@ std::unique_ptr<Database> Database::open(const QString& path, const QDate& today
             throw;
         }
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        if (created)
-            *created = true;
+        if (created) *created = true;
     } else if (created) {
         *created = false;
     }
@@ -123,8 +123,7 @@ void Database::inspect()
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const QStringList tables = db.tables();
-    if (tables.isEmpty() && db.lastError().isValid())
-        fail(m_path, errorText(db.lastError()));
+    if (tables.isEmpty() && db.lastError().isValid()) fail(m_path, errorText(db.lastError()));
     auto hasTable = [&](const QString& t) {
         return std::any_of(tables.begin(), tables.end(),
                            [&](const QString& x) { return x.compare(t, Qt::CaseInsensitive) == 0; });
@@ -134,25 +133,26 @@ void Database::inspect()
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
         fail(m_path, QStringLiteral("not a settings database (%1)").arg(errorText(q.lastError())));
     for (const QString& t : {kSettingsTable, kStartTimesTable, kRunTimesTable})
-        if (!hasTable(t))
-            fail(m_path, QStringLiteral("not a settings database: table %1 is missing").arg(t));
+        if (!hasTable(t)) fail(m_path, QStringLiteral("not a settings database: table %1 is missing").arg(t));
 
     const QSqlRecord rec = db.record(kSettingsTable);
     for (int i = 0; i < rec.count(); ++i)
         m_columns.insert(rec.fieldName(i).toLower(), rec.fieldName(i));
     QStringList missing;
     for (const QString& f : settingsFields())
-        if (!m_columns.contains(f.toLower()))
-            missing << f;
+        if (!m_columns.contains(f.toLower())) missing << f;
     if (!missing.isEmpty())
         fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
                          .arg(kSettingsTable, missing.mid(0, 5).join(QStringLiteral(", "))));
     if (db.record(kStartTimesTable).indexOf(kStartTimesField) < 0)
-        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2").arg(kStartTimesTable, kStartTimesField));
+        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
+                         .arg(kStartTimesTable, kStartTimesField));
     if (db.record(kRunTimesTable).indexOf(kRunTimesField) < 0)
-        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2").arg(kRunTimesTable, kRunTimesField));
+        fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
+                         .arg(kRunTimesTable, kRunTimesField));
 
-    exec(q, QStringLiteral("SELECT rowid FROM %1 ORDER BY rowid LIMIT 1").arg(quoted(kSettingsTable)), m_path);
+    exec(q, QStringLiteral("SELECT rowid FROM %1 ORDER BY rowid LIMIT 1").arg(quoted(kSettingsTable)),
+         m_path);
     if (!q.next())
         fail(m_path, QStringLiteral("not a settings database: %1 holds no record").arg(kSettingsTable));
     m_rowid = q.value(0).toLongLong();
@@ -162,7 +162,8 @@ QString Database::column(const QString& field) const
 {
     const auto it = m_columns.constFind(field.toLower());
     if (it == m_columns.constEnd())
-        throw Failure(failure::kDatabase, QStringLiteral("Settings database %1: no field %2").arg(m_path, field));
+        throw Failure(failure::kDatabase,
+                      QStringLiteral("Settings database %1: no field %2").arg(m_path, field));
     return *it;
 }
 
@@ -173,34 +174,33 @@ QHash<QString, QString> Database::readSettings() const
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(quoted(kSettingsTable)));
     q.addBindValue(m_rowid);
-    if (!q.exec())
-        fail(m_path, errorText(q.lastError()));
-    if (!q.next())
-        fail(m_path, QStringLiteral("the settings record is gone"));
+    if (!q.exec()) fail(m_path, errorText(q.lastError()));
+    if (!q.next()) fail(m_path, QStringLiteral("the settings record is gone"));
     const QSqlRecord rec = q.record();
     QHash<QString, QString> values;
     for (int i = 0; i < rec.count(); ++i)
-        values.insert(rec.fieldName(i).toLower(), rec.value(i).isNull() ? QString() : rec.value(i).toString());
+        values.insert(rec.fieldName(i).toLower(),
+                      rec.value(i).isNull() ? QString() : rec.value(i).toString());
     return values;
 }
 
 void Database::writeSettings(const FieldValues& values)
 {
-    if (values.empty())
-        return;
+    if (values.empty()) return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QStringList sets;
     for (const auto& [field, value] : values)
         sets << quoted(column(field)) + QStringLiteral(" = ?");
-    if (!db.transaction())
-        fail(m_path, errorText(db.lastError()));
+    if (!db.transaction()) fail(m_path, errorText(db.lastError()));
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(kSettingsTable), sets.join(QStringLiteral(", "))));
+    q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                  .arg(quoted(kSettingsTable), sets.join(QStringLiteral(", "))));
     for (const auto& [field, value] : values)
         q.addBindValue(value);
     q.addBindValue(m_rowid);
     if (!q.exec() || q.numRowsAffected() != 1) {
-        const QString reason = q.lastError().isValid() ? errorText(q.lastError()) : QStringLiteral("the settings record is gone");
+        const QString reason = q.lastError().isValid() ? errorText(q.lastError())
+                                                       : QStringLiteral("the settings record is gone");
         db.rollback();
         fail(m_path, reason);
     }

@@ -14,7 +14,8 @@ using FieldValues = std::vector<std::pair<QString, QString>>;
 
 // The settings database file: SaveSettingsTbl with its single record, and the
 // two preset lists. Field names are matched without regard to case.
-class Database {
+class Database
+{
 public:
     // Opens the file, creating it with one settings record and the preset lists
     // when it does not exist (then *created is set). A file that exists but cannot

@@ -28,21 +28,18 @@ void DataSource::refresh()
 bool DataSource::hasChanges() const
 {
     for (const Binding& b : m_bindings)
-        if (b.get() != m_record.value(b.field.toLower()))
-            return true;
+        if (b.get() != m_record.value(b.field.toLower())) return true;
     return false;
 }
 
 void DataSource::save()
 {
-    if (!m_loaded)
-        return;
+    if (!m_loaded) return;
     FieldValues changes;
     for (const Binding& b : m_bindings) {
         const QString now = b.get();
         const QString key = b.field.toLower();
-        if (now == m_record.value(key))
-            continue;
+        if (now == m_record.value(key)) continue;
         // A field bound twice is written once, with the value of its last binding.
         auto it = std::find_if(changes.begin(), changes.end(),
                                [&](const auto& c) { return c.first.toLower() == key; });
@@ -58,8 +55,7 @@ void DataSource::save()
 
 void DataSource::close()
 {
-    if (!m_loaded)
-        return;
+    if (!m_loaded) return;
     if (m_validate && !m_validating) {
         m_validating = true;
         try {

@@ -13,7 +13,8 @@ namespace kestra::store {
 // fields of the record; a refresh loads them from the file, a save writes back
 // only the bound fields whose value changed since they were loaded or saved, so
 // two windows holding the same record never overwrite each other's fields.
-class DataSource {
+class DataSource
+{
 public:
     using Getter = std::function<QString()>;
     using Setter = std::function<void(const QString&)>;
@@ -44,7 +45,8 @@ public:
     Database& database() { return m_db; }
 
 private:
-    struct Binding {
+    struct Binding
+    {
         QString field;
         Getter get;
         Setter set;

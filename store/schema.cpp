@@ -11,7 +11,8 @@ const QStringList kDays = {QStringLiteral("Sun"), QStringLiteral("Mon"), QString
                            QStringLiteral("Wed"), QStringLiteral("Thr"), QStringLiteral("Fri"),
                            QStringLiteral("Sat")};
 
-struct Catalogue {
+struct Catalogue
+{
     QStringList names;
     QHash<QString, FieldFormat> formats; // keyed by lower-case name
     void add(const QString& n, FieldFormat f)
@@ -109,7 +110,10 @@ QString modeField(int channel, const QString& mode)
 
 QString mappingField(int input, bool on, int output)
 {
-    return QStringLiteral("%1INP %2%3").arg(input).arg(on ? QStringLiteral("ON") : QStringLiteral("OFF")).arg(output);
+    return QStringLiteral("%1INP %2%3")
+        .arg(input)
+        .arg(on ? QStringLiteral("ON") : QStringLiteral("OFF"))
+        .arg(output);
 }
 
 QStringList presetStartTimes()
@@ -130,7 +134,8 @@ QStringList presetRunTimes()
     for (int h = 1; h <= 12; ++h)
         list << formatTime(h * 3600);
     list << formatTime(90 * 60) << formatTime(150 * 60);
-    list << formatTime(16 * 3600) << formatTime(18 * 3600) << formatTime(20 * 3600) << formatTime(23 * 3600 + 59 * 60 + 59);
+    list << formatTime(16 * 3600) << formatTime(18 * 3600) << formatTime(20 * 3600)
+         << formatTime(23 * 3600 + 59 * 60 + 59);
     list.sort();
     list.prepend(formatTime(0));
     list.removeDuplicates();

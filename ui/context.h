@@ -9,7 +9,8 @@ namespace kestra::ui {
 
 // What every window is given: the build's constants, the port, the settings
 // file and the clock. Tests hand in a fake clock and a temporary directory.
-struct AppContext {
+struct AppContext
+{
     BuildConfig build;
     port::Port& port;
     store::Database& database;

@@ -14,26 +14,23 @@ QString g_lastDatabaseProblem; // shared: nine windows failing one save tell it 
 
 QString badEntryText(const Failure& f)
 {
-    return kTimeFormatMessage + QStringLiteral("\nError Number: %1\nError Description: %2").arg(f.number).arg(f.description);
+    return kTimeFormatMessage +
+           QStringLiteral("\nError Number: %1\nError Description: %2").arg(f.number).arg(f.description);
 }
 
 ErrorRoutine::ErrorRoutine(QWidget* window, QString title, Compose compose, std::function<void()> reread)
     : m_window(window), m_title(std::move(title)), m_compose(std::move(compose)), m_reread(std::move(reread))
-{
-}
+{}
 
 void ErrorRoutine::run(const Failure& f)
 {
-    if (!f.pending())
-        return;
+    if (!f.pending()) return;
     if (failure::isBadEntry(f.number)) {
-        if (m_showing)
-            return;
+        if (m_showing) return;
         m_showing = true;
         messenger().modal(m_window, m_title, m_compose(f));
         try {
-            if (m_reread)
-                m_reread();
+            if (m_reread) m_reread();
         } catch (...) {
             // A re-read that fails leaves the controls as they are; the next tick tries again.
         }
@@ -41,8 +38,7 @@ void ErrorRoutine::run(const Failure& f)
         return;
     }
     if (f.number == failure::kDatabase) {
-        if (f.description == g_lastDatabaseProblem)
-            return;
+        if (f.description == g_lastDatabaseProblem) return;
         g_lastDatabaseProblem = f.description;
         qWarning().noquote() << f.description;
         messenger().notice(m_window, m_title,

@@ -10,9 +10,9 @@ class QWidget;
 namespace kestra::ui {
 
 // The time-format message of the main and channel windows, and that of the inputs window.
-inline const QString kTimeFormatMessage =
-    QStringLiteral("Enter the correct format ie. hh:mm:ss. Please no text. Change values by only 1 digit at a "
-                   "time, 00:00:00<>23:59:59");
+inline const QString kTimeFormatMessage = QStringLiteral(
+    "Enter the correct format ie. hh:mm:ss. Please no text. Change values by only 1 digit at a "
+    "time, 00:00:00<>23:59:59");
 inline const QString kInputsTimeFormatMessage =
     QStringLiteral("Enter the correct format ie. hh:mm:ss. Change values by only 1 digit at a time, "
                    "00:00:00<>23:59:59");
@@ -26,7 +26,8 @@ QString badEntryText(const Failure& f);
 // Database failures are told once (a file that cannot be written must not pass
 // for saved); other failures, such as an unreachable port, pass silently here
 // and are shown where the window shows its port.
-class ErrorRoutine {
+class ErrorRoutine
+{
 public:
     using Compose = std::function<QString(const Failure&)>;
     ErrorRoutine(QWidget* window, QString title, Compose compose, std::function<void()> reread);

@@ -6,7 +6,8 @@ namespace kestra::ui {
 
 namespace {
 
-class BoxMessenger final : public Messenger {
+class BoxMessenger final : public Messenger
+{
 public:
     void modal(QWidget* parent, const QString& title, const QString& text) override
     {
@@ -41,8 +42,7 @@ void RecordingMessenger::modal(QWidget*, const QString& title, const QString& te
 {
     titles << title;
     modals << text;
-    if (whileOpen)
-        whileOpen();
+    if (whileOpen) whileOpen();
 }
 
 void RecordingMessenger::notice(QWidget*, const QString& title, const QString& text)

@@ -10,7 +10,8 @@ namespace kestra::ui {
 
 // How windows talk to the user. The program shows message boxes; tests put a
 // recorder in their place, since a modal box would wait for a click forever.
-class Messenger {
+class Messenger
+{
 public:
     virtual ~Messenger() = default;
     // A modal box with an OK button; returns when the user has closed it.
@@ -24,7 +25,8 @@ Messenger& messenger();
 void setMessenger(Messenger* m);
 
 // Records what would have been shown, and returns at once.
-class RecordingMessenger final : public Messenger {
+class RecordingMessenger final : public Messenger
+{
 public:
     RecordingMessenger() { setMessenger(this); }
     ~RecordingMessenger() override { setMessenger(nullptr); }

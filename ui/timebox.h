@@ -6,7 +6,8 @@ namespace kestra::ui {
 
 // An editable drop-down for a time text. Picking an entry or typing marks it as
 // changed; the mark is cleared when the box is re-read or written to the record.
-class TimeBox : public QComboBox {
+class TimeBox : public QComboBox
+{
     Q_OBJECT
 public:
     explicit TimeBox(const QString& name, QWidget* parent = nullptr);

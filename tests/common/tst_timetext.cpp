@@ -5,7 +5,8 @@
 
 using namespace kestra;
 
-class TstTimeText : public QObject {
+class TstTimeText : public QObject
+{
     Q_OBJECT
 private slots:
     void times_data()

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QSoundEffect;
+
+namespace kestra::inputs {
+
+// A wave player driven by commands, as the sound inputs use it: "close",
+// device type, file name, "open", "play". "play" returns at once and the sound
+// goes on in the background; "close" ends a play still running. A file that
+// cannot be played, or a machine without an audio output, gives silence: no
+// command ever fails.
+class SoundPlayer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SoundPlayer(const QString& name, QObject* parent = nullptr);
+    ~SoundPlayer() override;
+
+    void close();
+    void setDeviceType(const QString& type);
+    void setFileName(const QString& path);
+    void open();
+    void play();
+
+    // Which file "open" accepted (empty when it refused the file name), and
+    // whether a play of it reached an audio output.
+    QString openedPath() const { return m_opened; }
+    bool isOpen() const { return !m_opened.isEmpty(); }
+    bool isSounding() const;
+
+    // How many times each command arrived ("close", "device", "file", "open",
+    // "play"), and the last few commands with their arguments.
+    int commandCount(const QString& command) const { return m_counts.value(command); }
+    QStringList recentCommands() const { return m_recent; }
+    void clearLog();
+
+    // Off: behave as on a machine without an audio output.
+    void setOutputEnabled(bool enabled) { m_outputEnabled = enabled; }
+
+private:
+    void log(const QString& command, const QString& argument = {});
+    bool haveOutput() const;
+
+    QString m_deviceType;
+    QString m_fileName;
+    QString m_opened;
+    QSoundEffect* m_effect = nullptr; // made at the first play that can be heard
+    bool m_outputEnabled = true;
+    QHash<QString, int> m_counts;
+    QStringList m_recent;
+};
+
+// The sound start sequence: the five commands in their order.
+void startSound(SoundPlayer& player, const QString& path);
+
+} // namespace kestra::inputs

@@ -1,0 +1,532 @@
+#include "channels/channelwindow.h"
+#include "store/schema.h"
+#include "ui/errorroutine.h"
+#include "windowrig.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace kestra;
+using namespace kestra::testing;
+using channels::ChannelWindow;
+
+namespace {
+const QStringList kDays = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+const QStringList kDayCaptions = {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"};
+const QStringList kDayFlags = {"txsun", "txmon", "txtue", "txwed", "txthr", "txfri", "txsat"};
+
+// Time boxes of each channel with the list they offer ('s' start times, 'r' run times).
+QList<QPair<QString, char>> timeBoxes(int m)
+{
+    switch (m) {
+    case 4:
+    case 5:
+        return {{"time1a", 's'}, {"Run1a", 'r'}, {"time1b", 's'}, {"run1b", 'r'}};
+    case 7:
+        return {{"time1a", 's'}, {"Run1a", 's'}};
+    case 8: {
+        QList<QPair<QString, char>> out;
+        for (QString k : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}) {
+            out << qMakePair((k >= "i" ? QStringLiteral("Time1") : QStringLiteral("time1")) + k, 's');
+            out << qMakePair(QStringLiteral("Run1") + k, 'r');
+        }
+        return out;
+    }
+    default:
+        return {{"time1a", 's'}, {"Run1a", 'r'}};
+    }
+}
+
+QRadioButton* mode(ChannelWindow& w, const char* name)
+{
+    return child<QRadioButton>(&w, QLatin1String(name) + QString::number(w.channel()));
+}
+} // namespace
+
+class TstChannelWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void showsANewDatabase_data()
+    {
+        QTest::addColumn<int>("m");
+        for (int m = 1; m <= 8; ++m)
+            QTest::addRow("Form%d", m) << m;
+    }
+    void showsANewDatabase()
+    {
+        QFETCH(int, m);
+        WindowRig rig;
+        QWidget owner;
+        ChannelWindow w(rig.ctx, m, &rig.inputs, &owner);
+        w.load();
+
+        QCOMPARE(w.objectName(), QStringLiteral("Form%1").arg(m));
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.parentWidget(), &owner);
+        QVERIFY(w.isWindow());
+        QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(!(w.windowFlags() & Qt::WindowMinMaxButtonsHint));
+        w.layout()->activate();
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QCOMPARE(w.windowTitle(), QStringLiteral(" %1     ").arg(m));
+
+        for (int d = 0; d < 7; ++d) {
+            auto* box = child<QCheckBox>(&w, kDays[d]);
+            QCOMPARE(box->text(), kDayCaptions[d]);
+            QVERIFY(!box->isChecked());
+            auto* flag = child<QLineEdit>(&w, kDayFlags[d]);
+            QVERIFY(flag->isHidden());
+            QCOMPARE(flag->text(), QStringLiteral("False"));
+        }
+        const QStringList modeTips = {"Select AUTO for start and run times", "For ON all the time.",
+                                      "Select OFF to disable."};
+        int i = 0;
+        for (const char* name : {"AUTO", "ON", "OFF"}) {
+            QRadioButton* b = mode(w, name);
+            QCOMPARE(b->text(), QLatin1String(name));
+            QCOMPARE(b->toolTip(), modeTips[i++]);
+            QVERIFY(!b->isChecked());
+        }
+        for (const char* name : {"txauto", "txon", "txoff"}) {
+            QVERIFY(child<QLineEdit>(&w, QLatin1String(name))->isHidden());
+            QCOMPARE(child<QLineEdit>(&w, QLatin1String(name))->text(), QStringLiteral("False"));
+        }
+        const QStringList starts = store::presetStartTimes();
+        const QStringList runs = store::presetRunTimes();
+        for (const auto& [name, list] : timeBoxes(m)) {
+            auto* box = child<ui::TimeBox>(&w, name);
+            QCOMPARE(box->text(), QStringLiteral("00:00:00"));
+            QVERIFY(!box->isChanged());
+            QCOMPARE(box->count(), int(list == 's' ? starts.size() : runs.size()));
+            QCOMPARE(box->itemText(1), list == 's' ? starts.at(1) : runs.at(1));
+        }
+        const bool timeTips = m <= 3;
+        QCOMPARE(child<ui::TimeBox>(&w, "time1a")->toolTip(), timeTips ? "Time in hh:mm:ss" : "");
+        QCOMPARE(child<ui::TimeBox>(&w, "Run1a")->toolTip(), timeTips ? "Time in hh:mm:ss" : "");
+        if (m == 4 || m == 5)
+            QCOMPARE(child<ui::TimeBox>(&w, "run1b")->toolTip(),
+                     QStringLiteral("Set to 00:00:00 if not needed."));
+        QCOMPARE(w.findChildren<ui::TimeBox*>().size(), timeBoxes(m).size());
+
+        auto* status = child<QLineEdit>(&w, QStringLiteral("Status%1").arg(m));
+        QCOMPARE(status->text(), QStringLiteral("calculating"));
+        QCOMPARE(w.statusText(), QStringLiteral("calculating"));
+        QCOMPARE(child<QPushButton>(&w, "Close1")->text(), QStringLiteral("OK"));
+        QVERIFY(child<QLineEdit>(&w, "Textcapt")->isHidden());
+        auto* timer1 = child<QTimer>(&w, "Timer1");
+        QVERIFY(timer1->isActive());
+        QCOMPARE(timer1->interval(), 500);
+
+        QStringList labels;
+        for (QLabel* l : w.findChildren<QLabel*>())
+            labels << l->text();
+        QVERIFY(labels.contains("STATUS:"));
+        QCOMPARE(labels.count("Start Time:"), (m == 4 || m == 5) ? 2 : 1);
+        QCOMPARE(labels.count("Run Time:"), m == 7 ? 0 : (m == 4 || m == 5) ? 2 : 1);
+        QCOMPARE(labels.count("Finish Time:"), m == 7 ? 1 : 0);
+        QCOMPARE(labels.contains("Start Day"), m == 7);
+        QCOMPARE(labels.contains("Finish Day"), m == 7);
+        if (m == 7) {
+            for (const char* n : {"SUNOFF", "MONOFF", "TUEOFF", "WEDOFF", "THROFF", "FRIOFF", "SATOFF"})
+                QVERIFY(!child<QCheckBox>(&w, QLatin1String(n))->isChecked());
+            for (const char* n :
+                 {"txsunoff", "txmonoff", "txtueoff", "txwedoff", "txthroff", "txfrioff", "txsatoff"})
+                QCOMPARE(child<QLineEdit>(&w, QLatin1String(n))->text(), QStringLiteral("False"));
+        }
+        QCOMPARE(w.pulseFrame() != nullptr, m <= 2);
+
+        const QList<QColor> colours = {{255, 192, 128}, {0, 255, 255}, {255, 128, 128}, {255, 128, 0},
+                                       {0, 255, 0},     {0, 0, 255},   {255, 0, 255}};
+        if (m <= 7) {
+            QCOMPARE(w.palette().color(QPalette::Window), colours[m - 1]);
+            QCOMPARE(mode(w, "AUTO")->palette().color(QPalette::Window), colours[m - 1]);
+        } else {
+            QCOMPARE(w.palette().color(QPalette::Window), QWidget().palette().color(QPalette::Window));
+        }
+    }
+
+    // The main window writes Loc3 through its own copy; the channel window's
+    // OK must not put its older copy back.
+    void locationCopiesDoNotOverwriteEachOther()
+    {
+        WindowRig rig;
+        rig.store("Loc3", "Old");
+        auto w = rig.window(3);
+        QCOMPARE(w->windowTitle(), QStringLiteral(" 3     Old"));
+        rig.store("Loc3", "New");
+        child<QCheckBox>(w.get(), "Friday")->click();
+        child<QPushButton>(w.get(), "Close1")->click();
+        QCOMPARE(rig.stored("Fri3"), QStringLiteral("True"));
+        QCOMPARE(rig.stored("Loc3"), QStringLiteral("New"));
+        w->unload();
+        QCOMPARE(rig.stored("Loc3"), QStringLiteral("New"));
+    }
+
+    void dayToggleClickedTwiceStoresFalse()
+    {
+        WindowRig rig;
+        auto w = rig.window(3);
+        auto* wed = child<QCheckBox>(w.get(), "Wednesday");
+        wed->click();
+        child<QPushButton>(w.get(), "Close1")->click();
+        QVERIFY(!w->isVisible());
+        QCOMPARE(rig.stored("Wed3"), QStringLiteral("True"));
+        wed->click();
+        QCOMPARE(child<QLineEdit>(w.get(), "txwed")->text(), QStringLiteral("False"));
+        child<QPushButton>(w.get(), "Close1")->click();
+        QCOMPARE(rig.stored("Wed3"), QStringLiteral("False"));
+        QVERIFY(rig.messages.modals.isEmpty());
+    }
+
+    void storedModeFlags_data()
+    {
+        QTest::addColumn<int>("m");
+        QTest::addColumn<QStringList>("flags"); // stored Auto, Off, On
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QStringList>("saved"); // Auto, Off, On after unload
+        const QStringList onlyAuto = {"True", "False", "False"};
+        QTest::newRow("AUTO and ON") << 3 << QStringList{"True", "False", "True"} << "AUTO" << onlyAuto;
+        QTest::newRow("OFF and ON") << 3 << QStringList{"False", "True", "True"} << "OFF"
+                                    << QStringList{"False", "True", "False"};
+        QTest::newRow("all three") << 5 << QStringList{"True", "True", "True"} << "AUTO" << onlyAuto;
+        QTest::newRow("channel 1 without digit")
+            << 1 << QStringList{"False", "true", "-1"} << "OFF" << QStringList{"False", "True", "False"};
+        QTest::newRow("none") << 6 << QStringList{"False", "False", "False"} << ""
+                              << QStringList{"False", "False", "False"};
+        QTest::newRow("unreadable texts load as cleared")
+            << 3 << QStringList{"", "maybe", "True"} << "ON" << QStringList{"False", "False", "True"};
+    }
+    void storedModeFlags()
+    {
+        QFETCH(int, m);
+        QFETCH(QStringList, flags);
+        QFETCH(QString, selected);
+        QFETCH(QStringList, saved);
+        WindowRig rig;
+        const QStringList fields = {store::modeField(m, "Auto"), store::modeField(m, "Off"),
+                                    store::modeField(m, "On")};
+        for (int i = 0; i < 3; ++i)
+            rig.store(fields[i], flags[i]);
+        auto w = rig.window(m);
+        for (const char* name : {"AUTO", "OFF", "ON"})
+            QCOMPARE(mode(*w, name)->isChecked(), selected == QLatin1String(name));
+        w->unload();
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(rig.stored(fields[i]), saved[i]);
+    }
+
+    void unreadableDayFlagLoadsCleared()
+    {
+        WindowRig rig;
+        rig.store("Sun4", "");
+        rig.store("Mon4", "1");
+        auto w = rig.window(4);
+        QVERIFY(!child<QCheckBox>(w.get(), "Sunday")->isChecked());
+        QVERIFY(child<QCheckBox>(w.get(), "Monday")->isChecked());
+        w->unload();
+        QCOMPARE(rig.stored("Sun4"), QStringLiteral("False"));
+        QCOMPARE(rig.stored("Mon4"), QStringLiteral("1")); // readable flags are kept as they are
+    }
+
+    void chosenStartTimeSurvivesARestart()
+    {
+        WindowRig rig;
+        {
+            auto w = rig.window(3);
+            w->show();
+            pick(child<ui::TimeBox>(w.get(), "time1a"), "12:30:00");
+            child<QPushButton>(w.get(), "Close1")->click();
+            QVERIFY(!w->isVisible());
+            QCOMPARE(rig.stored("Start3a"), QStringLiteral("12:30:00"));
+            w->unload();
+        }
+        auto again = rig.window(3);
+        QCOMPARE(child<ui::TimeBox>(again.get(), "time1a")->text(), QStringLiteral("12:30:00"));
+        QVERIFY(rig.messages.modals.isEmpty());
+    }
+
+    // Edits count at once and reach the record at the latest when the program ends.
+    void unsavedEditsAreStoredAtUnload()
+    {
+        WindowRig rig;
+        auto w = rig.window(8);
+        child<QCheckBox>(w.get(), "Monday")->click();
+        mode(*w, "AUTO")->click();
+        typeInto(child<ui::TimeBox>(w.get(), "Time1j"), "18:00:00");
+        typeInto(child<ui::TimeBox>(w.get(), "Run1j"), "0:30");
+        rig.clock.set(monday(QTime(18, 15)));
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(rig.stored("Start8j"), QStringLiteral("00:00:00"));
+        w->unload();
+        QCOMPARE(rig.stored("Start8j"), QStringLiteral("18:00:00"));
+        QCOMPARE(rig.stored("Run8j"), QStringLiteral("0:30"));
+        QCOMPARE(rig.stored("Mon8"), QStringLiteral("True"));
+        QCOMPARE(rig.stored("Auto8"), QStringLiteral("True"));
+    }
+
+    // A text that is not a time never reaches the record; the message shows and
+    // the re-read (inputs window first) brings the stored value back.
+    void badTimeTextIsRefused_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("number");
+        QTest::newRow("tick") << "tick" << 13;
+        QTest::newRow("OK") << "ok" << 524;
+        QTest::newRow("program end") << "unload" << 524;
+    }
+    void badTimeTextIsRefused()
+    {
+        QFETCH(QString, when);
+        QFETCH(int, number);
+        WindowRig rig;
+        rig.store("Start3a", "07:15:00");
+        auto w = rig.window(3);
+        auto* box = child<ui::TimeBox>(w.get(), "time1a");
+        QString seenByInputsReread;
+        rig.inputs.onReread = [&] { seenByInputsReread = box->text(); };
+        child<QCheckBox>(w.get(), "Tuesday")->click();
+        typeInto(box, "07:1x:00");
+
+        if (when == "tick")
+            w->tick();
+        else if (when == "ok")
+            child<QPushButton>(w.get(), "Close1")->click();
+        else
+            w->unload();
+
+        QCOMPARE(rig.messages.modals.size(), 1);
+        QCOMPARE(rig.messages.titles.value(0), QStringLiteral("KESTRA3"));
+        const QString text = rig.messages.modals.first();
+        QVERIFY(text.startsWith(ui::kTimeFormatMessage + QStringLiteral("\nError Number: %1\n").arg(number)));
+        QCOMPARE(rig.inputs.rereads, 1);
+        QCOMPARE(seenByInputsReread, QStringLiteral("07:1x:00"));
+        QCOMPARE(rig.stored("Start3a"), QStringLiteral("07:15:00"));
+        QCOMPARE(box->text(), QStringLiteral("07:15:00"));
+        QVERIFY(!box->isChanged());
+        // The day toggled before the bad entry is not lost with it.
+        QCOMPARE(rig.stored("Tue3"), QStringLiteral("True"));
+        QVERIFY(child<QCheckBox>(w.get(), "Tuesday")->isChecked());
+    }
+
+    void statusFollowsTheScheduleEdges_data()
+    {
+        QTest::addColumn<int>("m");
+        QTest::addColumn<QTime>("now");
+        QTest::addColumn<QString>("status");
+        // Start 12:00:00, run 00:30:00, Monday ticked, AUTO.
+        QTest::newRow("3 at start") << 3 << QTime(12, 0, 0) << "OFF";
+        QTest::newRow("3 second after start") << 3 << QTime(12, 0, 1) << "ON";
+        QTest::newRow("3 second before end") << 3 << QTime(12, 29, 59) << "ON";
+        QTest::newRow("3 at end") << 3 << QTime(12, 30, 0) << "OFF";
+        QTest::newRow("4 at start") << 4 << QTime(12, 0, 0) << "ON";
+        QTest::newRow("4 at end") << 4 << QTime(12, 30, 0) << "ON";
+        QTest::newRow("4 after end") << 4 << QTime(12, 30, 1) << "OFF";
+    }
+    void statusFollowsTheScheduleEdges()
+    {
+        QFETCH(int, m);
+        QFETCH(QTime, now);
+        QFETCH(QString, status);
+        WindowRig rig;
+        rig.store(QStringLiteral("Start%1a").arg(m), "12:00:00");
+        rig.store(QStringLiteral("Run%1a").arg(m), "00:30:00");
+        rig.store(store::dayField(m, 1), "True");
+        rig.store(store::modeField(m, "Auto"), "True");
+        auto w = rig.window(m);
+        rig.clock.set(monday(now));
+        w->tick();
+        QCOMPARE(w->statusText(), status);
+        QCOMPARE(child<QLineEdit>(w.get(), QStringLiteral("Status%1").arg(m))->text(), status);
+    }
+
+    void inputsActInAutoOnly()
+    {
+        WindowRig rig;
+        auto w = rig.window(6);
+        mode(*w, "AUTO")->click();
+        rig.inputs.view.input1 = inputs::inputText(1, true);
+        rig.inputs.view.boxes[0] = inputs::kBoxSet; // INP1ON6
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        mode(*w, "OFF")->click();
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+    }
+
+    void hiddenWindowTicksOnItsOwn()
+    {
+        WindowRig rig;
+        rig.store("On2", "True");
+        auto w = rig.window(2);
+        QVERIFY(!w->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("ON"), 2000);
+    }
+
+    // A bad text freezes even a channel in ON mode; while its message is open
+    // further ticks show no second message.
+    void badTextFreezesTheStatus()
+    {
+        WindowRig rig;
+        rig.store("On3", "True");
+        rig.store("Run3a", "01:00:00");
+        auto w = rig.window(3);
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QStringList seenWhileOpen;
+        rig.messages.whileOpen = [&] {
+            w->tick();
+            seenWhileOpen << w->statusText();
+        };
+        typeInto(child<ui::TimeBox>(w.get(), "Run1a"), "");
+        w->tick();
+        QCOMPARE(rig.messages.modals.size(), 1);
+        QCOMPARE(seenWhileOpen, QStringList{"ON"});
+        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(child<ui::TimeBox>(w.get(), "Run1a")->text(), QStringLiteral("01:00:00"));
+        rig.messages.whileOpen = nullptr;
+        mode(*w, "OFF")->click();
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+        QCOMPARE(rig.messages.modals.size(), 1);
+    }
+
+    // Channel 7: S 22:00:00, F 06:00:00 and the day rows; a few edges at window level.
+    void startAndFinishDays_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("finish");
+        QTest::addColumn<QStringList>("startDays");
+        QTest::addColumn<QStringList>("finishDays");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QString>("status");
+        const QDateTime fri(QDate(2024, 1, 5), QTime(22, 0, 0));
+        const QDateTime sat(QDate(2024, 1, 6), QTime(6, 0, 0));
+        const QStringList friday{"Friday"};
+        const QStringList fridayOff{"FRIOFF"};
+        const QStringList saturdayOff{"SATOFF"};
+        QTest::newRow("Friday evening at S") << "22:00:00"
+                                             << "06:00:00" << friday << saturdayOff << fri << "ON";
+        QTest::newRow("Friday before S") << "22:00:00"
+                                         << "06:00:00" << friday << saturdayOff << fri.addSecs(-1) << "OFF";
+        QTest::newRow("Saturday morning at F") << "22:00:00"
+                                               << "06:00:00" << friday << saturdayOff << sat << "ON";
+        QTest::newRow("Saturday after F") << "22:00:00"
+                                          << "06:00:00" << friday << saturdayOff << sat.addSecs(1) << "OFF";
+        QTest::newRow("same day both rows, morning")
+            << "22:00:00"
+            << "06:00:00" << friday << fridayOff << fri.addSecs(-17 * 3600) << "ON";
+        QTest::newRow("within a day, start day only")
+            << "08:00:00"
+            << "17:00:00" << QStringList{"Monday"} << QStringList{} << monday(QTime(12, 0)) << "OFF";
+        QTest::newRow("within a day, both rows")
+            << "08:00:00"
+            << "17:00:00" << QStringList{"Monday"} << QStringList{"MONOFF"} << monday(QTime(17, 0)) << "ON";
+    }
+    void startAndFinishDays()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, finish);
+        QFETCH(QStringList, startDays);
+        QFETCH(QStringList, finishDays);
+        QFETCH(QDateTime, now);
+        QFETCH(QString, status);
+        WindowRig rig;
+        auto w = rig.window(7);
+        mode(*w, "AUTO")->click();
+        typeInto(child<ui::TimeBox>(w.get(), "time1a"), start);
+        pick(child<ui::TimeBox>(w.get(), "Run1a"), finish); // the finish box offers clock times
+        for (const QString& d : startDays + finishDays)
+            child<QCheckBox>(w.get(), d)->click();
+        rig.clock.set(now);
+        w->tick();
+        QCOMPARE(w->statusText(), status);
+        child<QPushButton>(w.get(), "Close1")->click();
+        QCOMPARE(rig.stored("Start7a"), start);
+        QCOMPARE(rig.stored("Run7a"), finish);
+        for (const QString& d : finishDays)
+            QCOMPARE(rig.stored(d.left(3) + "7A"), QStringLiteral("True"));
+    }
+
+    void finishDaysAreRestored()
+    {
+        WindowRig rig;
+        rig.store("THR7A", "True");
+        auto w = rig.window(7);
+        QVERIFY(child<QCheckBox>(w.get(), "THROFF")->isChecked());
+        QVERIFY(!child<QCheckBox>(w.get(), "Thursday")->isChecked());
+        QCOMPARE(w->controls().finishDays[4], true);
+    }
+
+    // Channel 8, Monday ticked, AUTO; unused switchings at 03:00:00 + 00:00:00.
+    void tenSwitchings_data()
+    {
+        QTest::addColumn<QStringList>("settings"); // box name, text, ...
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QString>("status");
+        const QStringList overlap{"time1a", "08:00:00", "Run1a", "02:00:00",
+                                  "time1c", "09:00:00", "Run1c", "02:00:00"};
+        QTest::newRow("overlap, inside both") << overlap << monday(QTime(9, 30)) << "ON";
+        QTest::newRow("overlap, end of the second") << overlap << monday(QTime(11, 0)) << "ON";
+        QTest::newRow("overlap, after") << overlap << monday(QTime(11, 0, 1)) << "OFF";
+        const QStringList touch{"time1b", "06:00:00", "Run1b", "01:00:00",
+                                "Time1i", "07:00:01", "Run1i", "00:10:00"};
+        QTest::newRow("touching, no gap") << touch << monday(QTime(7, 0, 0)) << "ON";
+        QTest::newRow("touching, next") << touch << monday(QTime(7, 0, 1)) << "ON";
+        const QStringList late{"time1h", "23:00:00", "Run1h", "02:00:00"};
+        QTest::newRow("over midnight, last second") << late << monday(QTime(23, 59, 59)) << "ON";
+        QTest::newRow("over midnight, next day") << late << monday(QTime(0, 0)).addDays(1) << "OFF";
+        const QStringList zero{"Time1j", "00:00:00", "Run1j", "00:00:00"};
+        QTest::newRow("00:00:00 + 00:00:00") << zero << monday(QTime(0, 0)) << "ON";
+        QTest::newRow("00:00:00 + 00:00:00, one second later") << zero << monday(QTime(0, 0, 1)) << "OFF";
+    }
+    void tenSwitchings()
+    {
+        QFETCH(QStringList, settings);
+        QFETCH(QDateTime, now);
+        QFETCH(QString, status);
+        WindowRig rig;
+        for (char k = 'a'; k <= 'j'; ++k)
+            rig.store(QStringLiteral("Start8") + QLatin1Char(k), "03:00:00");
+        rig.store("Mon8", "True");
+        rig.store("Tue8", "True");
+        rig.store("Auto8", "True");
+        auto w = rig.window(8);
+        for (int i = 0; i + 1 < settings.size(); i += 2)
+            typeInto(child<ui::TimeBox>(w.get(), settings[i]), settings[i + 1]);
+        rig.clock.set(now);
+        w->tick();
+        QCOMPARE(w->statusText(), status);
+        QVERIFY(rig.messages.modals.isEmpty());
+    }
+
+    void badTextInLastSwitchingFreezesChannel8()
+    {
+        WindowRig rig;
+        rig.store("Mon8", "True");
+        rig.store("Auto8", "True");
+        rig.store("Start8a", "06:00:00");
+        rig.store("Run8a", "01:00:00");
+        auto w = rig.window(8);
+        rig.clock.set(monday(QTime(6, 30)));
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        typeInto(child<ui::TimeBox>(w.get(), "Time1j"), "25:00:00");
+        rig.clock.set(monday(QTime(8, 0)));
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(rig.messages.modals.size(), 1);
+        QCOMPARE(child<ui::TimeBox>(w.get(), "Time1j")->text(), QStringLiteral("00:00:00"));
+        w->tick();
+        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+    }
+};
+
+QTEST_MAIN(TstChannelWindow)
+#include "tst_channelwindow.moc"

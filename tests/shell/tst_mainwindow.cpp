@@ -1,0 +1,313 @@
+#include "channels/channelwindow.h"
+#include "common/clock.h"
+#include "inputs/inputswindow.h"
+#include "port/port.h"
+#include "port/simulated.h"
+#include "shell/aboutwindow.h"
+#include "shell/mainwindow.h"
+#include "shell/placement.h"
+#include "shell/splash.h"
+#include "store/database.h"
+#include "ui/messenger.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kestra;
+
+namespace {
+
+// One program's worth of parts on a temporary directory.
+struct Rig
+{
+    QTemporaryDir dir;
+    std::unique_ptr<store::Database> db;
+    std::unique_ptr<port::Port> port;
+    FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0))};
+    std::unique_ptr<shell::MainWindow> main;
+
+    explicit Rig(std::initializer_list<std::pair<QString, QString>> settings = {})
+    {
+        db = store::Database::open(dir.filePath("Kestra3.db"), clock.now().date());
+        db->writeSettings(store::FieldValues(settings));
+        port::Environment env;
+        env.parportProcDir = dir.filePath("no-parport");
+        env.simulatedPortPath = dir.filePath("port-3BC");
+        port = std::make_unique<port::Port>(0x3BC, env);
+    }
+    void start()
+    {
+        main = std::make_unique<shell::MainWindow>(ui::AppContext{kestra3Config(), *port, *db, clock});
+        main->load();
+    }
+    void restart()
+    {
+        stop();
+        start();
+    }
+    void stop()
+    {
+        if (main) main->close();
+        main.reset();
+    }
+    QByteArray portBytes() const
+    {
+        QFile f(dir.filePath("port-3BC"));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+    quint8 data() const { return quint8(portBytes().at(0)); }
+    quint8 control() const { return quint8(portBytes().at(2)); }
+    template <typename T> T* find(const QString& name) const { return main->findChild<T*>(name); }
+    QString stored(const QString& field) const { return db->readSettings().value(field.toLower()); }
+};
+
+void clearPlacement()
+{
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "KESTRA3").clear();
+}
+
+} // namespace
+
+class TstMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { clearPlacement(); }
+
+    void startupPutsTheStoredByteBackBeforeTheFirstScan()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig({{"output", "5"}});
+        rig.start();
+        QCOMPARE(rig.control(), quint8(2));
+        QCOMPARE(rig.data(), quint8(5));
+        QCOMPARE(rig.port->writeCount(port::Register::Data), 1);
+        rig.main->scan();
+        QCOMPARE(rig.data(), quint8(255)); // every channel OFF, 0 V is ON
+        QCOMPARE(rig.find<QLineEdit>("Output9")->text(), QStringLiteral("255"));
+        QVERIFY(messages.modals.isEmpty());
+    }
+
+    void unknownStoredByteIsNotWritten_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("empty") << "";
+        QTest::newRow("word") << "abc";
+        QTest::newRow("too big") << "256";
+        QTest::newRow("negative") << "-1";
+    }
+    void unknownStoredByteIsNotWritten()
+    {
+        QFETCH(QString, stored);
+        ui::RecordingMessenger messages;
+        Rig rig({{"output", stored}});
+        rig.start();
+        QCOMPARE(rig.control(), quint8(2));
+        QCOMPARE(rig.port->writeCount(port::Register::Data), 0);
+        rig.main->scan();
+        QCOMPARE(rig.data(), quint8(255));
+        rig.main->scan();
+        QCOMPARE(rig.port->writeCount(port::Register::Data), 1);
+        QVERIFY(messages.modals.isEmpty());
+        rig.stop();
+        QCOMPARE(rig.stored("output"), QStringLiteral("255"));
+    }
+
+    void scanWritesOnlyChangesAndFollowsThePolarity()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig({{"output", "255"}});
+        rig.start();
+        rig.main->scan();
+        rig.main->scan();
+        QCOMPARE(rig.port->writeCount(port::Register::Data), 1); // start-up only
+        QCOMPARE(rig.find<QLineEdit>("Status3")->text(), QStringLiteral("OFF"));
+        QCOMPARE(rig.find<QLineEdit>("Status3")->palette().color(QPalette::Base), QColor(0, 255, 0));
+
+        // Checking the box while the About window is open changes the byte at the next scan.
+        auto* sport = rig.main->aboutWindow()->findChild<QCheckBox*>("sport");
+        sport->click();
+        rig.main->scan();
+        QCOMPARE(rig.data(), quint8(0));
+        QCOMPARE(rig.port->writeCount(port::Register::Data), 2);
+        sport->click();
+        rig.main->scan();
+        QCOMPARE(rig.data(), quint8(255));
+    }
+
+    void inputTextsAreCopiedVerbatim()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->scan();
+        for (int n = 1; n <= 5; ++n)
+            QCOMPARE(rig.find<QLineEdit>(QString("INPUT%1").arg(n))->text(),
+                     rig.main->inputsWindow()->inputText(n));
+    }
+
+    void shutdownLeavesEveryOutputOff_data()
+    {
+        QTest::addColumn<QString>("fiveVolts");
+        QTest::addColumn<int>("allOff");
+        QTest::newRow("0 V is ON") << "False" << 255;
+        QTest::newRow("5 V is ON") << "True" << 0;
+    }
+    void shutdownLeavesEveryOutputOff()
+    {
+        QFETCH(QString, fiveVolts);
+        QFETCH(int, allOff);
+        Rig rig({{"SOURCEPORT", fiveVolts}, {"output", "77"}});
+        rig.start();
+        QCOMPARE(rig.data(), quint8(77));
+        rig.stop();
+        QCOMPARE(rig.data(), quint8(allOff));
+        QCOMPARE(rig.control(), quint8(0));
+    }
+
+    void polarityOptionSurvivesOkAndRestart()
+    {
+        Rig rig;
+        rig.start();
+        shell::AboutWindow* about = rig.main->aboutWindow();
+        QVERIFY(!about->fiveVoltsOn());
+        about->findChild<QCheckBox*>("sport")->click();
+        about->findChild<QPushButton*>("cmdOK")->click();
+        QVERIFY(!about->isLoaded());
+        QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("True"));
+        rig.main->scan(); // loads it again
+        QVERIFY(about->isLoaded());
+        rig.restart();
+        QVERIFY(rig.main->aboutWindow()->fiveVoltsOn());
+    }
+
+    void polarityThatIsNoFlagReadsUncheckedAndIsStoredFalse()
+    {
+        Rig rig({{"SOURCEPORT", ""}});
+        rig.start();
+        QVERIFY(!rig.main->aboutWindow()->fiveVoltsOn());
+        rig.stop();
+        QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("False"));
+    }
+
+    void locationTextsAreStoredAtShutdown()
+    {
+        Rig rig;
+        rig.start();
+        rig.find<QLineEdit>("Text3")->setText("Garden pump");
+        rig.find<QLineEdit>("Text13")->setText("Door bell");
+        rig.stop();
+        QCOMPARE(rig.stored("Loc3"), QStringLiteral("Garden pump"));
+        QCOMPARE(rig.stored("Loc13"), QStringLiteral("Door bell"));
+    }
+
+    void placementDefaultsAndStore()
+    {
+        Rig rig;
+        rig.start();
+        const shell::Placement first = shell::readPlacement("KESTRA3");
+        QCOMPARE(first.left, 1000.0);
+        QCOMPARE(rig.main->pos(), QPoint(67, 67)); // 1000 twips at 96 dpi
+        rig.main->move(150, 90);
+        rig.main->resize(600, 640);
+        rig.stop();
+        const shell::Placement p = shell::readPlacement("KESTRA3");
+        QCOMPARE(p.left, 2250.0);
+        QCOMPARE(p.top, 1350.0);
+        QCOMPARE(p.width, 9000.0);
+        QCOMPARE(p.height, 9600.0);
+        QSettings s(QSettings::IniFormat, QSettings::UserScope, "KESTRA3");
+        QCOMPARE(s.value("Settings/MainLeft").toString(), QStringLiteral("2250"));
+    }
+
+    void minimisedCloseStoresNothing()
+    {
+        shell::writePlacement("KESTRA3", {1500, 1500, 9000, 9000});
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        rig.main->showMinimized();
+        QTRY_VERIFY(rig.main->isMinimized());
+        rig.stop();
+        const shell::Placement p = shell::readPlacement("KESTRA3");
+        QCOMPARE(p.left, 1500.0);
+        QCOMPARE(p.width, 9000.0);
+    }
+
+    void placementThatIsNoNumberUsesTheDefaultAndStartupGoesOn()
+    {
+        {
+            QSettings s(QSettings::IniFormat, QSettings::UserScope, "KESTRA3");
+            s.setValue("Settings/MainTop", "abc");
+            s.setValue("Settings/MainLeft", "3000");
+        }
+        ui::RecordingMessenger messages;
+        Rig rig({{"output", "9"}});
+        rig.start();
+        QCOMPARE(rig.main->pos(), QPoint(200, 67));
+        QCOMPARE(rig.data(), quint8(9));
+        QCOMPARE(rig.control(), quint8(2));
+        QVERIFY(messages.modals.isEmpty());
+    }
+
+    void commandsShowOneWindowEach()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        auto* button = rig.find<QPushButton>("Output3");
+        QCOMPARE(button->toolTip(), QStringLiteral("Set 3 Time"));
+        QCOMPARE(rig.find<QPushButton>("Output6")->toolTip(), QStringLiteral("Set  6 Time"));
+        button->click();
+        button->click();
+        QCOMPARE(rig.main->findChildren<QWidget*>("Form3").size(), 1);
+        QVERIFY(rig.main->channelWindow(3)->isVisible());
+        rig.find<QPushButton>("INPUTS")->click();
+        QVERIFY(rig.main->findChild<QWidget*>("Form9")->isVisible());
+    }
+
+    void aboutAndSplashTexts()
+    {
+        Rig rig;
+        rig.start();
+        shell::AboutWindow* about = rig.main->aboutWindow();
+        auto text = [&](const char* name) { return about->findChild<QLabel*>(name)->text(); };
+        QCOMPARE(about->windowTitle(), QStringLiteral("ABOUT TIMER"));
+        QCOMPARE(text("lblTitle"), QStringLiteral("KESTRA3"));
+        QCOMPARE(text("lblVersion"), QStringLiteral("Version 3.0.0"));
+        QCOMPARE(text("lblDescription"),
+                 QStringLiteral("A program that enables the computer to use the printer port 3BC to control 8 outputs."));
+        QCOMPARE(text("lblDisclaimer"), QStringLiteral("This program is configured for port 03BC. Program database "
+                                                       "loaded into ") + kestra3Config().databasePath());
+        QCOMPARE(text("Label1"), QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
+        QVERIFY(text("lblPort").startsWith("Port 3BC: simulated"));
+        QCOMPARE(about->findChild<QCheckBox*>("sport")->toolTip(),
+                 QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
+
+        shell::Splash splash("KESTRA2");
+        QCOMPARE(splash.findChild<QLabel*>("lblProductName")->text(), QStringLiteral("KESTRA2"));
+        QCOMPARE(splash.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 3.0.0"));
+    }
+
+    void captionsOfBothBuilds()
+    {
+        QCOMPARE(kestra3Config().caption(), QStringLiteral("KESTRA3 (Port 3BC)"));
+        QCOMPARE(kestra2Config().caption(), QStringLiteral("KESTRA2 (Port 278)"));
+        QCOMPARE(kestra2Config().simulatedPortFileName(), QStringLiteral("port-278"));
+        QVERIFY(kestra2Config().databasePath().endsWith("/Timer/Kestra2.db"));
+        Rig rig;
+        rig.start();
+        QCOMPARE(rig.main->windowTitle(), QStringLiteral("KESTRA3 (Port 3BC)"));
+        QVERIFY(rig.main->portLine().contains("simulated"));
+        QVERIFY(rig.main->portLine().contains("kestra-panel 3BC"));
+    }
+};
+
+QTEST_MAIN(TstMainWindow)
+#include "tst_mainwindow.moc"
