@@ -2,8 +2,11 @@
 
 #include <QSettings>
 #include <QTest>
+#include <QTime>
 
 using namespace e2e;
+
+Q_DECLARE_METATYPE(e2e::Fields)
 
 namespace {
 
@@ -42,6 +45,39 @@ bool privateToUser(const QString& path)
     const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     return QFileInfo::exists(path) && !(QFile::permissions(path) & others);
+}
+
+// Fields that put a channel in AUTO on the given days only (day field names
+// "Sun3" .. "Sat3"; channel 1's mode fields carry no digit).
+Fields autoOn(int channel, const QStringList& days)
+{
+    const QString digit = channel == 1 ? QString() : QString::number(channel);
+    Fields f{{QStringLiteral("Auto") + digit, QStringLiteral("True")},
+             {QStringLiteral("On") + digit, QStringLiteral("False")},
+             {QStringLiteral("Off") + digit, QStringLiteral("False")}};
+    for (const char* day : {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"})
+        f.push_back({QLatin1String(day) + QString::number(channel),
+                     days.contains(QLatin1String(day)) ? QStringLiteral("True") : QStringLiteral("False")});
+    return f;
+}
+
+Fields operator+(Fields a, const Fields& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// 5 V is ON, so the data byte reads as the set of outputs that are ON; the
+// stored byte matches the file so that start-up adds no step of its own.
+const Fields kFiveVoltsAllOff{{QStringLiteral("SOURCEPORT"), QStringLiteral("True")},
+                              {QStringLiteral("output"), QStringLiteral("0")}};
+
+QString valuesText(const QList<int>& values)
+{
+    QStringList parts;
+    for (int v : values)
+        parts << QString::number(v);
+    return parts.join(QStringLiteral(" -> "));
 }
 
 QString traceText(const QList<PortBytes>& trace)
@@ -226,6 +262,195 @@ private slots:
         QCOMPARE(first.process().state(), QProcess::Running);
         QVERIFY(first.terminate());
         QCOMPARE(box.port(b), (PortBytes{255, 0x78, 0}));
+    }
+
+    // A schedule edge of each kind of channel, on the real clock of a chosen day:
+    // the data bytes seen from the start, and when the last change came.
+    void scheduleEdges_data()
+    {
+        QTest::addColumn<QString>("moment"); // the program's clock at start
+        QTest::addColumn<Fields>("fields");
+        QTest::addColumn<QList<int>>("bytes"); // successive data bytes while running
+        QTest::addColumn<int>("lastChange");   // seconds after the start at which the last change is due
+
+        QTest::newRow("channel 3, single: ON the second after its start")
+            << kMonday
+            << autoOn(3, {QStringLiteral("Mon")}) +
+                   Fields{{QStringLiteral("Start3a"), QStringLiteral("12:00:00")},
+                          {QStringLiteral("Run3a"), QStringLiteral("00:30:00")}}
+            << QList<int>{0, 4} << 6;
+        QTest::newRow("channel 4, double: switching b ON at its start second")
+            << kMonday
+            << autoOn(4, {QStringLiteral("Mon")}) +
+                   Fields{{QStringLiteral("Start4a"), QStringLiteral("08:00:00")},
+                          {QStringLiteral("Run4a"), QStringLiteral("00:10:00")},
+                          {QStringLiteral("Start4b"), QStringLiteral("12:00:00")},
+                          {QStringLiteral("Run4b"), QStringLiteral("00:10:00")}}
+            << QList<int>{0, 8} << 5;
+        QTest::newRow("channel 7 over midnight: ON through it, OFF after the finish second")
+            << QStringLiteral("2026-12-07 23:59:55")
+            << autoOn(7, {QStringLiteral("Mon")}) +
+                   Fields{{QStringLiteral("TUE7A"), QStringLiteral("True")},
+                          {QStringLiteral("Start7a"), QStringLiteral("22:00:00")},
+                          {QStringLiteral("Run7a"), QStringLiteral("00:00:02")}}
+            << QList<int>{0, 64, 0} << 8;
+        QTest::newRow("channel 7 over midnight, no finish day: OFF at midnight")
+            << QStringLiteral("2026-12-07 23:59:55")
+            << autoOn(7, {QStringLiteral("Mon"), QStringLiteral("Tue")}) +
+                   Fields{{QStringLiteral("Start7a"), QStringLiteral("22:00:00")},
+                          {QStringLiteral("Run7a"), QStringLiteral("00:00:02")}}
+            << QList<int>{0, 64, 0} << 5;
+        Fields ten = autoOn(8, {QStringLiteral("Mon")});
+        for (char k = 'a'; k <= 'j'; ++k) {
+            // Switchings e and j fall into the run, two seconds apart; the others lie elsewhere in the day.
+            const QString start = k == 'e' ? QStringLiteral("11:59:56")
+                                  : k == 'j'
+                                      ? QStringLiteral("12:00:00")
+                                      : QStringLiteral("%1:00:00").arg(k - 'a' + 1, 2, 10, QLatin1Char('0'));
+            ten.push_back({QStringLiteral("Start8") + QLatin1Char(k), start});
+            ten.push_back({QStringLiteral("Run8") + QLatin1Char(k),
+                           k == 'e' || k == 'j' ? QStringLiteral("00:00:01") : QStringLiteral("00:30:00")});
+        }
+        QTest::newRow("channel 8, ten switchings: e and j, OFF between and after")
+            << kMonday << ten << QList<int>{0, 128, 0, 128, 0} << 7;
+    }
+    void scheduleEdges()
+    {
+        QFETCH(QString, moment);
+        QFETCH(Fields, fields);
+        QFETCH(QList<int>, bytes);
+        QFETCH(int, lastChange);
+        Sandbox box;
+        const Build b = kestra3();
+        FIRST_RUN(box, b);
+        SET_FIELDS(box, b, kFiveVoltsAllOff + fields);
+        QVERIFY(box.writePort(b, 0, 0));
+
+        Program k(box, b);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        QVERIFY(k.start(moment));
+        QList<int> seen{0};
+        qint64 lastChangeMs = 0;
+        const bool done = waitUntil(
+            [&] {
+                const PortBytes p = box.port(b);
+                if (p.control == 2 && p.data != seen.last()) {
+                    seen << p.data;
+                    lastChangeMs = sinceStart.elapsed();
+                }
+                return seen.size() >= bytes.size();
+            },
+            std::chrono::seconds(lastChange + 5), 5);
+        QVERIFY2(
+            done && seen == bytes,
+            qPrintable(QStringLiteral("bytes %1, expected %2").arg(valuesText(seen), valuesText(bytes))));
+        qInfo("last change %lld ms after the start (due at %d s)", lastChangeMs, lastChange);
+        // The program's clock started with the process, so a change due at second
+        // n cannot come before n real seconds; a tick and a scan may add up to one.
+        QVERIFY2(lastChangeMs >= lastChange * 1000 && lastChangeMs <= lastChange * 1000 + 3000,
+                 qPrintable(QStringLiteral("last change after %1 ms").arg(lastChangeMs)));
+        QVERIFY(k.terminate());
+        QCOMPARE(box.port(b).data, 0);
+        // What was prepared is still stored as it was.
+        for (const auto& [name, value] : fields)
+            QCOMPARE(box.field(b, name), value);
+    }
+
+    // Inputs 1 and 2 act on channels in AUTO only; a channel in manual mode keeps its state.
+    void inputForcesOutput_data()
+    {
+        QTest::addColumn<Fields>("fields");
+        QTest::addColumn<int>("status"); // the input pulled low
+        QTest::addColumn<QList<int>>("bytes");
+
+        QTest::newRow("input 1 mapped ON to channel 3")
+            << autoOn(3, {}) + Fields{{QStringLiteral("1INP ON3"), QStringLiteral("True")}} << 0xF8
+            << QList<int>{0, 4, 0};
+        QTest::newRow("input 2 mapped OFF beats the schedule of channel 5")
+            << autoOn(5, {QStringLiteral("Mon")}) +
+                   Fields{{QStringLiteral("Start5a"), QStringLiteral("00:00:00")},
+                          {QStringLiteral("Run5a"), QStringLiteral("23:59:59")},
+                          {QStringLiteral("2INP OFF5"), QStringLiteral("True")}}
+            << 0x38 << QList<int>{0, 16, 0, 16};
+        QTest::newRow("channel 3 held ON ignores input 1, channel 4 in AUTO follows it")
+            << Fields{{QStringLiteral("On3"), QStringLiteral("True")},
+                      {QStringLiteral("1INP OFF3"), QStringLiteral("True")},
+                      {QStringLiteral("1INP ON4"), QStringLiteral("True")}} +
+                   autoOn(4, {})
+            << 0xF8 << QList<int>{0, 4, 12, 4};
+    }
+    void inputForcesOutput()
+    {
+        QFETCH(Fields, fields);
+        QFETCH(int, status);
+        QFETCH(QList<int>, bytes);
+        Sandbox box;
+        const Build b = kestra3();
+        FIRST_RUN(box, b);
+        SET_FIELDS(box, b, kFiveVoltsAllOff + fields);
+        QVERIFY(box.writePort(b, 0, 0));
+
+        Program k(box, b);
+        QVERIFY(k.start(kMonday));
+        QVERIFY(k.waitRunning());
+        QList<int> seen{0};
+        auto follow = [&](int count) {
+            return waitUntil(
+                [&] {
+                    const PortBytes p = box.port(b);
+                    if (p.control == 2 && p.data != seen.last()) seen << p.data;
+                    return seen.size() >= count;
+                },
+                5s);
+        };
+        const qsizetype beforeInput = bytes.size() - 2; // the input's step and its release
+        QVERIFY2(follow(beforeInput), qPrintable(valuesText(seen)));
+        QVERIFY(box.writePort(b, 1, quint8(status)));
+        QVERIFY2(follow(beforeInput + 1), qPrintable(valuesText(seen)));
+        QVERIFY(box.writePort(b, 1, 0x78));
+        QVERIFY2(follow(bytes.size()), qPrintable(valuesText(seen)));
+        QCOMPARE(seen, bytes);
+        QVERIFY(k.terminate());
+    }
+
+    // Input 3 keeps its output ON for the hold time after it is released, and the
+    // moment it was last seen reaches the stored record.
+    void input3Hold()
+    {
+        Sandbox box;
+        const Build b = kestra3();
+        FIRST_RUN(box, b);
+        SET_FIELDS(box, b,
+                   kFiveVoltsAllOff + autoOn(3, {}) +
+                       Fields{{QStringLiteral("3INP ON3"), QStringLiteral("True")},
+                              {QStringLiteral("INP3TIME"), QStringLiteral("00:00:05")}});
+        QVERIFY(box.writePort(b, 0, 0));
+
+        Program k(box, b);
+        QVERIFY(k.start(kMonday));
+        QVERIFY(k.waitRunning());
+        QVERIFY(box.writePort(b, 1, 0x58)); // input 3 pulled low
+        QVERIFY(waitUntil([&] { return box.port(b).data == 4; }, 3s));
+        QElapsedTimer sinceRelease;
+        QVERIFY(box.writePort(b, 1, 0x78));
+        sinceRelease.start();
+        QVERIFY(waitUntil([&] { return box.port(b).data != 4; }, 10s));
+        const qint64 heldMs = sinceRelease.elapsed();
+        QCOMPARE(box.port(b).data, 0);
+        qInfo("held %lld ms after the release", heldMs);
+        // The hold counts from the last whole second input 3 was seen ON; a tick
+        // and a scan may add up to a second.
+        QVERIFY2(heldMs >= 3800 && heldMs <= 7000, qPrintable(QStringLiteral("held %1 ms").arg(heldMs)));
+        QVERIFY(k.terminate());
+
+        QCOMPARE(box.field(b, QStringLiteral("inp3date")), QStringLiteral("2026-12-07"));
+        const QTime last =
+            QTime::fromString(box.field(b, QStringLiteral("inp3start")), QStringLiteral("HH:mm:ss"));
+        QVERIFY2(last.isValid() && last >= QTime(11, 59, 55) && last <= QTime(12, 0, 30),
+                 qPrintable(box.field(b, QStringLiteral("inp3start"))));
+        QCOMPARE(box.field(b, QStringLiteral("INP3TIME")), QStringLiteral("00:00:05"));
+        QCOMPARE(box.field(b, QStringLiteral("output")), QStringLiteral("0"));
     }
 
     // kestra2 keeps its own files and runs beside kestra3.
