@@ -8,8 +8,19 @@ build=${1:-kestra3}
 case "$build" in kestra3) port=3BC ;; kestra2) port=278 ;; *) echo "usage: $0 [kestra3|kestra2]" >&2; exit 2 ;; esac
 scripts/install-deps.sh
 scripts/build.sh
+# The program simulates the port when no printer port sits at its base address;
+# then the panel shows the outputs and sets the inputs.
+has_port() {
+  local f first
+  for f in /proc/sys/dev/parport/*/base-addr; do
+    [ -r "$f" ] || continue
+    read -r first _ < "$f" || true
+    [[ $first =~ ^(0[xX][0-9a-fA-F]+|[0-9]+)$ ]] && [ $((first)) -eq $((16#$port)) ] && return 0
+  done
+  return 1
+}
 panel=""
-if [ ! -d /proc/sys/dev/parport ] && [ -x build/panel/kestra-panel ]; then
+if ! has_port && [ -x build/panel/kestra-panel ]; then
   build/panel/kestra-panel "$port" &
   panel=$!
 fi

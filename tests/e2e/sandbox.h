@@ -225,6 +225,8 @@ public:
             env.insert(QStringLiteral("LD_PRELOAD"), lib);
             env.insert(QStringLiteral("FAKETIME"), QLatin1Char('@') + fakeStart);
         }
+        for (const QString& name : m_extraEnvironment.keys())
+            env.insert(name, m_extraEnvironment.value(name));
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(m_box.data());
         m_process.start(m_build.exe, {});
@@ -241,6 +243,9 @@ public:
                    timeout) &&
                m_process.state() == QProcess::Running;
     }
+
+    // Added to the environment of the next start.
+    void setEnvironment(const QString& name, const QString& value) { m_extraEnvironment.insert(name, value); }
 
     void signal(int sig) const { ::kill(pid_t(m_process.processId()), sig); }
 
@@ -268,6 +273,7 @@ private:
     const Sandbox& m_box;
     Build m_build;
     QProcess m_process;
+    QProcessEnvironment m_extraEnvironment;
     QString m_stderr;
     qint64 m_stopMs = -1;
 };
