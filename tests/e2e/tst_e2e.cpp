@@ -1,5 +1,8 @@
+#include "panel/panelwindow.h"
 #include "sandbox.h"
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QSettings>
 #include <QTest>
 #include <QTime>
@@ -453,6 +456,46 @@ private slots:
         QCOMPARE(box.field(b, QStringLiteral("output")), QStringLiteral("0"));
     }
 
+    // What a new user does: the panel beside the running program, a flip of
+    // input 1, and the lamp of the mapped output lights.
+    void panelBesideTheProgram()
+    {
+        Sandbox box;
+        const Build b = kestra3();
+        FIRST_RUN(box, b);
+        SET_FIELDS(box, b,
+                   kFiveVoltsAllOff + autoOn(3, {}) +
+                       Fields{{QStringLiteral("1INP ON3"), QStringLiteral("True")}});
+        Program k(box, b);
+        QVERIFY(k.start(kMonday));
+        QVERIFY(k.waitRunning());
+
+        const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", box.data().toLocal8Bit());
+        kestra::panel::PanelWindow window(kestra::kestra3Config());
+        qputenv("XDG_DATA_HOME", oldDataHome);
+        QCOMPARE(window.portPath(), box.portPath(b));
+        window.show();
+        auto* lamp3 = window.findChild<QLabel*>(QStringLiteral("State3"));
+        QTRY_COMPARE(window.findChild<QLabel*>(QStringLiteral("lblPolarity"))
+                         ->text()
+                         .contains(QLatin1String("5 V is ON")),
+                     true);
+        QTRY_COMPARE(lamp3->text(), QStringLiteral("OFF"));
+
+        window.findChild<QCheckBox*>(QStringLiteral("Input1"))->click();
+        QCOMPARE(box.port(b).status, 0xF8);
+        QTRY_COMPARE_WITH_TIMEOUT(lamp3->text(), QStringLiteral("ON"), 3000);
+        QCOMPARE(box.port(b).data, 4);
+        window.findChild<QCheckBox*>(QStringLiteral("Input1"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(lamp3->text(), QStringLiteral("OFF"), 3000);
+
+        QVERIFY(k.terminate());
+        QTRY_VERIFY(window.findChild<QLabel*>(QStringLiteral("lblControl"))
+                        ->text()
+                        .startsWith(QLatin1String("Control: 0 ")));
+    }
+
     // kestra2 keeps its own files and runs beside kestra3.
     void kestra2BesideKestra3()
     {
@@ -479,5 +522,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstE2e)
+QTEST_MAIN(TstE2e)
 #include "tst_e2e.moc"
