@@ -44,10 +44,7 @@ void setStyleIfChanged(QWidget* w, const QString& style)
 
 QString hexText(quint8 v)
 {
-    return QStringLiteral("0x%1")
-        .arg(v, 2, 16, QLatin1Char('0'))
-        .toUpper()
-        .replace(QLatin1String("0X"), QLatin1String("0x"));
+    return QStringLiteral("0x") + QString::number(v, 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kestra;
@@ -63,9 +64,17 @@ QString states(const PanelWindow& w)
 class TstPanel : public QObject
 {
     Q_OBJECT
+    QTemporaryDir home; // the panel finds its files through XDG_DATA_HOME
     BuildConfig build = kestra3Config();
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        QCOMPARE(programDirectory(), home.path() + QStringLiteral("/Timer"));
+    }
+
     void init()
     {
         QDir(programDirectory()).removeRecursively();
