@@ -442,9 +442,9 @@ private slots:
         const qint64 heldMs = sinceRelease.elapsed();
         QCOMPARE(box.port(b).data, 0);
         qInfo("held %lld ms after the release", heldMs);
-        // The hold counts from the last whole second input 3 was seen ON; a tick
-        // and a scan may add up to a second.
-        QVERIFY2(heldMs >= 3800 && heldMs <= 7000, qPrintable(QStringLiteral("held %1 ms").arg(heldMs)));
+        // The hold counts from the last whole second input 3 was seen ON (up to a
+        // second and a sample before the release); a tick and a scan may add a second.
+        QVERIFY2(heldMs >= 3000 && heldMs <= 7000, qPrintable(QStringLiteral("held %1 ms").arg(heldMs)));
         QVERIFY(k.terminate());
 
         QCOMPARE(box.field(b, QStringLiteral("inp3date")), QStringLiteral("2026-12-07"));
