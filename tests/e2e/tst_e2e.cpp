@@ -214,6 +214,53 @@ private slots:
         QCOMPARE(box.field(b, QStringLiteral("output")), QStringLiteral("255"));
     }
 
+    // A database that is not a settings database is never rewritten; the program
+    // says why and ends without driving the port.
+    void unusableDatabaseLeftAlone_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("sql"); // run on a fresh SQLite file instead, when not empty
+        QTest::newRow("not SQLite") << QByteArray("Access database, really\n") << QString();
+        QTest::newRow("SQLite without the settings table")
+            << QByteArray() << QStringLiteral("CREATE TABLE other (x TEXT)");
+    }
+    void unusableDatabaseLeftAlone()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, sql);
+        Sandbox box;
+        const Build b = kestra3();
+        QVERIFY(QDir().mkpath(box.programDir()));
+        if (sql.isEmpty()) {
+            QFile f(box.databasePath(b));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(contents);
+        } else {
+            {
+                QSqlDatabase db =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+                db.setDatabaseName(box.databasePath(b));
+                QVERIFY(db.open());
+                QVERIFY(QSqlQuery(db).exec(sql));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("make"));
+        }
+        QFile before(box.databasePath(b));
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray original = before.readAll();
+
+        Program k(box, b);
+        QVERIFY(k.start(kMonday));
+        QVERIFY2(waitUntil([&] { return k.standardError().contains(box.databasePath(b)); }, 10s),
+                 qPrintable(k.standardError()));
+        QVERIFY(k.terminate());
+        QCOMPARE(k.process().exitCode(), 1);
+        QFile after(box.databasePath(b));
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), original);
+        QVERIFY(!QFileInfo::exists(box.portPath(b)));
+    }
+
     // A placement stored before comes back, and is stored again at the end (a size
     // above the window's minimum, which would otherwise win).
     void placementKept()
