@@ -14,7 +14,9 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +74,16 @@ QUrl helpPageUrl()
         }
     }
     return QUrl::fromLocalFile(path);
+}
+// The panel sits beside the program when installed, and in its own folder of
+// the build tree; name it so that the user can start it as shown.
+QString panelCommand()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {dir + QStringLiteral("/kestra-panel"), dir + QStringLiteral("/../panel/kestra-panel")})
+        if (QFileInfo(candidate).isExecutable()) return QDir::cleanPath(candidate);
+    return QStringLiteral("kestra-panel");
 }
 } // namespace
 
@@ -248,8 +260,8 @@ QString MainWindow::portLine() const
     if (!m_portProblem.isEmpty() && !line.contains(m_portProblem))
         line += QStringLiteral(" (last write failed: %1)").arg(m_portProblem);
     if (m_ctx.port.kind() == port::BackendKind::Simulated)
-        line += QStringLiteral(". To see the outputs and set the inputs, start: kestra-panel %1")
-                    .arg(m_ctx.build.portText());
+        line += QStringLiteral(". To see the outputs and set the inputs, start: %1 %2")
+                    .arg(panelCommand(), m_ctx.build.portText());
     return line;
 }
 
