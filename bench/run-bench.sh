@@ -125,6 +125,7 @@ start_program() {
         XDG_RUNTIME_DIR="$env_dir/runtime" QT_QPA_PLATFORM=offscreen "${fake[@]}" \
         "$@" "$bin" >>"$env_dir/log" 2>&1 &
     pid=$!
+    launch_us=$(now_us)
 }
 
 # Up means the port file exists and the control register holds 2 (written at the
@@ -339,7 +340,7 @@ ratio2() {
 
 # --- 1. switching latency -----------------------------------------------------
 
-declare -a lat_on_ch3=() lat_off_ch3=() lat_on_ch8=() lat_off_ch8=() all_latencies=()
+declare -a lat_on_ch3=() lat_off_ch3=() lat_on_ch8=() lat_off_ch8=() all_latencies=() startups=()
 late_starts=0
 machine_phase=$(timer_phase_us)
 echo "kestra3: $bin"
@@ -366,6 +367,7 @@ for ((r = 1; r <= runs; r++)); do
     off_s=$((start_s + run_s))
     watch_port 4 $(((off_s + 3) * 1000000 - offset_us))
     up=$first_seen_us
+    [[ -n $up ]] && startups+=($((up - launch_us)))
     stop_program
     echo "  run $r: clock +$(fmt_ms $((offset_us))) ms, ticks expected $(fmt_ms $(((machine_phase + offset_us) % 500000))) ms" \
         "(+ 500) past the second; start $(hms "$start_s"), port up at $(fmt_clock $((${up:-0} + offset_us)))"
@@ -401,6 +403,7 @@ if ((with_ch8)); then
     last_s=$((first_s + 4 * 9 + 2))
     watch_port 128 $(((last_s + 3) * 1000000))
     up=$first_seen_us
+    [[ -n $up ]] && startups+=($((up - launch_us)))
     stop_program
     echo "  first switching $(hms "$first_s"), port up at $(fmt_clock "${up:-0}")"
     if [[ -z $up ]] || ((up > first_s * 1000000 - 500000)); then
@@ -484,12 +487,14 @@ all_latencies=("${lat_on_ch3[@]}" "${lat_off_ch3[@]}" "${lat_on_ch8[@]}" "${lat_
 latency_row "  all edges" "${all_latencies[@]}"
 ((polls_total)) && echo "  port polled every $(fmt_ms $((polled_us / polls_total))) ms on average (a latency is late by up to that)"
 verdict=PASS
-((${#all_latencies[@]} == 0)) && verdict="NO EDGE SEEN"
+stats "${all_latencies[@]}"
+((st_n == 0)) && verdict="NO EDGE SEEN"
 ((st_n && st_max >= 1000000)) && verdict="FAIL (an edge 1 s or more late)"
 ((st_n && st_min < 0)) && verdict="FAIL (an edge before its second)"
 ((mismatches)) && verdict="FAIL ($mismatches runs with edges other than scheduled)"
 echo "  every edge within one second of its scheduled second: $verdict"
 ((late_starts)) && echo "  $late_starts runs not counted: start-up slower than the lead time"
+latency_row "start-up (ms, launch to first port access)" "${startups[@]}"
 row "idle cost" value "" "" ""
 row "  CPU (% of one core)" "$idle_cpu" "" "" ""
 row "  context switches per second" "$wakeups" "" "" ""
