@@ -180,6 +180,7 @@ void MainWindow::buildWidgets()
 
 void MainWindow::load()
 {
+    ui::ErrorRoutine::setQuiet(false);
     m_inputs = new inputs::InputsWindow(m_ctx, this);
     for (int m = 1; m <= 8; ++m)
         m_channels[m - 1] = new channels::ChannelWindow(m_ctx, m, m_inputs, this);
@@ -307,6 +308,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
 void MainWindow::unload()
 {
     m_timer1.stop();
+    ui::ErrorRoutine::setQuiet(true);
     // Leave every relay OFF under the polarity in force, whatever happens next.
     const bool fiveVolts = m_about && m_about->fiveVoltsOn();
     try {

@@ -10,7 +10,13 @@ namespace kestra::ui {
 
 namespace {
 QString g_lastDatabaseProblem; // shared: nine windows failing one save tell it once
+bool g_quiet = false;
 } // namespace
+
+void ErrorRoutine::setQuiet(bool quiet)
+{
+    g_quiet = quiet;
+}
 
 QString badEntryText(const Failure& f)
 {
@@ -24,10 +30,18 @@ ErrorRoutine::ErrorRoutine(QWidget* window, QString title, Compose compose, std:
 
 void ErrorRoutine::run(const Failure& f)
 {
-    if (!f.pending()) return;
+    if (!f.pending()) {
+        if (!m_showing) m_lastShown.clear();
+        return;
+    }
+    if (g_quiet) {
+        qWarning().noquote() << f.number << f.description;
+        return;
+    }
     if (failure::isBadEntry(f.number)) {
-        if (m_showing) return;
+        if (m_showing || f.description == m_lastShown) return;
         m_showing = true;
+        m_lastShown = f.description;
         messenger().modal(m_window, m_title, m_compose(f));
         try {
             if (m_reread) m_reread();

@@ -36,12 +36,20 @@ public:
     void run() { run(Failure{}); }
     bool isShowing() const { return m_showing; }
 
+    // While the program shuts down nobody may be asked anything: an unattended
+    // SIGTERM must not wait on a message box. Failures are then only logged.
+    static void setQuiet(bool quiet);
+
 private:
     QWidget* m_window;
     QString m_title;
     Compose m_compose;
     std::function<void()> m_reread;
     bool m_showing = false;
+    // The bad entry last shown. When the re-read brings back the same bad text
+    // (a stored value that is itself bad) it is not shown again on every tick;
+    // a handler that ends without a failure clears it.
+    QString m_lastShown;
 };
 
 // Calls `handler`; a failure it throws (or any other exception) goes to `routine`,

@@ -7,6 +7,7 @@
 #include "shell/mainwindow.h"
 #include "shell/placement.h"
 #include "shell/splash.h"
+#include "shellrig.h"
 #include "store/database.h"
 #include "ui/messenger.h"
 
@@ -20,60 +21,7 @@
 #include <QTest>
 
 using namespace kestra;
-
-namespace {
-
-// One program's worth of parts on a temporary directory.
-struct Rig
-{
-    QTemporaryDir dir;
-    std::unique_ptr<store::Database> db;
-    std::unique_ptr<port::Port> port;
-    FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0))};
-    std::unique_ptr<shell::MainWindow> main;
-
-    explicit Rig(std::initializer_list<std::pair<QString, QString>> settings = {})
-    {
-        db = store::Database::open(dir.filePath("Kestra3.db"), clock.now().date());
-        db->writeSettings(store::FieldValues(settings));
-        port::Environment env;
-        env.parportProcDir = dir.filePath("no-parport");
-        env.simulatedPortPath = dir.filePath("port-3BC");
-        port = std::make_unique<port::Port>(0x3BC, env);
-    }
-    void start()
-    {
-        main = std::make_unique<shell::MainWindow>(ui::AppContext{kestra3Config(), *port, *db, clock});
-        main->load();
-    }
-    void restart()
-    {
-        stop();
-        start();
-    }
-    void stop()
-    {
-        if (main) main->close();
-        main.reset();
-    }
-    QByteArray portBytes() const
-    {
-        QFile f(dir.filePath("port-3BC"));
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }
-    quint8 data() const { return quint8(portBytes().at(0)); }
-    quint8 control() const { return quint8(portBytes().at(2)); }
-    template <typename T> T* find(const QString& name) const { return main->findChild<T*>(name); }
-    QString stored(const QString& field) const { return db->readSettings().value(field.toLower()); }
-};
-
-void clearPlacement()
-{
-    QSettings(QSettings::IniFormat, QSettings::UserScope, "KESTRA3").clear();
-}
-
-} // namespace
+using namespace kestra::test;
 
 class TstMainWindow : public QObject
 {
@@ -281,10 +229,14 @@ private slots:
         QCOMPARE(about->windowTitle(), QStringLiteral("ABOUT TIMER"));
         QCOMPARE(text("lblTitle"), QStringLiteral("KESTRA3"));
         QCOMPARE(text("lblVersion"), QStringLiteral("Version 3.0.0"));
-        QCOMPARE(text("lblDescription"),
-                 QStringLiteral("A program that enables the computer to use the printer port 3BC to control 8 outputs."));
-        QCOMPARE(text("lblDisclaimer"), QStringLiteral("This program is configured for port 03BC. Program database "
-                                                       "loaded into ") + kestra3Config().databasePath());
+        QCOMPARE(
+            text("lblDescription"),
+            QStringLiteral(
+                "A program that enables the computer to use the printer port 3BC to control 8 outputs."));
+        QCOMPARE(text("lblDisclaimer"),
+                 QStringLiteral("This program is configured for port 03BC. Program database "
+                                "loaded into ") +
+                     kestra3Config().databasePath());
         QCOMPARE(text("Label1"), QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
         QVERIFY(text("lblPort").startsWith("Port 3BC: simulated"));
         QCOMPARE(about->findChild<QCheckBox*>("sport")->toolTip(),

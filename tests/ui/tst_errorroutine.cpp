@@ -76,6 +76,36 @@ private slots:
         QCOMPARE(rereads, 0);
     }
 
+    void aStoredBadTextIsShownOnceNotOnEveryTick()
+    {
+        RecordingMessenger messages;
+        QWidget w;
+        ErrorRoutine routine(&w, "KESTRA3", badEntryText, [] {});
+        // The re-read brings back the same bad text: every tick fails the same way.
+        for (int tick = 0; tick < 5; ++tick)
+            guarded(routine, [] { throw Failure(13, "Type mismatch: \"12:6x\" is not a time"); });
+        QCOMPARE(messages.modals.size(), 1);
+        // Once a tick passes, the next bad entry is told again.
+        guarded(routine, [] {});
+        guarded(routine, [] { throw Failure(13, "Type mismatch: \"12:6x\" is not a time"); });
+        QCOMPARE(messages.modals.size(), 2);
+    }
+
+    void quietWhileShuttingDown()
+    {
+        RecordingMessenger messages;
+        QWidget w;
+        int rereads = 0;
+        ErrorRoutine routine(&w, "KESTRA3", badEntryText, [&] { ++rereads; });
+        ErrorRoutine::setQuiet(true);
+        routine.run(Failure(13, "bad at shutdown"));
+        routine.run(Failure(3051, "cannot save at shutdown"));
+        ErrorRoutine::setQuiet(false);
+        QVERIFY(messages.modals.isEmpty());
+        QVERIFY(messages.notices.isEmpty());
+        QCOMPARE(rereads, 0);
+    }
+
     void guardedCatchesEverything()
     {
         RecordingMessenger messages;
