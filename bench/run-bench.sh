@@ -315,8 +315,8 @@ cpu_ticks() {
     echo $((f[11] + f[12]))
 }
 status_kb() {
-    local k v u
-    while read -r k v u; do
+    local k v _unit
+    while read -r k v _unit; do
         if [[ $k == "$2:" ]]; then echo "$v"; fi
     done <"/proc/$1/status"
 }
@@ -344,6 +344,8 @@ declare -a lat_on_ch3=() lat_off_ch3=() lat_on_ch8=() lat_off_ch8=() all_latenci
 late_starts=0
 machine_phase=$(timer_phase_us)
 echo "kestra3: $bin"
+build_type=$(sed -n "s/^CMAKE_BUILD_TYPE:STRING=//p" "$(dirname "$bin")/../CMakeCache.txt" 2>/dev/null || true)
+echo "build type: ${build_type:-(none: unoptimised)}"
 echo "load at start: $(uptime)"
 echo "500 ms timer grid of this machine: at $(fmt_ms "$machine_phase") ms (+ 500) past each wall-clock second"
 echo
