@@ -16,6 +16,9 @@ usage: bench/run-bench.sh [options]
   --runs N         channel 3 runs (one ON and one OFF edge each), default 5
   --no-sweep       run every channel 3 run on the real clock (no sub-second shift)
   --no-ch8         skip the channel 8 run (ten switchings, 20 edges)
+  --ch8-runs N     channel 8 runs, default 1
+  --shift-us N     shift the program's clock by N microseconds in every run, channel 8
+                   included, instead of the sweep: aims all edges at one timer phase
   --idle N         seconds of idle sampling, default 30
   --no-callgrind   skip the idle count under callgrind
   --keep           keep the temporary directories (logs, databases, callgrind dumps)
@@ -26,6 +29,8 @@ EOF
 runs=5
 sweep=1
 with_ch8=1
+ch8_runs=1
+shift_us=""
 idle_seconds=30
 with_callgrind=1
 keep=0
@@ -34,6 +39,8 @@ while (($#)); do
     --runs) runs=$2; shift ;;
     --no-sweep) sweep=0 ;;
     --no-ch8) with_ch8=0 ;;
+    --ch8-runs) ch8_runs=$2; shift ;;
+    --shift-us) shift_us=$2; sweep=0; shift ;;
     --idle) idle_seconds=$2; shift ;;
     --no-callgrind) with_callgrind=0 ;;
     --keep) keep=1 ;;
@@ -80,6 +87,10 @@ done
 if ((sweep)) && [[ -z $faketime_lib ]]; then
     echo "note: libfaketime not found (apt-get install faketime): no phase sweep" >&2
     sweep=0
+fi
+if [[ -n $shift_us && -z $faketime_lib ]]; then
+    echo "--shift-us needs libfaketime (apt-get install faketime)" >&2
+    exit 1
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestra-bench.XXXXXX")
@@ -354,11 +365,13 @@ lead=6
 run_s=5
 echo "1. switching latency, channel 3: $runs runs, start = now + ${lead} s, run 00:00:0${run_s}"
 ((sweep)) && echo "   run r shifts the program's clock by (r-1) x 500/$runs ms, so the runs meet the second at other phases"
+[[ -n $shift_us ]] && echo "   every run shifts the program's clock by $shift_us us"
 for ((r = 1; r <= runs; r++)); do
     avoid_midnight 120
     offset_us=0
     create_database "ch3-$r"
     ((sweep)) && offset_us=$(((r - 1) * 500000 / runs))
+    [[ -n $shift_us ]] && offset_us=$shift_us
     start_s=$(($(program_now_s) + lead))
     sqlite3 "$db" "UPDATE SaveSettingsTbl SET \"SOURCEPORT\"='True', \"output\"='0', \"Auto3\"='True',
         \"On3\"='False', \"Off3\"='False', $(day_flags 3 "$start_s"), \"Start3a\"='$(hms "$start_s")',
@@ -383,11 +396,15 @@ done
 offset_us=0
 echo
 
-if ((with_ch8)); then
+for ((r8 = 1; with_ch8 && r8 <= ch8_runs; r8++)); do
     lead8=8
-    echo "1b. switching latency, channel 8: one run on the real clock, switchings a..j every 4 s, run 00:00:01"
+    offset_us=${shift_us:-0}
+    echo "1b. switching latency, channel 8 (run $r8 of $ch8_runs): clock +$(fmt_ms "$offset_us") ms," \
+        "switchings a..j every 4 s, run 00:00:01"
     avoid_midnight 120
-    create_database ch8
+    offset_us=0
+    create_database "ch8-$r8"
+    offset_us=${shift_us:-0}
     first_s=$(($(program_now_s) + lead8))
     set_sql="\"SOURCEPORT\"='True', \"output\"='0', \"Auto8\"='True', \"On8\"='False', \"Off8\"='False'"
     set_sql+=", $(day_flags 8 "$first_s")"
@@ -403,19 +420,20 @@ if ((with_ch8)); then
     sqlite3 "$db" "UPDATE SaveSettingsTbl SET $set_sql"
     start_program
     last_s=$((first_s + 4 * 9 + 2))
-    watch_port 128 $(((last_s + 3) * 1000000))
+    watch_port 128 $(((last_s + 3) * 1000000 - offset_us))
     up=$first_seen_us
     [[ -n $up ]] && startups+=($((up - launch_us)))
     stop_program
-    echo "  first switching $(hms "$first_s"), port up at $(fmt_clock "${up:-0}")"
-    if [[ -z $up ]] || ((up > first_s * 1000000 - 500000)); then
+    echo "  first switching $(hms "$first_s"), port up at $(fmt_clock $((${up:-0} + offset_us)))"
+    if [[ -z $up ]] || ((up + offset_us > first_s * 1000000 - 500000)); then
         echo "  start-up too slow for the scheduled second, run not counted" >&2
         late_starts=$((late_starts + 1))
     else
         match_edges ch8 "${expected[@]}"
     fi
     echo
-fi
+done
+offset_us=0
 
 # --- 2. idle cost ---------------------------------------------------------------
 
