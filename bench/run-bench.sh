@@ -1,0 +1,524 @@
+#!/usr/bin/env bash
+# Measures the running kestra3 from outside, the way a relay board sees it:
+#   1. how late a scheduled switching reaches the (simulated) port, ON and OFF edges,
+#      on channel 3 (one switching per run) and channel 8 (ten switchings in one run);
+#   2. what the program costs while idle: CPU, wake-ups, memory, and the instructions
+#      per second under callgrind.
+# It builds nothing: it runs build/builds/kestra3 (or $KESTRA3). Every start gets
+# fresh XDG_DATA_HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR, so a kestra3 that the
+# user runs is not touched. Needs bash 5, coreutils, sqlite3; faketime and valgrind
+# are used when installed.
+set -euo pipefail
+
+usage() {
+    cat <<'EOF'
+usage: bench/run-bench.sh [options]
+  --runs N         channel 3 runs (one ON and one OFF edge each), default 5
+  --no-sweep       run every channel 3 run on the real clock (no sub-second shift)
+  --no-ch8         skip the channel 8 run (ten switchings, 20 edges)
+  --ch8-runs N     channel 8 runs, default 1
+  --shift-us N     shift the program's clock by N microseconds in every run, channel 8
+                   included, instead of the sweep: aims all edges at one timer phase
+  --idle N         seconds of idle sampling, default 30
+  --no-callgrind   skip the idle count under callgrind
+  --keep           keep the temporary directories (logs, databases, callgrind dumps)
+environment: KESTRA3=path to the program (default build/builds/kestra3)
+EOF
+}
+
+runs=5
+sweep=1
+with_ch8=1
+ch8_runs=1
+shift_us=""
+idle_seconds=30
+with_callgrind=1
+keep=0
+while (($#)); do
+    case $1 in
+    --runs) runs=$2; shift ;;
+    --no-sweep) sweep=0 ;;
+    --no-ch8) with_ch8=0 ;;
+    --ch8-runs) ch8_runs=$2; shift ;;
+    --shift-us) shift_us=$2; sweep=0; shift ;;
+    --idle) idle_seconds=$2; shift ;;
+    --no-callgrind) with_callgrind=0 ;;
+    --keep) keep=1 ;;
+    -h | --help) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
+    esac
+    shift
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=${KESTRA3:-$root/build/builds/kestra3}
+if [[ ! -x $bin ]]; then
+    echo "kestra3 not found at $bin: build it first (scripts/build.sh, or" >&2
+    echo "cmake -S . -B build && cmake --build build --target kestra3), or set KESTRA3." >&2
+    exit 1
+fi
+if ((BASH_VERSINFO[0] < 5)); then
+    echo "bash 5 or newer is needed (EPOCHREALTIME)" >&2
+    exit 1
+fi
+for tool in sqlite3 od date getconf sort; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
+done
+
+# The script reads bytes and formats numbers in the C locale; the program keeps
+# the caller's locale.
+program_lc_all=${LC_ALL-}
+program_lc_all_set=${LC_ALL+x}
+LC_ALL=C
+
+# Waiting without forking `sleep`: on a loaded machine a fork can cost tens of ms.
+exec {nap_fd}<> <(:)
+nap() { read -r -t "$1" -u "$nap_fd" || true; }
+now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+
+# libfaketime shifts the program's wall clock by a fraction of a second while its
+# timers keep the real monotonic clock (DONT_FAKE_MONOTONIC): that moves the
+# second boundaries against the timer ticks, which otherwise keep one fixed phase
+# for as long as the machine runs.
+faketime_lib=""
+for f in /usr/lib/*/faketime/libfaketimeMT.so.1 /usr/lib/faketime/libfaketimeMT.so.1; do
+    [[ -e $f ]] && { faketime_lib=$f; break; }
+done
+if ((sweep)) && [[ -z $faketime_lib ]]; then
+    echo "note: libfaketime not found (apt-get install faketime): no phase sweep" >&2
+    sweep=0
+fi
+if [[ -n $shift_us && -z $faketime_lib ]]; then
+    echo "--shift-us needs libfaketime (apt-get install faketime)" >&2
+    exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestra-bench.XXXXXX")
+pid=""
+cleanup() {
+    if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
+        kill -TERM "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
+    if ((keep)); then echo "temporary files kept in $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+days=(Sun Mon Tue Wed Thr Fri Sat)
+
+# --- program control ----------------------------------------------------------
+
+# New private directories for one start: env_dir, data, db, port.
+fresh_env() {
+    env_dir=$(mktemp -d "$work/$1.XXXX")
+    mkdir -p "$env_dir/data" "$env_dir/config" "$env_dir/runtime"
+    chmod 0700 "$env_dir/data" "$env_dir/config" "$env_dir/runtime"
+    data=$env_dir/data
+    db=$data/Timer/Kestra3.db
+    port=$data/Timer/port-3BC
+}
+
+# The program's clock runs offset_us ahead of the real one (0: no faketime).
+offset_us=0
+faked_env() {
+    ((offset_us == 0)) && return 0
+    printf '%s\n' "LD_PRELOAD=$faketime_lib" DONT_FAKE_MONOTONIC=1 FAKETIME_CACHE_DURATION=86400 \
+        "$(printf 'FAKETIME=+%d.%06d' $((offset_us / 1000000)) $((offset_us % 1000000)))"
+}
+
+# start_program [wrapper...]: runs kestra3 (under the wrapper, if any) in the
+# background; sets pid (env execs, so it is the program's own).
+start_program() {
+    local -a lc=(-u LC_ALL) fake
+    [[ -n $program_lc_all_set ]] && lc=("LC_ALL=$program_lc_all")
+    mapfile -t fake < <(faked_env)
+    env "${lc[@]}" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$env_dir/config" \
+        XDG_RUNTIME_DIR="$env_dir/runtime" QT_QPA_PLATFORM=offscreen "${fake[@]}" \
+        "$@" "$bin" >>"$env_dir/log" 2>&1 &
+    pid=$!
+    launch_us=$(now_us)
+}
+
+# Up means the port file exists and the control register holds 2 (written at the
+# end of start-up).
+wait_up() {
+    local limit=$(($(now_us) + $1 * 1000000))
+    while (($(now_us) < limit)); do
+        kill -0 "$pid" 2>/dev/null || { echo "kestra3 ended during start-up, see $env_dir/log" >&2; return 1; }
+        if [[ -s $port && -s $db ]] && [[ $(od -An -tu1 -j2 -N1 "$port" 2>/dev/null) -eq 2 ]]; then
+            return 0
+        fi
+        nap 0.05
+    done
+    echo "kestra3 did not come up within $1 s" >&2
+    return 1
+}
+
+stop_program() {
+    local wait_s=${1:-15} limit rc=0
+    limit=$(($(now_us) + wait_s * 1000000))
+    kill -TERM "$pid" 2>/dev/null || true
+    while kill -0 "$pid" 2>/dev/null && (($(now_us) < limit)); do nap 0.05; done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "kestra3 ($pid) did not end within $wait_s s of SIGTERM; killing it" >&2
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    wait "$pid" 2>/dev/null || rc=$?
+    pid=""
+    if ((rc != 0)); then echo "note: kestra3 ended with status $rc after SIGTERM (see $env_dir/log)" >&2; fi
+}
+
+# Starts and stops the program once in a fresh environment, leaving a new database.
+create_database() {
+    fresh_env "$1"
+    start_program
+    wait_up 60
+    stop_program
+    [[ $(sqlite3 "$db" 'SELECT count(*) FROM SaveSettingsTbl') == 1 ]] || {
+        echo "the new database has no settings record: $db" >&2
+        return 1
+    }
+    # The measured start then creates the port file anew: its appearance marks start-up.
+    rm -f "$port"
+}
+
+# "Sun3"='False', ... with the day of epoch second $2 'True'.
+day_flags() {
+    local channel=$1 today i out=""
+    today=$(date -d "@$2" +%w)
+    for i in 0 1 2 3 4 5 6; do
+        out+="\"${days[i]}$channel\"='$([[ $i == "$today" ]] && echo True || echo False)', "
+    done
+    echo "${out%, }"
+}
+
+hms() { date -d "@$1" +%H:%M:%S; }
+# The program's present second.
+program_now_s() { echo $((($(now_us) + offset_us) / 1000000)); }
+
+# A switching must not pass midnight (it would end at 23:59:59): wait for the new day.
+avoid_midnight() {
+    local ahead=$1
+    while [[ $(date -d "@$(($(date +%s) + ahead))" +%F) != $(date +%F) ]]; do
+        echo "  waiting for midnight to pass ..."
+        sleep 10
+    done
+}
+
+# Where the machine's 500 ms timer grid lies within the wall-clock second: Qt wakes
+# coarse timers at whole 500 ms of the monotonic clock, and /proc/uptime (10 ms
+# steps) runs with it.
+timer_phase_us() {
+    local up t
+    read -r up _ </proc/uptime
+    t=$EPOCHREALTIME
+    echo $(((${t/./} - ${up/./}0000) % 500000))
+}
+
+# --- watching the port --------------------------------------------------------
+
+# watch_port MASK UNTIL_US: polls the data byte until UNTIL_US (real clock) or the
+# program's end, and records each change of the masked bit as "time_us:state" in
+# edges. The time is taken right after the read, so it is late by at most one poll
+# period. Adds to polls_total and polled_us; sets first_seen_us (port file created).
+poll_wait=0.002
+polls_total=0
+polled_us=0
+watch_port() {
+    local mask=$1 until=$2 last=0 c v t t0
+    edges=()
+    first_seen_us=""
+    t0=$(now_us)
+    while :; do
+        if [[ -e $port ]]; then
+            c=""
+            IFS= read -r -d '' -n 1 c <"$port" || true
+            t=${EPOCHREALTIME/./}
+            printf -v v %d "'$c"
+            [[ -z $first_seen_us ]] && first_seen_us=$t
+            v=$(((v & mask) ? 1 : 0))
+            if ((v != last)); then
+                edges+=("$t:$v")
+                last=$v
+            fi
+        else
+            t=${EPOCHREALTIME/./}
+        fi
+        polls_total=$((polls_total + 1))
+        ((t >= until)) && break
+        kill -0 "$pid" 2>/dev/null || { echo "kestra3 ended while watched" >&2; break; }
+        nap "$poll_wait"
+    done
+    polled_us=$((polled_us + t - t0))
+}
+
+# match_edges NAME EXPECTED...: EXPECTED are "state:second" in order, seconds on the
+# program's clock. Adds each edge's latency (µs) to lat_on_NAME / lat_off_NAME.
+mismatches=0
+match_edges() {
+    local name=$1 i e exp_state exp_s got_t got_state lat
+    shift
+    if ((${#edges[@]} != $#)); then
+        echo "  MISMATCH: expected $# edges, saw ${#edges[@]} (program clock):" >&2
+        for e in "${edges[@]}"; do echo "    $(fmt_clock $((${e%%:*} + offset_us))) -> ${e##*:}" >&2; done
+        echo "  expected:" >&2
+        for e in "$@"; do echo "    $(hms "${e##*:}") -> ${e%%:*}" >&2; done
+        mismatches=$((mismatches + 1))
+        return 0
+    fi
+    i=0
+    for e in "$@"; do
+        exp_state=${e%%:*}
+        exp_s=${e##*:}
+        got_t=$((${edges[i]%%:*} + offset_us))
+        got_state=${edges[i]##*:}
+        lat=$((got_t - exp_s * 1000000))
+        if [[ $got_state != "$exp_state" ]]; then
+            echo "  MISMATCH at edge $i: state $got_state, expected $exp_state" >&2
+            mismatches=$((mismatches + 1))
+        fi
+        if ((exp_state == 1)); then eval "lat_on_$name+=($lat)"; else eval "lat_off_$name+=($lat)"; fi
+        printf '    %s %-3s scheduled %s  seen %s  latency %s ms\n' "$name" \
+            "$( ((exp_state)) && echo ON || echo OFF)" "$(hms "$exp_s")" "$(fmt_clock "$got_t")" "$(fmt_ms "$lat")"
+        i=$((i + 1))
+    done
+}
+
+# --- numbers ------------------------------------------------------------------
+
+fmt_ms() {
+    local us=$1 sign=""
+    ((us < 0)) && { sign=-; us=$((-us)); }
+    printf '%s%d.%d' "$sign" $((us / 1000)) $(((us % 1000) / 100))
+}
+fmt_clock() { printf '%s.%03d' "$(hms "$(($1 / 1000000))")" $((($1 % 1000000) / 1000)); }
+
+# stats VALUES...: sets st_min st_med st_max st_n (integers)
+stats() {
+    local -a s
+    st_n=$#
+    if (($# == 0)); then st_min="" st_med="" st_max=""; return 0; fi
+    mapfile -t s < <(printf '%s\n' "$@" | sort -n)
+    st_min=${s[0]}
+    st_max=${s[$# - 1]}
+    if (($# % 2)); then st_med=${s[$# / 2]}; else st_med=$(((s[$# / 2 - 1] + s[$# / 2]) / 2)); fi
+}
+
+row() { printf '%-46s %10s %10s %10s %5s\n' "$@"; }
+latency_row() {
+    local label=$1
+    shift
+    stats "$@"
+    if ((st_n)); then
+        row "$label" "$(fmt_ms "$st_min")" "$(fmt_ms "$st_med")" "$(fmt_ms "$st_max")" "$st_n"
+    else
+        row "$label" - - - 0
+    fi
+}
+
+# utime+stime of all threads (clock ticks): fields 14 and 15, counted after the
+# command name, which may hold blanks.
+cpu_ticks() {
+    local stat rest f
+    stat=$(<"/proc/$1/stat")
+    rest=${stat##*) }
+    read -r -a f <<<"$rest"
+    echo $((f[11] + f[12]))
+}
+status_kb() {
+    local k v _unit
+    while read -r k v _unit; do
+        if [[ $k == "$2:" ]]; then echo "$v"; fi
+    done <"/proc/$1/status"
+}
+# Voluntary and involuntary context switches of all threads: about the wake-ups.
+switches() {
+    local total=0 k v task
+    for task in /proc/"$1"/task/*; do
+        while read -r k v; do
+            if [[ $k == voluntary_ctxt_switches: || $k == nonvoluntary_ctxt_switches: ]]; then
+                total=$((total + v))
+            fi
+        done <"$task/status"
+    done
+    echo "$total"
+}
+# a / b with two decimals
+ratio2() {
+    local h=$(($1 * 100 / $2))
+    printf '%d.%02d' $((h / 100)) $((h % 100))
+}
+
+# --- 1. switching latency -----------------------------------------------------
+
+declare -a lat_on_ch3=() lat_off_ch3=() lat_on_ch8=() lat_off_ch8=() all_latencies=() startups=()
+late_starts=0
+machine_phase=$(timer_phase_us)
+echo "kestra3: $bin"
+build_type=$(sed -n "s/^CMAKE_BUILD_TYPE:STRING=//p" "$(dirname "$bin")/../CMakeCache.txt" 2>/dev/null || true)
+echo "build type: ${build_type:-(none: unoptimised)}"
+echo "load at start: $(uptime)"
+echo "500 ms timer grid of this machine: at $(fmt_ms "$machine_phase") ms (+ 500) past each wall-clock second"
+echo
+
+lead=6
+run_s=5
+echo "1. switching latency, channel 3: $runs runs, start = now + ${lead} s, run 00:00:0${run_s}"
+((sweep)) && echo "   run r shifts the program's clock by (r-1) x 500/$runs ms, so the runs meet the second at other phases"
+[[ -n $shift_us ]] && echo "   every run shifts the program's clock by $shift_us us"
+for ((r = 1; r <= runs; r++)); do
+    avoid_midnight 120
+    offset_us=0
+    create_database "ch3-$r"
+    ((sweep)) && offset_us=$(((r - 1) * 500000 / runs))
+    [[ -n $shift_us ]] && offset_us=$shift_us
+    start_s=$(($(program_now_s) + lead))
+    sqlite3 "$db" "UPDATE SaveSettingsTbl SET \"SOURCEPORT\"='True', \"output\"='0', \"Auto3\"='True',
+        \"On3\"='False', \"Off3\"='False', $(day_flags 3 "$start_s"), \"Start3a\"='$(hms "$start_s")',
+        \"Run3a\"='00:00:0$run_s'"
+    start_program
+    # ON from the second after the start, OFF from start + run.
+    on_s=$((start_s + 1))
+    off_s=$((start_s + run_s))
+    watch_port 4 $(((off_s + 3) * 1000000 - offset_us))
+    up=$first_seen_us
+    [[ -n $up ]] && startups+=($((up - launch_us)))
+    stop_program
+    echo "  run $r: clock +$(fmt_ms $((offset_us))) ms, ticks expected $(fmt_ms $(((machine_phase + offset_us) % 500000))) ms" \
+        "(+ 500) past the second; start $(hms "$start_s"), port up at $(fmt_clock $((${up:-0} + offset_us)))"
+    if [[ -z $up ]] || ((up + offset_us > on_s * 1000000 - 500000)); then
+        echo "  run $r: start-up too slow for the scheduled second, run not counted" >&2
+        late_starts=$((late_starts + 1))
+        continue
+    fi
+    match_edges ch3 "1:$on_s" "0:$off_s"
+done
+offset_us=0
+echo
+
+for ((r8 = 1; with_ch8 && r8 <= ch8_runs; r8++)); do
+    lead8=8
+    offset_us=${shift_us:-0}
+    echo "1b. switching latency, channel 8 (run $r8 of $ch8_runs): clock +$(fmt_ms "$offset_us") ms," \
+        "switchings a..j every 4 s, run 00:00:01"
+    avoid_midnight 120
+    offset_us=0
+    create_database "ch8-$r8"
+    offset_us=${shift_us:-0}
+    first_s=$(($(program_now_s) + lead8))
+    set_sql="\"SOURCEPORT\"='True', \"output\"='0', \"Auto8\"='True', \"On8\"='False', \"Off8\"='False'"
+    set_sql+=", $(day_flags 8 "$first_s")"
+    expected=()
+    k=0
+    for s in a b c d e f g h i j; do
+        sk=$((first_s + 4 * k))
+        set_sql+=", \"Start8$s\"='$(hms "$sk")', \"Run8$s\"='00:00:01'"
+        # Both ends included: ON from Sk, OFF from Sk + run + 1.
+        expected+=("1:$sk" "0:$((sk + 2))")
+        k=$((k + 1))
+    done
+    sqlite3 "$db" "UPDATE SaveSettingsTbl SET $set_sql"
+    start_program
+    last_s=$((first_s + 4 * 9 + 2))
+    watch_port 128 $(((last_s + 3) * 1000000 - offset_us))
+    up=$first_seen_us
+    [[ -n $up ]] && startups+=($((up - launch_us)))
+    stop_program
+    echo "  first switching $(hms "$first_s"), port up at $(fmt_clock $((${up:-0} + offset_us)))"
+    if [[ -z $up ]] || ((up + offset_us > first_s * 1000000 - 500000)); then
+        echo "  start-up too slow for the scheduled second, run not counted" >&2
+        late_starts=$((late_starts + 1))
+    else
+        match_edges ch8 "${expected[@]}"
+    fi
+    echo
+done
+offset_us=0
+
+# --- 2. idle cost ---------------------------------------------------------------
+
+clk=$(getconf CLK_TCK)
+echo "2. idle cost: new database, settle 5 s, sample ${idle_seconds} s"
+fresh_env idle
+start_program
+wait_up 60
+sleep 5
+rss0=$(status_kb "$pid" VmRSS)
+t0=$(now_us)
+c0=$(cpu_ticks "$pid")
+w0=$(switches "$pid")
+sleep "$idle_seconds"
+t1=$(now_us)
+c1=$(cpu_ticks "$pid")
+w1=$(switches "$pid")
+rss1=$(status_kb "$pid" VmRSS)
+hwm=$(status_kb "$pid" VmHWM)
+threads=$(status_kb "$pid" Threads)
+stop_program
+idle_us=$((t1 - t0))
+idle_cpu=$(ratio2 $(((c1 - c0) * 100000000)) $((clk * idle_us)))
+wakeups=$(ratio2 $(((w1 - w0) * 1000000)) "$idle_us")
+echo "  $((c1 - c0)) ticks of 1/$clk s CPU in $((idle_us / 1000)) ms; $((w1 - w0)) context switches; $threads threads"
+echo "  VmRSS $rss0 kB after settling, $rss1 kB at the end; VmHWM $hwm kB"
+echo
+
+cg_ips=""
+if ((with_callgrind)); then
+    echo "2b. idle instructions under callgrind: settle 5 s, count ${idle_seconds} s"
+    if ! command -v valgrind >/dev/null || ! command -v callgrind_control >/dev/null; then
+        echo "  valgrind is not installed: skipped"
+    else
+        fresh_env callgrind
+        start_program valgrind --tool=callgrind --callgrind-out-file="$env_dir/cg.out"
+        if wait_up 300; then
+            sleep 5
+            callgrind_control -z "$pid" >/dev/null 2>&1
+            g0=$(now_us)
+            sleep "$idle_seconds"
+            callgrind_control -d "$pid" >/dev/null 2>&1
+            g1=$(now_us)
+            stop_program 60
+            ir=$(grep -h '^totals:' "$env_dir"/cg.out.* 2>/dev/null | head -1 | cut -d' ' -f2)
+            if [[ -n $ir ]]; then
+                cg_ips=$((ir * 1000000 / (g1 - g0)))
+                echo "  $ir instructions in $(((g1 - g0) / 1000)) ms"
+            else
+                echo "  no callgrind dump found (see $env_dir/log)"
+            fi
+        else
+            stop_program 60
+            echo "  skipped: kestra3 did not come up under valgrind"
+        fi
+    fi
+    echo
+fi
+
+# --- 3. summary ---------------------------------------------------------------
+
+echo "summary ($(date '+%F %T %Z'), $(nproc) cores, load: $(uptime | sed 's/.*load average: //'))"
+row "switching latency (ms, as seen on the port)" min median max n
+latency_row "  channel 3 ON  (scheduled: start + 1 s)" "${lat_on_ch3[@]}"
+latency_row "  channel 3 OFF (scheduled: start + run)" "${lat_off_ch3[@]}"
+if ((with_ch8)); then
+    latency_row "  channel 8 ON  (scheduled: Sk)" "${lat_on_ch8[@]}"
+    latency_row "  channel 8 OFF (scheduled: Sk + run + 1 s)" "${lat_off_ch8[@]}"
+fi
+all_latencies=("${lat_on_ch3[@]}" "${lat_off_ch3[@]}" "${lat_on_ch8[@]}" "${lat_off_ch8[@]}")
+latency_row "  all edges" "${all_latencies[@]}"
+((polls_total)) && echo "  port polled every $(fmt_ms $((polled_us / polls_total))) ms on average (a latency is late by up to that)"
+verdict=PASS
+stats "${all_latencies[@]}"
+((st_n == 0)) && verdict="NO EDGE SEEN"
+((st_n && st_max >= 1000000)) && verdict="FAIL (an edge 1 s or more late)"
+((st_n && st_min < 0)) && verdict="FAIL (an edge before its second)"
+((mismatches)) && verdict="FAIL ($mismatches runs with edges other than scheduled)"
+echo "  every edge within one second of its scheduled second: $verdict"
+((late_starts)) && echo "  $late_starts runs not counted: start-up slower than the lead time"
+latency_row "start-up (ms, launch to first port access)" "${startups[@]}"
+row "idle cost" value "" "" ""
+row "  CPU (% of one core)" "$idle_cpu" "" "" ""
+row "  context switches per second" "$wakeups" "" "" ""
+row "  VmRSS (kB)" "$rss1" "" "" ""
+row "  VmHWM (kB)" "$hwm" "" "" ""
+[[ -n $cg_ips ]] && row "  instructions per second (callgrind)" "$cg_ips" "" "" ""
+[[ $verdict == PASS ]]
