@@ -8,8 +8,9 @@ namespace kestra::shell {
 using namespace std::chrono_literals;
 
 namespace {
-constexpr auto kFramePeriod = 125ms;
-constexpr int kFrames = 16;
+// The contact changes once a second; drawing more often would only cost wake-ups.
+constexpr auto kFramePeriod = 1000ms;
+constexpr int kFrames = 2;
 } // namespace
 
 Logo::Logo(QWidget* parent) : QWidget(parent)

@@ -97,6 +97,9 @@ MainWindow::MainWindow(const ui::AppContext& ctx, QWidget* parent)
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer1.setInterval(kScanPeriod);
     connect(&m_timer1, &QTimer::timeout, this, &MainWindow::scan);
+    m_prompt.setSingleShot(true);
+    m_prompt.setInterval(0);
+    connect(&m_prompt, &QTimer::timeout, this, &MainWindow::scan);
 }
 
 MainWindow::~MainWindow() = default;
@@ -197,6 +200,11 @@ void MainWindow::load()
     for (int m = 1; m <= 8; ++m)
         m_channels[m - 1] = new channels::ChannelWindow(m_ctx, m, m_inputs, this);
     m_about = new AboutWindow(m_ctx, this);
+    for (int m = 1; m <= 8; ++m)
+        if (auto* status = m_channels[m - 1]->findChild<QLineEdit*>(QStringLiteral("Status%1").arg(m)))
+            connect(status, &QLineEdit::textChanged, this, [this] {
+                if (m_timer1.isActive()) m_prompt.start();
+            });
 
     ui::guarded(m_errors, [&] {
         for (channels::ChannelWindow* w : m_channels)
@@ -320,6 +328,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
 void MainWindow::unload()
 {
     m_timer1.stop();
+    m_prompt.stop();
     ui::ErrorRoutine::setQuiet(true);
     // Leave every relay OFF under the polarity in force, whatever happens next.
     const bool fiveVolts = m_about && m_about->fiveVoltsOn();

@@ -67,6 +67,9 @@ private:
     std::unique_ptr<store::DataSource> m_data2;
     ui::ErrorRoutine m_errors;
     QTimer m_timer1;
+    // A scan right after a channel publishes a new state, so that a switching does
+    // not also wait for the next regular scan.
+    QTimer m_prompt;
     std::array<channels::ChannelWindow*, 8> m_channels{};
     inputs::InputsWindow* m_inputs = nullptr;
     AboutWindow* m_about = nullptr;

@@ -128,6 +128,16 @@ private slots:
         QCOMPARE(rig.stored("inp3date"), QStringLiteral("2026-12-07"));
     }
 
+    void aNewChannelStateIsScannedAtOnce()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig({{"On3", "True"}, {"SOURCEPORT", "True"}, {"output", "0"}});
+        rig.start();
+        rig.main->channelWindow(3)->tick();
+        // Well before the next regular scan, 500 ms away at most.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.data(), quint8(4), 100);
+    }
+
     void editsSurviveShutdownAndRestart()
     {
         ui::RecordingMessenger messages;
