@@ -2,25 +2,19 @@
 #include "common/failure.h"
 
 #include <QTest>
+
+#include "tests/support/testsupport.h"
 #include <QTimeZone>
 
 using namespace kestra;
 using namespace kestra::channels;
 
+using kestra::test::days;
+using kestra::test::kDayNames;
+
 namespace {
 // The reference week: Sunday 2026-03-01 to Saturday 2026-03-07.
 const QDate kSunday(2026, 3, 1);
-const QStringList kDayNames = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-
-// "Mon Wed" -> the toggles, Sunday first.
-std::array<bool, 7> days(const QString& names)
-{
-    std::array<bool, 7> d{};
-    for (const QString& n : names.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        d[kDayNames.indexOf(n)] = true;
-    return d;
-}
-
 QDateTime at(const QString& day, const QString& hms)
 {
     return QDateTime(kSunday.addDays(kDayNames.indexOf(day)),

@@ -5,24 +5,19 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+
+#include "tests/support/testsupport.h"
 #include <QTimeZone>
 #include <set>
 
 using namespace kestra;
 using namespace kestra::channels;
 
+using kestra::test::days;
+using kestra::test::kDayNames;
+
 namespace {
 constexpr bool kZeroVoltsOn = false; // the polarity option unchecked: ON is a 0 bit
-const QStringList kDayNames = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-
-std::array<bool, 7> days(const QString& names)
-{
-    std::array<bool, 7> d{};
-    for (const QString& n : names.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        d[kDayNames.indexOf(n)] = true;
-    return d;
-}
-
 ChannelControls channel(int m, Mode mode, const QString& dayNames, QStringList starts, QStringList runs)
 {
     ChannelControls c;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/testsupport.h"
+
 // What the channel window tests share: a settings file in a temporary
 // directory, the simulated port, a fake clock, a stand-in for the inputs window
 // and a recorder for the message boxes.
@@ -49,7 +51,7 @@ class WindowRig
 public:
     WindowRig()
         : db(store::Database::open(dir.filePath(QStringLiteral("Kestra3.db")), QDate(2024, 1, 1))),
-          port(0x3BC, portEnvironment(dir)),
+          port(0x3BC, test::simulatedPortEnvironment(dir)),
           clock(monday(QTime(12, 0))), ctx{kestra3Config(), port, *db, clock}
     {}
 
@@ -71,16 +73,6 @@ public:
     ui::AppContext ctx;
     FakeInputs inputs;
     ui::RecordingMessenger messages;
-
-private:
-    static port::Environment portEnvironment(const QTemporaryDir& d)
-    {
-        port::Environment env;
-        env.parportProcDir = d.filePath(QStringLiteral("no-parport"));
-        env.deviceDir = d.filePath(QStringLiteral("dev"));
-        env.simulatedPortPath = d.filePath(QStringLiteral("port-3BC"));
-        return env;
-    }
 };
 
 // A named control of a window; a missing one ends the test run with its name.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/testsupport.h"
+
 // What the inputs window tests share: a settings file in a temporary directory,
 // the simulated port file, a fake clock, and the window on top of them.
 
@@ -20,15 +22,6 @@
 namespace kestra::test {
 
 inline const QDateTime kMonday10(QDate(2024, 3, 4), QTime(10, 0, 0));
-
-inline port::Environment portEnvironment(const QTemporaryDir& dir)
-{
-    port::Environment env;
-    env.parportProcDir = dir.filePath(QStringLiteral("no-parport"));
-    env.deviceDir = dir.filePath(QStringLiteral("no-dev"));
-    env.simulatedPortPath = dir.filePath(QStringLiteral("port-3BC"));
-    return env;
-}
 
 // A short, valid PCM wave file (mono, 8 kHz, 16 bit, 50 ms of silence).
 inline bool writeWave(const QString& path)
@@ -77,7 +70,7 @@ struct InputsRig
 
     InputsRig()
         : db(store::Database::open(dir.filePath(QStringLiteral("Kestra3.db")), kMonday10.date())),
-          sim(dir.filePath(QStringLiteral("port-3BC"))), port(0x3BC, portEnvironment(dir)),
+          sim(dir.filePath(QStringLiteral("port-3BC"))), port(0x3BC, simulatedPortEnvironment(dir)),
           clock(kMonday10), ctx{kestra3Config(), port, *db, clock}
     {
         sim.ensureExists();

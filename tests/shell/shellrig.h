@@ -12,6 +12,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "tests/support/testsupport.h"
+
 namespace kestra::test {
 
 // One program's worth of parts on a temporary directory.
@@ -27,10 +29,7 @@ struct Rig
     {
         db = store::Database::open(dir.filePath("Kestra3.db"), clock.now().date());
         db->writeSettings(store::FieldValues(settings));
-        port::Environment env;
-        env.parportProcDir = dir.filePath("no-parport");
-        env.simulatedPortPath = dir.filePath("port-3BC");
-        port = std::make_unique<port::Port>(0x3BC, env);
+        port = std::make_unique<port::Port>(0x3BC, simulatedPortEnvironment(dir));
     }
     void start()
     {
