@@ -39,9 +39,14 @@ BuildConfig kestra2Config()
     return {0x278, QStringLiteral("Kestra2.db"), QStringLiteral("KESTRA2")};
 }
 
+QString versionNumber()
+{
+    return QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+}
+
 QString versionText()
 {
-    return QStringLiteral("Version %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+    return QStringLiteral("Version ") + versionNumber();
 }
 
 } // namespace kestra

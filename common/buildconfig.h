@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/version.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -25,9 +27,7 @@ struct BuildConfig
 BuildConfig kestra3Config();
 BuildConfig kestra2Config();
 
-inline constexpr int kVersionMajor = 3;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 0;
-QString versionText(); // "Version 3.0.0"
+QString versionNumber(); // "3.0.0"
+QString versionText();   // "Version 3.0.0"
 
 } // namespace kestra
