@@ -27,6 +27,8 @@ inline constexpr int kRefusedTime = 524;
 inline constexpr int kPort = 48;
 // The settings database could not be read or written.
 inline constexpr int kDatabase = 3051;
+// A file outside the program directory (the autostart entry) could not be written.
+inline constexpr int kFile = 75;
 // Anything unexpected (a std::exception escaping a handler).
 inline constexpr int kInternal = 51;
 

@@ -1,8 +1,10 @@
+#include "desktop/commandline.h"
+#include "desktop/icon.h"
+#include "desktop/installation.h"
 #include "panel/panellogic.h"
 #include "panel/panelwindow.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <cstdio>
@@ -30,28 +32,33 @@ std::optional<BuildConfig> askForBuild()
 
 int main(int argc, char** argv)
 {
+    // Read before the application object exists: --help needs no display, and a
+    // wrong port is told without opening a window.
+    const desktop::CommandLine commandLine{
+        .program = QStringLiteral("kestra-panel"),
+        .description = QStringLiteral("Shows the outputs of the simulated printer port of kestra3 (3BC) or "
+                                      "kestra2 (278) and sets its five inputs."),
+        .positionalName = QStringLiteral("port"),
+        .positionalHelp = QStringLiteral("3BC or 278 (asks when left out)")};
+    QStringList args;
+    if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv, &args)) return *exitCode;
+    std::optional<BuildConfig> build;
+    if (!args.isEmpty()) {
+        build = panel::buildForArgument(args.first());
+        if (!build) {
+            std::fprintf(stderr, "kestra-panel: the port is 3BC or 278, not \"%s\"\n",
+                         qPrintable(args.first()));
+            return desktop::kUsageExitCode;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kestra-panel"));
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Shows the outputs of the simulated printer port of kestra3 (3BC) or kestra2 (278) "
-                       "and sets its five inputs."));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("port"), QStringLiteral("3BC or 278 (asks when left out)"));
-    parser.process(app);
-
-    std::optional<BuildConfig> build;
-    const QStringList args = parser.positionalArguments();
-    if (args.isEmpty()) {
+    QApplication::setApplicationVersion(versionNumber());
+    desktop::setDesktopIdentity(desktop::kPanelId);
+    if (!build) {
         build = askForBuild();
         if (!build) return 0;
-    } else {
-        build = panel::buildForArgument(args.first());
-        if (!build || args.size() > 1) {
-            std::fprintf(stderr, "kestra-panel: the port is 3BC or 278, not \"%s\"\n",
-                         qPrintable(args.join(' ')));
-            return 2;
-        }
     }
 
     panel::PanelWindow window(*build);

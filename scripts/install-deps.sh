@@ -3,7 +3,7 @@
 # Only what is missing is installed; works as root or through sudo.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev libqt6sql6-sqlite qt6-qpa-plugins tzdata
+packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-sqlite qt6-qpa-plugins tzdata
           libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime)
 
 missing=()

@@ -3,6 +3,9 @@
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/paths.h"
+#include "desktop/commandline.h"
+#include "desktop/icon.h"
+#include "desktop/installation.h"
 #include "port/port.h"
 #include "shell/mainwindow.h"
 #include "shell/signals.h"
@@ -47,11 +50,20 @@ int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, 
 
 int run(int argc, char** argv, const BuildConfig& build)
 {
+    // Before anything else: --help must work without a display and touch no file.
+    desktop::CommandLine commandLine;
+    commandLine.program = build.title.toLower();
+    commandLine.description =
+        QStringLiteral("Weekly time switch on the printer port at 0x%1. Without options "
+                       "the program starts; it takes no other arguments.")
+            .arg(build.portText());
+    if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv)) return *exitCode;
+
     initShellResources();
     QApplication app(argc, argv);
     QApplication::setApplicationName(build.title);
-    QApplication::setApplicationVersion(
-        QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+    QApplication::setApplicationVersion(versionNumber());
+    desktop::setDesktopIdentity(desktop::desktopId(build));
     SignalForwarder forwarder;
 
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())

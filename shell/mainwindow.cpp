@@ -2,12 +2,15 @@
 
 #include "channels/channelwindow.h"
 #include "common/paths.h"
+#include "desktop/autostart.h"
+#include "desktop/installation.h"
 #include "inputs/inputswindow.h"
 #include "port/bits.h"
 #include "shell/aboutwindow.h"
 #include "shell/logo.h"
 #include "shell/placement.h"
 #include "store/datasource.h"
+#include "ui/messenger.h"
 #include "ui/twips.h"
 
 #include <QCloseEvent>
@@ -63,6 +66,11 @@ constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0
 // directory, so that the link opens a page that exists on this machine.
 QUrl helpPageUrl()
 {
+    // An installed program has its page in <prefix>/share/kestra.
+    if (const QString installed =
+            desktop::installedDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("help.html"));
+        !installed.isEmpty())
+        return QUrl::fromLocalFile(installed);
     const QString path = programDirectory() + QStringLiteral("/help.html");
     QFile source(QStringLiteral(":/kestra/help.html"));
     if (source.open(QIODevice::ReadOnly)) {
@@ -179,6 +187,19 @@ void MainWindow::buildWidgets()
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
+    m_startAtLogin = file->addAction(QStringLiteral("Start at login"));
+    m_startAtLogin->setObjectName(QStringLiteral("mnuStartAtLogin"));
+    m_startAtLogin->setCheckable(true);
+    m_startAtLogin->setToolTip(
+        QStringLiteral("Start %1 when you log in to the desktop").arg(m_ctx.build.title));
+    connect(m_startAtLogin, &QAction::triggered, this, &MainWindow::setStartAtLogin);
+    // The entry is the only record of the choice, and may be removed behind our back.
+    auto showLoginState = [this] {
+        m_startAtLogin->setChecked(desktop::autostartEnabled(desktop::desktopId(m_ctx.build)));
+    };
+    showLoginState();
+    connect(file, &QMenu::aboutToShow, this, showLoginState);
+    file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -300,6 +321,25 @@ void MainWindow::showAbout()
     ui::guarded(m_errors, [&] {
         m_about->ensureLoaded();
         m_about->exec();
+    });
+}
+
+void MainWindow::setStartAtLogin(bool on)
+{
+    const QString id = desktop::desktopId(m_ctx.build);
+    ui::guarded(m_errors, [&] {
+        try {
+            if (on)
+                desktop::enableAutostart(
+                    desktop::programAutostartEntry(m_ctx.build, QCoreApplication::applicationFilePath()));
+            else
+                desktop::disableAutostart(id);
+        } catch (const Failure& f) {
+            ui::messenger().notice(
+                this, m_ctx.build.title,
+                QStringLiteral("Start at login could not be changed.\n%1").arg(f.description));
+        }
+        m_startAtLogin->setChecked(desktop::autostartEnabled(id));
     });
 }
 

@@ -53,6 +53,8 @@ public slots:
     void showChannel(int channel);
     void showInputs();
     void showAbout();
+    // File, Start at login: writes or removes this build's autostart entry.
+    void setStartAtLogin(bool on);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -77,6 +79,7 @@ private:
     std::array<QLineEdit*, 5> m_inputTexts{};
     QLineEdit* m_output9 = nullptr;
     QLabel* m_portLabel = nullptr;
+    QAction* m_startAtLogin = nullptr;
     QString m_portProblem;
     bool m_unloaded = false;
 };
