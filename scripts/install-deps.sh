@@ -4,7 +4,9 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-sqlite qt6-qpa-plugins tzdata
-          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime)
+          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime
+          # to check and build what is shipped: launchers, metainfo, man pages, the .deb
+          desktop-file-utils appstream man-db dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do
