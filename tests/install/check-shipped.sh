@@ -31,6 +31,11 @@ files() {
   rm -rf "$work"
   mkdir -p "$work"
   local stage=$work/stage
+  # cmake --install and cpack write build/install_manifest.txt; the one of the user's own
+  # install (README, removing it) is put back.
+  manifest=$build/install_manifest.txt
+  if [ -f "$manifest" ]; then cp -p "$manifest" "$work/manifest.saved"; fi
+  trap 'if [ -f "$work/manifest.saved" ]; then mv "$work/manifest.saved" "$manifest"; else rm -f "$manifest"; fi' EXIT
   cmake --install "$build" --prefix "$stage" >/dev/null
   (cd "$stage" && find . -type f -printf '%P\n' | sort) >"$work/staged.txt"
   printf '%s\n' "${expected[@]}" | sort >"$work/expected.txt"
@@ -45,6 +50,20 @@ files() {
     fail "the kestra3 launcher does not start the installed kestra3"
   grep -qx "ExecStart=$stage/bin/%i" "$stage/lib/systemd/user/kestra@.service" ||
     fail "the systemd unit does not start the installed program"
+  if command -v systemd-analyze >/dev/null; then
+    # An instance of the template as systemd would load it; it also checks that ExecStart runs.
+    local units=$work/units
+    mkdir -p "$units" "$work/run"
+    chmod 700 "$work/run"
+    cp "$stage/lib/systemd/user/kestra@.service" "$units/"
+    ln -s kestra@.service "$units/kestra@kestra3.service"
+    said=$(XDG_RUNTIME_DIR=$work/run SYSTEMD_UNIT_PATH=$units: \
+      systemd-analyze --user --man=no verify kestra@kestra3.service 2>&1) || fail "systemd-analyze: $said"
+    [ -z "$said" ] || fail "systemd-analyze: $said"
+    echo "systemd-analyze verify: no complaint"
+  else
+    echo "systemd-analyze is not installed: the user unit is not verified"
+  fi
   echo "appstreamcli validate:"
   appstreamcli validate --no-net --pedantic "$stage/share/metainfo/net.kestra.kestra3.metainfo.xml" ||
     fail "appstreamcli validate"
