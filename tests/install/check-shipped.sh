@@ -114,6 +114,26 @@ deb() {
   echo "/usr/bin/kestra3 --version: $out"
   [ "$out" = "kestra3 $version" ] || ok=0
   grep -qx 'Exec=/usr/bin/kestra3' /usr/share/applications/net.kestra.kestra3.desktop || ok=0
+  # What the launcher starts comes up with the installed plugins (SQLite driver, platform)
+  # and ends cleanly on SIGTERM, in a home of its own.
+  local exec home=$work/home
+  exec=$(sed -n 's/^Exec=//p' /usr/share/applications/net.kestra.kestra3.desktop)
+  rm -rf "$home" && mkdir -p "$home/data" "$home/config" "$home/run" && chmod 700 "$home/run"
+  XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/run QT_QPA_PLATFORM=offscreen \
+    QT_LOGGING_RULES='qt.*=false' "$exec" >"$work/run.log" 2>&1 &
+  local pid=$! control=""
+  for _ in $(seq 200); do
+    control=$(od -An -tu1 -j2 -N1 "$home/data/Timer/port-3BC" 2>/dev/null | tr -d ' ') || true
+    [ "$control" = 2 ] && break
+    sleep 0.1
+  done
+  kill -TERM "$pid" 2>/dev/null || true
+  local rc=0
+  wait "$pid" || rc=$?
+  echo "$exec started (control register $control), ended with $rc on SIGTERM"
+  [ "$control" = 2 ] && [ "$rc" = 0 ] && [ -s "$home/data/Timer/Kestra3.db" ] || { cat "$work/run.log"; ok=0; }
+  panel=$(sed -n 's/^Exec=//p' /usr/share/applications/net.kestra.panel.desktop)
+  [ "$(env -u DISPLAY "$panel" --version)" = "kestra-panel $version" ] || ok=0
   "${apt[@]}" purge kestra >"$work/apt-purge.log" 2>&1 || { cat "$work/apt-purge.log"; fail "apt-get purge"; }
   [ "$ok" = 1 ] || fail "the installed kestra3 does not run as expected"
   local left=0
