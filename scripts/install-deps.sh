@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build, run and test the program.
-# Only what is missing is installed; works as root or through sudo.
+# Only what is missing is installed; works as root or through sudo. Packages named
+# as arguments are installed too (scripts/screenshot.sh names its own).
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-sqlite qt6-qpa-plugins tzdata
           libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb
-          desktop-file-utils appstream man-db dpkg-dev file)
+          desktop-file-utils appstream man-db dpkg-dev file
+          "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,18 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot.png}
 
-packages=(xvfb openbox imagemagick xdotool sqlite3)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
-[ -x build/builds/kestra3 ] && [ -x build/panel/kestra-panel ] || { scripts/install-deps.sh; scripts/build.sh; }
+scripts/install-deps.sh xvfb openbox imagemagick xdotool
+[ -x build/builds/kestra3 ] && [ -x build/panel/kestra-panel ] || scripts/build.sh
 
 tmp=$(mktemp -d)
 pids=()
