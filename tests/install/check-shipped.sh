@@ -132,6 +132,8 @@ deb() {
   wait "$pid" || rc=$?
   echo "$exec started (control register $control), ended with $rc on SIGTERM"
   [ "$control" = 2 ] && [ "$rc" = 0 ] && [ -s "$home/data/Timer/Kestra3.db" ] || { cat "$work/run.log"; ok=0; }
+  # The installed help page is used where it is, not copied into the program directory.
+  [ ! -e "$home/data/Timer/help.html" ] || { echo "the installed help page was not found"; ok=0; }
   panel=$(sed -n 's/^Exec=//p' /usr/share/applications/net.kestra.panel.desktop)
   [ "$(env -u DISPLAY "$panel" --version)" = "kestra-panel $version" ] || ok=0
   "${apt[@]}" purge kestra >"$work/apt-purge.log" 2>&1 || { cat "$work/apt-purge.log"; fail "apt-get purge"; }
