@@ -211,15 +211,16 @@ void WeekChart::paint(QPainter& p, const QRect& area) const
                    dayCaption(day));
     }
     p.setFont(font());
-    for (int m = 1; m <= 8; ++m)
-        drawRow(p, g, m_model.picture(m));
-
     const double top = area.top() + g.headerHeight;
     const double bottom = top + 8 * g.rowHeight;
+    // Hours under the periods, so that a short one at 12:00 still shows.
     p.setPen(QPen(QColor(200, 200, 200), 0, Qt::DotLine));
     for (int column = 0; column < 7; ++column)
         for (int hour : {6, 12, 18})
             p.drawLine(QPointF(g.x(column, hour * 3600), top), QPointF(g.x(column, hour * 3600), bottom));
+    for (int m = 1; m <= 8; ++m)
+        drawRow(p, g, m_model.picture(m));
+
     p.setPen(QPen(QColor(120, 120, 120), 0));
     for (int column = 0; column <= 7; ++column)
         p.drawLine(QPointF(g.x(column, 0), area.top()), QPointF(g.x(column, 0), bottom));
