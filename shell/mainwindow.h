@@ -63,6 +63,8 @@ public slots:
     void showInputs();
     void showAbout();
     void showWeek();
+    // Brings the week and the next switchings up to date; runs after each scan.
+    void refreshWeek();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -73,7 +75,6 @@ private:
     void unload();
     void reread();
     void updatePortLine();
-    void refreshWeek();
     void showNext(int channel);
     void placeNextTexts();
     QString statusToolTip(int channel) const;
