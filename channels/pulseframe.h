@@ -40,6 +40,8 @@ public:
 
     // A list entry in seconds as a timer interval: ".5" is 500 ms, "59.5" 59500 ms.
     static std::optional<std::chrono::milliseconds> secondsToInterval(const QString& text);
+    // The text of the list's selected entry.
+    static QString selected(const QListWidget* list);
 
 public slots:
     void start(); // PULSE / PLSEON
@@ -52,7 +54,6 @@ public slots:
 private:
     void beginPhase(bool on);
     std::chrono::milliseconds selectedInterval(const QListWidget* list) const;
-    static QString selected(const QListWidget* list);
     // One more minute in `counter`; true when it now equals the selection of `list`.
     static bool countMinute(QLineEdit* counter, const QListWidget* list);
 

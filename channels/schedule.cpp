@@ -54,8 +54,6 @@ bool startFinishOn(int now, int start, int finish, bool startDay, bool finishDay
     return false;
 }
 
-namespace {
-// Run before start, switching by switching, as the texts are converted.
 std::vector<Switching> convertSwitchings(const ChannelControls& c)
 {
     const int n = switchingCount(c.channel);
@@ -69,34 +67,31 @@ std::vector<Switching> convertSwitchings(const ChannelControls& c)
     }
     return out;
 }
-} // namespace
+
+bool scheduleStep(const ChannelControls& c, const std::vector<Switching>& sw, int day, int second)
+{
+    if (c.mode != Mode::Auto) return false;
+    switch (kindOf(c.channel)) {
+    case Kind::Single:
+        return c.days[day] && singleSwitchingOn(second, sw[0]);
+    case Kind::Double:
+    case Kind::Multi:
+        return c.days[day] && std::any_of(sw.begin(), sw.end(),
+                                          [&](Switching s) { return inclusiveSwitchingOn(second, s); });
+    case Kind::StartFinish:
+        // The finish box holds a clock time here, not a run.
+        return startFinishOn(second, sw[0].start, sw[0].run, c.days[day], c.finishDays[day]);
+    }
+    return false;
+}
 
 void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now, QString& status)
 {
     const int t = secondsOfDay(now);
     const std::vector<Switching> sw = convertSwitchings(c);
     const int today = weekdayNumber(now.date()) - 1;
-    const bool day = c.days[today];
-    const bool autoMode = c.mode == Mode::Auto;
-
-    bool on = false;
-    if (autoMode) {
-        switch (kindOf(c.channel)) {
-        case Kind::Single:
-            on = day && singleSwitchingOn(t, sw[0]);
-            break;
-        case Kind::Double:
-        case Kind::Multi:
-            on = day && std::any_of(sw.begin(), sw.end(), [&](Switching s) { return inclusiveSwitchingOn(t, s); });
-            break;
-        case Kind::StartFinish:
-            // The finish box holds a clock time here, not a run.
-            on = startFinishOn(t, sw[0].start, sw[0].run, day, c.finishDays[today]);
-            break;
-        }
-    }
-    status = on ? QStringLiteral("ON") : QStringLiteral("OFF");
-    inputs::applyOverride(autoMode, inputs, now, status);
+    status = scheduleStep(c, sw, today, t) ? QStringLiteral("ON") : QStringLiteral("OFF");
+    inputs::applyOverride(c.mode == Mode::Auto, inputs, now, status);
     if (c.mode == Mode::On)
         status = QStringLiteral("ON");
     if (c.mode == Mode::Off)

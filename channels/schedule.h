@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <vector>
 
 namespace kestra::channels {
 
@@ -44,7 +45,19 @@ struct ChannelControls {
     std::array<bool, 7> finishDays{}; // channel 7 only
     QStringList starts;               // texts of the start boxes, switching a first
     QStringList runs;                 // texts of the run boxes (channel 7: the finish time)
+
+    bool operator==(const ChannelControls&) const = default;
 };
+
+// The time texts as a tick converts them: switching by switching, the run
+// before the start (channel 7: finish, then start). A text that does not
+// convert throws Failure 13.
+std::vector<Switching> convertSwitchings(const ChannelControls& c);
+
+// The schedule step of a tick at `second` (0 .. 86399) of weekday `day`
+// (0 Sunday .. 6 Saturday): ON only in AUTO, by the day toggles and the
+// converted switchings. Inputs and the manual modes come after it.
+bool scheduleStep(const ChannelControls& c, const std::vector<Switching>& sw, int day, int second);
 
 // One evaluation tick: converts the time texts in the channel's order, takes
 // today's toggle, runs the schedule step, the input override step and the mode,

@@ -20,16 +20,22 @@ std::array<QString, 5> inputTexts(quint8 status)
     return texts;
 }
 
-namespace {
 // Rule 7/8: today is the recorded day and now lies in [start, start + hold).
 // The sum is not wrapped at midnight: a hold ends when the date changes.
-bool holding(const OverrideView& v, const QDateTime& now)
+std::optional<int> holdEnd(const OverrideView& v, const QDateTime& now)
 {
     const int start = parseTime(v.inp3Start);
     const int hold = parseTime(v.inp3Time);
     const QDate day = parseDate(v.inp3Date);
     const int t = secondsOfDay(now);
-    return now.date() == day && t >= start && t < start + hold;
+    if (now.date() == day && t >= start && t < start + hold) return start + hold;
+    return std::nullopt;
+}
+
+namespace {
+bool holding(const OverrideView& v, const QDateTime& now)
+{
+    return holdEnd(v, now).has_value();
 }
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <array>
+#include <optional>
 
 namespace kestra::inputs {
 
@@ -24,6 +25,12 @@ struct OverrideView {
     QString inp3Time;  // hold time
     QString inp3Date;  // date of that reading
 };
+
+// The input 3 hold (rules 7 and 8) as it stands at `now`: the second of the day
+// at which it ends (excluded, not wrapped at midnight: past 86399 it ends at
+// midnight, when the date changes), or nothing when no hold runs. Converts its
+// texts: one that does not convert throws Failure 13.
+std::optional<int> holdEnd(const OverrideView& view, const QDateTime& now);
 
 // The eight rules for a channel, applied in order to `status`, each overwriting
 // the one before. Only in AUTO. The hold rule converts its texts only when its

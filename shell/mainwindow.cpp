@@ -9,9 +9,13 @@
 #include "shell/aboutwindow.h"
 #include "shell/logo.h"
 #include "shell/placement.h"
+#include "shell/weeksource.h"
 #include "store/datasource.h"
 #include "ui/messenger.h"
 #include "ui/twips.h"
+#include "week/model.h"
+#include "week/next.h"
+#include "week/weekview.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -21,12 +25,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 
 namespace kestra::shell {
@@ -52,6 +59,17 @@ void setBackColour(QLineEdit* e, int bgr)
     if (p.color(QPalette::Base) == c) return;
     p.setColor(QPalette::Base, c);
     e->setPalette(p);
+}
+
+// Room for the widest next-switching text.
+int nextTextWidth(const QFontMetrics& fm)
+{
+    int w = 0;
+    for (const QString& sample :
+         {QStringLiteral("next: Wed 00:00:00 OFF"), QStringLiteral("no switching this week"),
+          QStringLiteral("frozen at its last state")})
+        w = std::max(w, fm.horizontalAdvance(sample));
+    return w;
 }
 
 struct ButtonColour
@@ -141,6 +159,7 @@ void MainWindow::buildWidgets()
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(m), false);
+        m_locations[m - 1] = loc;
         grid->addWidget(loc, m, 2);
         m_data2->bind(
             QStringLiteral("Loc%1").arg(m), [loc] { return loc->text(); },
@@ -148,6 +167,12 @@ void MainWindow::buildWidgets()
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
         grid->addWidget(m_status[m - 1], m, 3);
+        // The next switching, in a column of its own that shows only where
+        // the window has room for it (see placeNextTexts).
+        m_next[m - 1] = label(QStringLiteral("Next%1").arg(m), QString());
+        m_next[m - 1]->setMinimumWidth(nextTextWidth(m_next[m - 1]->fontMetrics()));
+        m_next[m - 1]->hide();
+        grid->addWidget(m_next[m - 1], m, 4);
     }
     for (int n = 1; n <= 5; ++n) {
         m_inputTexts[n - 1] = field(QStringLiteral("INPUT%1").arg(n), true);
@@ -164,6 +189,11 @@ void MainWindow::buildWidgets()
     inputs->setToolTip(QStringLiteral("Select Inputs"));
     connect(inputs, &QPushButton::clicked, this, &MainWindow::showInputs);
     grid->addWidget(inputs, 15, 0, 1, 2);
+    auto* weekButton = new QPushButton(QStringLiteral("Week"), central);
+    weekButton->setObjectName(QStringLiteral("cmdWeek"));
+    weekButton->setToolTip(QStringLiteral("The week of all outputs at a glance"));
+    connect(weekButton, &QPushButton::clicked, this, &MainWindow::showWeek);
+    grid->addWidget(weekButton, 15, 2, Qt::AlignLeft);
 
     auto* logo = new Logo(central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
@@ -203,6 +233,12 @@ void MainWindow::buildWidgets()
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("mnuView"));
+    QAction* week = view->addAction(QStringLiteral("&Week"));
+    week->setObjectName(QStringLiteral("mnuWeek"));
+    week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(week, &QAction::triggered, this, &MainWindow::showWeek);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
     QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
@@ -245,8 +281,45 @@ void MainWindow::load()
         const int stored = m_output9->text().trimmed().toInt(&ok);
         if (ok && stored >= 0 && stored <= 255) m_ctx.port.writeData(quint8(stored));
     });
+    m_weekSource = std::make_unique<WindowWeekSource>(m_channels, m_locations, m_inputs);
+    m_week = new week::WeekModel(*m_weekSource, m_ctx.clock, this);
+    connect(m_week, &week::WeekModel::nextChanged, this, &MainWindow::showNext);
+    // The week is looked at after each scan; it recomputes only what changed.
+    connect(&m_timer1, &QTimer::timeout, this, &MainWindow::refreshWeek);
+    refreshWeek();
     m_timer1.start();
     updatePortLine();
+}
+
+void MainWindow::refreshWeek()
+{
+    ui::guarded(m_errors, [&] { m_week->refresh(); });
+}
+
+void MainWindow::showNext(int channel)
+{
+    const week::NextSwitching& next = m_week->next(channel);
+    m_next[channel - 1]->setText(week::nextSwitchingText(next));
+    m_status[channel - 1]->setToolTip(statusToolTip(channel));
+}
+
+QString MainWindow::statusToolTip(int channel) const
+{
+    return week::nextSwitchingToolTip(m_week->next(channel));
+}
+
+void MainWindow::showWeek()
+{
+    if (!m_week) return;
+    if (!m_weekView) {
+        m_weekView = new week::WeekView(
+            *m_week, [source = m_weekSource.get()](int m) { return source->colour(m); }, m_ctx.build.title,
+            this);
+        connect(m_weekView, &week::WeekView::openChannel, this, &MainWindow::showChannel);
+    }
+    m_weekView->show();
+    m_weekView->raise();
+    m_weekView->activateWindow();
 }
 
 void MainWindow::scan()
@@ -355,6 +428,24 @@ void MainWindow::reread()
     }
 }
 
+void MainWindow::resizeEvent(QResizeEvent* e)
+{
+    QMainWindow::resizeEvent(e);
+    placeNextTexts();
+}
+
+void MainWindow::placeNextTexts()
+{
+    // The location fields keep at least the width they have in a window of
+    // the default size; the next switchings show only in what is left over.
+    if (!m_next[0] || !centralWidget()->layout()) return;
+    const int spacing = centralWidget()->layout()->spacing();
+    const int needed = ui::twipsToPixels(int(Placement{}.width), this) + m_next[0]->minimumWidth() + spacing;
+    const bool room = width() >= needed;
+    for (QLabel* next : m_next)
+        if (next->isVisibleTo(this) != room) next->setVisible(room);
+}
+
 void MainWindow::closeEvent(QCloseEvent* e)
 {
     if (!m_unloaded) {
@@ -368,6 +459,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
 void MainWindow::unload()
 {
     m_timer1.stop();
+    if (m_weekView) m_weekView->hide();
     m_prompt.stop();
     ui::ErrorRoutine::setQuiet(true);
     // Leave every relay OFF under the polarity in force, whatever happens next.

@@ -21,11 +21,16 @@ class InputsWindow;
 namespace kestra::store {
 class DataSource;
 }
+namespace kestra::week {
+class WeekModel;
+class WeekView;
+} // namespace kestra::week
 
 namespace kestra::shell {
 
 class AboutWindow;
 class Logo;
+class WindowWeekSource;
 
 // frmMain: one row per output and per input, the commands, and the main scan
 // that turns the eight channel states into the output byte.
@@ -48,6 +53,10 @@ public:
     QTimer& scanTimer() { return m_timer1; }
     // The port line of the status bar.
     QString portLine() const;
+    // The week of the eight outputs; null before load().
+    week::WeekModel* weekModel() const { return m_week; }
+    // The week view, once it has been shown.
+    week::WeekView* weekView() const { return m_weekView; }
 
 public slots:
     void showChannel(int channel);
@@ -55,15 +64,22 @@ public slots:
     void showAbout();
     // File, Start at login: writes or removes this build's autostart entry.
     void setStartAtLogin(bool on);
+    void showWeek();
+    // Brings the week and the next switchings up to date; runs after each scan.
+    void refreshWeek();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void buildWidgets();
     void unload();
     void reread();
     void updatePortLine();
+    void showNext(int channel);
+    void placeNextTexts();
+    QString statusToolTip(int channel) const;
 
     ui::AppContext m_ctx;
     std::unique_ptr<store::DataSource> m_data2;
@@ -77,6 +93,11 @@ private:
     AboutWindow* m_about = nullptr;
     std::array<QLineEdit*, 8> m_status{};
     std::array<QLineEdit*, 5> m_inputTexts{};
+    std::array<QLineEdit*, 8> m_locations{};
+    std::array<QLabel*, 8> m_next{};
+    std::unique_ptr<WindowWeekSource> m_weekSource;
+    week::WeekModel* m_week = nullptr;
+    week::WeekView* m_weekView = nullptr;
     QLineEdit* m_output9 = nullptr;
     QLabel* m_portLabel = nullptr;
     QAction* m_startAtLogin = nullptr;

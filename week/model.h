@@ -1,0 +1,91 @@
+#pragma once
+
+#include "channels/schedule.h"
+#include "common/clock.h"
+#include "inputs/inputlogic.h"
+#include "week/intervals.h"
+#include "week/next.h"
+#include "week/pulse.h"
+
+#include <QObject>
+#include <array>
+#include <optional>
+
+namespace kestra::week {
+
+// An input 3 hold running on an output in AUTO: forced ON or OFF until `until`.
+struct Hold
+{
+    bool on = true;
+    QDateTime until;
+    bool operator==(const Hold&) const = default;
+};
+// Inputs are not predicted; only a hold already running is shown, as it stands.
+std::optional<Hold> holdAsItStands(const channels::ChannelControls& c, const inputs::OverrideView& v,
+                                   const QDateTime& now);
+
+// What the week picture shows of one output.
+struct ChannelPicture
+{
+    int channel = 0;
+    QString location;
+    ChannelWeek week;
+    QString frozenStatus; // the state a frozen output stays in
+    std::optional<PulsePlan> pulse;
+    std::optional<Hold> hold;
+};
+
+// Where the model reads each output (1 .. 8). The shell answers from the
+// windows, so edits that are not saved yet count, as they do for the ticks.
+class WeekSource
+{
+public:
+    virtual ~WeekSource() = default;
+    virtual channels::ChannelControls controls(int channel) const = 0;
+    virtual QString location(int channel) const = 0;
+    virtual QString status(int channel) const = 0;
+    // Pulse mode as it stands at `now` (ms since the epoch); nothing when not pulsing.
+    virtual std::optional<PulsePlan> pulse(int channel, qint64 now) const = 0;
+    virtual inputs::OverrideView inputs(int channel) const = 0;
+};
+
+// The week of all eight outputs and their next switchings, kept up to date
+// by refresh(): it recomputes only what changed (the controls, a pulse that
+// took another course, a hold, or a switching whose moment has passed) and
+// says so, so that the pictures are redrawn only then.
+class WeekModel : public QObject
+{
+    Q_OBJECT
+public:
+    WeekModel(const WeekSource& source, const Clock& clock, QObject* parent = nullptr);
+
+    void refresh();
+
+    const ChannelPicture& picture(int channel) const { return m_entries.at(channel - 1).picture; }
+    const NextSwitching& next(int channel) const { return m_entries.at(channel - 1).next; }
+    // The moment of the last refresh: what the pictures are as at.
+    QDateTime now() const { return m_now; }
+
+signals:
+    void pictureChanged(int channel);
+    void nextChanged(int channel);
+    void refreshed();
+
+private:
+    struct Entry
+    {
+        bool known = false;
+        channels::ChannelControls controls;
+        ChannelPicture picture;
+        NextSwitching next;
+    };
+    // True when the picture changed; `recount` when the next switching must be found again.
+    bool update(Entry& e, int channel, bool& recount);
+
+    const WeekSource& m_source;
+    const Clock& m_clock;
+    std::array<Entry, 8> m_entries;
+    QDateTime m_now;
+};
+
+} // namespace kestra::week
