@@ -209,6 +209,8 @@ ui::TimeBox* ChannelWindow::addTimeBox(const QString& name, const QString& field
     auto* box = new ui::TimeBox(name, this);
     box->setProperty("startList", startList);
     box->setMinimumContentsLength(8);
+    connect(box, &ui::TimeBox::editFinished, this,
+            [this, box] { ui::guarded(m_errors, [box] { box->finishEdit(); }); });
     // Start fields are written under a lower-case first letter ("start3a"); names match without case.
     const QString writeName =
         field.startsWith(QLatin1String("Start")) ? field.at(0).toLower() + field.mid(1) : field;
@@ -361,9 +363,9 @@ ChannelControls ChannelWindow::controls() const
         if (m_finishDays[d]) c.finishDays[d] = m_finishDays[d]->isChecked();
     }
     for (const ui::TimeBox* b : m_startBoxes)
-        c.starts << b->text();
+        c.starts << b->tickText();
     for (const ui::TimeBox* b : m_runBoxes)
-        c.runs << b->text();
+        c.runs << b->tickText();
     return c;
 }
 
@@ -456,9 +458,10 @@ void ChannelWindow::saveBound()
     std::optional<Failure> refused;
     for (const TimeField& tf : m_timeFields) {
         const QString text = tf.box->text();
-        if (tryParseTime(text))
+        if (tryParseTime(text)) {
             tf.box->clearChanged();
-        else if (!refused && text != m_data2->value(tf.field))
+            tf.box->finishEdit();
+        } else if (!refused && text != m_data2->value(tf.field))
             refused = refusal(tf.box, tf.field);
     }
     m_data2->save();

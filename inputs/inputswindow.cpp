@@ -161,6 +161,8 @@ void InputsWindow::buildMapping()
     // A new hold time ends a running hold: from midnight it can only hold while
     // the time of day is below the hold time.
     connect(m_inp3time, &ui::TimeBox::edited, this, [this] { m_inp3start->setText(kMidnight); });
+    connect(m_inp3time, &ui::TimeBox::editFinished, this,
+            [this] { ui::guarded(*m_errors, [this] { m_inp3time->finishEdit(); }); });
 }
 
 void InputsWindow::buildSounds()
@@ -290,7 +292,7 @@ OverrideView InputsWindow::overrideView(int channel) const
         for (int a = 0; a < 2; ++a)
             v.boxes[i++] = boxValue(m_box[n][a].at(channel - 1));
     v.inp3Start = m_inp3start->text();
-    v.inp3Time = m_inp3time->text();
+    v.inp3Time = m_inp3time->tickText();
     v.inp3Date = m_inp3date->text();
     return v;
 }

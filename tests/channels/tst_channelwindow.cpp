@@ -315,6 +315,84 @@ private slots:
         QVERIFY(child<QCheckBox>(w.get(), "Tuesday")->isChecked());
     }
 
+    // A person types into a shown window at human speed while Timer1 ticks:
+    // half-typed texts are neither evaluated nor reported, each text that
+    // converts counts at once, and the edit is judged when it is finished.
+    void typingATimeAtHumanSpeed_data()
+    {
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("statuses"); // after each character
+        QTest::addColumn<QString>("finish");   // Enter, Tab or OK
+        QTest::addColumn<QString>("stored");   // Start3a or Run3a after OK
+        // Stored: start 05:00:00, run 01:00:00, Monday, AUTO; the clock says 05:30.
+        QTest::newRow("start, Enter") << "time1a"
+                                      << "05:40:00"
+                                      << "ON ON ON ON OFF OFF OFF OFF"
+                                      << "Enter"
+                                      << "05:40:00";
+        QTest::newRow("run, OK") << "Run1a"
+                                 << "0:25"
+                                 << "ON ON ON OFF"
+                                 << "OK"
+                                 << "0:25";
+        QTest::newRow("not a time, Tab") << "time1a"
+                                         << "05:4x"
+                                         << "ON ON ON ON ON"
+                                         << "Tab"
+                                         << "05:00:00";
+    }
+    void typingATimeAtHumanSpeed()
+    {
+        QFETCH(QString, boxName);
+        QFETCH(QString, typed);
+        QFETCH(QString, statuses);
+        QFETCH(QString, finish);
+        QFETCH(QString, stored);
+        constexpr int kLongerThanATick = 600;
+        WindowRig rig;
+        rig.store("Start3a", "05:00:00");
+        rig.store("Run3a", "01:00:00");
+        rig.store("Mon3", "True");
+        rig.store("Auto3", "True");
+        rig.clock.set(monday(QTime(5, 30)));
+        auto w = rig.window(3);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTRY_COMPARE(w->statusText(), QStringLiteral("ON"));
+        auto* box = child<ui::TimeBox>(w.get(), boxName);
+        box->setFocus();
+        box->lineEdit()->selectAll();
+
+        QStringList seen;
+        for (const QChar c : typed) {
+            QTest::keyClicks(box, QString(c));
+            QTest::qWait(kLongerThanATick);
+            seen << w->statusText();
+        }
+        QCOMPARE(box->text(), typed); // nothing completed inline
+        QCOMPARE(seen.join(' '), statuses);
+        QCOMPARE(rig.messages.modals, QStringList());
+
+        if (finish == "Enter")
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (finish == "Tab")
+            QTest::keyClick(box, Qt::Key_Tab);
+        auto* ok = child<QPushButton>(w.get(), "Close1");
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QVERIFY(!w->isVisible());
+
+        const QString field = boxName == "time1a" ? "Start3a" : "Run3a";
+        QCOMPARE(rig.stored(field), stored);
+        QCOMPARE(box->text(), stored);
+        if (stored == typed) {
+            QCOMPARE(rig.messages.modals, QStringList());
+        } else {
+            QCOMPARE(rig.messages.modals.size(), 1);
+            QVERIFY(rig.messages.modals.first().contains("\nError Number: 13\n"));
+        }
+    }
+
     void statusFollowsTheScheduleEdges_data()
     {
         QTest::addColumn<int>("m");
