@@ -160,7 +160,10 @@ void InputsWindow::buildMapping()
     m_inp3date = hiddenField(this, QStringLiteral("INP3DATE"));
     // A new hold time ends a running hold: from midnight it can only hold while
     // the time of day is below the hold time.
-    connect(m_inp3time, &ui::TimeBox::edited, this, [this] { m_inp3start->setText(kMidnight); });
+    connect(m_inp3time, &ui::TimeBox::edited, this, [this] {
+        if (!m_endedHold) m_endedHold = HoldStamp{m_inp3date->text(), m_inp3start->text()};
+        m_inp3start->setText(kMidnight);
+    });
     connect(m_inp3time, &ui::TimeBox::editFinished, this,
             [this] { ui::guarded(*m_errors, [this] { m_inp3time->finishEdit(); }); });
 }
@@ -299,6 +302,7 @@ OverrideView InputsWindow::overrideView(int channel) const
 
 void InputsWindow::refreshOwn()
 {
+    const HoldStamp shown{m_inp3date->text(), m_inp3start->text()};
     try {
         m_data2->refresh();
     } catch (const Failure& f) {
@@ -307,6 +311,11 @@ void InputsWindow::refreshOwn()
         if (!failure::isBadEntry(f.number)) throw;
         m_data2->refresh();
     }
+    // A running hold goes on: the stamp is measured, not edited.
+    const HoldStamp kept =
+        stampAfterReread(shown, HoldStamp{m_inp3date->text(), m_inp3start->text()}, m_endedHold);
+    m_inp3date->setText(kept.date);
+    m_inp3start->setText(kept.time);
 }
 
 void InputsWindow::rereadRecord()
@@ -355,6 +364,7 @@ void InputsWindow::cycle()
             const QDateTime now = m_ctx.clock.now();
             m_inp3start->setText(formatTime(secondsOfDay(now)));
             m_inp3date->setText(formatDate(now.date()));
+            m_endedHold.reset();
         }
         // Held inputs restart their sound on every cycle.
         m_input[3]->setText(texts[3]);
