@@ -110,7 +110,8 @@ QString runBoxName(int channel, int k)
 
 ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::InputsAccess* inputs,
                              QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_channel(channel),
+    // A dialog-type window: the window system keeps it in front of its owner.
+    : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_channel(channel),
       m_ctx(ctx), m_inputs(inputs), m_data2(std::make_unique<store::DataSource>(ctx.database)),
       m_errors(this, ctx.build.title, ui::badEntryText, [this] {
           // Inputs first, then this window; a re-read that fails leaves what is shown.

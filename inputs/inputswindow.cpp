@@ -66,11 +66,12 @@ int boxValue(const QCheckBox* box)
 } // namespace
 
 InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
-    : QWidget(owner, Qt::Window), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
+    : QWidget(owner, Qt::Dialog), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
 {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("INPUTS"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // A dialog-type window: the window system keeps it in front of its owner.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(ui::twipsToPixels(kWidthTwips, this), ui::twipsToPixels(kHeightTwips, this));
 
     m_errors = std::make_unique<ui::ErrorRoutine>(

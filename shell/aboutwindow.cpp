@@ -118,6 +118,11 @@ void AboutWindow::ok()
     done(QDialog::Accepted);
 }
 
+void AboutWindow::reject()
+{
+    ok();
+}
+
 void AboutWindow::closeEvent(QCloseEvent* e)
 {
     // The title bar's close box does what OK does.

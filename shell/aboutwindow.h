@@ -36,6 +36,9 @@ public:
     bool fiveVoltsOn() const;
     void setPortLine(const QString& text);
 
+    // Esc does what OK does: the option is saved at once.
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* e) override;
 

@@ -8,6 +8,7 @@
 #include "shell/logo.h"
 #include "shell/placement.h"
 #include "store/datasource.h"
+#include "ui/ownedwindow.h"
 #include "ui/twips.h"
 
 #include <QCloseEvent>
@@ -282,17 +283,12 @@ void MainWindow::updatePortLine()
 
 void MainWindow::showChannel(int channel)
 {
-    QWidget* w = m_channels.at(channel - 1);
-    w->show();
-    w->raise();
-    w->activateWindow();
+    ui::showOwnedWindow(m_channels.at(channel - 1), channel - 1);
 }
 
 void MainWindow::showInputs()
 {
-    m_inputs->show();
-    m_inputs->raise();
-    m_inputs->activateWindow();
+    ui::showOwnedWindow(m_inputs, 8);
 }
 
 void MainWindow::showAbout()

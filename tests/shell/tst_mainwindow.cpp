@@ -16,9 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 using namespace kestra;
 using namespace kestra::test;
@@ -218,6 +221,72 @@ private slots:
         QVERIFY(rig.main->channelWindow(3)->isVisible());
         rig.find<QPushButton>("INPUTS")->click();
         QVERIFY(rig.main->findChild<QWidget*>("Form9")->isVisible());
+    }
+
+    // The channel windows, the inputs window and About belong to the main
+    // window: the window system keeps them in front of it (X11 marks only
+    // dialog-type windows transient), and they open over it on its screen.
+    void windowsBelongToTheMainWindow()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+        QList<QWidget*> owned;
+        for (int m = 1; m <= 8; ++m) {
+            rig.find<QPushButton>(QStringLiteral("Output%1").arg(m))->click();
+            owned << rig.main->channelWindow(m);
+        }
+        rig.find<QPushButton>("INPUTS")->click();
+        owned << rig.main->inputsWindow();
+        owned << rig.main->aboutWindow();
+        const QRect mainFrame = rig.main->frameGeometry();
+        const QRect screen = rig.main->screen()->availableGeometry();
+        QSet<QPoint> corners;
+        for (QWidget* w : owned) {
+            const QString name = w->objectName();
+            QVERIFY2(w->isWindow(), qPrintable(name));
+            QCOMPARE(w->windowType(), Qt::Dialog);
+            QCOMPARE(w->parentWidget(), rig.main.get());
+            if (name == "frmAbout") continue; // shown modally below
+            QVERIFY2(w->isVisible(), qPrintable(name));
+            QCOMPARE(w->windowHandle()->transientParent(), rig.main->windowHandle());
+            const QRect frame = w->frameGeometry();
+            QVERIFY2(screen.contains(frame), qPrintable(name));
+            QVERIFY2(mainFrame.contains(frame.topLeft()) && frame.topLeft() != mainFrame.topLeft(),
+                     qPrintable(name));
+            corners.insert(frame.topLeft());
+        }
+        QCOMPARE(corners.size(), 9); // cascaded, not stacked on one spot
+
+        // Where the user moves a window, it opens again.
+        channels::ChannelWindow* three = rig.main->channelWindow(3);
+        three->move(screen.topLeft() + QPoint(5, 5));
+        QTRY_COMPARE(three->pos(), screen.topLeft() + QPoint(5, 5));
+        three->findChild<QPushButton*>("Close1")->click();
+        rig.find<QPushButton>("Output3")->click();
+        QCOMPARE(three->pos(), screen.topLeft() + QPoint(5, 5));
+    }
+
+    // Esc in About does what OK does: the window unloads and the option is stored at once.
+    void escapeInAboutSavesLikeOk()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        shell::AboutWindow* about = rig.main->aboutWindow();
+        bool wasModal = false;
+        QTimer::singleShot(0, about, [&] {
+            wasModal = about->isVisible() && about->isModal();
+            about->findChild<QCheckBox*>("sport")->click();
+            QTest::keyClick(about, Qt::Key_Escape);
+        });
+        rig.main->showAbout();
+        QVERIFY(wasModal);
+        QVERIFY(!about->isVisible());
+        QVERIFY(!about->isLoaded());
+        QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("True"));
+        QCOMPARE(about->windowHandle()->transientParent(), rig.main->windowHandle());
     }
 
     void aboutAndSplashTexts()
