@@ -5,6 +5,7 @@
 #include "common/timetext.h"
 #include "store/datasource.h"
 #include "store/schema.h"
+#include "ui/contrast.h"
 #include "ui/timebox.h"
 
 #include <QButtonGroup>
@@ -133,6 +134,10 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
         QPalette p = palette();
         p.setColor(QPalette::Window, *colour);
         p.setColor(QPalette::Button, *colour);
+        // Labels, check boxes, options and buttons stand on that colour.
+        const QColor text = ui::readableTextOn(*colour);
+        p.setColor(QPalette::WindowText, text);
+        p.setColor(QPalette::ButtonText, text);
         setPalette(p);
     }
 

@@ -8,6 +8,7 @@
 #include "shell/logo.h"
 #include "shell/placement.h"
 #include "store/datasource.h"
+#include "ui/contrast.h"
 #include "ui/ownedwindow.h"
 #include "ui/twips.h"
 
@@ -129,8 +130,7 @@ void MainWindow::buildWidgets()
         button->setObjectName(QStringLiteral("Output%1").arg(m));
         button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
         const ButtonColour c = kButtonColours[m - 1];
-        button->setStyleSheet(
-            QStringLiteral("background-color: rgb(%1, %2, %3);").arg(c.r).arg(c.g).arg(c.b));
+        ui::paintButton(button, QColor(c.r, c.g, c.b));
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(m), false);

@@ -1,9 +1,11 @@
 #include "channels/channelwindow.h"
 #include "store/schema.h"
+#include "ui/contrast.h"
 #include "ui/errorroutine.h"
 #include "windowrig.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -149,6 +151,43 @@ private slots:
         } else {
             QCOMPARE(w.palette().color(QPalette::Window), QWidget().palette().color(QPalette::Window));
         }
+    }
+
+    // Every text of every channel window reads at 4.5:1 or better on what it
+    // stands on, as the palettes of the real widgets say.
+    void textIsReadableOnEveryWindowColour_data()
+    {
+        QTest::addColumn<int>("m");
+        for (int m = 1; m <= 8; ++m)
+            QTest::addRow("Form%d", m) << m;
+    }
+    void textIsReadableOnEveryWindowColour()
+    {
+        QFETCH(int, m);
+        WindowRig rig;
+        auto w = rig.window(m);
+        w->show();
+        // What a widget is drawn on: a button fills itself, anything else shows
+        // the nearest filled parent.
+        const auto ground = [](const QWidget* c) {
+            if (qobject_cast<const QPushButton*>(c)) return c->palette().color(QPalette::Button);
+            while (!c->isWindow() && !c->autoFillBackground())
+                c = c->parentWidget();
+            return c->palette().color(c->backgroundRole());
+        };
+        int checked = 0;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            const bool text =
+                qobject_cast<QLabel*>(c) || qobject_cast<QAbstractButton*>(c) || qobject_cast<QGroupBox*>(c);
+            if (!text || !c->isVisible()) continue;
+            const QColor fg = c->palette().color(c->foregroundRole());
+            const double ratio = ui::contrastRatio(fg, ground(c));
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 %2: %3")
+                                                  .arg(c->metaObject()->className(), c->objectName())
+                                                  .arg(ratio)));
+            ++checked;
+        }
+        QVERIFY(checked >= 13); // 7 days, 3 modes, labels, OK
     }
 
     // The main window writes Loc3 through its own copy; the channel window's

@@ -9,6 +9,7 @@
 #include "shell/splash.h"
 #include "shellrig.h"
 #include "store/database.h"
+#include "ui/contrast.h"
 #include "ui/messenger.h"
 
 #include <QCheckBox>
@@ -221,6 +222,44 @@ private slots:
         QVERIFY(rig.main->channelWindow(3)->isVisible());
         rig.find<QPushButton>("INPUTS")->click();
         QVERIFY(rig.main->findChild<QWidget*>("Form9")->isVisible());
+    }
+
+    // The output buttons show their colours exactly, with text that reads at
+    // 4.5:1 or better, and a focused button keeps its colour with a border in
+    // the text colour.
+    void outputButtonsAreExactAndReadable_data()
+    {
+        QTest::addColumn<int>("m");
+        QTest::addColumn<QColor>("colour");
+        const QList<QColor> colours = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},     {128, 255, 128},
+                                       {128, 128, 255}, {255, 128, 128}, {192, 192, 192}, {255, 255, 0}};
+        for (int m = 1; m <= 8; ++m)
+            QTest::addRow("Output%d", m) << m << colours[m - 1];
+    }
+    void outputButtonsAreExactAndReadable()
+    {
+        QFETCH(int, m);
+        QFETCH(QColor, colour);
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+        auto* button = rig.find<QPushButton>(QStringLiteral("Output%1").arg(m));
+        const QPalette p = button->palette();
+        QCOMPARE(p.color(QPalette::Button), colour);
+        QVERIFY(ui::contrastRatio(p.color(QPalette::ButtonText), colour) >= 4.5);
+
+        const auto pixel = [&](int x) {
+            return button->grab().toImage().pixelColor(x, button->height() / 2);
+        };
+        rig.find<QLineEdit>("Text1")->setFocus();
+        QTRY_VERIFY(!button->hasFocus());
+        QCOMPARE(pixel(4), colour);
+        QVERIFY(pixel(0) != p.color(QPalette::ButtonText));
+        button->setFocus();
+        QTRY_VERIFY(button->hasFocus());
+        QCOMPARE(pixel(4), colour);
+        QCOMPARE(pixel(0), p.color(QPalette::ButtonText));
     }
 
     // The channel windows, the inputs window and About belong to the main
