@@ -6,6 +6,7 @@
 #include "store/datasource.h"
 #include "store/schema.h"
 #include "ui/contrast.h"
+#include "ui/naming.h"
 #include "ui/timebox.h"
 
 #include <QButtonGroup>
@@ -156,7 +157,7 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     m_status->setObjectName(QStringLiteral("Status%1").arg(channel));
     m_status->setReadOnly(true);
     m_status->setAlignment(Qt::AlignCenter);
-    m_status->setFocusPolicy(Qt::NoFocus);
+    ui::nameDisplay(m_status, QStringLiteral("Status"));
 
     if (channel == 1 || channel == 2) {
         m_pulse = new PulseFrame(channel, m_timer1, m_status, this);
@@ -168,6 +169,7 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     statusRow->addWidget(m_status);
     auto* close = new QPushButton(QStringLiteral("OK"), this);
     close->setObjectName(QStringLiteral("Close1"));
+    ui::nameControl(close, QStringLiteral("OK"), QStringLiteral("Hide the window and store its settings"));
     connect(close, &QPushButton::clicked, this, &ChannelWindow::ok);
     statusRow->addStretch();
     statusRow->addWidget(close);
@@ -192,6 +194,8 @@ void ChannelWindow::buildDays(QVBoxLayout* top)
     for (int d = 0; d < 7; ++d) {
         auto* box = new QCheckBox(QLatin1String(kDayCaptions[d]), this);
         box->setObjectName(QLatin1String(kDayNames[d]));
+        ui::nameControl(box, finishRow ? QStringLiteral("Start day ") + QLatin1String(kDayNames[d])
+                                       : QLatin1String(kDayNames[d]));
         QLineEdit* flag = hiddenField(QLatin1String(kDayFlagNames[d]), this);
         connect(box, &QCheckBox::clicked, flag, [flag](bool ticked) { flag->setText(flagText(ticked)); });
         m_days[d] = box;
@@ -200,6 +204,7 @@ void ChannelWindow::buildDays(QVBoxLayout* top)
         if (!finishRow) continue;
         auto* finish = new QCheckBox(QLatin1String(kDayCaptions[d]), this);
         finish->setObjectName(QLatin1String(kFinishDayNames[d]));
+        ui::nameControl(finish, QStringLiteral("Finish day ") + QLatin1String(kDayNames[d]));
         QLineEdit* finishFlag = hiddenField(QLatin1String(kDayFlagNames[d]) + QStringLiteral("off"), this);
         connect(finish, &QCheckBox::clicked, finishFlag,
                 [finishFlag](bool ticked) { finishFlag->setText(flagText(ticked)); });
@@ -250,6 +255,12 @@ void ChannelWindow::buildTimes(QVBoxLayout* top)
         }
         if (kindOf(m) == Kind::Double && k == 1)
             run->setToolTip(QStringLiteral("Set to 00:00:00 if not needed."));
+        const QString which = count > 1 ? QStringLiteral(" ") + letter : QString();
+        const QString form = QStringLiteral("hh:mm:ss or h:mm on the 24-hour clock");
+        ui::nameControl(start, QStringLiteral("Start time") + which,
+                        start->toolTip().isEmpty() ? form : QString());
+        ui::nameControl(run, (m == 7 ? QStringLiteral("Finish time") : QStringLiteral("Run time")) + which,
+                        run->toolTip().isEmpty() ? form : QString());
         m_startBoxes.push_back(start);
         m_runBoxes.push_back(run);
         grid->addWidget(start, row, 0);
@@ -265,6 +276,7 @@ void ChannelWindow::buildModes(QVBoxLayout* top)
         auto* b = new QRadioButton(QLatin1String(caption), this);
         b->setObjectName(QLatin1String(caption) + QString::number(m_channel));
         b->setToolTip(tip);
+        ui::nameControl(b, QStringLiteral("Mode ") + QLatin1String(caption));
         return b;
     };
     m_auto = option("AUTO", QStringLiteral("Select AUTO for start and run times"));

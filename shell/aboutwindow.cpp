@@ -2,6 +2,7 @@
 
 #include "common/timetext.h"
 #include "store/datasource.h"
+#include "ui/naming.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -49,6 +50,7 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     m_sport->setObjectName(QStringLiteral("sport"));
     m_sport->setToolTip(
         QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
+    ui::nameControl(m_sport, QStringLiteral("Output polarity: 5 volts for ON"));
     layout->addWidget(m_sport);
     connect(m_sport, &QCheckBox::clicked, this,
             [this] { m_txsport->setText(flagText(m_sport->isChecked())); });
@@ -60,6 +62,7 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
     ok->setDefault(true);
+    ui::nameControl(ok, QStringLiteral("OK"), QStringLiteral("Close and store the polarity option"));
     layout->addWidget(ok, 0, Qt::AlignRight);
     connect(ok, &QPushButton::clicked, this, &AboutWindow::ok);
 

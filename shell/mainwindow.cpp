@@ -9,6 +9,7 @@
 #include "shell/placement.h"
 #include "store/datasource.h"
 #include "ui/contrast.h"
+#include "ui/naming.h"
 #include "ui/ownedwindow.h"
 #include "ui/twips.h"
 
@@ -131,22 +132,29 @@ void MainWindow::buildWidgets()
         button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
         const ButtonColour c = kButtonColours[m - 1];
         ui::paintButton(button, QColor(c.r, c.g, c.b));
+        ui::nameControl(button, QStringLiteral("Output %1").arg(m));
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(m), false);
+        ui::nameControl(loc, QStringLiteral("Location of output %1").arg(m),
+                        QStringLiteral("Where output %1 is; its window shows this in its caption").arg(m));
         grid->addWidget(loc, m, 2);
         m_data2->bind(
             QStringLiteral("Loc%1").arg(m), [loc] { return loc->text(); },
             [loc](const QString& v) { loc->setText(v); });
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
+        ui::nameDisplay(m_status[m - 1], QStringLiteral("State of output %1").arg(m));
         grid->addWidget(m_status[m - 1], m, 3);
     }
     for (int n = 1; n <= 5; ++n) {
         m_inputTexts[n - 1] = field(QStringLiteral("INPUT%1").arg(n), true);
         m_inputTexts[n - 1]->setText(QStringLiteral("calculating"));
+        ui::nameDisplay(m_inputTexts[n - 1], QStringLiteral("State of input %1").arg(n));
         grid->addWidget(m_inputTexts[n - 1], 9 + n, 0, 1, 2);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(n + 8), false);
+        ui::nameControl(loc, QStringLiteral("Location of input %1").arg(n),
+                        QStringLiteral("Where input %1 is").arg(n));
         grid->addWidget(loc, 9 + n, 2);
         m_data2->bind(
             QStringLiteral("Loc%1").arg(n + 8), [loc] { return loc->text(); },
@@ -155,6 +163,7 @@ void MainWindow::buildWidgets()
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     inputs->setToolTip(QStringLiteral("Select Inputs"));
+    ui::nameControl(inputs, QStringLiteral("Inputs"));
     connect(inputs, &QPushButton::clicked, this, &MainWindow::showInputs);
     grid->addWidget(inputs, 15, 0, 1, 2);
 

@@ -12,7 +12,9 @@
 #include "ui/contrast.h"
 #include "ui/messenger.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -222,6 +224,43 @@ private slots:
         QVERIFY(rig.main->channelWindow(3)->isVisible());
         rig.find<QPushButton>("INPUTS")->click();
         QVERIFY(rig.main->findChild<QWidget*>("Form9")->isVisible());
+    }
+
+    // Every control a person can reach has a name a screen reader can say, and
+    // a description where it has a tool tip; fields that only show a state are
+    // left out of the tab order.
+    void controlsAreNamed_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("frmMain") << "frmMain";
+        for (int m = 1; m <= 9; ++m)
+            QTest::addRow("Form%d", m) << QStringLiteral("Form%1").arg(m);
+        QTest::newRow("frmAbout") << "frmAbout";
+    }
+    void controlsAreNamed()
+    {
+        QFETCH(QString, window);
+        Rig rig;
+        rig.start();
+        QWidget* w = window == "frmMain" ? rig.main.get() : rig.find<QWidget>(window);
+        QVERIFY(w);
+        int named = 0;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            if (c->window() != w || !c->isVisibleTo(w) || c->focusProxy()) continue;
+            const QString what = QStringLiteral("%1 %2").arg(c->metaObject()->className(), c->objectName());
+            if (auto* e = qobject_cast<QLineEdit*>(c); e && e->isReadOnly()) {
+                QVERIFY2(e->focusPolicy() == Qt::NoFocus, qPrintable(what));
+                QVERIFY2(!e->accessibleName().isEmpty(), qPrintable(what));
+                continue;
+            }
+            const bool control = qobject_cast<QAbstractButton*>(c) || qobject_cast<QLineEdit*>(c) ||
+                                 qobject_cast<QComboBox*>(c) || qobject_cast<QAbstractItemView*>(c);
+            if (!control) continue;
+            QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(what));
+            if (!c->toolTip().isEmpty()) QCOMPARE(c->accessibleDescription(), c->toolTip());
+            ++named;
+        }
+        QVERIFY(named > 0);
     }
 
     // The output buttons show their colours exactly, with text that reads at
