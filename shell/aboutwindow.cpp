@@ -13,6 +13,10 @@
 
 namespace kestra::shell {
 
+const QString kTimeFormsText =
+    QStringLiteral("Times are typed on the 24-hour clock as hh:mm:ss (07:30:00) or h:mm (7:30 is 07:30:00), "
+                   "from 00:00:00 to 23:59:59; a run time is written the same way.");
+
 AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     : QDialog(owner), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
 {
@@ -40,7 +44,8 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     label("lblDisclaimer",
           QStringLiteral("This program is configured for port %1. Program database loaded into %2")
               .arg(port.rightJustified(4, QLatin1Char('0')), ctx.build.databasePath()));
-    label("Label1", QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
+    // Which time forms the time boxes take (the time conversion's own rule).
+    label("Label1", kTimeFormsText);
     m_port = label("lblPort", QString());
 
     m_sport =

@@ -16,6 +16,9 @@ class DataSource;
 
 namespace kestra::shell {
 
+// What About says about the time boxes.
+extern const QString kTimeFormsText;
+
 // frmAbout: the program's title and version, and the polarity option `sport`
 // that every scan reads. Its OK unloads it; the next scan loads it again.
 class AboutWindow : public QDialog

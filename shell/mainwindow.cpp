@@ -9,6 +9,7 @@
 #include "shell/placement.h"
 #include "store/datasource.h"
 #include "ui/contrast.h"
+#include "ui/messenger.h"
 #include "ui/naming.h"
 #include "ui/ownedwindow.h"
 #include "ui/twips.h"
@@ -61,6 +62,8 @@ struct ButtonColour
 constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},
                                             {128, 255, 128}, {128, 128, 255}, {255, 128, 128},
                                             {192, 192, 192}, {255, 255, 0}};
+
+const QString kHelpLinkText = QStringLiteral("Help: how to use this time switch");
 
 // The help page travels inside the program and is put into the program
 // directory, so that the link opens a page that exists on this machine.
@@ -170,14 +173,23 @@ void MainWindow::buildWidgets()
     auto* logo = new Logo(central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
-    auto* link = label(QStringLiteral("hyperlink"),
-                       QStringLiteral("<a href=\"%1\">%2</a>")
-                           .arg(help.toString(QUrl::FullyEncoded), help.toString().toHtmlEscaped()));
+    auto* link =
+        label(QStringLiteral("hyperlink"),
+              QStringLiteral("<a href=\"%1\">%2</a>").arg(help.toString(QUrl::FullyEncoded), kHelpLinkText));
     link->setTextFormat(Qt::RichText);
+    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
     link->setWordWrap(true);
-    link->setToolTip(QStringLiteral("Open the help page"));
-    connect(link, &QLabel::linkActivated, this,
-            [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    link->setToolTip(QStringLiteral("Opens %1 in the web browser").arg(help.toLocalFile()));
+    ui::nameControl(link, kHelpLinkText);
+    // Without a program for web pages nothing would happen at all: say where the page is.
+    connect(link, &QLabel::linkActivated, this, [this, help] {
+        if (QDesktopServices::openUrl(help)) return;
+        ui::messenger().notice(
+            this, m_ctx.build.title,
+            QStringLiteral("The help page could not be opened: no program to show web pages "
+                           "was found.\nOpen this file with a web browser:\n%1")
+                .arg(help.toLocalFile()));
+    });
     grid->addWidget(link, 16, 0, 1, 3);
 
     m_output9 = field(QStringLiteral("Output9"), true);

@@ -1,5 +1,7 @@
 #include "channels/channelwindow.h"
 #include "common/clock.h"
+#include "common/paths.h"
+#include "common/timetext.h"
 #include "inputs/inputswindow.h"
 #include "port/port.h"
 #include "port/simulated.h"
@@ -15,24 +17,49 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 
 using namespace kestra;
 using namespace kestra::test;
 
+// The help page is a resource of the shell library.
+static void initShellResources()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
+// Stands in for the web browser.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 class TstMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        initShellResources();
+        QCOMPARE(ensureProgramDirectory(), QString());
+    }
     void init() { clearPlacement(); }
 
     void startupPutsTheStoredByteBackBeforeTheFirstScan()
@@ -384,7 +411,10 @@ private slots:
                  QStringLiteral("This program is configured for port 03BC. Program database "
                                 "loaded into ") +
                      kestra3Config().databasePath());
-        QCOMPARE(text("Label1"), QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
+        QCOMPARE(text("Label1"), shell::kTimeFormsText);
+        // Every form the text names is one the time boxes take.
+        for (const QString t : {"07:30:00", "7:30", "00:00:00", "23:59:59"})
+            QVERIFY2(tryParseTime(t).has_value() && text("Label1").contains(t), qPrintable(t));
         QVERIFY(text("lblPort").startsWith("Port 3BC: simulated"));
         QCOMPARE(about->findChild<QCheckBox*>("sport")->toolTip(),
                  QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
@@ -392,6 +422,33 @@ private slots:
         shell::Splash splash("KESTRA2");
         QCOMPARE(splash.findChild<QLabel*>("lblProductName")->text(), QStringLiteral("KESTRA2"));
         QCOMPARE(splash.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 3.0.0"));
+    }
+
+    // The link reads as words; a click opens the page, or, where nothing can
+    // show web pages, says where the page is.
+    void helpLinkOpensThePageOrSaysWhereItIs()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig;
+        rig.start();
+        auto* link = rig.find<QLabel>("hyperlink");
+        QCOMPARE(QTextDocumentFragment::fromHtml(link->text()).toPlainText(),
+                 QStringLiteral("Help: how to use this time switch"));
+        const QString href = QRegularExpression("href=\"([^\"]+)\"").match(link->text()).captured(1);
+        const QString page = QUrl(href).toLocalFile();
+        QVERIFY(QFile(page).open(QIODevice::ReadOnly));
+        QVERIFY(link->toolTip().contains(page));
+
+        UrlRecorder browser;
+        QDesktopServices::setUrlHandler("file", &browser, "open");
+        emit link->linkActivated(href);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(browser.opened, QList<QUrl>{QUrl::fromLocalFile(page)});
+        QVERIFY(messages.notices.isEmpty());
+
+        emit link->linkActivated(href); // the test platform has nothing to show web pages
+        QCOMPARE(messages.notices.size(), 1);
+        QVERIFY(messages.notices.first().contains(page));
     }
 
     void captionsOfBothBuilds()
