@@ -135,10 +135,9 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
         QPalette p = palette();
         p.setColor(QPalette::Window, *colour);
         p.setColor(QPalette::Button, *colour);
-        // Labels, check boxes, options and buttons stand on that colour.
-        const QColor text = ui::readableTextOn(*colour);
-        p.setColor(QPalette::WindowText, text);
-        p.setColor(QPalette::ButtonText, text);
+        // Labels, check boxes and options stand on that colour. Arrows of the
+        // time boxes keep the dark button text: the style shades those parts lighter.
+        p.setColor(QPalette::WindowText, ui::readableTextOn(*colour));
         setPalette(p);
     }
 
@@ -174,6 +173,9 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     statusRow->addStretch();
     statusRow->addWidget(close);
     top->addLayout(statusRow);
+    if (const auto colour = background(channel))
+        for (QPushButton* b : findChildren<QPushButton*>())
+            ui::paintButton(b, *colour);
 
     m_textcapt = hiddenField(QStringLiteral("Textcapt"), this);
     bindFields();
