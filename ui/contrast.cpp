@@ -40,13 +40,14 @@ void paintButton(QPushButton* button, const QColor& background)
     p.setColor(QPalette::Button, background);
     p.setColor(QPalette::ButtonText, text);
     button->setPalette(p);
-    // A style sheet with a border makes the style fill the button with the colour as it is.
+    // A style sheet with a border makes the style fill the button with the colour as it is;
+    // an edge in the text colour shows the button even on a window of its own colour.
     button->setStyleSheet(
-        QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
+        QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %2;"
                        " border-radius: 3px; padding: 4px 10px; }"
-                       "QPushButton:focus { border: 2px solid %2; }"
+                       "QPushButton:focus { border-width: 2px; }"
                        "QPushButton:pressed { padding: 5px 9px 3px 11px; }")
-            .arg(background.name(), text.name(), background.darker(160).name()));
+            .arg(background.name(), text.name()));
 }
 
 } // namespace kestra::ui

@@ -14,7 +14,7 @@ double contrastRatio(const QColor& a, const QColor& b);
 QColor readableTextOn(const QColor& background);
 
 // Paints a push button in exactly `background` (a style would shade it) with
-// readable text, and marks it by a border in the text colour while it has the focus.
+// readable text, edged in the text colour; the edge is twice as wide while it has the focus.
 void paintButton(QPushButton* button, const QColor& background);
 
 } // namespace kestra::ui
