@@ -44,6 +44,14 @@ QList<QPair<QString, char>> timeBoxes(int m)
     }
 }
 
+// One row per channel window, column "m".
+void everyChannel()
+{
+    QTest::addColumn<int>("m");
+    for (int m = 1; m <= 8; ++m)
+        QTest::addRow("Form%d", m) << m;
+}
+
 QRadioButton* mode(ChannelWindow& w, const char* name)
 {
     return child<QRadioButton>(&w, QLatin1String(name) + QString::number(w.channel()));
@@ -54,12 +62,7 @@ class TstChannelWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void showsANewDatabase_data()
-    {
-        QTest::addColumn<int>("m");
-        for (int m = 1; m <= 8; ++m)
-            QTest::addRow("Form%d", m) << m;
-    }
+    void showsANewDatabase_data() { everyChannel(); }
     void showsANewDatabase()
     {
         QFETCH(int, m);
@@ -155,12 +158,7 @@ private slots:
 
     // Every text of every channel window reads at 4.5:1 or better on what it
     // stands on, as the palettes of the real widgets say.
-    void textIsReadableOnEveryWindowColour_data()
-    {
-        QTest::addColumn<int>("m");
-        for (int m = 1; m <= 8; ++m)
-            QTest::addRow("Form%d", m) << m;
-    }
+    void textIsReadableOnEveryWindowColour_data() { everyChannel(); }
     void textIsReadableOnEveryWindowColour()
     {
         QFETCH(int, m);
