@@ -5,6 +5,8 @@
 #include "common/timetext.h"
 #include "store/datasource.h"
 #include "store/schema.h"
+#include "ui/contrast.h"
+#include "ui/naming.h"
 #include "ui/timebox.h"
 
 #include <QButtonGroup>
@@ -110,7 +112,8 @@ QString runBoxName(int channel, int k)
 
 ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::InputsAccess* inputs,
                              QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_channel(channel),
+    // A dialog-type window: the window system keeps it in front of its owner.
+    : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_channel(channel),
       m_ctx(ctx), m_inputs(inputs), m_data2(std::make_unique<store::DataSource>(ctx.database)),
       m_errors(this, ctx.build.title, ui::badEntryText, [this] {
           // Inputs first, then this window; a re-read that fails leaves what is shown.
@@ -132,6 +135,9 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
         QPalette p = palette();
         p.setColor(QPalette::Window, *colour);
         p.setColor(QPalette::Button, *colour);
+        // Labels, check boxes and options stand on that colour. Arrows of the
+        // time boxes keep the dark button text: the style shades those parts lighter.
+        p.setColor(QPalette::WindowText, ui::readableTextOn(*colour));
         setPalette(p);
     }
 
@@ -150,7 +156,7 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     m_status->setObjectName(QStringLiteral("Status%1").arg(channel));
     m_status->setReadOnly(true);
     m_status->setAlignment(Qt::AlignCenter);
-    m_status->setFocusPolicy(Qt::NoFocus);
+    ui::nameDisplay(m_status, QStringLiteral("Status"));
 
     if (channel == 1 || channel == 2) {
         m_pulse = new PulseFrame(channel, m_timer1, m_status, this);
@@ -162,10 +168,14 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     statusRow->addWidget(m_status);
     auto* close = new QPushButton(QStringLiteral("OK"), this);
     close->setObjectName(QStringLiteral("Close1"));
+    ui::nameControl(close, QStringLiteral("OK"), QStringLiteral("Hide the window and store its settings"));
     connect(close, &QPushButton::clicked, this, &ChannelWindow::ok);
     statusRow->addStretch();
     statusRow->addWidget(close);
     top->addLayout(statusRow);
+    if (const auto colour = background(channel))
+        for (QPushButton* b : findChildren<QPushButton*>())
+            ui::paintButton(b, *colour);
 
     m_textcapt = hiddenField(QStringLiteral("Textcapt"), this);
     bindFields();
@@ -186,6 +196,8 @@ void ChannelWindow::buildDays(QVBoxLayout* top)
     for (int d = 0; d < 7; ++d) {
         auto* box = new QCheckBox(QLatin1String(kDayCaptions[d]), this);
         box->setObjectName(QLatin1String(kDayNames[d]));
+        ui::nameControl(box, finishRow ? QStringLiteral("Start day ") + QLatin1String(kDayNames[d])
+                                       : QLatin1String(kDayNames[d]));
         QLineEdit* flag = hiddenField(QLatin1String(kDayFlagNames[d]), this);
         connect(box, &QCheckBox::clicked, flag, [flag](bool ticked) { flag->setText(flagText(ticked)); });
         m_days[d] = box;
@@ -194,6 +206,7 @@ void ChannelWindow::buildDays(QVBoxLayout* top)
         if (!finishRow) continue;
         auto* finish = new QCheckBox(QLatin1String(kDayCaptions[d]), this);
         finish->setObjectName(QLatin1String(kFinishDayNames[d]));
+        ui::nameControl(finish, QStringLiteral("Finish day ") + QLatin1String(kDayNames[d]));
         QLineEdit* finishFlag = hiddenField(QLatin1String(kDayFlagNames[d]) + QStringLiteral("off"), this);
         connect(finish, &QCheckBox::clicked, finishFlag,
                 [finishFlag](bool ticked) { finishFlag->setText(flagText(ticked)); });
@@ -209,6 +222,8 @@ ui::TimeBox* ChannelWindow::addTimeBox(const QString& name, const QString& field
     auto* box = new ui::TimeBox(name, this);
     box->setProperty("startList", startList);
     box->setMinimumContentsLength(8);
+    connect(box, &ui::TimeBox::editFinished, this,
+            [this, box] { ui::guarded(m_errors, [box] { box->finishEdit(); }); });
     // Start fields are written under a lower-case first letter ("start3a"); names match without case.
     const QString writeName =
         field.startsWith(QLatin1String("Start")) ? field.at(0).toLower() + field.mid(1) : field;
@@ -242,6 +257,12 @@ void ChannelWindow::buildTimes(QVBoxLayout* top)
         }
         if (kindOf(m) == Kind::Double && k == 1)
             run->setToolTip(QStringLiteral("Set to 00:00:00 if not needed."));
+        const QString which = count > 1 ? QStringLiteral(" ") + letter : QString();
+        const QString form = QStringLiteral("hh:mm:ss or h:mm on the 24-hour clock");
+        ui::nameControl(start, QStringLiteral("Start time") + which,
+                        start->toolTip().isEmpty() ? form : QString());
+        ui::nameControl(run, (m == 7 ? QStringLiteral("Finish time") : QStringLiteral("Run time")) + which,
+                        run->toolTip().isEmpty() ? form : QString());
         m_startBoxes.push_back(start);
         m_runBoxes.push_back(run);
         grid->addWidget(start, row, 0);
@@ -257,6 +278,7 @@ void ChannelWindow::buildModes(QVBoxLayout* top)
         auto* b = new QRadioButton(QLatin1String(caption), this);
         b->setObjectName(QLatin1String(caption) + QString::number(m_channel));
         b->setToolTip(tip);
+        ui::nameControl(b, QStringLiteral("Mode ") + QLatin1String(caption));
         return b;
     };
     m_auto = option("AUTO", QStringLiteral("Select AUTO for start and run times"));
@@ -361,9 +383,9 @@ ChannelControls ChannelWindow::controls() const
         if (m_finishDays[d]) c.finishDays[d] = m_finishDays[d]->isChecked();
     }
     for (const ui::TimeBox* b : m_startBoxes)
-        c.starts << b->text();
+        c.starts << b->tickText();
     for (const ui::TimeBox* b : m_runBoxes)
-        c.runs << b->text();
+        c.runs << b->tickText();
     return c;
 }
 
@@ -456,9 +478,10 @@ void ChannelWindow::saveBound()
     std::optional<Failure> refused;
     for (const TimeField& tf : m_timeFields) {
         const QString text = tf.box->text();
-        if (tryParseTime(text))
+        if (tryParseTime(text)) {
             tf.box->clearChanged();
-        else if (!refused && text != m_data2->value(tf.field))
+            tf.box->finishEdit();
+        } else if (!refused && text != m_data2->value(tf.field))
             refused = refusal(tf.box, tf.field);
     }
     m_data2->save();

@@ -1,6 +1,9 @@
 #include "channels/pulseframe.h"
 
+#include "ui/naming.h"
+
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
@@ -95,10 +98,23 @@ PulseFrame::PulseFrame(int channel, QTimer* timer1, QLineEdit* status, QWidget* 
     connect(m_onTimer, &QTimer::timeout, this, &PulseFrame::onPhaseTick);
     connect(m_offTimer, &QTimer::timeout, this, &PulseFrame::offPhaseTick);
 
+    const QString unit = seconds ? QStringLiteral("seconds") : QStringLiteral("minutes");
+    ui::nameControl(m_onList, QStringLiteral("Pulse ON time in ") + unit);
+    ui::nameControl(m_offList, QStringLiteral("Pulse OFF time in ") + unit);
+    ui::nameControl(startButton, QStringLiteral("Pulse on"));
+    ui::nameControl(stopButton, QStringLiteral("Pulse off"));
+
     auto* grid = new QGridLayout(this);
-    grid->addWidget(m_onList, 0, 0);
-    grid->addWidget(m_offList, 0, 1);
-    int row = 1;
+    const auto heading = [this](const QString& text, QListWidget* list) {
+        auto* l = new QLabel(text, this);
+        l->setBuddy(list);
+        return l;
+    };
+    grid->addWidget(heading(QStringLiteral("ON for"), m_onList), 0, 0);
+    grid->addWidget(heading(QStringLiteral("OFF for"), m_offList), 0, 1);
+    grid->addWidget(m_onList, 1, 0);
+    grid->addWidget(m_offList, 1, 1);
+    int row = 2;
     if (!seconds) {
         auto counter = [this](const QString& name, const QString& tip) {
             auto* e = new QLineEdit(QStringLiteral("0"), this);
@@ -106,6 +122,7 @@ PulseFrame::PulseFrame(int channel, QTimer* timer1, QLineEdit* status, QWidget* 
             e->setToolTip(tip);
             e->setReadOnly(true);
             e->setAlignment(Qt::AlignCenter);
+            ui::nameDisplay(e, tip);
             return e;
         };
         m_pstart = counter(QStringLiteral("PSTART"), QStringLiteral("Minutes ON"));

@@ -68,4 +68,28 @@ void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& no
         status = off;
 }
 
+namespace {
+// Day and second, for ordering only.
+std::optional<std::pair<qint64, int>> stampTime(const HoldStamp& s)
+{
+    const auto day = tryParseDate(s.date);
+    const auto t = tryParseTime(s.time);
+    if (!day || !t) return std::nullopt;
+    return std::pair(day->toJulianDay(), *t);
+}
+} // namespace
+
+HoldStamp stampAfterReread(const HoldStamp& shown, const HoldStamp& stored,
+                           const std::optional<HoldStamp>& ended)
+{
+    const auto storedAt = stampTime(stored);
+    if (!storedAt) return stampTime(shown) ? shown : stored;
+    for (const std::optional<HoldStamp>& known : {std::optional<HoldStamp>(shown), ended}) {
+        if (!known) continue;
+        const auto at = stampTime(*known);
+        if (at && *at >= *storedAt) return shown;
+    }
+    return stored;
+}
+
 } // namespace kestra::inputs

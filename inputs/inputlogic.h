@@ -38,6 +38,22 @@ std::optional<int> holdEnd(const OverrideView& view, const QDateTime& now);
 // as the earlier rules left it.
 void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, QString& status);
 
+// When input 3 was last read ON: INP3DATE and INP3START as texts.
+struct HoldStamp
+{
+    QString date;
+    QString time;
+};
+
+// What a re-read of the record leaves in INP3DATE / INP3START. The stamp is the
+// program's own measurement, not an edit, so a re-read must not take a newer
+// one back and end a running hold: the stored stamp wins only when it is newer
+// than the one shown and than `ended`, the stamp of a hold the user ended by
+// editing the hold time (that end stays). A stamp that does not convert counts
+// as older than any other; when neither converts the stored one is taken.
+HoldStamp stampAfterReread(const HoldStamp& shown, const HoldStamp& stored,
+                           const std::optional<HoldStamp>& ended);
+
 // What a channel asks of the inputs window.
 class InputsAccess {
 public:

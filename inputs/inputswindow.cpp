@@ -10,6 +10,7 @@
 #include "store/schema.h"
 #include "ui/errorroutine.h"
 #include "ui/messenger.h"
+#include "ui/naming.h"
 #include "ui/timebox.h"
 #include "ui/twips.h"
 
@@ -66,11 +67,12 @@ int boxValue(const QCheckBox* box)
 } // namespace
 
 InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
-    : QWidget(owner, Qt::Window), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
+    : QWidget(owner, Qt::Dialog), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
 {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("INPUTS"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // A dialog-type window: the window system keeps it in front of its owner.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(ui::twipsToPixels(kWidthTwips, this), ui::twipsToPixels(kHeightTwips, this));
 
     m_errors = std::make_unique<ui::ErrorRoutine>(
@@ -85,6 +87,7 @@ InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ui::placeAt(ok, 120, 120, 615, 255);
+    ui::nameControl(ok, QStringLiteral("OK"), QStringLiteral("Hide the window and store the mapping"));
     connect(ok, &QPushButton::clicked, this, &InputsWindow::ok);
 
     buildMapping();
@@ -124,12 +127,16 @@ void InputsWindow::buildMapping()
     labelAt(this, QStringLiteral("lblAutoOnly"), QStringLiteral("1,2,3 Inputs if in Auto only"), 4440, 360);
     labelAt(this, QStringLiteral("lblTurnsOn"), QStringLiteral("Turns On Selected Outputs"), 4440, 720);
     labelAt(this, QStringLiteral("lblTurnsOff"), QStringLiteral("Turns Off Selected Outputs"), 4440, 1080);
+    // Input 2's rows have room for the same words; input 3's hold box stands beside its rows.
+    labelAt(this, QStringLiteral("lblTurnsOn2"), QStringLiteral("Turns On"), 4440, 1440);
+    labelAt(this, QStringLiteral("lblTurnsOff2"), QStringLiteral("Turns Off"), 4440, 1800);
 
     constexpr std::array<int, 5> kInputTop{840, 1560, 2280, 3360, 4800};
     for (int n = 1; n <= 5; ++n) {
         auto* e = new QLineEdit(QStringLiteral("calculating"), this);
         e->setObjectName(QStringLiteral("INPUT%1").arg(n));
         e->setReadOnly(true);
+        ui::nameDisplay(e, QStringLiteral("State of input %1").arg(n));
         ui::placeAt(e, 240, kInputTop[n - 1], 1215, 375);
         m_input[n - 1] = e;
     }
@@ -141,6 +148,10 @@ void InputsWindow::buildMapping()
             for (int m = 1; m <= 8; ++m) {
                 auto* box = new QCheckBox(this);
                 box->setObjectName(QStringLiteral("INP%1%2%3").arg(n).arg(on ? "ON" : "OFF").arg(m));
+                ui::nameControl(
+                    box,
+                    QStringLiteral("Input %1 switches output %2 %3").arg(n).arg(m).arg(on ? "ON" : "OFF"),
+                    QStringLiteral("While output %1 is in AUTO").arg(m));
                 ui::placeAt(box, kBoxLeft + kBoxPitch * (m - 1), kBoxTop + kBoxPitch * row, kBoxSize,
                             kBoxSize);
                 auto* tx =
@@ -156,11 +167,19 @@ void InputsWindow::buildMapping()
     m_inp3time = new ui::TimeBox(QStringLiteral("INP3TIME"), this);
     m_inp3time->setToolTip(QStringLiteral("Turns on  or off for selected time,only for input 3."));
     ui::placeAt(m_inp3time, 4680, 2280, 1215, 315);
+    ui::nameControl(m_inp3time, QStringLiteral("Hold time of input 3"));
+    labelAt(this, QStringLiteral("lblHoldTime"), QStringLiteral("Hold time"), 5985, 2310)
+        ->setBuddy(m_inp3time);
     m_inp3start = hiddenField(this, QStringLiteral("INP3START"));
     m_inp3date = hiddenField(this, QStringLiteral("INP3DATE"));
     // A new hold time ends a running hold: from midnight it can only hold while
     // the time of day is below the hold time.
-    connect(m_inp3time, &ui::TimeBox::edited, this, [this] { m_inp3start->setText(kMidnight); });
+    connect(m_inp3time, &ui::TimeBox::edited, this, [this] {
+        if (!m_endedHold) m_endedHold = HoldStamp{m_inp3date->text(), m_inp3start->text()};
+        m_inp3start->setText(kMidnight);
+    });
+    connect(m_inp3time, &ui::TimeBox::editFinished, this,
+            [this] { ui::guarded(*m_errors, [this] { m_inp3time->finishEdit(); }); });
 }
 
 void InputsWindow::buildSounds()
@@ -176,6 +195,10 @@ void InputsWindow::buildSounds()
     ui::placeAt(m_filebox1, 1680, 4800, 1455, 375);
     for (QLineEdit* e : {m_fileBox2, m_filebox1})
         connect(e, &QLineEdit::textEdited, this, [this, e] { m_lastEditedFile = e; });
+    ui::nameControl(m_fileBox2, QStringLiteral("Sound of input 4"),
+                    QStringLiteral("Wave file played while input 4 is on, from the directory chosen beside"));
+    ui::nameControl(m_filebox1, QStringLiteral("Sound of input 5"),
+                    QStringLiteral("Wave file played while input 5 is on, from the program directory"));
 
     QFont small = font();
     small.setPointSize(kListFontPointSize);
@@ -192,12 +215,15 @@ void InputsWindow::buildSounds()
     };
     m_file1 = fileList("File1", 3240, 3360, 1455, 1245);
     m_file2 = fileList("File2", 3240, 4680, 1455, 585);
+    ui::nameControl(m_file1, QStringLiteral("Wave files for input 4"));
+    ui::nameControl(m_file2, QStringLiteral("Wave files for input 5"));
     connect(m_file1, &QListWidget::itemDoubleClicked, this, &InputsWindow::showJoinedPath);
 
     m_drive1 = new QComboBox(this);
     m_drive1->setObjectName(QStringLiteral("Drive1"));
     m_drive1->setToolTip(QStringLiteral("Select Drive for *.wav files"));
     ui::placeAt(m_drive1, 4800, 3000, 2175, 315);
+    ui::nameControl(m_drive1, QStringLiteral("Drive"));
     connect(m_drive1, &QComboBox::activated, this, [this](int index) {
         ui::guarded(*m_errors, [&] { m_dir1->setPath(m_drive1->itemText(index)); });
     });
@@ -205,6 +231,7 @@ void InputsWindow::buildSounds()
     m_dir1 = new DirectoryList(QStringLiteral("Dir1"), this);
     m_dir1->setToolTip(QStringLiteral("Select Directory for wav files"));
     ui::placeAt(m_dir1, 4800, 3360, 2175, 1215);
+    ui::nameControl(m_dir1, QStringLiteral("Directory"));
     connect(m_dir1, &DirectoryList::pathChanged, this, &InputsWindow::directoryChanged);
 
     m_mm1 = new SoundPlayer(QStringLiteral("MMControl1"), this);
@@ -290,13 +317,14 @@ OverrideView InputsWindow::overrideView(int channel) const
         for (int a = 0; a < 2; ++a)
             v.boxes[i++] = boxValue(m_box[n][a].at(channel - 1));
     v.inp3Start = m_inp3start->text();
-    v.inp3Time = m_inp3time->text();
+    v.inp3Time = m_inp3time->tickText();
     v.inp3Date = m_inp3date->text();
     return v;
 }
 
 void InputsWindow::refreshOwn()
 {
+    const HoldStamp shown{m_inp3date->text(), m_inp3start->text()};
     try {
         m_data2->refresh();
     } catch (const Failure& f) {
@@ -305,6 +333,11 @@ void InputsWindow::refreshOwn()
         if (!failure::isBadEntry(f.number)) throw;
         m_data2->refresh();
     }
+    // A running hold goes on: the stamp is measured, not edited.
+    const HoldStamp kept =
+        stampAfterReread(shown, HoldStamp{m_inp3date->text(), m_inp3start->text()}, m_endedHold);
+    m_inp3date->setText(kept.date);
+    m_inp3start->setText(kept.time);
 }
 
 void InputsWindow::rereadRecord()
@@ -353,6 +386,7 @@ void InputsWindow::cycle()
             const QDateTime now = m_ctx.clock.now();
             m_inp3start->setText(formatTime(secondsOfDay(now)));
             m_inp3date->setText(formatDate(now.date()));
+            m_endedHold.reset();
         }
         // Held inputs restart their sound on every cycle.
         m_input[3]->setText(texts[3]);

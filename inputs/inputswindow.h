@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -86,6 +87,8 @@ private:
     ui::TimeBox* m_inp3time = nullptr;
     QLineEdit* m_inp3start = nullptr;
     QLineEdit* m_inp3date = nullptr;
+    // The stamp of a hold ended by an edit of the hold time, until input 3 is read ON again.
+    std::optional<HoldStamp> m_endedHold;
 
     QLineEdit* m_fileBox2 = nullptr; // input 4's name
     QLineEdit* m_filebox1 = nullptr; // input 5's name

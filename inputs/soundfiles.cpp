@@ -13,8 +13,10 @@ QString joinPath(const QString& dir, const QString& name)
 
 bool isBareName(const QString& name)
 {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QLatin1String("..")) && !name.contains(QChar(0));
+    // Dots inside a name ("my..bell.wav") stay in the directory; only a
+    // separator or a name that is "." or ".." itself leads elsewhere.
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
 }
 
 QString soundPath(const QString& dir, const QString& name)

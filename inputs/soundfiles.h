@@ -9,7 +9,7 @@ namespace kestra::inputs {
 // "/" and "bell.wav" give "/bell.wav".
 QString joinPath(const QString& dir, const QString& name);
 
-// A name that stays inside its directory: not empty, no separator, no "..".
+// A name that stays inside its directory: not empty, not "." or "..", no separator.
 // Stored names come from the settings file and may have been edited by hand.
 bool isBareName(const QString& name);
 

@@ -2,6 +2,7 @@
 
 #include "common/timetext.h"
 #include "store/datasource.h"
+#include "ui/naming.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,6 +12,10 @@
 #include <QVBoxLayout>
 
 namespace kestra::shell {
+
+const QString kTimeFormsText =
+    QStringLiteral("Times are typed on the 24-hour clock as hh:mm:ss (07:30:00) or h:mm (7:30 is 07:30:00), "
+                   "from 00:00:00 to 23:59:59; a run time is written the same way.");
 
 AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     : QDialog(owner), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
@@ -39,7 +44,8 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     label("lblDisclaimer",
           QStringLiteral("This program is configured for port %1. Program database loaded into %2")
               .arg(port.rightJustified(4, QLatin1Char('0')), ctx.build.databasePath()));
-    label("Label1", QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
+    // Which time forms the time boxes take (the time conversion's own rule).
+    label("Label1", kTimeFormsText);
     m_port = label("lblPort", QString());
 
     m_sport =
@@ -49,6 +55,7 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     m_sport->setObjectName(QStringLiteral("sport"));
     m_sport->setToolTip(
         QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
+    ui::nameControl(m_sport, QStringLiteral("Output polarity: 5 volts for ON"));
     layout->addWidget(m_sport);
     connect(m_sport, &QCheckBox::clicked, this,
             [this] { m_txsport->setText(flagText(m_sport->isChecked())); });
@@ -60,6 +67,7 @@ AboutWindow::AboutWindow(const ui::AppContext& ctx, QWidget* owner)
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
     ok->setDefault(true);
+    ui::nameControl(ok, QStringLiteral("OK"), QStringLiteral("Close and store the polarity option"));
     layout->addWidget(ok, 0, Qt::AlignRight);
     connect(ok, &QPushButton::clicked, this, &AboutWindow::ok);
 
@@ -116,6 +124,11 @@ void AboutWindow::ok()
         ui::ErrorRoutine(this, m_ctx.build.title, ui::badEntryText, {}).run(f);
     }
     done(QDialog::Accepted);
+}
+
+void AboutWindow::reject()
+{
+    ok();
 }
 
 void AboutWindow::closeEvent(QCloseEvent* e)

@@ -16,6 +16,9 @@ class DataSource;
 
 namespace kestra::shell {
 
+// What About says about the time boxes.
+extern const QString kTimeFormsText;
+
 // frmAbout: the program's title and version, and the polarity option `sport`
 // that every scan reads. Its OK unloads it; the next scan loads it again.
 class AboutWindow : public QDialog
@@ -35,6 +38,9 @@ public:
     // True when 5 V is ON (the box is checked).
     bool fiveVoltsOn() const;
     void setPortLine(const QString& text);
+
+    // Esc does what OK does: the option is saved at once.
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -11,7 +11,10 @@
 #include "shell/placement.h"
 #include "shell/weeksource.h"
 #include "store/datasource.h"
+#include "ui/contrast.h"
 #include "ui/messenger.h"
+#include "ui/naming.h"
+#include "ui/ownedwindow.h"
 #include "ui/twips.h"
 #include "week/model.h"
 #include "week/next.h"
@@ -79,6 +82,8 @@ struct ButtonColour
 constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},
                                             {128, 255, 128}, {128, 128, 255}, {255, 128, 128},
                                             {192, 192, 192}, {255, 255, 0}};
+
+const QString kHelpLinkText = QStringLiteral("Help: how to use this time switch");
 
 // The help page travels inside the program and is put into the program
 // directory, so that the link opens a page that exists on this machine.
@@ -154,18 +159,21 @@ void MainWindow::buildWidgets()
         button->setObjectName(QStringLiteral("Output%1").arg(m));
         button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
         const ButtonColour c = kButtonColours[m - 1];
-        button->setStyleSheet(
-            QStringLiteral("background-color: rgb(%1, %2, %3);").arg(c.r).arg(c.g).arg(c.b));
+        ui::paintButton(button, QColor(c.r, c.g, c.b));
+        ui::nameControl(button, QStringLiteral("Output %1").arg(m));
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(m), false);
         m_locations[m - 1] = loc;
+        ui::nameControl(loc, QStringLiteral("Location of output %1").arg(m),
+                        QStringLiteral("Where output %1 is; its window shows this in its caption").arg(m));
         grid->addWidget(loc, m, 2);
         m_data2->bind(
             QStringLiteral("Loc%1").arg(m), [loc] { return loc->text(); },
             [loc](const QString& v) { loc->setText(v); });
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
+        ui::nameDisplay(m_status[m - 1], QStringLiteral("State of output %1").arg(m));
         grid->addWidget(m_status[m - 1], m, 3);
         // The next switching, in a column of its own that shows only where
         // the window has room for it (see placeNextTexts).
@@ -177,8 +185,11 @@ void MainWindow::buildWidgets()
     for (int n = 1; n <= 5; ++n) {
         m_inputTexts[n - 1] = field(QStringLiteral("INPUT%1").arg(n), true);
         m_inputTexts[n - 1]->setText(QStringLiteral("calculating"));
+        ui::nameDisplay(m_inputTexts[n - 1], QStringLiteral("State of input %1").arg(n));
         grid->addWidget(m_inputTexts[n - 1], 9 + n, 0, 1, 2);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(n + 8), false);
+        ui::nameControl(loc, QStringLiteral("Location of input %1").arg(n),
+                        QStringLiteral("Where input %1 is").arg(n));
         grid->addWidget(loc, 9 + n, 2);
         m_data2->bind(
             QStringLiteral("Loc%1").arg(n + 8), [loc] { return loc->text(); },
@@ -187,25 +198,36 @@ void MainWindow::buildWidgets()
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     inputs->setToolTip(QStringLiteral("Select Inputs"));
+    ui::nameControl(inputs, QStringLiteral("Inputs"));
     connect(inputs, &QPushButton::clicked, this, &MainWindow::showInputs);
     grid->addWidget(inputs, 15, 0, 1, 2);
     auto* weekButton = new QPushButton(QStringLiteral("Week"), central);
     weekButton->setObjectName(QStringLiteral("cmdWeek"));
     weekButton->setToolTip(QStringLiteral("The week of all outputs at a glance"));
+    ui::nameControl(weekButton, QStringLiteral("Week"));
     connect(weekButton, &QPushButton::clicked, this, &MainWindow::showWeek);
     grid->addWidget(weekButton, 15, 2, Qt::AlignLeft);
 
     auto* logo = new Logo(central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
-    auto* link = label(QStringLiteral("hyperlink"),
-                       QStringLiteral("<a href=\"%1\">%2</a>")
-                           .arg(help.toString(QUrl::FullyEncoded), help.toString().toHtmlEscaped()));
+    auto* link =
+        label(QStringLiteral("hyperlink"),
+              QStringLiteral("<a href=\"%1\">%2</a>").arg(help.toString(QUrl::FullyEncoded), kHelpLinkText));
     link->setTextFormat(Qt::RichText);
+    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
     link->setWordWrap(true);
-    link->setToolTip(QStringLiteral("Open the help page"));
-    connect(link, &QLabel::linkActivated, this,
-            [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    link->setToolTip(QStringLiteral("Opens %1 in the web browser").arg(help.toLocalFile()));
+    ui::nameControl(link, kHelpLinkText);
+    // Without a program for web pages nothing would happen at all: say where the page is.
+    connect(link, &QLabel::linkActivated, this, [this, help] {
+        if (QDesktopServices::openUrl(help)) return;
+        ui::messenger().notice(
+            this, m_ctx.build.title,
+            QStringLiteral("The help page could not be opened: no program to show web pages "
+                           "was found.\nOpen this file with a web browser:\n%1")
+                .arg(help.toLocalFile()));
+    });
     grid->addWidget(link, 16, 0, 1, 3);
 
     m_output9 = field(QStringLiteral("Output9"), true);
@@ -376,17 +398,12 @@ void MainWindow::updatePortLine()
 
 void MainWindow::showChannel(int channel)
 {
-    QWidget* w = m_channels.at(channel - 1);
-    w->show();
-    w->raise();
-    w->activateWindow();
+    ui::showOwnedWindow(m_channels.at(channel - 1), channel - 1);
 }
 
 void MainWindow::showInputs()
 {
-    m_inputs->show();
-    m_inputs->raise();
-    m_inputs->activateWindow();
+    ui::showOwnedWindow(m_inputs, 8);
 }
 
 void MainWindow::showAbout()

@@ -1,9 +1,11 @@
 #include "channels/channelwindow.h"
 #include "store/schema.h"
+#include "ui/contrast.h"
 #include "ui/errorroutine.h"
 #include "windowrig.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -42,6 +44,14 @@ QList<QPair<QString, char>> timeBoxes(int m)
     }
 }
 
+// One row per channel window, column "m".
+void everyChannel()
+{
+    QTest::addColumn<int>("m");
+    for (int m = 1; m <= 8; ++m)
+        QTest::addRow("Form%d", m) << m;
+}
+
 QRadioButton* mode(ChannelWindow& w, const char* name)
 {
     return child<QRadioButton>(&w, QLatin1String(name) + QString::number(w.channel()));
@@ -52,12 +62,7 @@ class TstChannelWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void showsANewDatabase_data()
-    {
-        QTest::addColumn<int>("m");
-        for (int m = 1; m <= 8; ++m)
-            QTest::addRow("Form%d", m) << m;
-    }
+    void showsANewDatabase_data() { everyChannel(); }
     void showsANewDatabase()
     {
         QFETCH(int, m);
@@ -149,6 +154,41 @@ private slots:
         } else {
             QCOMPARE(w.palette().color(QPalette::Window), QWidget().palette().color(QPalette::Window));
         }
+    }
+
+    // Every text of every channel window reads at 4.5:1 or better on what it
+    // stands on, as the palettes of the real widgets say.
+    void textIsReadableOnEveryWindowColour_data() { everyChannel(); }
+    void textIsReadableOnEveryWindowColour()
+    {
+        QFETCH(int, m);
+        WindowRig rig;
+        auto w = rig.window(m);
+        w->show();
+        // What a widget is drawn on: a button fills itself, anything else shows
+        // the nearest filled parent.
+        const auto ground = [](const QWidget* c) {
+            if (qobject_cast<const QPushButton*>(c)) return c->palette().color(QPalette::Button);
+            while (!c->isWindow() && !c->autoFillBackground())
+                c = c->parentWidget();
+            return c->palette().color(c->backgroundRole());
+        };
+        int checked = 0;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            const bool text =
+                qobject_cast<QLabel*>(c) || qobject_cast<QAbstractButton*>(c) || qobject_cast<QGroupBox*>(c);
+            if (!text || !c->isVisible()) continue;
+            const QColor fg = c->palette().color(c->foregroundRole());
+            auto* b = qobject_cast<QPushButton*>(c);
+            if (b && m <= 7) // on a coloured window the fill the palette names is the one drawn
+                QCOMPARE(b->grab().toImage().pixelColor(4, b->height() / 2), ground(b));
+            const double ratio = ui::contrastRatio(fg, ground(c));
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 %2: %3")
+                                                  .arg(c->metaObject()->className(), c->objectName())
+                                                  .arg(ratio)));
+            ++checked;
+        }
+        QVERIFY(checked >= 13); // 7 days, 3 modes, labels, OK
     }
 
     // The main window writes Loc3 through its own copy; the channel window's
@@ -313,6 +353,70 @@ private slots:
         // The day toggled before the bad entry is not lost with it.
         QCOMPARE(rig.stored("Tue3"), QStringLiteral("True"));
         QVERIFY(child<QCheckBox>(w.get(), "Tuesday")->isChecked());
+    }
+
+    // A person types into a shown window at human speed while Timer1 ticks:
+    // half-typed texts are neither evaluated nor reported, each text that
+    // converts counts at once, and the edit is judged when it is finished.
+    void typingATimeAtHumanSpeed_data()
+    {
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("statuses"); // after each character
+        QTest::addColumn<QString>("finish");   // Enter, Tab or OK
+        QTest::addColumn<QString>("stored");   // Start3a or Run3a after OK
+        // Stored: start 05:00:00, run 01:00:00, Monday, AUTO; the clock says 05:30.
+        // clang-format off
+        QTest::newRow("start, Enter")    << "time1a" << "05:40:00" << "ON ON ON ON OFF OFF OFF OFF" << "Enter" << "05:40:00";
+        QTest::newRow("run, OK")         << "Run1a"  << "0:25"     << "ON ON ON OFF"                << "OK"    << "0:25";
+        QTest::newRow("not a time, Tab") << "time1a" << "05:4x"    << "ON ON ON ON ON"              << "Tab"   << "05:00:00";
+        // clang-format on
+    }
+    void typingATimeAtHumanSpeed()
+    {
+        QFETCH(QString, boxName);
+        QFETCH(QString, typed);
+        QFETCH(QString, statuses);
+        QFETCH(QString, finish);
+        QFETCH(QString, stored);
+        constexpr int kLongerThanATick = 600;
+        WindowRig rig;
+        rig.store("Start3a", "05:00:00");
+        rig.store("Run3a", "01:00:00");
+        rig.store("Mon3", "True");
+        rig.store("Auto3", "True");
+        rig.clock.set(monday(QTime(5, 30)));
+        auto w = rig.window(3);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTRY_COMPARE(w->statusText(), QStringLiteral("ON"));
+        auto* box = child<ui::TimeBox>(w.get(), boxName);
+        box->setFocus();
+        box->lineEdit()->selectAll();
+
+        QStringList seen;
+        for (const QChar c : typed) {
+            QTest::keyClicks(box, QString(c));
+            QTest::qWait(kLongerThanATick);
+            seen << w->statusText();
+        }
+        QCOMPARE(box->text(), typed); // nothing completed inline
+        QCOMPARE(seen.join(' '), statuses);
+        QCOMPARE(rig.messages.modals, QStringList());
+
+        if (finish == "Enter")
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (finish == "Tab")
+            QTest::keyClick(box, Qt::Key_Tab);
+        auto* ok = child<QPushButton>(w.get(), "Close1");
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QVERIFY(!w->isVisible());
+
+        const QString field = boxName == "time1a" ? "Start3a" : "Run3a";
+        QCOMPARE(rig.stored(field), stored);
+        QCOMPARE(box->text(), stored);
+        QCOMPARE(rig.messages.modals.size(), stored == typed ? 0 : 1);
+        if (stored != typed) QVERIFY(rig.messages.modals.first().contains("\nError Number: 13\n"));
     }
 
     void statusFollowsTheScheduleEdges_data()

@@ -228,6 +228,43 @@ private slots:
         }
         QCOMPARE(status, after);
     }
+
+    // The stamp is measured by the program: a re-read takes the stored one
+    // only when it is newer than what is shown and than a hold the user ended.
+    void stampAfterReread_data()
+    {
+        QTest::addColumn<QString>("shown");  // "date time"
+        QTest::addColumn<QString>("stored"); // "date time"
+        QTest::addColumn<QString>("ended");  // "" when no hold was ended
+        QTest::addColumn<QString>("kept");   // "shown" or "stored"
+        // clang-format off
+        QTest::newRow("newer shown: the hold runs on") << "2026-03-02 10:00:10" << "2026-03-02 09:00:00" << "" << "shown";
+        QTest::newRow("newer stored")                  << "2026-03-02 10:00:10" << "2026-03-02 10:00:11" << "" << "stored";
+        QTest::newRow("newer day stored")              << "2026-03-02 23:59:59" << "2026-03-03 00:00:00" << "" << "stored";
+        QTest::newRow("a hold ended by an edit stays ended")
+                                                       << "2026-03-02 00:00:00" << "2026-03-02 10:00:10" << "2026-03-02 10:00:10" << "shown";
+        QTest::newRow("measured after the ended hold") << "2026-03-02 00:00:00" << "2026-03-02 10:00:11" << "2026-03-02 10:00:10" << "stored";
+        QTest::newRow("shown does not convert")        << "- "                  << "2026-03-02 09:00:00" << "" << "stored";
+        QTest::newRow("stored does not convert")       << "2026-03-02 10:00:10" << "2026-03-02 "         << "" << "shown";
+        // clang-format on
+    }
+    void stampAfterReread()
+    {
+        QFETCH(QString, shown);
+        QFETCH(QString, stored);
+        QFETCH(QString, ended);
+        QFETCH(QString, kept);
+        const auto stamp = [](const QString& s) {
+            const QStringList p = s.split(QLatin1Char(' '));
+            return HoldStamp{p.value(0), p.value(1)};
+        };
+        std::optional<HoldStamp> endedStamp;
+        if (!ended.isEmpty()) endedStamp = stamp(ended);
+        const HoldStamp result = inputs::stampAfterReread(stamp(shown), stamp(stored), endedStamp);
+        const HoldStamp expected = stamp(kept == "shown" ? shown : stored);
+        QCOMPARE(result.date, expected.date);
+        QCOMPARE(result.time, expected.time);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstInputLogic)

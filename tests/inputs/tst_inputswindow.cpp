@@ -364,6 +364,27 @@ private slots:
         QCOMPARE(start->text(), QStringLiteral("00:00:00"));
     }
 
+    // The rows of input 2 and the hold box carry visible labels, placed where
+    // they cover nothing of the fixed layout.
+    void labelsStandClearOfTheControls()
+    {
+        InputsRig rig;
+        auto& w = rig.open();
+        w.show();
+        QCOMPARE(rig.child<QLabel>("lblTurnsOn2")->text(), QStringLiteral("Turns On"));
+        QCOMPARE(rig.child<QLabel>("lblTurnsOff2")->text(), QStringLiteral("Turns Off"));
+        QCOMPARE(rig.child<QLabel>("lblHoldTime")->buddy(), rig.child<QWidget>("INP3TIME"));
+        QList<QWidget*> shown;
+        for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (c->isVisible()) shown << c;
+        for (QLabel* l : w.findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+            QVERIFY2(w.rect().contains(l->geometry()), qPrintable(l->objectName()));
+            for (QWidget* c : shown)
+                QVERIFY2(c == l || !c->geometry().intersects(l->geometry()),
+                         qPrintable(l->objectName() + " covers " + c->objectName()));
+        }
+    }
+
     void closeBoxHidesAndCommits()
     {
         InputsRig rig;

@@ -103,6 +103,12 @@ private slots:
         QTest::newRow("subdirectory") << "sounds/bell.wav" << false;
         QTest::newRow("absolute") << "/etc/passwd" << false;
         QTest::newRow("backslash") << "..\\bell.wav" << false;
+        QTest::newRow("dots inside") << "my..bell.wav" << true;
+        QTest::newRow("dots first") << "..bell.wav" << true;
+        QTest::newRow("dots last") << "bell.wav.." << true;
+        QTest::newRow("this directory") << "." << false;
+        QTest::newRow("backslash inside") << "sounds\\bell.wav" << false;
+        QTest::newRow("nul") << QString("bell") + QChar(0) + ".wav" << false;
     }
     void namesThatLeaveTheirDirectory()
     {

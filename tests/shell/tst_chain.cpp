@@ -128,6 +128,43 @@ private slots:
         QCOMPARE(rig.stored("inp3date"), QStringLiteral("2026-12-07"));
     }
 
+    // A bad entry in a channel window re-reads the inputs window's record; the
+    // hold that input 3 started must run to its end all the same.
+    void inputThreeHoldSurvivesABadEntryElsewhere()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig({{"Auto3", "True"}, {"3INP ON3", "True"}, {"INP3TIME", "00:10:00"}, {"SOURCEPORT", "True"}});
+        const QDate day(2026, 12, 7);
+        rig.clock.set(QDateTime(day, QTime(10, 0, 0)));
+        rig.start();
+        port::SimulatedPortFile port(rig.dir.filePath("port-3BC"));
+        port.write(1, 0x58); // input 3 ON
+        step(rig);
+        rig.clock.set(QDateTime(day, QTime(10, 0, 10)));
+        step(rig);
+        port.write(1, 0x78); // released after the sample at 10:00:10
+        rig.clock.set(QDateTime(day, QTime(10, 5, 0)));
+        step(rig);
+        QCOMPARE(rig.data(), quint8(4));
+
+        channels::ChannelWindow* five = rig.main->channelWindow(5);
+        auto* start = five->findChild<ui::TimeBox*>("time1a");
+        start->lineEdit()->setText("1x:00:00");
+        emit start->lineEdit()->textEdited("1x:00:00");
+        step(rig);
+        QCOMPARE(messages.modals.size(), 1);
+        QCOMPARE(start->text(), QStringLiteral("00:00:00"));
+
+        rig.clock.set(QDateTime(day, QTime(10, 10, 9)));
+        step(rig);
+        QCOMPARE(rig.data(), quint8(4));
+        rig.clock.set(QDateTime(day, QTime(10, 10, 10)));
+        step(rig);
+        QCOMPARE(rig.data(), quint8(0));
+        rig.stop();
+        QCOMPARE(rig.stored("inp3start"), QStringLiteral("10:00:10"));
+    }
+
     void aNewChannelStateIsScannedAtOnce()
     {
         ui::RecordingMessenger messages;

@@ -1,5 +1,7 @@
 #include "channels/channelwindow.h"
 #include "common/clock.h"
+#include "common/paths.h"
+#include "common/timetext.h"
 #include "inputs/inputswindow.h"
 #include "port/port.h"
 #include "port/simulated.h"
@@ -9,24 +11,44 @@
 #include "shell/splash.h"
 #include "shellrig.h"
 #include "store/database.h"
+#include "ui/contrast.h"
 #include "ui/messenger.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
 
 using namespace kestra;
 using namespace kestra::test;
+
+// The help page is a resource of the shell library.
+static void initShellResources()
+{
+    Q_INIT_RESOURCE(shell);
+}
 
 class TstMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        initShellResources();
+        QCOMPARE(ensureProgramDirectory(), QString());
+    }
     void init() { clearPlacement(); }
 
     void startupPutsTheStoredByteBackBeforeTheFirstScan()
@@ -220,6 +242,141 @@ private slots:
         QVERIFY(rig.main->findChild<QWidget*>("Form9")->isVisible());
     }
 
+    // Every control a person can reach has a name a screen reader can say, and
+    // a description where it has a tool tip; fields that only show a state are
+    // left out of the tab order.
+    void controlsAreNamed_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("frmMain") << "frmMain";
+        for (int m = 1; m <= 9; ++m)
+            QTest::addRow("Form%d", m) << QStringLiteral("Form%1").arg(m);
+        QTest::newRow("frmAbout") << "frmAbout";
+    }
+    void controlsAreNamed()
+    {
+        QFETCH(QString, window);
+        Rig rig;
+        rig.start();
+        QWidget* w = window == "frmMain" ? rig.main.get() : rig.find<QWidget>(window);
+        QVERIFY(w);
+        int named = 0;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            if (c->window() != w || !c->isVisibleTo(w) || c->focusProxy()) continue;
+            const QString what = QStringLiteral("%1 %2").arg(c->metaObject()->className(), c->objectName());
+            if (auto* e = qobject_cast<QLineEdit*>(c); e && e->isReadOnly()) {
+                QVERIFY2(e->focusPolicy() == Qt::NoFocus, qPrintable(what));
+                QVERIFY2(!e->accessibleName().isEmpty(), qPrintable(what));
+                continue;
+            }
+            const bool control = qobject_cast<QAbstractButton*>(c) || qobject_cast<QLineEdit*>(c) ||
+                                 qobject_cast<QComboBox*>(c) || qobject_cast<QAbstractItemView*>(c);
+            if (!control) continue;
+            QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(what));
+            if (!c->toolTip().isEmpty()) QCOMPARE(c->accessibleDescription(), c->toolTip());
+            ++named;
+        }
+        QVERIFY(named > 0);
+    }
+
+    // The output buttons show their colours exactly, with text that reads at
+    // 4.5:1 or better, and a focused button keeps its colour with a wider edge
+    // in the text colour.
+    void outputButtonsAreExactAndReadable_data()
+    {
+        QTest::addColumn<int>("m");
+        QTest::addColumn<QColor>("colour");
+        const QList<QColor> colours = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},     {128, 255, 128},
+                                       {128, 128, 255}, {255, 128, 128}, {192, 192, 192}, {255, 255, 0}};
+        for (int m = 1; m <= 8; ++m)
+            QTest::addRow("Output%d", m) << m << colours[m - 1];
+    }
+    void outputButtonsAreExactAndReadable()
+    {
+        QFETCH(int, m);
+        QFETCH(QColor, colour);
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+        auto* button = rig.find<QPushButton>(QStringLiteral("Output%1").arg(m));
+        const QPalette p = button->palette();
+        QCOMPARE(p.color(QPalette::Button), colour);
+        QVERIFY(ui::contrastRatio(p.color(QPalette::ButtonText), colour) >= 4.5);
+
+        const auto pixel = [&](int x) {
+            return button->grab().toImage().pixelColor(x, button->height() / 2);
+        };
+        rig.find<QLineEdit>("Text1")->setFocus();
+        QTRY_VERIFY(!button->hasFocus());
+        QCOMPARE(pixel(4), colour);
+        QCOMPARE(pixel(1), colour);
+        button->setFocus();
+        QTRY_VERIFY(button->hasFocus());
+        QCOMPARE(pixel(4), colour);
+        QCOMPARE(pixel(1), p.color(QPalette::ButtonText));
+    }
+
+    // The channel windows, the inputs window and About belong to the main
+    // window: the window system keeps them in front of it (X11 marks only
+    // dialog-type windows transient), and they open over it on its screen.
+    void windowsBelongToTheMainWindow()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+        QList<QWidget*> owned;
+        for (int m = 1; m <= 8; ++m) {
+            rig.find<QPushButton>(QStringLiteral("Output%1").arg(m))->click();
+            owned << rig.main->channelWindow(m);
+        }
+        rig.find<QPushButton>("INPUTS")->click();
+        owned << rig.main->inputsWindow();
+        owned << rig.main->aboutWindow();
+        const QRect mainFrame = rig.main->frameGeometry();
+        const QRect screen = rig.main->screen()->availableGeometry();
+        QSet<QPoint> corners;
+        for (QWidget* w : owned) {
+            const QByteArray name = w->objectName().toLatin1();
+            QCOMPARE(w->windowType(), Qt::Dialog);
+            if (w == rig.main->aboutWindow()) continue; // shown modally below
+            QCOMPARE(w->windowHandle()->transientParent(), rig.main->windowHandle());
+            const QRect frame = w->frameGeometry();
+            QVERIFY2(screen.contains(frame) && mainFrame.contains(frame.topLeft()), name);
+            corners.insert(frame.topLeft());
+        }
+        QCOMPARE(corners.size(), 9); // cascaded, not stacked on one spot
+
+        // Where the user moves a window, it opens again.
+        channels::ChannelWindow* three = rig.main->channelWindow(3);
+        three->move(screen.topLeft() + QPoint(5, 5));
+        QTRY_COMPARE(three->pos(), screen.topLeft() + QPoint(5, 5));
+        three->findChild<QPushButton*>("Close1")->click();
+        rig.find<QPushButton>("Output3")->click();
+        QCOMPARE(three->pos(), screen.topLeft() + QPoint(5, 5));
+    }
+
+    // Esc in About does what OK does: the window unloads and the option is stored at once.
+    void escapeInAboutSavesLikeOk()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        shell::AboutWindow* about = rig.main->aboutWindow();
+        bool wasModal = false;
+        QTimer::singleShot(0, about, [&] {
+            wasModal = about->isVisible() && about->isModal();
+            about->findChild<QCheckBox*>("sport")->click();
+            QTest::keyClick(about, Qt::Key_Escape);
+        });
+        rig.main->showAbout();
+        QVERIFY(wasModal);
+        QVERIFY(!about->isLoaded());
+        QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("True"));
+        QCOMPARE(about->windowHandle()->transientParent(), rig.main->windowHandle());
+    }
+
     void aboutAndSplashTexts()
     {
         Rig rig;
@@ -237,7 +394,10 @@ private slots:
                  QStringLiteral("This program is configured for port 03BC. Program database "
                                 "loaded into ") +
                      kestra3Config().databasePath());
-        QCOMPARE(text("Label1"), QStringLiteral("Change regional settings in Control Panel to HH:mm:ss"));
+        QCOMPARE(text("Label1"), shell::kTimeFormsText);
+        // Every form the text names is one the time boxes take.
+        for (const QString t : {"07:30:00", "7:30", "00:00:00", "23:59:59"})
+            QVERIFY2(tryParseTime(t).has_value() && text("Label1").contains(t), qPrintable(t));
         QVERIFY(text("lblPort").startsWith("Port 3BC: simulated"));
         QCOMPARE(about->findChild<QCheckBox*>("sport")->toolTip(),
                  QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
@@ -245,6 +405,26 @@ private slots:
         shell::Splash splash("KESTRA2");
         QCOMPARE(splash.findChild<QLabel*>("lblProductName")->text(), QStringLiteral("KESTRA2"));
         QCOMPARE(splash.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 3.0.0"));
+    }
+
+    // The link reads as words; where nothing can show web pages, a click says
+    // where the page is.
+    void helpLinkSaysWhereThePageIs()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig;
+        rig.start();
+        auto* link = rig.find<QLabel>("hyperlink");
+        QCOMPARE(QTextDocumentFragment::fromHtml(link->text()).toPlainText(),
+                 QStringLiteral("Help: how to use this time switch"));
+        const QString href = QRegularExpression("href=\"([^\"]+)\"").match(link->text()).captured(1);
+        const QString page = QUrl(href).toLocalFile();
+        QVERIFY(QFile(page).open(QIODevice::ReadOnly));
+        QVERIFY(link->toolTip().contains(page));
+
+        emit link->linkActivated(href); // the test platform has nothing to show web pages
+        QCOMPARE(messages.notices.size(), 1);
+        QVERIFY(messages.notices.first().contains(page));
     }
 
     void captionsOfBothBuilds()
