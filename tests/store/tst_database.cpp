@@ -51,7 +51,7 @@ private slots:
             QCOMPARE(rec.value("sun3"), QStringLiteral("False"));
             QCOMPARE(rec.value("auto"), QStringLiteral("False"));
             QCOMPARE(rec.value("start8j"), QStringLiteral("00:00:00"));
-            QCOMPARE(rec.value("output"), QStringLiteral("0"));
+            QCOMPARE(rec.value("output"), QStringLiteral("255"));
             QCOMPARE(rec.value("plsestrt"), QStringLiteral("0"));
             QCOMPARE(rec.value("loc1"), QString());
             QCOMPARE(rec.value("inp3date"), QStringLiteral("2026-12-07"));
