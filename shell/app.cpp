@@ -57,7 +57,7 @@ int run(int argc, char** argv, const BuildConfig& build)
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())
         return refuse(app, forwarder, build.title, problem);
 
-    SingleInstance instance(build.title);
+    SingleInstance instance(build.lockPath());
     if (!instance.acquire())
         return refuse(app, forwarder, build.title,
                       QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
