@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <sys/stat.h>
 
 // The help page is a resource of this static library; it must be pulled in by name.
 static void initShellResources()
@@ -47,6 +48,9 @@ int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, 
 
 int run(int argc, char** argv, const BuildConfig& build)
 {
+    // Everything the program creates (directories, database, port file, lock,
+    // placement, help page) is private to the user, whatever umask it was given.
+    ::umask(077);
     initShellResources();
     QApplication app(argc, argv);
     QApplication::setApplicationName(build.title);
