@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace e2e;
 
@@ -15,6 +16,21 @@ int modeOf(const QString& path)
     };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) return -1;
     return int(st.st_mode & 07777);
+}
+
+// Moments after the launch at which a start is interrupted: closely spaced over
+// the first 150 ms, where start-up happens on this kind of machine, then wider.
+QList<int> startupMoments()
+{
+    QList<int> ms;
+    for (int t = 0; t <= 150; t += 10)
+        ms << t;
+    return ms << 200 << 300 << 450;
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 } // namespace
@@ -51,6 +67,31 @@ private slots:
         const QString ini = config + QStringLiteral("/KESTRA3.ini");
         QCOMPARE(modeOf(ini), 0600);
         QCOMPARE(modeOf(config), 0700);
+    }
+
+    // A first start killed at any moment, also while it creates the database,
+    // leaves nothing that stops the next start.
+    void killedFirstStartNeverBlocksTheNext()
+    {
+        const Build b = kestra3();
+        for (int ms : startupMoments()) {
+            Sandbox box;
+            const QString moment = QStringLiteral("kill -9 after %1 ms").arg(ms);
+            {
+                Program first(box, b);
+                QVERIFY(first.start());
+                sleepMs(ms);
+                first.signal(SIGKILL);
+                QVERIFY(first.process().waitForFinished(5000));
+            }
+            Program next(box, b);
+            QVERIFY(next.start());
+            QVERIFY2(next.waitRunning(), qPrintable(moment + QLatin1Char(' ') + next.standardError()));
+            QVERIFY(next.terminate());
+            QVERIFY2(!box.field(b, QStringLiteral("output")).isEmpty(), qPrintable(moment));
+            QVERIFY2(QDir(box.programDir()).entryList({QStringLiteral("*.new*")}, QDir::Files).isEmpty(),
+                     qPrintable(moment));
+        }
     }
 };
 
