@@ -12,13 +12,16 @@
 #include "shell/singleinstance.h"
 #include "shell/splash.h"
 #include "store/database.h"
+#include "ui/errorroutine.h"
 #include "ui/messenger.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <sys/stat.h>
 
 // The help page is a resource of this static library; it must be pulled in by name.
 static void initShellResources()
@@ -37,19 +40,49 @@ namespace {
 int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, const QString& text)
 {
     std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (SignalForwarder::pending()) return 1;
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
     QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);
-    QObject::connect(&forwarder, &SignalForwarder::received, &app, &QCoreApplication::quit);
+    // Queued: a quit asked for before the loop runs would be lost.
+    QObject::connect(&forwarder, &SignalForwarder::received, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     QTimer::singleShot(60s, &app, &QCoreApplication::quit);
     box.show();
+    if (SignalForwarder::pending()) return 1;
     app.exec();
     return 1;
+}
+
+// Asked to end before the port was touched: nothing needs undoing.
+bool endRequested()
+{
+    return SignalForwarder::pending() != 0;
+}
+
+// A box waiting for a click must not hold up the end: each modal window is
+// dismissed, as Esc would, and no new message is shown from now on.
+void dismissModalWindows()
+{
+    ui::ErrorRoutine::setQuiet(true);
+    for (int i = 0; i < 16; ++i) { // bounded: a window that will not close is left alone
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w) return;
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->done(QDialog::Rejected);
+        else
+            w->close();
+    }
 }
 
 } // namespace
 
 int run(int argc, char** argv, const BuildConfig& build)
 {
+    // Everything the program creates (directories, database, port file, lock,
+    // placement, help page) is private to the user, whatever umask it was given.
+    ::umask(077);
+    // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
+    SignalForwarder::install();
     // Before anything else: --help must work without a display and touch no file.
     desktop::CommandLine commandLine;
     commandLine.program = build.title.toLower();
@@ -65,16 +98,18 @@ int run(int argc, char** argv, const BuildConfig& build)
     QApplication::setApplicationVersion(versionNumber());
     desktop::setDesktopIdentity(desktop::desktopId(build));
     SignalForwarder forwarder;
+    if (endRequested()) return 0;
 
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())
         return refuse(app, forwarder, build.title, problem);
 
-    SingleInstance instance(build.title);
+    SingleInstance instance(build.lockPath());
     if (!instance.acquire())
         return refuse(app, forwarder, build.title,
                       QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
                           .arg(build.title, instance.lockPath()));
 
+    if (endRequested()) return 0;
     const SystemClock clock;
     std::unique_ptr<store::Database> database;
     bool created = false;
@@ -87,6 +122,7 @@ int run(int argc, char** argv, const BuildConfig& build)
                               .arg(build.title));
     }
 
+    if (endRequested()) return 0;
     port::Environment env;
     env.simulatedPortPath = build.simulatedPortPath();
     port::Port port(build.portBase, env);
@@ -95,11 +131,24 @@ int run(int argc, char** argv, const BuildConfig& build)
     auto splash = std::make_unique<Splash>(build.title);
     splash->show();
     QApplication::processEvents();
+    if (endRequested()) return 0;
 
     MainWindow main(ctx);
-    QObject::connect(&forwarder, &SignalForwarder::received, &main, &QWidget::close);
+    bool running = false;
+    QObject::connect(&forwarder, &SignalForwarder::received, &main, [&] {
+        dismissModalWindows();
+        // Once the handler that showed a box has finished, end as File, Exit does.
+        if (running) QMetaObject::invokeMethod(&main, &QWidget::close, Qt::QueuedConnection);
+    });
     main.load();
     splash.reset();
+    // The port has been set up: a signal during the load ends as File, Exit does.
+    if (endRequested()) {
+        dismissModalWindows();
+        main.close();
+        return 0;
+    }
+    running = true;
     main.show();
     if (created)
         ui::messenger().notice(

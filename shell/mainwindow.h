@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -25,6 +26,9 @@ namespace kestra::week {
 class WeekModel;
 class WeekView;
 } // namespace kestra::week
+namespace kestra::ui {
+class ElidedLabel;
+}
 
 namespace kestra::shell {
 
@@ -51,7 +55,7 @@ public:
     inputs::InputsWindow* inputsWindow() const { return m_inputs; }
     AboutWindow* aboutWindow() const { return m_about; }
     QTimer& scanTimer() { return m_timer1; }
-    // The port line of the status bar.
+    // The whole port state: the status line's tool tip and the About window's text.
     QString portLine() const;
     // The week of the eight outputs; null before load().
     week::WeekModel* weekModel() const { return m_week; }
@@ -76,6 +80,8 @@ private:
     void buildWidgets();
     void unload();
     void reread();
+    void restorePlacement();
+    void writeOutputByte(quint8 byte);
     void updatePortLine();
     void showNext(int channel);
     void placeNextTexts();
@@ -99,9 +105,15 @@ private:
     week::WeekModel* m_week = nullptr;
     week::WeekView* m_weekView = nullptr;
     QLineEdit* m_output9 = nullptr;
-    QLabel* m_portLabel = nullptr;
     QAction* m_startAtLogin = nullptr;
-    QString m_portProblem;
+    ui::ElidedLabel* m_portLabel = nullptr;
+    // What the port is known to hold, and whether the last write of the output
+    // byte failed (then the next scan writes again, changed or not).
+    std::optional<quint8> m_held;
+    quint8 m_wanted = 0;
+    bool m_writeFailed = false;
+    QString m_portNotice; // the latest mend of the port file, with its time
+    int m_noticesSeen = 0;
     bool m_unloaded = false;
 };
 

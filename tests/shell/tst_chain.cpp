@@ -4,6 +4,7 @@
 #include "shell/aboutwindow.h"
 #include "shell/mainwindow.h"
 #include "shellrig.h"
+#include "store/schema.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 
@@ -68,7 +69,8 @@ private slots:
                  {"Auto3", "True"},
                  {"Start3a", "12:00:00"},
                  {"Run3a", "00:30:00"},
-                 {"SOURCEPORT", "True"}});
+                 {"SOURCEPORT", "True"},
+                 {"output", "0"}}); // all OFF at 5 V, as the last run left it
         rig.clock.set(QDateTime(QDate(2026, 12, 7), QTime(11, 59, 59)));
         rig.start();
         step(rig);
@@ -163,6 +165,36 @@ private slots:
         QCOMPARE(rig.data(), quint8(0));
         rig.stop();
         QCOMPARE(rig.stored("inp3start"), QStringLiteral("10:00:10"));
+    }
+
+    // One bad stored value that every window meets on every tick gives the
+    // user one message, not a stack of nine.
+    void oneBadValueEverywhereIsToldOnce_data()
+    {
+        QTest::addColumn<QString>("bad");
+        QTest::newRow("every time field empty") << "times";
+        QTest::newRow("a bad hold time mapped onto all eight outputs") << "hold";
+    }
+    void oneBadValueEverywhereIsToldOnce()
+    {
+        QFETCH(QString, bad);
+        ui::RecordingMessenger messages;
+        Rig rig;
+        store::FieldValues fields;
+        for (int m = 1; m <= 8; ++m) {
+            fields.emplace_back(store::modeField(m, "Auto"), "True");
+            if (bad == "hold") fields.emplace_back(store::mappingField(3, true, m), "True");
+        }
+        for (const QString& f : store::settingsFields())
+            if (bad == "times" && store::fieldFormat(f) == store::FieldFormat::Time)
+                fields.emplace_back(f, "");
+        if (bad == "hold") fields.emplace_back("INP3TIME", "abc");
+        rig.db->writeSettings(fields);
+        rig.start();
+        messages.whileOpen = [&] { step(rig); }; // every window ticks while the box waits
+        for (int tick = 0; tick < 3; ++tick)
+            step(rig);
+        QCOMPARE(messages.modals.size(), 1);
     }
 
     void aNewChannelStateIsScannedAtOnce()

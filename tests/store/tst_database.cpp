@@ -3,8 +3,11 @@
 #include "store/datasource.h"
 #include "store/schema.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,7 +54,7 @@ private slots:
             QCOMPARE(rec.value("sun3"), QStringLiteral("False"));
             QCOMPARE(rec.value("auto"), QStringLiteral("False"));
             QCOMPARE(rec.value("start8j"), QStringLiteral("00:00:00"));
-            QCOMPARE(rec.value("output"), QStringLiteral("0"));
+            QCOMPARE(rec.value("output"), QStringLiteral("255"));
             QCOMPARE(rec.value("plsestrt"), QStringLiteral("0"));
             QCOMPARE(rec.value("loc1"), QString());
             QCOMPARE(rec.value("inp3date"), QStringLiteral("2026-12-07"));
@@ -67,6 +70,23 @@ private slots:
         auto db = Database::open(path, kToday, &created);
         QVERIFY(!created);
         QCOMPARE(db->readSettings().value("start3a"), QStringLiteral("12:30:00"));
+    }
+
+    // A creation cut short (a kill, a full disk) leaves only its temporary files,
+    // never a settings file without tables; the next start clears them away.
+    void creationLeftoversAreRemoved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kestra3.db");
+        for (const char* leftover : {"Kestra3.db.new", "Kestra3.db.new-journal"}) {
+            QFile f(dir.filePath(leftover));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("half a database");
+        }
+        bool created = false;
+        auto db = Database::open(path, kToday, &created);
+        QVERIFY(created);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Kestra3.db"});
     }
 
     void fieldsMatchWithoutRegardToCase()
@@ -142,6 +162,43 @@ private slots:
             QVERIFY2(f.description.contains(reason), qPrintable(f.description));
         }
         QCOMPARE(bytesOf(path), content);
+    }
+
+    // A good file that cannot be used just now is not called "not a settings
+    // database": the user is told who holds it, or that the disk is the problem.
+    void goodFileThatCannotBeUsedSaysWhy_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("locked by another program") << "lock" << "in use by another program";
+        QTest::newRow("journal path is a directory") << "journal" << "a disk problem";
+    }
+    void goodFileThatCannotBeUsedSaysWhy()
+    {
+        QFETCH(QString, obstacle);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kestra3.db");
+        Database::open(path, kToday);
+        const QByteArray before = bytesOf(path);
+        const QString holder = QStringLiteral("holder");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", holder);
+            other.setDatabaseName(path);
+            QVERIFY(other.open());
+            if (obstacle == "lock") QVERIFY(QSqlQuery(other).exec("BEGIN EXCLUSIVE"));
+            if (obstacle == "journal") QVERIFY(QDir().mkdir(path + "-journal"));
+            try {
+                Database::open(path, kToday);
+                QFAIL("the file was accepted");
+            } catch (const Failure& f) {
+                QVERIFY2(f.description.contains(reason), qPrintable(f.description));
+                QVERIFY2(!f.description.contains("not a settings database"), qPrintable(f.description));
+            }
+            QSqlQuery(other).exec("ROLLBACK");
+        }
+        QSqlDatabase::removeDatabase(holder);
+        QCOMPARE(bytesOf(path), before);
     }
 
     void recordWithoutAFieldIsRefused()
