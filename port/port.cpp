@@ -145,6 +145,12 @@ void Port::out32(quint16 address, quint8 value)
     if (!m_backend) throw Failure(failure::kPort, m_description);
     m_backend->write(reg, value);
     ++m_writes[int(reg)];
+    if (m_observer) {
+        try {
+            m_observer->written(reg, value);
+        } catch (...) {
+        }
+    }
 }
 
 quint8 Port::inp32(quint16 address)
@@ -152,7 +158,14 @@ quint8 Port::inp32(quint16 address)
     const Register reg = registerAt(address);
     ensureChosen();
     if (!m_backend) throw Failure(failure::kPort, m_description);
-    return m_backend->read(reg);
+    const quint8 value = m_backend->read(reg);
+    if (m_observer) {
+        try {
+            m_observer->read(reg, value);
+        } catch (...) {
+        }
+    }
+    return value;
 }
 
 } // namespace kestra::port

@@ -41,6 +41,16 @@ struct Choice
 // that cannot be opened or claimed is Unusable, never simulated.
 Choice choose(quint16 base, const Environment& env);
 
+// Hears of every register access that reached the backend, after it did.
+// Whatever it does, the access itself has happened and stays as it was.
+class Observer
+{
+public:
+    virtual ~Observer() = default;
+    virtual void written(Register reg, quint8 value) = 0;
+    virtual void read(Register reg, quint8 value) = 0;
+};
+
 // The port as the program uses it: one byte written to one register address,
 // one byte read from one. The backend is chosen at the first call and kept.
 class Port
@@ -62,6 +72,8 @@ public:
     QString description() const { return m_description; }
     // Writes that reached the backend, per register (data, status, control).
     int writeCount(Register reg) const { return m_writes[int(reg)]; }
+    // One observer at most; null removes it. Not owned.
+    void setObserver(Observer* observer) { m_observer = observer; }
 
 private:
     Register registerAt(quint16 address) const;
@@ -73,6 +85,7 @@ private:
     BackendKind m_kind = BackendKind::NotChosen;
     QString m_description;
     std::array<int, 3> m_writes{};
+    Observer* m_observer = nullptr;
 };
 
 } // namespace kestra::port
