@@ -3,7 +3,9 @@
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/paths.h"
+#include "history/record.h"
 #include "port/port.h"
+#include "shell/historyhook.h"
 #include "shell/mainwindow.h"
 #include "shell/signals.h"
 #include "shell/singleinstance.h"
@@ -84,9 +86,12 @@ int run(int argc, char** argv, const BuildConfig& build)
     splash->show();
     QApplication::processEvents();
 
+    HistoryHook history(ctx, history::historyPath(build));
     MainWindow main(ctx);
+    history.attach(main);
     QObject::connect(&forwarder, &SignalForwarder::received, &main, &QWidget::close);
     main.load();
+    history.loaded();
     splash.reset();
     main.show();
     if (created)
