@@ -5,6 +5,8 @@
 #include "port/bits.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <limits>
 
 namespace kestra::history {
 
@@ -21,7 +23,9 @@ Recorder::Recorder(QString path, const Clock& clock, QObject* parent)
     // "At most one transaction a second" is a promise; a coarse timer may come early.
     m_batchTimer.setTimerType(Qt::PreciseTimer);
     m_batchTimer.setInterval(kBatchPeriod);
-    connect(&m_batchTimer, &QTimer::timeout, this, &Recorder::flush);
+    connect(&m_batchTimer, &QTimer::timeout, this, [this] { flush(); });
+    m_hoursTimer.setSingleShot(true);
+    connect(&m_hoursTimer, &QTimer::timeout, this, [this] { flush(); });
     m_pruneTimer.setInterval(kPrunePeriod);
     connect(&m_pruneTimer, &QTimer::timeout, this, [this] {
         m_pruneDue = true;
@@ -42,11 +46,20 @@ Recorder::Recorder(QString path, const Clock& clock, QObject* parent)
         [&] {
             try {
                 state = m_writer->open();
-                // A file without saved hours (new, or emptied by hand) counts its records again.
-                if (!state.hours && state.lastPort) {
+                // The records after the hours were saved are counted again; a file
+                // without saved hours (new, or emptied by hand) counts all of them.
+                if (state.lastPort && (!state.hours || state.lastPort->ms > state.hours->uptoMs)) {
                     HoursTracker t;
-                    const auto all = HistoryFile::open(m_path, HistoryFile::Access::Read)->allPortRecords();
-                    for (const PortRecord& r : all)
+                    const auto reader = HistoryFile::open(m_path, HistoryFile::Access::Read);
+                    QList<PortRecord> after;
+                    if (state.hours) {
+                        t.restore(*state.hours);
+                        after = reader->portRecordsBetween(state.hours->uptoMs + 1,
+                                                           std::numeric_limits<qint64>::max());
+                    } else {
+                        after = reader->allPortRecords();
+                    }
+                    for (const PortRecord& r : after)
                         t.change(r.ms, r.outputs);
                     state.hours = t.saved();
                 }
@@ -139,6 +152,7 @@ void Recorder::resetHours(int output)
     if (!m_open) return;
     m_hours.reset(output, m_clock.now().toMSecsSinceEpoch());
     m_hoursChanged = true;
+    m_hoursReset = true;
     schedule();
 }
 
@@ -147,18 +161,30 @@ void Recorder::schedule()
     if (!m_batchTimer.isActive()) m_batchTimer.start();
 }
 
-void Recorder::flush()
+void Recorder::flush(bool final)
 {
     m_batchTimer.stop();
     if (!m_open) return;
+    const qint64 now = m_clock.now().toMSecsSinceEpoch();
     Batch batch;
     batch.ports.swap(m_ports);
     batch.inputs.swap(m_inputs);
-    if (m_hoursChanged && m_hours.isStarted()) batch.hours = m_hours.saved();
-    m_hoursChanged = false;
+    // The hours are a page of their own: saved once a minute, not with every batch.
+    const bool due = final || m_hoursReset || qAbs(now - m_hoursSavedMs) >= kHoursSavePeriod.count();
+    if (m_hoursChanged && m_hours.isStarted() && due) {
+        batch.hours = m_hours.saved();
+        m_hoursChanged = false;
+        m_hoursReset = false;
+        m_hoursSavedMs = now;
+    }
+    if (m_hoursChanged && !m_hoursTimer.isActive()) {
+        const qint64 left = kHoursSavePeriod.count() - qAbs(now - m_hoursSavedMs);
+        m_hoursTimer.start(std::chrono::milliseconds(
+            std::clamp<qint64>(left, kBatchPeriod.count(), kHoursSavePeriod.count())));
+    }
     if (m_pruneDue) {
         const auto keep = std::chrono::duration_cast<std::chrono::milliseconds>(kKeep).count();
-        batch.pruneBeforeMs = m_clock.now().toMSecsSinceEpoch() - keep;
+        batch.pruneBeforeMs = now - keep;
         m_pruneDue = false;
     }
     if (batch.isEmpty()) return;
@@ -170,7 +196,7 @@ void Recorder::flush()
 
 void Recorder::sync()
 {
-    flush();
+    flush(true);
     if (!m_open) return;
     QMetaObject::invokeMethod(
         m_writer, [] {}, Qt::BlockingQueuedConnection);
@@ -181,9 +207,10 @@ void Recorder::sync()
 void Recorder::close()
 {
     if (!m_open) return;
-    flush();
+    flush(true);
     m_open = false;
     m_pruneTimer.stop();
+    m_hoursTimer.stop();
     Writer* writer = m_writer;
     QMetaObject::invokeMethod(
         writer, [writer] { writer->close(); }, Qt::BlockingQueuedConnection);

@@ -27,6 +27,9 @@ class Recorder : public QObject, public port::Observer
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kBatchPeriod{1000};
+    // How often the running hours are saved; the records after the last save
+    // are counted again at the next start, so nothing is lost in between.
+    static constexpr std::chrono::milliseconds kHoursSavePeriod{60000};
 
     enum class Phase { StartUp, Running, Shutdown };
     // What the program knows at the moment of a port write.
@@ -66,7 +69,7 @@ signals:
 
 private:
     void schedule();
-    void flush();
+    void flush(bool final = false);
     void fail(const QString& reason);
 
     QString m_path;
@@ -81,9 +84,12 @@ private:
 
     QTimer m_batchTimer;
     QTimer m_pruneTimer;
+    QTimer m_hoursTimer;
     QList<PortRecord> m_ports;
     QList<InputRecord> m_inputs;
     bool m_hoursChanged = false;
+    bool m_hoursReset = false;
+    qint64 m_hoursSavedMs = 0;
     bool m_pruneDue = false;
     int m_batches = 0;
     HoursTracker m_hours;

@@ -241,6 +241,18 @@ private slots:
         QCOMPARE(rig.recorder->hours(2).totalMs, 60 * 1000LL);
         QCOMPARE(rig.recorder->hours(2).resetMs, kNoon.addSecs(600).toMSecsSinceEpoch());
         QCOMPARE(rig.recorder->hours(1).todayMs, rig.recorder->hours(1).totalMs);
+
+        // Killed after a batch but before the hours were saved again: the
+        // records after their save are counted at the next start.
+        rig.recorder->close();
+        const qint64 t = rig.clock.now().toMSecsSinceEpoch();
+        HistoryFile::open(rig.path(), HistoryFile::Access::Write)
+            ->write({{t + 1000, 0b10, 0b10, withCause(0, 1, Cause::Schedule)}, {t + 61000, 0, 0, 0}}, {},
+                    std::nullopt);
+        rig.clock.advanceSeconds(3600);
+        rig.open();
+        QCOMPARE(rig.recorder->hours(1).totalMs, (600 + 60 + 30 + 3600 + 1) * 1000LL);
+        QCOMPARE(rig.recorder->hours(2).totalMs, (60 + 60) * 1000LL);
     }
 };
 
