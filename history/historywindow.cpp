@@ -194,7 +194,9 @@ void HistoryWindow::setProblem(const QString& text)
 
 void HistoryWindow::refresh()
 {
-    m_recorder.sync();
+    // Waiting for the writer is quick while the file is fine; while another
+    // program holds it, the window shows what is there instead of waiting.
+    if (m_recorder.problem().isEmpty()) m_recorder.sync();
     refreshRecords();
     refreshTimeline();
     refreshHours();

@@ -218,6 +218,8 @@ private slots:
         QCOMPARE(lines.at(1), timeText(1000) + QStringLiteral(",1000,Output 1,ON,\"a, \"\"b\"\"\",254"));
         QCOMPARE(lines.at(2), timeText(2000) + QStringLiteral(",2000,Input 2,OFF,,"));
         QCOMPARE(formatDuration(130 * 3600000LL + 5 * 60000 + 9999), QStringLiteral("130:05:09"));
+        QCOMPARE(historyFileName(kestra3Config()), QStringLiteral("History3BC.db"));
+        QCOMPARE(historyFileName(kestra2Config()), QStringLiteral("History278.db"));
     }
 };
 
