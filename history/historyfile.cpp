@@ -65,6 +65,23 @@ InputRecord inputRecordOf(const QSqlQuery& q)
     return InputRecord{q.value(0).toLongLong(), quint8(q.value(1).toUInt()), quint8(q.value(2).toUInt())};
 }
 
+// Every row of a query, each made into a record.
+template <typename Of>
+auto selectAll(const QString& connection, const QString& path, const QString& sql, const QVariantList& binds,
+               Of of)
+{
+    QSqlQuery q(QSqlDatabase::database(connection, false));
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : binds)
+        q.addBindValue(v);
+    if (!q.exec()) fail(path, errorText(q.lastError()));
+    QList<decltype(of(q))> out;
+    while (q.next())
+        out.append(of(q));
+    return out;
+}
+
 } // namespace
 
 HistoryFile::HistoryFile(QString path, QString connection)
@@ -163,15 +180,18 @@ void HistoryFile::createOrCheck(Access access)
 
 HistoryFile::State HistoryFile::state() const
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
     State s;
-    if (!q.exec(QStringLiteral("SELECT ms, byte, outputs, causes FROM port_writes ORDER BY ms DESC LIMIT 1")))
-        fail(m_path, errorText(q.lastError()));
-    if (q.next()) s.lastPort = portRecordOf(q);
-    if (!q.exec(QStringLiteral("SELECT ms, inputs, changed FROM input_changes ORDER BY ms DESC LIMIT 1")))
-        fail(m_path, errorText(q.lastError()));
-    if (q.next()) s.lastInput = inputRecordOf(q);
+    const auto ports = selectAll(
+        m_connection, m_path,
+        QStringLiteral("SELECT ms, byte, outputs, causes FROM port_writes ORDER BY ms DESC LIMIT 1"), {},
+        portRecordOf);
+    if (!ports.isEmpty()) s.lastPort = ports.first();
+    const auto inputs =
+        selectAll(m_connection, m_path,
+                  QStringLiteral("SELECT ms, inputs, changed FROM input_changes ORDER BY ms DESC LIMIT 1"),
+                  {}, inputRecordOf);
+    if (!inputs.isEmpty()) s.lastInput = inputs.first();
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral(
             "SELECT output, reset_ms, total_ms, day_ms, week_ms, month_ms, upto_ms, outputs FROM hours")))
         fail(m_path, errorText(q.lastError()));
@@ -268,63 +288,43 @@ int HistoryFile::prune(qint64 beforeMs)
 
 QList<PortRecord> HistoryFile::portRecords(qint64 from, qint64 to, int output, int limit) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
     const QString which =
         output ? QStringLiteral(" AND (causes >> %1) & 15 != 0").arg(4 * (output - 1)) : QString();
-    q.prepare(QStringLiteral("SELECT ms, byte, outputs, causes FROM port_writes WHERE ms >= ? AND ms < ?%1 "
-                             "ORDER BY ms DESC LIMIT ?")
-                  .arg(which));
-    q.addBindValue(from);
-    q.addBindValue(to);
-    q.addBindValue(limit);
-    if (!q.exec()) fail(m_path, errorText(q.lastError()));
-    QList<PortRecord> out;
-    while (q.next())
-        out.append(portRecordOf(q));
-    return out;
+    return selectAll(
+        m_connection, m_path,
+        QStringLiteral("SELECT ms, byte, outputs, causes FROM port_writes WHERE ms >= ? AND ms < ?%1 "
+                       "ORDER BY ms DESC LIMIT ?")
+            .arg(which),
+        {from, to, limit}, portRecordOf);
 }
 
 QList<InputRecord> HistoryFile::inputRecords(qint64 from, qint64 to, int input, int limit) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
     const QString which = input ? QStringLiteral(" AND (changed >> %1) & 1 = 1").arg(input - 1) : QString();
-    q.prepare(QStringLiteral("SELECT ms, inputs, changed FROM input_changes WHERE ms >= ? AND ms < ?%1 "
-                             "ORDER BY ms DESC LIMIT ?")
-                  .arg(which));
-    q.addBindValue(from);
-    q.addBindValue(to);
-    q.addBindValue(limit);
-    if (!q.exec()) fail(m_path, errorText(q.lastError()));
-    QList<InputRecord> out;
-    while (q.next())
-        out.append(inputRecordOf(q));
-    return out;
+    return selectAll(
+        m_connection, m_path,
+        QStringLiteral("SELECT ms, inputs, changed FROM input_changes WHERE ms >= ? AND ms < ?%1 "
+                       "ORDER BY ms DESC LIMIT ?")
+            .arg(which),
+        {from, to, limit}, inputRecordOf);
 }
 
 QList<PortRecord> HistoryFile::portRecordsBetween(qint64 from, qint64 to) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral(
-        "SELECT ms, byte, outputs, causes FROM port_writes WHERE ms >= ? AND ms < ? ORDER BY ms"));
-    q.addBindValue(from);
-    q.addBindValue(to);
-    if (!q.exec()) fail(m_path, errorText(q.lastError()));
-    QList<PortRecord> out;
-    while (q.next())
-        out.append(portRecordOf(q));
-    return out;
+    return selectAll(
+        m_connection, m_path,
+        QStringLiteral(
+            "SELECT ms, byte, outputs, causes FROM port_writes WHERE ms >= ? AND ms < ? ORDER BY ms"),
+        {from, to}, portRecordOf);
 }
 
 quint8 HistoryFile::outputsBefore(qint64 ms) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT outputs FROM port_writes WHERE ms < ? ORDER BY ms DESC LIMIT 1"));
-    q.addBindValue(ms);
-    if (!q.exec()) fail(m_path, errorText(q.lastError()));
-    return q.next() ? quint8(q.value(0).toUInt()) : 0;
+    const QList<int> last =
+        selectAll(m_connection, m_path,
+                  QStringLiteral("SELECT outputs FROM port_writes WHERE ms < ? ORDER BY ms DESC LIMIT 1"),
+                  {ms}, [](const QSqlQuery& q) { return q.value(0).toInt(); });
+    return last.isEmpty() ? 0 : quint8(last.first());
 }
 
 QList<PortRecord> HistoryFile::allPortRecords() const
