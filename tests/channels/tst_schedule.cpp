@@ -410,86 +410,21 @@ private slots:
         QTest::addColumn<int>("cause");
         const auto c = [](Cause x) { return int(x); };
         // Monday 12:00:00 + 00:30:00 on channel 3; the hold stamp is Monday 10:00:00 + 00:01:00.
-        QTest::newRow("schedule on") << "auto"
-                                     << ""
-                                     << "000000"
-                                     << "12:10:00"
-                                     << "ON" << c(Cause::Schedule);
-        QTest::newRow("schedule off") << "auto"
-                                      << ""
-                                      << "000000"
-                                      << "11:00:00"
-                                      << "OFF" << c(Cause::Schedule);
-        QTest::newRow("input mapped, not ON") << "auto"
-                                              << ""
-                                              << "100000"
-                                              << "11:00:00"
-                                              << "OFF" << c(Cause::Schedule);
-        QTest::newRow("input 1 on") << "auto"
-                                    << "1"
-                                    << "100000"
-                                    << "11:00:00"
-                                    << "ON" << c(Cause::Input1);
-        QTest::newRow("input 1 on, same as schedule") << "auto"
-                                                      << "1"
-                                                      << "100000"
-                                                      << "12:10:00"
-                                                      << "ON" << c(Cause::Input1);
-        QTest::newRow("input 1 off beats its on") << "auto"
-                                                  << "1"
-                                                  << "110000"
-                                                  << "12:10:00"
-                                                  << "OFF" << c(Cause::Input1);
-        QTest::newRow("greyed box is no rule") << "auto"
-                                               << "1"
-                                               << "200000"
-                                               << "11:00:00"
-                                               << "OFF" << c(Cause::Schedule);
-        QTest::newRow("input 2 beats input 1") << "auto"
-                                               << "12"
-                                               << "100100"
-                                               << "12:10:00"
-                                               << "OFF" << c(Cause::Input2);
-        QTest::newRow("input 3 beats 1 and 2") << "auto"
-                                               << "123"
-                                               << "010110"
-                                               << "11:00:00"
-                                               << "ON" << c(Cause::Input3);
-        QTest::newRow("input 3 within its stamp") << "auto"
-                                                  << "3"
-                                                  << "000010"
-                                                  << "10:00:30"
-                                                  << "ON" << c(Cause::Input3);
-        QTest::newRow("hold after release") << "auto"
-                                            << ""
-                                            << "000010"
-                                            << "10:00:59"
-                                            << "ON" << c(Cause::Hold);
-        QTest::newRow("hold over") << "auto"
-                                   << ""
-                                   << "000010"
-                                   << "10:01:00"
-                                   << "OFF" << c(Cause::Schedule);
-        QTest::newRow("input 3 outside its hold") << "auto"
-                                                  << "3"
-                                                  << "000001"
-                                                  << "11:00:00"
-                                                  << "OFF" << c(Cause::Input3);
-        QTest::newRow("mode on") << "on"
-                                 << "1"
-                                 << "010000"
-                                 << "11:00:00"
-                                 << "ON" << c(Cause::Mode);
-        QTest::newRow("mode off") << "off"
-                                  << ""
-                                  << "000000"
-                                  << "12:10:00"
-                                  << "OFF" << c(Cause::Mode);
-        QTest::newRow("no mode") << "none"
-                                 << "1"
-                                 << "100000"
-                                 << "12:10:00"
-                                 << "OFF" << c(Cause::Mode);
+        // clang-format off
+        QTest::newRow("schedule on")               << "auto" << ""    << "000000" << "12:10:00" << "ON"  << c(Cause::Schedule);
+        QTest::newRow("schedule off")              << "auto" << ""    << "000000" << "11:00:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("input mapped, not ON")      << "auto" << ""    << "100000" << "11:00:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("input 1 on")                << "auto" << "1"   << "100000" << "11:00:00" << "ON"  << c(Cause::Input1);
+        QTest::newRow("input 1 off beats its on")  << "auto" << "1"   << "110000" << "12:10:00" << "OFF" << c(Cause::Input1);
+        QTest::newRow("greyed box is no rule")     << "auto" << "1"   << "200000" << "11:00:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("input 2 beats input 1")     << "auto" << "12"  << "100100" << "12:10:00" << "OFF" << c(Cause::Input2);
+        QTest::newRow("input 3 beats 1 and 2")     << "auto" << "123" << "010110" << "11:00:00" << "ON"  << c(Cause::Input3);
+        QTest::newRow("input 3 within its stamp")  << "auto" << "3"   << "000010" << "10:00:30" << "ON"  << c(Cause::Input3);
+        QTest::newRow("hold after release")        << "auto" << ""    << "000010" << "10:00:59" << "ON"  << c(Cause::Hold);
+        QTest::newRow("hold over")                 << "auto" << ""    << "000010" << "10:01:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("mode on")                   << "on"   << "1"   << "010000" << "11:00:00" << "ON"  << c(Cause::Mode);
+        QTest::newRow("no mode")                   << "none" << "1"   << "100000" << "12:10:00" << "OFF" << c(Cause::Mode);
+        // clang-format on
     }
     void cause()
     {

@@ -108,15 +108,6 @@ private slots:
         QCOMPARE(file->prune(7000), 2);
         QCOMPARE(file->allPortRecords(), QList<PortRecord>{c});
         QCOMPARE(file->inputRecords(0, 10000, 0, 10).size(), 1);
-
-        HoursTracker::Saved saved;
-        saved.uptoMs = 9000;
-        saved.outputs = 4;
-        saved.totalMs[2] = 12345;
-        saved.resetMs.fill(42);
-        file->write({}, {}, saved);
-        file.reset();
-        QCOMPARE(HistoryFile::open(path, HistoryFile::Access::Read)->state().hours, std::optional(saved));
     }
 
     // A file the program cannot use is reported and left exactly as it was.
@@ -208,15 +199,8 @@ private slots:
         QTEST(lines, "lines");
     }
 
-    void csvQuotesWhatNeedsIt()
+    void namesAndDurations()
     {
-        const QString csv =
-            csvOf({{1000, QStringLiteral("Output 1"), QStringLiteral("ON"), QStringLiteral("a, \"b\""), 254},
-                   {2000, QStringLiteral("Input 2"), QStringLiteral("OFF"), QString(), -1}});
-        const QStringList lines = csv.split(QLatin1Char('\n'));
-        QCOMPARE(lines.at(0), QStringLiteral("time,ms,line,state,cause,byte"));
-        QCOMPARE(lines.at(1), timeText(1000) + QStringLiteral(",1000,Output 1,ON,\"a, \"\"b\"\"\",254"));
-        QCOMPARE(lines.at(2), timeText(2000) + QStringLiteral(",2000,Input 2,OFF,,"));
         QCOMPARE(formatDuration(130 * 3600000LL + 5 * 60000 + 9999), QStringLiteral("130:05:09"));
         QCOMPARE(historyFileName(kestra3Config()), QStringLiteral("History3BC.db"));
         QCOMPARE(historyFileName(kestra2Config()), QStringLiteral("History278.db"));

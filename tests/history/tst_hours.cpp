@@ -114,23 +114,6 @@ private slots:
             }
         }
     }
-
-    void stretchesOfADay()
-    {
-        const qint64 day = at(2026, 12, 7);
-        const QList<PortRecord> records = {
-            {day - 5000, 0, 0b101, 0},           // ON before the day: output 1 from midnight
-            {day + 1000, 0, 0b100, 0},           // output 1 off
-            {day + 2000, 0, 0b101, 0},           // and on again
-            {day + 2000 + 500, 0, 0b111, 0},     // output 2 on
-            {day + 86400000 + 10, 0, 0b000, 0}}; // the next day: not in this one
-        const qint64 next = day + 86400000;
-        QCOMPARE(onStretches(0b101, records, 1, day, next),
-                 (QList<Stretch>{{day, day + 1000}, {day + 2000, next}}));
-        QCOMPARE(onStretches(0b101, records, 2, day, next), (QList<Stretch>{{day + 2500, next}}));
-        QCOMPARE(onStretches(0b101, records, 3, day, next), (QList<Stretch>{{day, next}}));
-        QCOMPARE(onStretches(0b101, records, 4, day, next), QList<Stretch>{});
-    }
 };
 
 QTEST_GUILESS_MAIN(TstHours)

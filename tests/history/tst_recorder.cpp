@@ -3,7 +3,6 @@
 #include "port/simulated.h"
 #include "tests/support/testsupport.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -203,21 +202,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.ports().size(), 3, 10000);
         QTRY_VERIFY(rig.recorder->problem().isEmpty());
         QCOMPARE(told.count(), 1);
-    }
-
-    // A history that cannot be opened stays out of the way of the port.
-    void unusablePathStaysOut()
-    {
-        Rig rig;
-        QDir().mkpath(rig.path()); // a directory where the file would be
-        rig.open();
-        QVERIFY(!rig.recorder->isOpen());
-        QVERIFY2(rig.recorder->problem().contains(QStringLiteral("not a file")),
-                 qPrintable(rig.recorder->problem()));
-        rig.port.writeData(0x55);
-        rig.port.readStatus();
-        QCOMPARE(rig.port.writeCount(port::Register::Data), 1);
-        rig.recorder->sync();
     }
 
     // The hours go on after a restart, the reset with them; the time the

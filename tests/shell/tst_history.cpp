@@ -37,45 +37,27 @@ enum Day { Sun, Mon, Tue, Wed, Thr, Fri, Sat };
 // a pulse, a mode button and the polarity turned once. 5 V is ON at first.
 store::FieldValues busyWeek()
 {
-    store::FieldValues v = {{"SOURCEPORT", "True"},
-                            {"output", "0"},
-                            // Channel 3: Monday to Friday 07:00:00 for 1:30:00 (ON 07:00:01 to 08:29:59).
-                            {"Auto3", "True"},
-                            {"Mon3", "True"},
-                            {"Tue3", "True"},
-                            {"Wed3", "True"},
-                            {"Thr3", "True"},
-                            {"Fri3", "True"},
-                            {"Start3a", "07:00:00"},
-                            {"Run3a", "01:30:00"},
-                            // Channel 4: every day 06:00:00 + 0:10:00 and 18:00:00 + 2:00:00, ends included.
-                            {"Auto4", "True"},
-                            {"Start4a", "06:00:00"},
-                            {"Run4a", "00:10:00"},
-                            {"Start4b", "18:00:00"},
-                            {"Run4b", "02:00:00"},
-                            // Channel 7: from Friday 22:00:00 to Saturday 06:00:00 (and Monday's morning).
-                            {"Auto7", "True"},
-                            {"Fri7", "True"},
-                            {"SAT7A", "True"},
-                            {"MON7A", "True"},
-                            {"Start7a", "22:00:00"},
-                            {"Run7a", "06:00:00"},
-                            // Channel 5 follows input 1, channel 6 input 3 with a hold of 30 s.
-                            {"Auto5", "True"},
-                            {"1INP ON5", "True"},
-                            {"Auto6", "True"},
-                            {"3INP ON6", "True"},
-                            {"INP3TIME", "00:00:30"},
-                            // Channel 1 in AUTO with no day (it pulses on Tuesday), channel 2 in AUTO too.
-                            {"Auto", "True"},
-                            {"Auto2", "True"}};
-    for (const char* d : {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"}) {
-        v.push_back({QLatin1String(d) + QStringLiteral("4"), "True"});
-        v.push_back({QLatin1String(d) + QStringLiteral("8"), "True"});
-    }
-    // Channel 8: every day, ten switchings of 0:05:00 from 08:00:00 to 17:00:00, ends included.
-    v.push_back({"Auto8", "True"});
+    // clang-format off
+    store::FieldValues v = {
+        {"SOURCEPORT", "True"}, {"output", "0"},
+        // Channel 3: Monday to Friday 07:00:00 for 1:30:00 (ON 07:00:01 to 08:29:59).
+        {"Auto3", "True"}, {"Mon3", "True"}, {"Tue3", "True"}, {"Wed3", "True"}, {"Thr3", "True"}, {"Fri3", "True"},
+        {"Start3a", "07:00:00"}, {"Run3a", "01:30:00"},
+        // Channel 4: every day 06:00:00 + 0:10:00 and 18:00:00 + 2:00:00, ends included.
+        {"Auto4", "True"}, {"Start4a", "06:00:00"}, {"Run4a", "00:10:00"}, {"Start4b", "18:00:00"}, {"Run4b", "02:00:00"},
+        // Channel 7: from Friday 22:00:00 to Saturday 06:00:00 (and Monday's morning).
+        {"Auto7", "True"}, {"Fri7", "True"}, {"SAT7A", "True"}, {"MON7A", "True"}, {"Start7a", "22:00:00"},
+        {"Run7a", "06:00:00"},
+        // Channel 5 follows input 1, channel 6 input 3 with a hold of 30 s.
+        {"Auto5", "True"}, {"1INP ON5", "True"}, {"Auto6", "True"}, {"3INP ON6", "True"}, {"INP3TIME", "00:00:30"},
+        // Channels 1 and 2 in AUTO with no day: channel 1 pulses on Tuesday, channel 2 is ON by its mode on Wednesday.
+        {"Auto", "True"}, {"Auto2", "True"}, {"Auto8", "True"}};
+    // clang-format on
+    // Channels 4 and 8 every day; channel 8's ten switchings of 0:05:00 from 08:00:00 to 17:00:00, ends
+    // included.
+    for (const char* d : {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"})
+        for (const char* m : {"4", "8"})
+            v.push_back({QLatin1String(d) + QLatin1String(m), "True"});
     for (int k = 0; k < 10; ++k) {
         const QChar s = QLatin1Char(char('a' + k));
         v.push_back({QStringLiteral("Start8") + s, QStringLiteral("%1:00:00").arg(8 + k, 2, 10, QChar('0'))});
