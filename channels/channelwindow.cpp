@@ -161,6 +161,11 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     if (channel == 1 || channel == 2) {
         m_pulse = new PulseFrame(channel, m_timer1, m_status, this);
         top->addWidget(m_pulse);
+        // Only the evaluation and the pulse frame write the status; a text the
+        // evaluation did not publish is a pulse phase (or the stop of one).
+        connect(m_status, &QLineEdit::textChanged, this, [this] {
+            if (!m_publishing) m_cause = Cause::Pulse;
+        });
     }
 
     auto* statusRow = new QHBoxLayout;
@@ -368,6 +373,11 @@ QString ChannelWindow::statusText() const
     return m_status->text();
 }
 
+Cause ChannelWindow::cause() const
+{
+    return m_pulse && m_pulse->isPulsing() ? Cause::Pulse : m_cause;
+}
+
 ChannelControls ChannelWindow::controls() const
 {
     ChannelControls c;
@@ -396,13 +406,17 @@ void ChannelWindow::tick()
         // The evaluation writes step by step; whatever it reached before a
         // failure is what the status keeps (the last result for a bad time text).
         QString status = m_status->text();
+        Cause cause = m_cause;
         const auto publish = [&] {
+            m_publishing = true;
             if (m_status->text() != status) m_status->setText(status);
+            m_publishing = false;
+            m_cause = cause;
         };
         try {
             const inputs::OverrideView view =
                 m_inputs ? m_inputs->overrideView(m_channel) : inputs::OverrideView{};
-            evaluate(controls(), view, m_ctx.clock.now(), status);
+            evaluate(controls(), view, m_ctx.clock.now(), status, &cause);
         } catch (...) {
             publish();
             throw;

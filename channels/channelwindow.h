@@ -48,6 +48,8 @@ public:
 
     // The published state: "calculating", then "ON" or "OFF".
     QString statusText() const;
+    // Why the published state is what it is.
+    Cause cause() const;
     // The controls as they stand now, saved or not.
     ChannelControls controls() const;
 
@@ -117,6 +119,8 @@ private:
     std::vector<ui::TimeBox*> m_startBoxes;
     std::vector<ui::TimeBox*> m_runBoxes;
     PulseFrame* m_pulse = nullptr;
+    Cause m_cause = Cause::None;
+    bool m_publishing = false;
 };
 
 } // namespace kestra::channels

@@ -85,17 +85,58 @@ bool scheduleStep(const ChannelControls& c, const std::vector<Switching>& sw, in
     return false;
 }
 
-void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now, QString& status)
+namespace {
+// While input 3 reads ON its stamp is renewed on every cycle, so the hold rule
+// only repeats what input 3 says: name input 3 then.
+Cause causeOfRule(int rule, bool input3On)
+{
+    if (rule >= 7 && input3On) return Cause::Input3;
+    switch (rule) {
+    case 1:
+    case 2:
+        return Cause::Input1;
+    case 3:
+    case 4:
+        return Cause::Input2;
+    case 5:
+    case 6:
+        return Cause::Input3;
+    default:
+        return Cause::Hold;
+    }
+}
+} // namespace
+
+void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
+              QString& status, Cause* cause)
 {
     const int t = secondsOfDay(now);
     const std::vector<Switching> sw = convertSwitchings(c);
     const int today = weekdayNumber(now.date()) - 1;
+    const bool autoMode = c.mode == Mode::Auto;
     status = scheduleStep(c, sw, today, t) ? QStringLiteral("ON") : QStringLiteral("OFF");
-    inputs::applyOverride(c.mode == Mode::Auto, inputs, now, status);
+    // Without AUTO the schedule step gives OFF because of the mode.
+    Cause decided = autoMode ? Cause::Schedule : Cause::Mode;
+    if (cause) *cause = decided;
+    int rule = 0;
+    // A hold rule that fails leaves the status of an earlier rule, so the cause
+    // follows the rules even on the way out.
+    const auto noteRule = [&] {
+        if (rule) decided = causeOfRule(rule, inputs.input3 == inputs::inputText(3, true));
+        if (cause) *cause = decided;
+    };
+    try {
+        inputs::applyOverride(autoMode, inputs, now, status, &rule);
+    } catch (...) {
+        noteRule();
+        throw;
+    }
+    noteRule();
     if (c.mode == Mode::On)
         status = QStringLiteral("ON");
     if (c.mode == Mode::Off)
         status = QStringLiteral("OFF");
+    if (cause && (c.mode == Mode::On || c.mode == Mode::Off)) *cause = Cause::Mode;
 }
 
 } // namespace kestra::channels

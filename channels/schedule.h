@@ -59,10 +59,25 @@ std::vector<Switching> convertSwitchings(const ChannelControls& c);
 // converted switchings. Inputs and the manual modes come after it.
 bool scheduleStep(const ChannelControls& c, const std::vector<Switching>& sw, int day, int second);
 
+// Why a channel's status is what it is: the step that wrote it last.
+enum class Cause {
+    None,     // not evaluated yet ("calculating")
+    Schedule, // the schedule step, no input rule and no manual mode over it
+    Mode,     // the mode option ON or OFF, or no mode selected
+    Input1,   // an input rule of input 1, 2 or 3 while the input reads ON
+    Input2,
+    Input3,
+    Hold,     // the input 3 hold rule after input 3 was released
+    Pulse,    // pulse mode of channels 1 and 2
+};
+
 // One evaluation tick: converts the time texts in the channel's order, takes
 // today's toggle, runs the schedule step, the input override step and the mode,
 // writing each result into `status`. A text that does not convert throws
 // Failure 13 and leaves `status` as the steps before left it.
-void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now, QString& status);
+// `cause`, when given, follows every write to `status`, so after a failure it
+// still names the step that wrote what `status` keeps.
+void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
+              QString& status, Cause* cause = nullptr);
 
 } // namespace kestra::channels

@@ -39,7 +39,7 @@ bool holding(const OverrideView& v, const QDateTime& now)
 }
 } // namespace
 
-void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& now, QString& status)
+void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& now, QString& status, int* rule)
 {
     if (!autoSelected)
         return;
@@ -49,23 +49,19 @@ void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& no
     const bool in2 = v.input2 == inputText(2, true);
     const bool in3 = v.input3 == inputText(3, true);
     auto set = [&](int box) { return v.boxes[box] == kBoxSet; };
+    auto write = [&](int number, const QString& text) {
+        status = text;
+        if (rule) *rule = number;
+    };
 
-    if (in1 && set(0))
-        status = on;
-    if (in1 && set(1))
-        status = off;
-    if (in2 && set(2))
-        status = on;
-    if (in2 && set(3))
-        status = off;
-    if (in3 && set(4))
-        status = on;
-    if (in3 && set(5))
-        status = off;
-    if (set(4) && holding(v, now))
-        status = on;
-    if (set(5) && holding(v, now))
-        status = off;
+    if (in1 && set(0)) write(1, on);
+    if (in1 && set(1)) write(2, off);
+    if (in2 && set(2)) write(3, on);
+    if (in2 && set(3)) write(4, off);
+    if (in3 && set(4)) write(5, on);
+    if (in3 && set(5)) write(6, off);
+    if (set(4) && holding(v, now)) write(7, on);
+    if (set(5) && holding(v, now)) write(8, off);
 }
 
 namespace {

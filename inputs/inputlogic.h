@@ -35,8 +35,11 @@ std::optional<int> holdEnd(const OverrideView& view, const QDateTime& now);
 // The eight rules for a channel, applied in order to `status`, each overwriting
 // the one before. Only in AUTO. The hold rule converts its texts only when its
 // box is set; a text that does not convert throws Failure 13 and leaves `status`
-// as the earlier rules left it.
-void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, QString& status);
+// as the earlier rules left it. `rule`, when given, is set to the number (1..8)
+// of each rule as it writes, so it names the rule that decided; it is left
+// alone when no rule writes.
+void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, QString& status,
+                   int* rule = nullptr);
 
 // When input 3 was last read ON: INP3DATE and INP3START as texts.
 struct HoldStamp

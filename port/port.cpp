@@ -243,12 +243,25 @@ void Port::out32(quint16 address, quint8 value)
         return value;
     });
     ++m_writes[int(reg)];
+    if (m_observer) {
+        try {
+            m_observer->written(reg, value);
+        } catch (...) {
+        }
+    }
 }
 
 quint8 Port::inp32(quint16 address)
 {
     const Register reg = registerAt(address);
-    return call(reg, [&] { return m_backend->read(reg); });
+    const quint8 value = call(reg, [&] { return m_backend->read(reg); });
+    if (m_observer) {
+        try {
+            m_observer->read(reg, value);
+        } catch (...) {
+        }
+    }
+    return value;
 }
 
 } // namespace kestra::port

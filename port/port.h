@@ -51,6 +51,16 @@ Choice choose(quint16 base, const Environment& env);
 // err), and what the user can do about it.
 QString unusableAdvice(const QString& device, int err);
 
+// Hears of every register access that reached the backend, after it did.
+// Whatever it does, the access itself has happened and stays as it was.
+class Observer
+{
+public:
+    virtual ~Observer() = default;
+    virtual void written(Register reg, quint8 value) = 0;
+    virtual void read(Register reg, quint8 value) = 0;
+};
+
 // The port as the program uses it: one byte written to one register address,
 // one byte read from one. The backend is chosen at the first call and kept.
 class Port
@@ -79,6 +89,8 @@ public:
     int noticeCount() const { return m_noticeCount; }
     // Writes that reached the backend, per register (data, status, control).
     int writeCount(Register reg) const { return m_writes[int(reg)]; }
+    // One observer at most; null removes it. Not owned.
+    void setObserver(Observer* observer) { m_observer = observer; }
 
 private:
     Register registerAt(quint16 address) const;
@@ -96,6 +108,7 @@ private:
     std::array<QString, 3> m_failures;
     QString m_notice;
     int m_noticeCount = 0;
+    Observer* m_observer = nullptr;
 };
 
 } // namespace kestra::port

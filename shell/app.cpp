@@ -6,7 +6,9 @@
 #include "desktop/commandline.h"
 #include "desktop/icon.h"
 #include "desktop/installation.h"
+#include "history/record.h"
 #include "port/port.h"
+#include "shell/historyhook.h"
 #include "shell/mainwindow.h"
 #include "shell/signals.h"
 #include "shell/singleinstance.h"
@@ -133,7 +135,9 @@ int run(int argc, char** argv, const BuildConfig& build)
     QApplication::processEvents();
     if (endRequested()) return 0;
 
+    HistoryHook history(ctx, history::historyPath(build));
     MainWindow main(ctx);
+    history.attach(main);
     bool running = false;
     QObject::connect(&forwarder, &SignalForwarder::received, &main, [&] {
         dismissModalWindows();
@@ -141,6 +145,7 @@ int run(int argc, char** argv, const BuildConfig& build)
         if (running) QMetaObject::invokeMethod(&main, &QWidget::close, Qt::QueuedConnection);
     });
     main.load();
+    history.loaded();
     splash.reset();
     // The port has been set up: a signal during the load ends as File, Exit does.
     if (endRequested()) {

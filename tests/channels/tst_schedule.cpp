@@ -1,9 +1,9 @@
 #include "channels/schedule.h"
 #include "common/failure.h"
-
-#include <QTest>
-
 #include "tests/support/testsupport.h"
+
+#include <QRandomGenerator>
+#include <QTest>
 #include <QTimeZone>
 
 using namespace kestra;
@@ -396,6 +396,111 @@ private slots:
         evaluate(controls(3, Mode::Auto, "Mon", {"12:00:00"}, {"00:30:00"}), v, at("Mon", "10:00:29"),
                  status);
         QCOMPARE(status, QStringLiteral("ON"));
+    }
+
+    // The step that wrote the status last is the cause: the schedule, an input
+    // rule, the hold, or the mode over all of them.
+    void cause_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("inputsOn"); // digits of the inputs that read ON
+        QTest::addColumn<QString>("boxes");    // INP1ON INP1OFF INP2ON INP2OFF INP3ON INP3OFF as 0/1/2
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("cause");
+        const auto c = [](Cause x) { return int(x); };
+        // Monday 12:00:00 + 00:30:00 on channel 3; the hold stamp is Monday 10:00:00 + 00:01:00.
+        // clang-format off
+        QTest::newRow("schedule on")               << "auto" << ""    << "000000" << "12:10:00" << "ON"  << c(Cause::Schedule);
+        QTest::newRow("schedule off")              << "auto" << ""    << "000000" << "11:00:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("input mapped, not ON")      << "auto" << ""    << "100000" << "11:00:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("input 1 on")                << "auto" << "1"   << "100000" << "11:00:00" << "ON"  << c(Cause::Input1);
+        QTest::newRow("input 1 off beats its on")  << "auto" << "1"   << "110000" << "12:10:00" << "OFF" << c(Cause::Input1);
+        QTest::newRow("greyed box is no rule")     << "auto" << "1"   << "200000" << "11:00:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("input 2 beats input 1")     << "auto" << "12"  << "100100" << "12:10:00" << "OFF" << c(Cause::Input2);
+        QTest::newRow("input 3 beats 1 and 2")     << "auto" << "123" << "010110" << "11:00:00" << "ON"  << c(Cause::Input3);
+        QTest::newRow("input 3 within its stamp")  << "auto" << "3"   << "000010" << "10:00:30" << "ON"  << c(Cause::Input3);
+        QTest::newRow("hold after release")        << "auto" << ""    << "000010" << "10:00:59" << "ON"  << c(Cause::Hold);
+        QTest::newRow("hold over")                 << "auto" << ""    << "000010" << "10:01:00" << "OFF" << c(Cause::Schedule);
+        QTest::newRow("mode on")                   << "on"   << "1"   << "010000" << "11:00:00" << "ON"  << c(Cause::Mode);
+        QTest::newRow("no mode")                   << "none" << "1"   << "100000" << "12:10:00" << "OFF" << c(Cause::Mode);
+        // clang-format on
+    }
+    void cause()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, inputsOn);
+        QFETCH(QString, boxes);
+        QFETCH(QString, time);
+        const Mode m = mode == "auto"  ? Mode::Auto
+                       : mode == "on"  ? Mode::On
+                       : mode == "off" ? Mode::Off
+                                       : Mode::None;
+        inputs::OverrideView v;
+        v.input1 = inputs::inputText(1, inputsOn.contains('1'));
+        v.input2 = inputs::inputText(2, inputsOn.contains('2'));
+        v.input3 = inputs::inputText(3, inputsOn.contains('3'));
+        for (int i = 0; i < 6; ++i)
+            v.boxes[i] = boxes.at(i).digitValue();
+        v.inp3Start = QStringLiteral("10:00:00");
+        v.inp3Time = QStringLiteral("00:01:00");
+        v.inp3Date = at("Mon", "00:00:00").date().toString(Qt::ISODate);
+        QString status = QStringLiteral("calculating");
+        Cause cause = Cause::None;
+        evaluate(controls(3, m, "Mon", {"12:00:00"}, {"00:30:00"}), v, at("Mon", time), status, &cause);
+        QTEST(status, "status");
+        QTEST(int(cause), "cause");
+    }
+
+    // Asking for the cause changes nothing: over many random channels, inputs
+    // and times the status (and a failure) is the same as without it, and a
+    // failing hold rule leaves the cause of the rule whose status is kept.
+    void causeChangesNothing()
+    {
+        QRandomGenerator rng(16);
+        const auto pick = [&](const QStringList& l) { return l.at(rng.bounded(int(l.size()))); };
+        const QStringList times = {"00:00:00", "06:30:00", "12:00:00", "12:00:01", "23:59:59", "0:30", "bad"};
+        for (int i = 0; i < 20000; ++i) {
+            ChannelControls c;
+            c.channel = 1 + rng.bounded(8);
+            c.mode = Mode(rng.bounded(4));
+            for (int d = 0; d < 7; ++d) {
+                c.days[d] = rng.bounded(2);
+                c.finishDays[d] = rng.bounded(2);
+            }
+            for (int k = 0; k < switchingCount(c.channel); ++k) {
+                c.starts << (rng.bounded(50) ? pick(times.mid(0, 6)) : pick(times));
+                c.runs << (rng.bounded(50) ? pick(times.mid(0, 6)) : pick(times));
+            }
+            inputs::OverrideView v;
+            v.input1 = inputs::inputText(1, rng.bounded(2));
+            v.input2 = rng.bounded(10) ? inputs::inputText(2, rng.bounded(2)) : QStringLiteral("calculating");
+            v.input3 = inputs::inputText(3, rng.bounded(2));
+            for (int b = 0; b < 6; ++b)
+                v.boxes[b] = rng.bounded(4) ? 0 : 1 + rng.bounded(2);
+            v.inp3Start = pick(times);
+            v.inp3Time = pick(times.mid(0, 6));
+            v.inp3Date = rng.bounded(2) ? QStringLiteral("2026-03-02") : QStringLiteral("2026-03-03");
+            const QDateTime now = at(kDayNames.at(rng.bounded(7)), pick(times.mid(0, 5)));
+
+            QString plain = QStringLiteral("calculating"), withCause = plain;
+            bool plainFailed = false, causeFailed = false;
+            Cause cause = Cause::None;
+            try {
+                evaluate(c, v, now, plain);
+            } catch (const Failure&) {
+                plainFailed = true;
+            }
+            try {
+                evaluate(c, v, now, withCause, &cause);
+            } catch (const Failure&) {
+                causeFailed = true;
+            }
+            QCOMPARE(withCause, plain);
+            QCOMPARE(causeFailed, plainFailed);
+            QCOMPARE(cause == Cause::None, withCause == QLatin1String("calculating"));
+            if (c.mode != Mode::Auto && !causeFailed) QCOMPARE(cause, Cause::Mode);
+        }
     }
 
     // A missing box text is a text that does not convert, not an unused switching.

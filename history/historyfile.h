@@ -1,0 +1,65 @@
+#pragma once
+
+#include "history/hours.h"
+#include "history/record.h"
+
+#include <QList>
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace kestra::history {
+
+// The history file: an SQLite file of its own, apart from the settings
+// database, in WAL mode so that other programs may read it while it is written.
+// One object is one connection and belongs to the thread that opened it.
+class HistoryFile
+{
+public:
+    enum class Access { Write, Read };
+
+    // Opens the file; for writing it is created (mode 0600) when missing and
+    // given its tables when empty. A file that cannot be used throws Failure
+    // with the reason; it is never changed then.
+    static std::unique_ptr<HistoryFile> open(const QString& path, Access access);
+    ~HistoryFile();
+    HistoryFile(const HistoryFile&) = delete;
+    HistoryFile& operator=(const HistoryFile&) = delete;
+
+    const QString& path() const { return m_path; }
+
+    // What a new run goes on from.
+    struct State
+    {
+        std::optional<PortRecord> lastPort;
+        std::optional<InputRecord> lastInput;
+        std::optional<HoursTracker::Saved> hours;
+    };
+    State state() const;
+
+    // One transaction: all of it reaches the file, or none (Failure). A record
+    // whose millisecond is taken already goes to the next free one.
+    void write(const QList<PortRecord>& ports, const QList<InputRecord>& inputs,
+               const std::optional<HoursTracker::Saved>& hours);
+    // Deletes the records older than `beforeMs`; returns how many.
+    int prune(qint64 beforeMs);
+
+    // Newest first, from <= ms < to, at most `limit`. output / input 0: all;
+    // otherwise only the records that mark that output or change that input.
+    QList<PortRecord> portRecords(qint64 from, qint64 to, int output, int limit) const;
+    QList<InputRecord> inputRecords(qint64 from, qint64 to, int input, int limit) const;
+    // In time order, from <= ms < to, and the outputs ON just before `from`.
+    QList<PortRecord> portRecordsBetween(qint64 from, qint64 to) const;
+    quint8 outputsBefore(qint64 ms) const;
+    // Everything in time order (for recounting; the file may be large).
+    QList<PortRecord> allPortRecords() const;
+
+private:
+    HistoryFile(QString path, QString connection);
+    void createOrCheck(Access access);
+
+    QString m_path;
+    QString m_connection;
+};
+
+} // namespace kestra::history

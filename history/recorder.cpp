@@ -1,0 +1,231 @@
+#include "history/recorder.h"
+
+#include "common/failure.h"
+#include "history/writer.h"
+#include "port/bits.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <limits>
+
+namespace kestra::history {
+
+using namespace std::chrono_literals;
+
+namespace {
+constexpr auto kPrunePeriod = 24h;
+} // namespace
+
+Recorder::Recorder(QString path, const Clock& clock, QObject* parent)
+    : QObject(parent), m_path(std::move(path)), m_clock(clock)
+{
+    m_batchTimer.setSingleShot(true);
+    // "At most one transaction a second" is a promise; a coarse timer may come early.
+    m_batchTimer.setTimerType(Qt::PreciseTimer);
+    m_batchTimer.setInterval(kBatchPeriod);
+    connect(&m_batchTimer, &QTimer::timeout, this, [this] { flush(); });
+    m_hoursTimer.setSingleShot(true);
+    connect(&m_hoursTimer, &QTimer::timeout, this, [this] { flush(); });
+    m_pruneTimer.setInterval(kPrunePeriod);
+    connect(&m_pruneTimer, &QTimer::timeout, this, [this] {
+        m_pruneDue = true;
+        schedule();
+    });
+
+    m_thread.setObjectName(QStringLiteral("history"));
+    m_writer = new Writer(m_path);
+    m_writer->moveToThread(&m_thread);
+    connect(m_writer, &Writer::failed, this, &Recorder::fail);
+    connect(m_writer, &Writer::written, this, [this] { m_problem.clear(); });
+    m_thread.start();
+
+    HistoryFile::State state;
+    QString error;
+    QMetaObject::invokeMethod(
+        m_writer,
+        [&] {
+            try {
+                state = m_writer->open();
+                // The records after the hours were saved are counted again; a file
+                // without saved hours (new, or emptied by hand) counts all of them.
+                if (state.lastPort && (!state.hours || state.lastPort->ms > state.hours->uptoMs)) {
+                    HoursTracker t;
+                    const auto reader = HistoryFile::open(m_path, HistoryFile::Access::Read);
+                    QList<PortRecord> after;
+                    if (state.hours) {
+                        t.restore(*state.hours);
+                        after = reader->portRecordsBetween(state.hours->uptoMs + 1,
+                                                           std::numeric_limits<qint64>::max());
+                    } else {
+                        after = reader->allPortRecords();
+                    }
+                    for (const PortRecord& r : after)
+                        t.change(r.ms, r.outputs);
+                    state.hours = t.saved();
+                }
+            } catch (const Failure& f) {
+                error = f.description;
+            } catch (const std::exception& e) {
+                error = QString::fromLocal8Bit(e.what());
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (!error.isEmpty()) {
+        m_problem = error;
+        m_said = true; // the owner tells it, having read problem()
+        m_thread.quit();
+        m_thread.wait();
+        delete m_writer;
+        m_writer = nullptr;
+        return;
+    }
+    m_open = true;
+    if (state.lastPort) {
+        m_lastByte = state.lastPort->byte;
+        m_lastOutputs = state.lastPort->outputs;
+    }
+    if (state.hours) m_hours.restore(*state.hours);
+    m_pruneDue = true;
+    schedule();
+    m_pruneTimer.start();
+}
+
+Recorder::~Recorder()
+{
+    close();
+}
+
+void Recorder::written(port::Register reg, quint8 value)
+{
+    if (!m_open || reg != port::Register::Data) return;
+    try {
+        const qint64 ms = m_clock.now().toMSecsSinceEpoch();
+        const Snapshot snap = m_snapshot ? m_snapshot() : Snapshot{};
+        const quint8 outputs = outputsOf(value, snap.fiveVoltsOn);
+        if (m_phase == Phase::Running && value == m_lastByte && outputs == m_lastOutputs) return;
+        quint32 causes = 0;
+        for (int m = 1; m <= 8; ++m) {
+            const unsigned bit = 1u << (m - 1);
+            const bool stateChanged = m_lastOutputs < 0 || ((outputs ^ m_lastOutputs) & bit);
+            const bool lineChanged = m_lastByte < 0 || ((value ^ m_lastByte) & bit);
+            if (m_phase == Phase::StartUp)
+                causes = withCause(causes, m, Cause::StartUp);
+            else if (m_phase == Phase::Shutdown)
+                causes = withCause(causes, m, Cause::Shutdown);
+            else if (stateChanged)
+                causes = withCause(causes, m, fromChannel(snap.causes[m - 1]));
+            else if (lineChanged)
+                causes = withCause(causes, m, Cause::Polarity);
+        }
+        m_ports.append(PortRecord{ms, value, outputs, causes});
+        m_hours.change(ms, outputs);
+        m_hoursChanged = true;
+        m_lastByte = value;
+        m_lastOutputs = outputs;
+        schedule();
+    } catch (const std::exception& e) {
+        fail(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void Recorder::read(port::Register reg, quint8 value)
+{
+    if (!m_open || reg != port::Register::Status) return;
+    const auto on = port::decodeInputs(value);
+    quint8 inputs = 0;
+    for (int n = 0; n < 5; ++n)
+        if (on[n]) inputs |= quint8(1u << n);
+    const quint8 changed = m_lastInputs < 0 ? quint8(0x1F) : quint8(inputs ^ m_lastInputs);
+    if (!changed) return;
+    m_inputs.append(InputRecord{m_clock.now().toMSecsSinceEpoch(), inputs, changed});
+    m_lastInputs = inputs;
+    schedule();
+}
+
+Hours Recorder::hours(int output) const
+{
+    return m_hours.hours(output, m_clock.now().toMSecsSinceEpoch());
+}
+
+void Recorder::resetHours(int output)
+{
+    if (!m_open) return;
+    m_hours.reset(output, m_clock.now().toMSecsSinceEpoch());
+    m_hoursChanged = true;
+    m_hoursReset = true;
+    schedule();
+}
+
+void Recorder::schedule()
+{
+    if (!m_batchTimer.isActive()) m_batchTimer.start();
+}
+
+void Recorder::flush(bool final)
+{
+    m_batchTimer.stop();
+    if (!m_open) return;
+    const qint64 now = m_clock.now().toMSecsSinceEpoch();
+    Batch batch;
+    batch.ports.swap(m_ports);
+    batch.inputs.swap(m_inputs);
+    // The hours are a page of their own: saved once a minute, not with every batch.
+    const bool due = final || m_hoursReset || qAbs(now - m_hoursSavedMs) >= kHoursSavePeriod.count();
+    if (m_hoursChanged && m_hours.isStarted() && due) {
+        batch.hours = m_hours.saved();
+        m_hoursChanged = false;
+        m_hoursReset = false;
+        m_hoursSavedMs = now;
+    }
+    if (m_hoursChanged && !m_hoursTimer.isActive()) {
+        const qint64 left = kHoursSavePeriod.count() - qAbs(now - m_hoursSavedMs);
+        m_hoursTimer.start(std::chrono::milliseconds(
+            std::clamp<qint64>(left, kBatchPeriod.count(), kHoursSavePeriod.count())));
+    }
+    if (m_pruneDue) {
+        const auto keep = std::chrono::duration_cast<std::chrono::milliseconds>(kKeep).count();
+        batch.pruneBeforeMs = now - keep;
+        m_pruneDue = false;
+    }
+    if (batch.isEmpty()) return;
+    ++m_batches;
+    Writer* writer = m_writer;
+    QMetaObject::invokeMethod(
+        writer, [writer, batch] { writer->write(batch); }, Qt::QueuedConnection);
+}
+
+void Recorder::sync()
+{
+    flush(true);
+    if (!m_open) return;
+    QMetaObject::invokeMethod(
+        m_writer, [] {}, Qt::BlockingQueuedConnection);
+    // The writer's report of this batch is queued for this thread: take it now.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void Recorder::close()
+{
+    if (!m_open) return;
+    flush(true);
+    m_open = false;
+    m_pruneTimer.stop();
+    m_hoursTimer.stop();
+    Writer* writer = m_writer;
+    QMetaObject::invokeMethod(
+        writer, [writer] { writer->close(); }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_writer;
+    m_writer = nullptr;
+}
+
+void Recorder::fail(const QString& reason)
+{
+    m_problem = reason;
+    if (m_said) return;
+    m_said = true;
+    emit problemFound(reason);
+}
+
+} // namespace kestra::history
