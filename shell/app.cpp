@@ -15,7 +15,6 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
-#include <cstdio>
 
 // The help page is a resource of this static library; it must be pulled in by name.
 static void initShellResources()
@@ -33,7 +32,7 @@ namespace {
 // so that an unattended start does not hang on it.
 int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, const QString& text)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    ui::echo(title, text);
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
     QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);
     QObject::connect(&forwarder, &SignalForwarder::received, &app, &QCoreApplication::quit);
