@@ -2,6 +2,8 @@
 
 #include "common/paths.h"
 
+#include <QFileInfo>
+
 namespace kestra {
 
 QString BuildConfig::portText() const
@@ -27,6 +29,12 @@ QString BuildConfig::databasePath() const
 QString BuildConfig::simulatedPortPath() const
 {
     return programDirectory() + QLatin1Char('/') + simulatedPortFileName();
+}
+
+QString BuildConfig::lockPath() const
+{
+    return programDirectory() + QLatin1Char('/') + QFileInfo(databaseFileName).completeBaseName() +
+           QStringLiteral(".lock");
 }
 
 BuildConfig kestra3Config()

@@ -20,6 +20,8 @@ struct BuildConfig
     QString simulatedPortFileName() const;
     QString databasePath() const;
     QString simulatedPortPath() const;
+    // The single-instance lock beside the database, e.g. "Kestra3.lock".
+    QString lockPath() const;
 };
 
 BuildConfig kestra3Config();

@@ -12,7 +12,8 @@
 namespace kestra::port {
 
 namespace {
-constexpr unsigned char kInitial[3] = {0x00, SimulatedPortFile::kIdleStatus, 0x00};
+// Every output OFF under the default polarity (0 V is ON), all inputs OFF.
+constexpr unsigned char kInitial[3] = {0xFF, SimulatedPortFile::kIdleStatus, 0x00};
 
 Failure portFailure(const QString& path, int err)
 {

@@ -15,7 +15,7 @@ public:
 
     explicit SimulatedPortFile(QString path) : m_path(std::move(path)) {}
 
-    // Creates the file with 0x00 0x78 0x00 when missing and completes a short one.
+    // Creates the file with 0xFF 0x78 0x00 when missing and completes a short one.
     // Returns an empty string on success, else what went wrong.
     QString ensureExists() const;
     // These throw Failure(port) when the file cannot be used.

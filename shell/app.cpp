@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
+#include <sys/stat.h>
 
 // The help page is a resource of this static library; it must be pulled in by name.
 static void initShellResources()
@@ -46,6 +47,9 @@ int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, 
 
 int run(int argc, char** argv, const BuildConfig& build)
 {
+    // Everything the program creates (directories, database, port file, lock,
+    // placement, help page) is private to the user, whatever umask it was given.
+    ::umask(077);
     initShellResources();
     QApplication app(argc, argv);
     QApplication::setApplicationName(build.title);
@@ -56,7 +60,7 @@ int run(int argc, char** argv, const BuildConfig& build)
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())
         return refuse(app, forwarder, build.title, problem);
 
-    SingleInstance instance(build.title);
+    SingleInstance instance(build.lockPath());
     if (!instance.acquire())
         return refuse(app, forwarder, build.title,
                       QStringLiteral("%1 is already running. Use the window that is open (lock %2).")

@@ -72,6 +72,8 @@ QUrl helpPageUrl()
             target.close();
             if (target.open(QIODevice::WriteOnly | QIODevice::Truncate)) target.write(page);
         }
+        target.close();
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
     return QUrl::fromLocalFile(path);
 }

@@ -1,5 +1,6 @@
 #include "shell/placement.h"
 
+#include <QFile>
 #include <QSettings>
 
 namespace kestra::shell {
@@ -41,6 +42,8 @@ void writePlacement(const QString& title, const Placement& p)
     s.setValue(QStringLiteral("MainWidth"), placementText(p.width));
     s.setValue(QStringLiteral("MainHeight"), placementText(p.height));
     s.sync();
+    // A file left readable by an older start under a loose umask is made private.
+    QFile::setPermissions(s.fileName(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
 QString placementText(double value)

@@ -1,17 +1,9 @@
 #include "shell/singleinstance.h"
 
-#include "common/paths.h"
-
-#include <QDir>
-#include <QStandardPaths>
-
 namespace kestra::shell {
 
-SingleInstance::SingleInstance(const QString& title)
+SingleInstance::SingleInstance(const QString& lockPath) : m_path(lockPath)
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty() || !QDir().mkpath(dir)) dir = programDirectory();
-    m_path = dir + QStringLiteral("/") + title.toLower() + QStringLiteral(".lock");
     m_lock = std::make_unique<QLockFile>(m_path);
     m_lock->setStaleLockTime(0); // a lock is stale only when its process is gone
 }

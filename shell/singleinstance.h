@@ -6,12 +6,13 @@
 
 namespace kestra::shell {
 
-// One running instance per build: a lock file in the user's runtime directory
-// (the program directory when there is none). A stale lock of a crashed run is taken over.
+// One running instance per build and program directory: a lock file beside the
+// database, so that sessions with different runtime directories (or none) still
+// share one lock. A stale lock of a crashed run is taken over.
 class SingleInstance
 {
 public:
-    explicit SingleInstance(const QString& title);
+    explicit SingleInstance(const QString& lockPath);
     bool acquire();
     QString lockPath() const { return m_path; }
 

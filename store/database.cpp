@@ -9,6 +9,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kestra::store {
 
@@ -71,6 +76,79 @@ void createFile(QSqlDatabase& db, const QString& path, const QDate& today)
     if (!db.commit()) fail(path, errorText(db.lastError()));
 }
 
+// A new file is made whole under this name beside the real one and renamed
+// into place, so that the real name never shows a file without its tables.
+QString creationPath(const QString& path)
+{
+    return path + QStringLiteral(".new");
+}
+
+void removeCreationLeftovers(const QString& path)
+{
+    const QString temp = creationPath(path);
+    for (const QString& p : {temp, temp + QStringLiteral("-journal")})
+        if (QFileInfo(p).isFile()) QFile::remove(p);
+}
+
+void syncDirectoryOf(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Moves the finished file to `path` unless something appeared there meanwhile.
+void moveIntoPlace(const QString& temp, const QString& path)
+{
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(path);
+    int rc = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) { // a file system without the flag
+        if (QFileInfo::exists(path)) {
+            errno = EEXIST;
+        } else {
+            rc = ::rename(from.constData(), to.constData());
+        }
+    }
+    if (rc != 0) {
+        const int err = errno;
+        QFile::remove(temp);
+        fail(path,
+             QStringLiteral("cannot be put in place (%1)").arg(QString::fromLocal8Bit(std::strerror(err))));
+    }
+    syncDirectoryOf(path);
+}
+
+// Writes a complete new settings database under the creation name and moves it to `path`.
+void createWhole(const QString& path, const QDate& today)
+{
+    const QString temp = creationPath(path);
+    const QString connection = QStringLiteral("kestra-create-%1").arg(++g_connections);
+    try {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(temp);
+            if (!db.open()) fail(path, errorText(db.lastError()));
+            try {
+                createFile(db, path, today);
+            } catch (...) {
+                db.close();
+                throw;
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+    } catch (...) {
+        QSqlDatabase::removeDatabase(connection);
+        removeCreationLeftovers(path);
+        throw;
+    }
+    QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner);
+    moveIntoPlace(temp, path);
+}
+
 } // namespace
 
 Database::Database(QString path, QString connection)
@@ -88,6 +166,7 @@ Database::~Database()
 
 std::unique_ptr<Database> Database::open(const QString& path, const QDate& today, bool* created)
 {
+    removeCreationLeftovers(path);
     const bool exists = QFileInfo::exists(path);
     if (exists && !QFileInfo(path).isFile()) fail(path, QStringLiteral("not a file"));
     if (exists) {
@@ -98,23 +177,12 @@ std::unique_ptr<Database> Database::open(const QString& path, const QDate& today
     }
     const QString connection = QStringLiteral("kestra-settings-%1").arg(++g_connections);
     std::unique_ptr<Database> self(new Database(path, connection));
+    if (!exists) createWhole(path, today);
+    if (created) *created = !exists;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
     if (!db.open()) fail(path, errorText(db.lastError()));
-    if (!exists) {
-        try {
-            createFile(db, path, today);
-        } catch (...) {
-            db.close();
-            QFile::remove(path);
-            throw;
-        }
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        if (created) *created = true;
-    } else if (created) {
-        *created = false;
-    }
     self->inspect();
     return self;
 }

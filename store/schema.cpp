@@ -87,6 +87,9 @@ QString newRecordValue(const QString& field, const QDate& today)
     case FieldFormat::Time:
         return formatTime(0);
     case FieldFormat::Byte:
+        // The output byte is put on the port at start-up: a new record keeps
+        // every relay OFF under its polarity (SOURCEPORT False, 0 V is ON).
+        return QStringLiteral("255");
     case FieldFormat::Counter:
         return QStringLiteral("0");
     case FieldFormat::Date:

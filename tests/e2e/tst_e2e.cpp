@@ -133,6 +133,31 @@ private slots:
         }
     }
 
+    // A first start never switches a relay ON, not even for a moment: with the
+    // default polarity (0 V is ON) every data bit stays 1 from the file's creation on.
+    void firstStartNeverSwitchesAnOutputOn()
+    {
+        Sandbox box;
+        const Build b = kestra3();
+        Program k(box, b);
+        QSet<int> seen;
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        QVERIFY(k.start(kMonday));
+        // Through the start-up writes and the first scans.
+        waitUntil(
+            [&] {
+                seen << box.port(b).data;
+                return sinceStart.elapsed() > 1500;
+            },
+            5s, 1);
+        QVERIFY2(box.port(b).control == 2, qPrintable(k.standardError()));
+        QVERIFY(k.terminate());
+        seen << box.port(b).data;
+        seen.remove(-1); // the file does not exist yet
+        QCOMPARE(seen, QSet<int>{255});
+    }
+
     // Whatever the polarity and the signal, the program leaves every output OFF
     // and the control register clear, and is gone within two seconds.
     void shutdownLeavesOutputsOff_data()

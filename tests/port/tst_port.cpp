@@ -53,7 +53,7 @@ private slots:
         const Choice c = choose(0x3BC, env);
         QCOMPARE(c.kind, BackendKind::Simulated);
         QVERIFY(c.description.startsWith("Port 3BC: simulated (no printer port at 3BC)"));
-        QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\x00\x78\x00", 3));
+        QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\xFF\x78\x00", 3));
     }
 
     void portAtAnotherBaseIsNotOurs()

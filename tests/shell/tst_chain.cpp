@@ -68,7 +68,8 @@ private slots:
                  {"Auto3", "True"},
                  {"Start3a", "12:00:00"},
                  {"Run3a", "00:30:00"},
-                 {"SOURCEPORT", "True"}});
+                 {"SOURCEPORT", "True"},
+                 {"output", "0"}}); // all OFF at 5 V, as the last run left it
         rig.clock.set(QDateTime(QDate(2026, 12, 7), QTime(11, 59, 59)));
         rig.start();
         step(rig);

@@ -3,6 +3,7 @@
 #include "store/datasource.h"
 #include "store/schema.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -51,7 +52,7 @@ private slots:
             QCOMPARE(rec.value("sun3"), QStringLiteral("False"));
             QCOMPARE(rec.value("auto"), QStringLiteral("False"));
             QCOMPARE(rec.value("start8j"), QStringLiteral("00:00:00"));
-            QCOMPARE(rec.value("output"), QStringLiteral("0"));
+            QCOMPARE(rec.value("output"), QStringLiteral("255"));
             QCOMPARE(rec.value("plsestrt"), QStringLiteral("0"));
             QCOMPARE(rec.value("loc1"), QString());
             QCOMPARE(rec.value("inp3date"), QStringLiteral("2026-12-07"));
@@ -67,6 +68,23 @@ private slots:
         auto db = Database::open(path, kToday, &created);
         QVERIFY(!created);
         QCOMPARE(db->readSettings().value("start3a"), QStringLiteral("12:30:00"));
+    }
+
+    // A creation cut short (a kill, a full disk) leaves only its temporary files,
+    // never a settings file without tables; the next start clears them away.
+    void creationLeftoversAreRemoved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kestra3.db");
+        for (const char* leftover : {"Kestra3.db.new", "Kestra3.db.new-journal"}) {
+            QFile f(dir.filePath(leftover));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("half a database");
+        }
+        bool created = false;
+        auto db = Database::open(path, kToday, &created);
+        QVERIFY(created);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Kestra3.db"});
     }
 
     void fieldsMatchWithoutRegardToCase()

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <csignal>
 #include <optional>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -265,6 +266,11 @@ public:
 
     // Added to the environment of the next start.
     void setEnvironment(const QString& name, const QString& value) { m_extraEnvironment.insert(name, value); }
+    // The file mode creation mask the next start is given.
+    void setUmask(mode_t mask)
+    {
+        m_process.setChildProcessModifier([mask] { ::umask(mask); });
+    }
 
     void signal(int sig) const { ::kill(pid_t(m_process.processId()), sig); }
 

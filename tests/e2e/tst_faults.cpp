@@ -1,0 +1,99 @@
+#include "tests/support/sandbox.h"
+
+#include <QTest>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace e2e;
+
+namespace {
+
+// The permission bits of a path; -1 when it does not exist.
+int modeOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return -1;
+    return int(st.st_mode & 07777);
+}
+
+// Moments after the launch at which a start is interrupted: closely spaced over
+// the first 150 ms, where start-up happens on this kind of machine, then wider.
+QList<int> startupMoments()
+{
+    QList<int> ms;
+    for (int t = 0; t <= 150; t += 10)
+        ms << t;
+    return ms << 200 << 300 << 450;
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+// The real programs against faults of what surrounds them: the umask they are
+// given, signals and kills at any moment, port files that are not what they should be.
+class TstFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Under umask 000 every file and directory the program creates is still
+    // the user's alone.
+    void privateFilesUnderAnyUmask()
+    {
+        Sandbox box;
+        const Build b = kestra3();
+        const QString config = box.config() + QStringLiteral("/made-by-kestra");
+        Program k(box, b);
+        k.setUmask(0);
+        k.setEnvironment(QStringLiteral("XDG_CONFIG_HOME"), config);
+        QVERIFY(k.start());
+        QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
+        const QString dir = box.programDir();
+        const QList<std::pair<QString, int>> expected{{dir, 0700},
+                                                      {box.databasePath(b), 0600},
+                                                      {box.portPath(b), 0600},
+                                                      {dir + QStringLiteral("/Kestra3.lock"), 0600},
+                                                      {dir + QStringLiteral("/help.html"), 0600}};
+        for (const auto& [path, mode] : expected)
+            QVERIFY2(modeOf(path) == mode,
+                     qPrintable(QStringLiteral("%1: %2").arg(path).arg(modeOf(path), 0, 8)));
+        QVERIFY(k.terminate());
+        const QString ini = config + QStringLiteral("/KESTRA3.ini");
+        QCOMPARE(modeOf(ini), 0600);
+        QCOMPARE(modeOf(config), 0700);
+    }
+
+    // A first start killed at any moment, also while it creates the database,
+    // leaves nothing that stops the next start.
+    void killedFirstStartNeverBlocksTheNext()
+    {
+        const Build b = kestra3();
+        for (int ms : startupMoments()) {
+            Sandbox box;
+            const QString moment = QStringLiteral("kill -9 after %1 ms").arg(ms);
+            {
+                Program first(box, b);
+                QVERIFY(first.start());
+                sleepMs(ms);
+                first.signal(SIGKILL);
+                QVERIFY(first.process().waitForFinished(5000));
+            }
+            Program next(box, b);
+            QVERIFY(next.start());
+            QVERIFY2(next.waitRunning(), qPrintable(moment + QLatin1Char(' ') + next.standardError()));
+            QVERIFY(next.terminate());
+            QVERIFY2(!box.field(b, QStringLiteral("output")).isEmpty(), qPrintable(moment));
+            QVERIFY2(QDir(box.programDir()).entryList({QStringLiteral("*.new*")}, QDir::Files).isEmpty(),
+                     qPrintable(moment));
+        }
+    }
+};
+
+QTEST_MAIN(TstFaults)
+#include "tst_faults.moc"
