@@ -9,9 +9,11 @@
 #include "shell/singleinstance.h"
 #include "shell/splash.h"
 #include "store/database.h"
+#include "ui/errorroutine.h"
 #include "ui/messenger.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
@@ -34,13 +36,38 @@ namespace {
 int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, const QString& text)
 {
     ui::echo(title, text);
+    if (SignalForwarder::pending()) return 1;
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
     QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);
-    QObject::connect(&forwarder, &SignalForwarder::received, &app, &QCoreApplication::quit);
+    // Queued: a quit asked for before the loop runs would be lost.
+    QObject::connect(&forwarder, &SignalForwarder::received, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     QTimer::singleShot(60s, &app, &QCoreApplication::quit);
     box.show();
+    if (SignalForwarder::pending()) return 1;
     app.exec();
     return 1;
+}
+
+// Asked to end before the port was touched: nothing needs undoing.
+bool endRequested()
+{
+    return SignalForwarder::pending() != 0;
+}
+
+// A box waiting for a click must not hold up the end: each modal window is
+// dismissed, as Esc would, and no new message is shown from now on.
+void dismissModalWindows()
+{
+    ui::ErrorRoutine::setQuiet(true);
+    for (int i = 0; i < 16; ++i) { // bounded: a window that will not close is left alone
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w) return;
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->done(QDialog::Rejected);
+        else
+            w->close();
+    }
 }
 
 } // namespace
@@ -50,12 +77,15 @@ int run(int argc, char** argv, const BuildConfig& build)
     // Everything the program creates (directories, database, port file, lock,
     // placement, help page) is private to the user, whatever umask it was given.
     ::umask(077);
+    // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
+    SignalForwarder::install();
     initShellResources();
     QApplication app(argc, argv);
     QApplication::setApplicationName(build.title);
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
     SignalForwarder forwarder;
+    if (endRequested()) return 0;
 
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())
         return refuse(app, forwarder, build.title, problem);
@@ -66,6 +96,7 @@ int run(int argc, char** argv, const BuildConfig& build)
                       QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
                           .arg(build.title, instance.lockPath()));
 
+    if (endRequested()) return 0;
     const SystemClock clock;
     std::unique_ptr<store::Database> database;
     bool created = false;
@@ -78,6 +109,7 @@ int run(int argc, char** argv, const BuildConfig& build)
                               .arg(build.title));
     }
 
+    if (endRequested()) return 0;
     port::Environment env;
     env.simulatedPortPath = build.simulatedPortPath();
     port::Port port(build.portBase, env);
@@ -86,11 +118,24 @@ int run(int argc, char** argv, const BuildConfig& build)
     auto splash = std::make_unique<Splash>(build.title);
     splash->show();
     QApplication::processEvents();
+    if (endRequested()) return 0;
 
     MainWindow main(ctx);
-    QObject::connect(&forwarder, &SignalForwarder::received, &main, &QWidget::close);
+    bool running = false;
+    QObject::connect(&forwarder, &SignalForwarder::received, &main, [&] {
+        dismissModalWindows();
+        // Once the handler that showed a box has finished, end as File, Exit does.
+        if (running) QMetaObject::invokeMethod(&main, &QWidget::close, Qt::QueuedConnection);
+    });
     main.load();
     splash.reset();
+    // The port has been set up: a signal during the load ends as File, Exit does.
+    if (endRequested()) {
+        dismissModalWindows();
+        main.close();
+        return 0;
+    }
+    running = true;
     main.show();
     if (created)
         ui::messenger().notice(

@@ -69,6 +69,72 @@ private slots:
         QCOMPARE(modeOf(config), 0700);
     }
 
+    // A signal at any moment of start-up ends the program within two seconds:
+    // before it reached the port, the port is as it was; after, every output is
+    // OFF under the polarity in force (here 5 V is ON: byte 0) and control is 0.
+    // Also a first start, whose all-OFF byte is 255.
+    void signalDuringStartUpIsNeverLost_data()
+    {
+        QTest::addColumn<bool>("firstStart");
+        QTest::addColumn<QString>("start3a");
+        QTest::newRow("first start") << true << QString();
+        QTest::newRow("stored record, 5 V is ON") << false << QStringLiteral("12:00:00");
+        // Channel 3's first tick opens the time-format message, which waits for OK.
+        QTest::newRow("a message box open") << false << QStringLiteral("abc");
+    }
+    void signalDuringStartUpIsNeverLost()
+    {
+        QFETCH(bool, firstStart);
+        QFETCH(QString, start3a);
+        const Build b = kestra3();
+        Sandbox box;
+        const PortBytes marks{0x5A, 0x78, 0x07}; // only a write of the program changes these
+        PortBytes untouched, allOff{255, 0x78, 0};
+        if (!firstStart) {
+            Program first(box, b);
+            QVERIFY(first.start());
+            QVERIFY(first.waitRunning());
+            QVERIFY(first.terminate());
+            QVERIFY(box.setFields(b, {{QStringLiteral("SOURCEPORT"), QStringLiteral("True")},
+                                      {QStringLiteral("Start3a"), start3a}}));
+            untouched = marks;
+            allOff = {0, 0x78, 0};
+        }
+        const int kinds[] = {SIGTERM, SIGINT, SIGHUP};
+        int endedUntouched = 0, endedAllOff = 0, i = 0;
+        for (int ms : startupMoments()) {
+            if (firstStart) {
+                QDir(box.programDir()).removeRecursively();
+                QFile::remove(box.iniPath(b));
+            } else {
+                for (int offset : {0, 2})
+                    QVERIFY(box.writePort(b, offset, quint8(offset == 0 ? marks.data : marks.control)));
+            }
+            const int sig = kinds[i++ % 3];
+            const QString moment = QStringLiteral("signal %1 after %2 ms").arg(sig).arg(ms);
+            Program k(box, b);
+            QVERIFY(k.start());
+            sleepMs(ms);
+            QElapsedTimer sinceSignal;
+            sinceSignal.start();
+            k.signal(sig);
+            QVERIFY2(k.process().waitForFinished(2000),
+                     qPrintable(moment + QStringLiteral(": still running")));
+            const PortBytes after = box.port(b);
+            QVERIFY2(after == untouched || after == allOff,
+                     qPrintable(moment + QLatin1Char(' ') + describe(after)));
+            // Only before the handler exists may the signal itself end the process.
+            if (k.process().exitStatus() == QProcess::NormalExit)
+                QVERIFY2(k.process().exitCode() == 0,
+                         qPrintable(moment + QLatin1Char(' ') + k.standardError()));
+            else
+                QVERIFY2(after == untouched, qPrintable(moment));
+            ++(after == untouched ? endedUntouched : endedAllOff);
+        }
+        qInfo("%d ended before touching the port, %d with every output OFF", endedUntouched, endedAllOff);
+        QVERIFY(endedAllOff > 0);
+    }
+
     // A first start killed at any moment, also while it creates the database,
     // leaves nothing that stops the next start.
     void killedFirstStartNeverBlocksTheNext()
