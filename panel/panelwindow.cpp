@@ -121,23 +121,21 @@ PanelWindow::PanelWindow(const BuildConfig& build, QWidget* parent)
 
 std::optional<PanelWindow::Bytes> PanelWindow::readPort(QString* problem) const
 {
-    QFile f(m_portPath);
-    if (!f.exists()) {
+    const port::SimulatedPortFile file(m_portPath);
+    if (file.shape() == port::SimulatedPortFile::Shape::Missing) {
         *problem = QStringLiteral("The port file does not exist yet. Start %1; it creates the file when it "
                                   "finds no printer port at %2.")
                        .arg(m_build.title.toLower(), m_build.portText());
         return std::nullopt;
     }
-    if (!f.open(QIODevice::ReadOnly)) {
-        *problem = QStringLiteral("Cannot read the port file: %1").arg(f.errorString());
+    // Never waits on a FIFO or a device, and never reads a file with holes.
+    try {
+        const auto b = file.readAll();
+        return Bytes{b[0], b[1], b[2]};
+    } catch (const Failure& f) {
+        *problem = QStringLiteral("Cannot read the port file: %1").arg(f.description);
         return std::nullopt;
     }
-    const QByteArray b = f.read(3);
-    if (b.size() < 3) {
-        *problem = QStringLiteral("The port file is shorter than 3 bytes.");
-        return std::nullopt;
-    }
-    return Bytes{quint8(b[0]), quint8(b[1]), quint8(b[2])};
 }
 
 void PanelWindow::refresh()

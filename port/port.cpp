@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 
 namespace kestra::port {
 
@@ -38,15 +40,55 @@ private:
     QString m_path;
 };
 
+QString putBackNotice(SimulatedPortFile::Shape shape, qint64 size)
+{
+    const QString was = shape == SimulatedPortFile::Shape::Missing
+                            ? QStringLiteral("the file was missing")
+                            : QStringLiteral("the file was %1 bytes long").arg(size);
+    return was + QStringLiteral(" and was put back whole (outputs and control as last written, inputs OFF)");
+}
+
+// A file that went missing or lost bytes is put back whole, with what the
+// program last wrote and every input OFF, rather than used with holes.
 class SimulatedBackend final : public Backend
 {
 public:
-    explicit SimulatedBackend(QString path) : m_file(std::move(path)) {}
-    void write(Register reg, quint8 value) override { m_file.write(int(reg), value); }
-    quint8 read(Register reg) override { return m_file.read(int(reg)); }
+    SimulatedBackend(QString path, SimulatedPortFile::Bytes current)
+        : m_file(std::move(path)), m_written(current)
+    {}
+    void write(Register reg, quint8 value) override
+    {
+        SimulatedPortFile::Bytes whole = m_written;
+        whole[int(reg)] = value;
+        if (!putBackIfBroken(whole)) m_file.write(int(reg), value);
+        m_written[int(reg)] = value;
+    }
+    quint8 read(Register reg) override
+    {
+        if (putBackIfBroken(m_written))
+            throw Failure(failure::kPort,
+                          QStringLiteral("Simulated port %1: %2; the inputs are read again at the next look")
+                              .arg(m_file.path(), m_notice));
+        return m_file.read(int(reg));
+    }
+    QString takeNotice() override { return std::exchange(m_notice, QString()); }
 
 private:
+    bool putBackIfBroken(SimulatedPortFile::Bytes whole)
+    {
+        qint64 size = 0;
+        const auto shape = m_file.shape(&size);
+        if (shape != SimulatedPortFile::Shape::Missing && shape != SimulatedPortFile::Shape::WrongSize)
+            return false;
+        whole[int(Register::Status)] = SimulatedPortFile::kIdleStatus;
+        m_file.putBack(whole);
+        m_notice = putBackNotice(shape, size);
+        return true;
+    }
+
     SimulatedPortFile m_file;
+    SimulatedPortFile::Bytes m_written; // data and control as last written
+    QString m_notice;
 };
 
 // The first number of a base-addr file ("956\t1980" or "0x3bc ...").
@@ -61,14 +103,28 @@ bool firstNumber(const QString& path, quint32& out)
     return ok;
 }
 
-QString accessAdvice(const QString& device, const QString& reason)
-{
-    return QStringLiteral("no access to %1 (%2). Join group lp (sudo adduser $USER lp, then log in again), "
-                          "or close the program that uses the port.")
-        .arg(device, reason);
-}
-
 } // namespace
+
+QString unusableAdvice(const QString& device, int err)
+{
+    const QString reason = QString::fromLocal8Bit(std::strerror(err));
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral(
+                   "no access to %1 (%2). Join group lp (sudo adduser $USER lp, then log in again).")
+            .arg(device, reason);
+    case EBUSY:
+        return QStringLiteral("%1 is busy (%2). Close the program that uses the port.").arg(device, reason);
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return QStringLiteral("%1 does not answer (%2). Load the ppdev module (sudo modprobe ppdev).")
+            .arg(device, reason);
+    default:
+        return QStringLiteral("%1 cannot be used as a printer port (%2).").arg(device, reason);
+    }
+}
 
 Choice choose(quint16 base, const Environment& env)
 {
@@ -83,6 +139,7 @@ Choice choose(quint16 base, const Environment& env)
         quint32 addr = 0;
         if (!firstNumber(proc.filePath(name + QStringLiteral("/base-addr")), addr) || addr != base) continue;
         const QString device = QDir(env.deviceDir).filePath(name);
+        c.device = device;
         if (!QFileInfo::exists(device)) {
             c.kind = BackendKind::Unusable;
             c.description =
@@ -93,7 +150,7 @@ Choice choose(quint16 base, const Environment& env)
         PpdevDevice dev(device);
         if (!dev.isOpen()) {
             c.kind = BackendKind::Unusable;
-            c.description = prefix + accessAdvice(device, dev.error());
+            c.description = prefix + unusableAdvice(device, dev.errorNumber());
             return c;
         }
         c.backend = std::make_unique<PpdevBackend>(std::move(dev), device);
@@ -103,13 +160,24 @@ Choice choose(quint16 base, const Environment& env)
     }
 
     const SimulatedPortFile file(env.simulatedPortPath);
-    if (const QString err = file.ensureExists(); !err.isEmpty()) {
+    c.device = file.path();
+    SimulatedPortFile::Bytes current = SimulatedPortFile::kInitial;
+    try {
+        qint64 size = 0;
+        const auto shape = file.shape(&size);
+        if (shape == SimulatedPortFile::Shape::Missing || shape == SimulatedPortFile::Shape::WrongSize) {
+            file.putBack(current);
+            // A first start makes the file; anything else is worth a word.
+            if (shape == SimulatedPortFile::Shape::WrongSize) c.notice = putBackNotice(shape, size);
+        } else {
+            current = file.readAll();
+        }
+    } catch (const Failure& f) {
         c.kind = BackendKind::Unusable;
-        c.description =
-            prefix + QStringLiteral("cannot create the simulated port %1 (%2)").arg(file.path(), err);
+        c.description = prefix + QStringLiteral("cannot use the simulated port (%1)").arg(f.description);
         return c;
     }
-    c.backend = std::make_unique<SimulatedBackend>(env.simulatedPortPath);
+    c.backend = std::make_unique<SimulatedBackend>(env.simulatedPortPath, current);
     c.kind = BackendKind::Simulated;
     c.description =
         prefix + QStringLiteral("simulated (no printer port at %1), file %2").arg(portText, file.path());
@@ -127,6 +195,41 @@ void Port::ensureChosen()
     m_backend = std::move(c.backend);
     m_kind = c.kind;
     m_description = c.description;
+    m_device = c.device;
+    if (!c.notice.isEmpty()) note(c.notice);
+}
+
+void Port::note(const QString& notice)
+{
+    m_notice = notice;
+    ++m_noticeCount;
+}
+
+// Runs one backend call, keeping what went wrong (or that nothing did) and any notice.
+template <typename Call> auto Port::call(Register reg, Call&& c)
+{
+    ensureChosen();
+    try {
+        if (!m_backend) throw Failure(failure::kPort, m_description);
+        auto finish = [&] {
+            m_failures[int(reg)].clear();
+            if (m_backend)
+                if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);
+        };
+        if constexpr (std::is_void_v<decltype(c())>) {
+            c();
+            finish();
+        } else {
+            auto result = c();
+            finish();
+            return result;
+        }
+    } catch (const Failure& f) {
+        m_failures[int(reg)] = f.description;
+        if (m_backend)
+            if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);
+        throw;
+    }
 }
 
 Register Port::registerAt(quint16 address) const
@@ -141,18 +244,14 @@ Register Port::registerAt(quint16 address) const
 void Port::out32(quint16 address, quint8 value)
 {
     const Register reg = registerAt(address);
-    ensureChosen();
-    if (!m_backend) throw Failure(failure::kPort, m_description);
-    m_backend->write(reg, value);
+    call(reg, [&] { m_backend->write(reg, value); });
     ++m_writes[int(reg)];
 }
 
 quint8 Port::inp32(quint16 address)
 {
     const Register reg = registerAt(address);
-    ensureChosen();
-    if (!m_backend) throw Failure(failure::kPort, m_description);
-    return m_backend->read(reg);
+    return call(reg, [&] { return m_backend->read(reg); });
 }
 
 } // namespace kestra::port

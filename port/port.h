@@ -16,6 +16,9 @@ public:
     virtual ~Backend() = default;
     virtual void write(Register reg, quint8 value) = 0; // throws Failure(port)
     virtual quint8 read(Register reg) = 0;              // throws Failure(port)
+    // Something the user should hear about although the call went through
+    // (a port file that was put back); empty when there is nothing new.
+    virtual QString takeNotice() { return {}; }
 };
 
 // Where the system keeps what the backend choice looks at. Tests point these
@@ -34,12 +37,18 @@ struct Choice
     std::unique_ptr<Backend> backend; // null when Unusable
     BackendKind kind = BackendKind::NotChosen;
     QString description; // "Port 3BC: /dev/parport0", "Port 3BC: simulated (...)", ...
+    QString device;      // the /dev/parportN or the simulated file, when there is one
+    QString notice;      // what the choice had to mend, if anything
 };
 
 // Picks the backend for the port at `base`: ppdev when the system has a printer
 // port at that address, the simulated-port file when it has none. A real port
 // that cannot be opened or claimed is Unusable, never simulated.
 Choice choose(quint16 base, const Environment& env);
+
+// What is wrong with a printer port that cannot be opened or claimed (errno
+// err), and what the user can do about it.
+QString unusableAdvice(const QString& device, int err);
 
 // The port as the program uses it: one byte written to one register address,
 // one byte read from one. The backend is chosen at the first call and kept.
@@ -60,19 +69,32 @@ public:
     BackendKind kind() const { return m_kind; }
     // Which backend drives the outputs and why; empty before the first call.
     QString description() const { return m_description; }
+    // The device or file behind the port; empty before the first call or when there is none.
+    QString device() const { return m_device; }
+    // Why the last call on this register failed; empty when it went through.
+    QString lastFailure(Register reg) const { return m_failures[int(reg)]; }
+    // The latest notice of the backend, and how many there were so far.
+    QString notice() const { return m_notice; }
+    int noticeCount() const { return m_noticeCount; }
     // Writes that reached the backend, per register (data, status, control).
     int writeCount(Register reg) const { return m_writes[int(reg)]; }
 
 private:
     Register registerAt(quint16 address) const;
     void ensureChosen();
+    void note(const QString& notice);
+    template <typename Call> auto call(Register reg, Call&& c);
 
     quint16 m_base;
     Environment m_env;
     std::unique_ptr<Backend> m_backend;
     BackendKind m_kind = BackendKind::NotChosen;
     QString m_description;
+    QString m_device;
     std::array<int, 3> m_writes{};
+    std::array<QString, 3> m_failures;
+    QString m_notice;
+    int m_noticeCount = 0;
 };
 
 } // namespace kestra::port

@@ -23,11 +23,13 @@ PpdevDevice::PpdevDevice(const QString& path)
     const QByteArray p = QFile::encodeName(path);
     m_fd = ::open(p.constData(), O_RDWR | O_CLOEXEC);
     if (m_fd < 0) {
-        m_error = errnoText(errno);
+        m_errno = errno;
+        m_error = errnoText(m_errno);
         return;
     }
     if (::ioctl(m_fd, PPEXCL) < 0 || ::ioctl(m_fd, PPCLAIM) < 0) {
-        m_error = errnoText(errno);
+        m_errno = errno;
+        m_error = errnoText(m_errno);
         ::close(m_fd);
         m_fd = -1;
         return;
@@ -42,7 +44,7 @@ PpdevDevice::~PpdevDevice()
 
 PpdevDevice::PpdevDevice(PpdevDevice&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_claimed(std::exchange(other.m_claimed, false)),
-      m_error(std::move(other.m_error))
+      m_error(std::move(other.m_error)), m_errno(other.m_errno)
 {}
 
 PpdevDevice& PpdevDevice::operator=(PpdevDevice&& other) noexcept
@@ -52,6 +54,7 @@ PpdevDevice& PpdevDevice::operator=(PpdevDevice&& other) noexcept
         m_fd = std::exchange(other.m_fd, -1);
         m_claimed = std::exchange(other.m_claimed, false);
         m_error = std::move(other.m_error);
+        m_errno = other.m_errno;
     }
     return *this;
 }
@@ -69,7 +72,8 @@ bool PpdevDevice::writeData(quint8 value)
 {
     unsigned char v = value;
     if (::ioctl(m_fd, PPWDATA, &v) < 0) {
-        m_error = errnoText(errno);
+        m_errno = errno;
+        m_error = errnoText(m_errno);
         return false;
     }
     return true;
@@ -79,7 +83,8 @@ bool PpdevDevice::writeControl(quint8 value)
 {
     unsigned char v = value;
     if (::ioctl(m_fd, PPWCONTROL, &v) < 0) {
-        m_error = errnoText(errno);
+        m_errno = errno;
+        m_error = errnoText(m_errno);
         return false;
     }
     return true;
@@ -89,7 +94,8 @@ bool PpdevDevice::readStatus(quint8& value)
 {
     unsigned char v = 0;
     if (::ioctl(m_fd, PPRSTATUS, &v) < 0) {
-        m_error = errnoText(errno);
+        m_errno = errno;
+        m_error = errnoText(m_errno);
         return false;
     }
     value = v;

@@ -21,6 +21,7 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     QString error() const { return m_error; }
+    int errorNumber() const { return m_errno; }
     // These return false and set error() when the ioctl fails.
     bool writeData(quint8 value);
     bool writeControl(quint8 value);
@@ -31,6 +32,7 @@ private:
     int m_fd = -1;
     bool m_claimed = false;
     QString m_error;
+    int m_errno = 0;
 };
 
 } // namespace kestra::port

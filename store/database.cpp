@@ -32,15 +32,46 @@ QString errorText(const QSqlError& e)
     return t.isEmpty() ? QStringLiteral("unknown database error") : t;
 }
 
+// What SQLite's answer means for the user: a file held by someone else, or a
+// disk that lets the file or its journal not be used; empty for anything else.
+QString knownReason(const QSqlError& e, const QString& path)
+{
+    bool ok = false;
+    const int code = e.nativeErrorCode().toInt(&ok) & 0xFF; // the primary result code
+    if (!ok) return {};
+    switch (code) {
+    case 5: // SQLITE_BUSY
+    case 6: // SQLITE_LOCKED
+        return QStringLiteral("in use by another program (%1). Close that program and start again.")
+            .arg(errorText(e));
+    case 8:  // SQLITE_READONLY
+    case 10: // SQLITE_IOERR
+    case 13: // SQLITE_FULL
+    case 14: // SQLITE_CANTOPEN
+        return QStringLiteral("a disk problem (%1): the file and its journal %2-journal must be writable, "
+                              "on a disk with room.")
+            .arg(errorText(e), QFileInfo(path).fileName());
+    default:
+        return {};
+    }
+}
+
+// The reason to report: the meaning when it is known, else SQLite's text.
+QString reasonFor(const QSqlError& e, const QString& path)
+{
+    const QString known = knownReason(e, path);
+    return known.isEmpty() ? errorText(e) : known;
+}
+
 void exec(QSqlQuery& q, const QString& sql, const QString& path)
 {
-    if (!q.exec(sql)) fail(path, errorText(q.lastError()));
+    if (!q.exec(sql)) fail(path, reasonFor(q.lastError(), path));
 }
 
 void createFile(QSqlDatabase& db, const QString& path, const QDate& today)
 {
     QSqlQuery q(db);
-    if (!db.transaction()) fail(path, errorText(db.lastError()));
+    if (!db.transaction()) fail(path, reasonFor(db.lastError(), path));
     QStringList cols;
     for (const QString& f : settingsFields())
         cols << quoted(f) + QStringLiteral(" TEXT");
@@ -62,18 +93,18 @@ void createFile(QSqlDatabase& db, const QString& path, const QDate& today)
                   .arg(quoted(kSettingsTable), names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
     for (const QString& f : settingsFields())
         q.addBindValue(newRecordValue(f, today));
-    if (!q.exec()) fail(path, errorText(q.lastError()));
+    if (!q.exec()) fail(path, reasonFor(q.lastError(), path));
 
     auto fill = [&](const QString& table, const QString& field, const QStringList& values) {
         q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)").arg(quoted(table), quoted(field)));
         for (const QString& v : values) {
             q.addBindValue(v);
-            if (!q.exec()) fail(path, errorText(q.lastError()));
+            if (!q.exec()) fail(path, reasonFor(q.lastError(), path));
         }
     };
     fill(kStartTimesTable, kStartTimesField, presetStartTimes());
     fill(kRunTimesTable, kRunTimesField, presetRunTimes());
-    if (!db.commit()) fail(path, errorText(db.lastError()));
+    if (!db.commit()) fail(path, reasonFor(db.lastError(), path));
 }
 
 // A new file is made whole under this name beside the real one and renamed
@@ -130,7 +161,7 @@ void createWhole(const QString& path, const QDate& today)
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
             db.setDatabaseName(temp);
-            if (!db.open()) fail(path, errorText(db.lastError()));
+            if (!db.open()) fail(path, reasonFor(db.lastError(), path));
             try {
                 createFile(db, path, today);
             } catch (...) {
@@ -182,7 +213,7 @@ std::unique_ptr<Database> Database::open(const QString& path, const QDate& today
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    if (!db.open()) fail(path, errorText(db.lastError()));
+    if (!db.open()) fail(path, reasonFor(db.lastError(), path));
     self->inspect();
     return self;
 }
@@ -191,15 +222,19 @@ void Database::inspect()
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const QStringList tables = db.tables();
-    if (tables.isEmpty() && db.lastError().isValid()) fail(m_path, errorText(db.lastError()));
+    if (tables.isEmpty() && db.lastError().isValid()) fail(m_path, reasonFor(db.lastError(), m_path));
     auto hasTable = [&](const QString& t) {
         return std::any_of(tables.begin(), tables.end(),
                            [&](const QString& x) { return x.compare(t, Qt::CaseInsensitive) == 0; });
     };
     QSqlQuery q(db);
     // A file that is not SQLite at all fails at its first query.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        fail(m_path, QStringLiteral("not a settings database (%1)").arg(errorText(q.lastError())));
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        const QString known = knownReason(q.lastError(), m_path);
+        fail(m_path, known.isEmpty()
+                         ? QStringLiteral("not a settings database (%1)").arg(errorText(q.lastError()))
+                         : known);
+    }
     for (const QString& t : {kSettingsTable, kStartTimesTable, kRunTimesTable})
         if (!hasTable(t)) fail(m_path, QStringLiteral("not a settings database: table %1 is missing").arg(t));
 
@@ -242,7 +277,7 @@ QHash<QString, QString> Database::readSettings() const
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(quoted(kSettingsTable)));
     q.addBindValue(m_rowid);
-    if (!q.exec()) fail(m_path, errorText(q.lastError()));
+    if (!q.exec()) fail(m_path, reasonFor(q.lastError(), m_path));
     if (!q.next()) fail(m_path, QStringLiteral("the settings record is gone"));
     const QSqlRecord rec = q.record();
     QHash<QString, QString> values;
@@ -259,7 +294,7 @@ void Database::writeSettings(const FieldValues& values)
     QStringList sets;
     for (const auto& [field, value] : values)
         sets << quoted(column(field)) + QStringLiteral(" = ?");
-    if (!db.transaction()) fail(m_path, errorText(db.lastError()));
+    if (!db.transaction()) fail(m_path, reasonFor(db.lastError(), m_path));
     QSqlQuery q(db);
     q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
                   .arg(quoted(kSettingsTable), sets.join(QStringLiteral(", "))));
@@ -267,13 +302,13 @@ void Database::writeSettings(const FieldValues& values)
         q.addBindValue(value);
     q.addBindValue(m_rowid);
     if (!q.exec() || q.numRowsAffected() != 1) {
-        const QString reason = q.lastError().isValid() ? errorText(q.lastError())
+        const QString reason = q.lastError().isValid() ? reasonFor(q.lastError(), m_path)
                                                        : QStringLiteral("the settings record is gone");
         db.rollback();
         fail(m_path, reason);
     }
     if (!db.commit()) {
-        const QString reason = errorText(db.lastError());
+        const QString reason = reasonFor(db.lastError(), m_path);
         db.rollback();
         fail(m_path, reason);
     }
@@ -285,7 +320,7 @@ QStringList Database::listValues(const QString& table, const QString& field) con
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(quoted(field), quoted(table))))
-        fail(m_path, errorText(q.lastError()));
+        fail(m_path, reasonFor(q.lastError(), m_path));
     QStringList out;
     while (q.next())
         out << q.value(0).toString();

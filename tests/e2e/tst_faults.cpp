@@ -135,6 +135,42 @@ private slots:
         QVERIFY(endedAllOff > 0);
     }
 
+    // A FIFO in place of the port file is never opened in a way that waits: the
+    // program keeps running, ends on SIGTERM, and leaves the FIFO as it is.
+    void fifoForThePortFileNeverHangs_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("before the start") << true;
+        QTest::newRow("while running") << false;
+    }
+    void fifoForThePortFileNeverHangs()
+    {
+        QFETCH(bool, atStart);
+        Sandbox box;
+        const Build b = kestra3();
+        const QByteArray fifo = QFile::encodeName(box.portPath(b));
+        Program k(box, b);
+        if (atStart) {
+            QVERIFY(QDir().mkpath(box.programDir()));
+            QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+            QVERIFY(k.start());
+            QVERIFY(waitUntil([&] { return QFileInfo::exists(box.databasePath(b)); }, 20s));
+        } else {
+            QVERIFY(k.start());
+            QVERIFY(k.waitRunning());
+            QVERIFY(QFile::remove(box.portPath(b)));
+            QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        }
+        sleepMs(1000); // inputs are looked at five times a second
+        QCOMPARE(k.process().state(), QProcess::Running);
+        QVERIFY2(k.terminate(), qPrintable(QStringLiteral("still running after %1 ms").arg(k.lastStopMs())));
+        QCOMPARE(k.process().exitCode(), 0);
+        struct stat st
+        {
+        };
+        QVERIFY(::lstat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+    }
+
     // A first start killed at any moment, also while it creates the database,
     // leaves nothing that stops the next start.
     void killedFirstStartNeverBlocksTheNext()

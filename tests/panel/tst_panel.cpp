@@ -6,12 +6,14 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace kestra;
 using namespace kestra::panel;
@@ -203,6 +205,28 @@ private slots:
         writeFile(build.simulatedPortPath(), QByteArray("\xFF\x78\x02", 3));
         QTRY_VERIFY(w.findChild<QCheckBox*>(QStringLiteral("Input1"))->isEnabled());
         QCOMPARE(states(w), QStringLiteral("00000000")); // no database: shown as unchecked
+    }
+
+    // A port file deleted under the panel is not made again with holes by a
+    // click, and a FIFO in its place never makes the panel wait.
+    void brokenPortFileIsLeftToTheProgram()
+    {
+        writeFile(build.simulatedPortPath(), QByteArray("\xFF\x78\x02", 3));
+        PanelWindow w(build);
+        auto* input1 = w.findChild<QCheckBox*>(QStringLiteral("Input1"));
+        QVERIFY(input1->isEnabled());
+        QVERIFY(QFile::remove(build.simulatedPortPath()));
+        input1->click();
+        QVERIFY(!QFile::exists(build.simulatedPortPath()));
+
+        QCOMPARE(::mkfifo(QFile::encodeName(build.simulatedPortPath()).constData(), 0600), 0);
+        QElapsedTimer t;
+        t.start();
+        w.refresh();
+        input1->click();
+        QVERIFY(t.elapsed() < 1000);
+        QVERIFY2(w.findChild<QLabel*>(QStringLiteral("lblProblem"))->text().contains("not a regular file"),
+                 qPrintable(w.findChild<QLabel*>(QStringLiteral("lblProblem"))->text()));
     }
 
     void polarityReading_data()

@@ -3,9 +3,12 @@
 #include "port/simulated.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <sys/stat.h>
 
 using namespace kestra;
 using namespace kestra::port;
@@ -16,6 +19,13 @@ QByteArray bytesOf(const QString& path)
     QFile f(path);
     f.open(QIODevice::ReadOnly);
     return f.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
 }
 
 // A stand-in for /proc/sys/dev/parport and /dev under a temporary directory.
@@ -94,12 +104,36 @@ private slots:
                 QFAIL("the write did not fail");
             } catch (const Failure& f) {
                 QCOMPARE(f.number, 48);
-                QVERIFY(f.description.contains("group lp"));
+                // A file answers "Inappropriate ioctl": no permission problem.
+                QVERIFY2(f.description.contains("cannot be used as a printer port"),
+                         qPrintable(f.description));
+                QVERIFY(!f.description.contains("group lp"));
             }
         }
         QCOMPARE(port.kind(), BackendKind::Unusable);
         QVERIFY(port.description().contains(sys.dir.filePath("dev/parport0")));
         QVERIFY(!QFile::exists(env.simulatedPortPath));
+    }
+
+    // Only a refused permission is helped by joining group lp.
+    void adviceFollowsTheReason_data()
+    {
+        QTest::addColumn<int>("err");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("EACCES") << int(EACCES) << "Join group lp";
+        QTest::newRow("EPERM") << int(EPERM) << "Join group lp";
+        QTest::newRow("EBUSY") << int(EBUSY) << "Close the program that uses the port";
+        QTest::newRow("ENXIO") << int(ENXIO) << "modprobe ppdev";
+        QTest::newRow("ENOTTY") << int(ENOTTY) << "cannot be used as a printer port";
+        QTest::newRow("EIO") << int(EIO) << "cannot be used as a printer port";
+    }
+    void adviceFollowsTheReason()
+    {
+        QFETCH(int, err);
+        QFETCH(QString, advice);
+        const QString text = unusableAdvice("/dev/parport0", err);
+        QVERIFY2(text.contains(advice) && text.contains("/dev/parport0"), qPrintable(text));
+        QCOMPARE(text.contains("group lp"), err == EACCES || err == EPERM);
     }
 
     void registersOfEachBuild_data()
@@ -139,16 +173,118 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Failure, port.readStatus());
     }
 
-    void shortSimulatedFileIsCompleted()
+    // A port file that is not 3 bytes long is never used with holes (a status
+    // byte 0x00 reads as inputs 2 to 5 ON): it is put back whole, and said so.
+    void wronglySizedFileIsPutBackAtTheStart_data()
     {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("one byte") << QByteArray("\x05", 1);
+        QTest::newRow("two bytes") << QByteArray("\x05\x00", 2);
+        QTest::newRow("four bytes") << QByteArray("\x05\x00\x02\x09", 4);
+    }
+    void wronglySizedFileIsPutBackAtTheStart()
+    {
+        QFETCH(QByteArray, content);
         FakeSystem sys;
         const Environment env = sys.env();
-        QFile f(env.simulatedPortPath);
-        f.open(QIODevice::WriteOnly);
-        f.write("\x05", 1);
-        f.close();
-        QCOMPARE(choose(0x3BC, env).kind, BackendKind::Simulated);
-        QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\x05\x78\x00", 3));
+        writeFile(env.simulatedPortPath, content);
+        Port port(0x3BC, env);
+        QCOMPARE(port.readStatus(), quint8(0x78));
+        QCOMPARE(port.kind(), BackendKind::Simulated);
+        QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\xFF\x78\x00", 3));
+        QCOMPARE(port.noticeCount(), 1);
+        QVERIFY2(port.notice().contains(QString("was %1 bytes long").arg(content.size())),
+                 qPrintable(port.notice()));
+    }
+
+    // While the program runs: a write puts back a whole file holding this write
+    // and what was written before; a status read from a broken file fails (the
+    // inputs are not guessed) and leaves a whole file for the next read.
+    void brokenFileIsPutBackWhileRunning_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("byWrite");
+        for (const char* damage : {"deleted", "truncated", "one byte", "grown"}) {
+            QTest::addRow("%s, then a write", damage) << damage << true;
+            QTest::addRow("%s, then a read", damage) << damage << false;
+        }
+    }
+    void brokenFileIsPutBackWhileRunning()
+    {
+        QFETCH(QString, damage);
+        QFETCH(bool, byWrite);
+        FakeSystem sys;
+        const Environment env = sys.env();
+        Port port(0x3BC, env);
+        port.writeControl(2);
+        port.writeData(0x81);
+        QCOMPARE(port.noticeCount(), 0);
+        SimulatedPortFile(env.simulatedPortPath).write(1, 0xF8); // input 1 ON
+        if (damage == "deleted") QVERIFY(QFile::remove(env.simulatedPortPath));
+        if (damage == "truncated") writeFile(env.simulatedPortPath, {});
+        if (damage == "one byte") writeFile(env.simulatedPortPath, QByteArray("\x81", 1));
+        if (damage == "grown") writeFile(env.simulatedPortPath, QByteArray("\x81\xF8\x02\x00", 4));
+
+        if (byWrite) {
+            port.writeData(0x7E);
+            QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\x7E\x78\x02", 3));
+            QVERIFY(port.lastFailure(Register::Data).isEmpty());
+        } else {
+            QVERIFY_THROWS_EXCEPTION(Failure, port.readStatus());
+            QVERIFY(port.lastFailure(Register::Status).contains(env.simulatedPortPath));
+            QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\x81\x78\x02", 3));
+            QCOMPARE(port.readStatus(), quint8(0x78));
+            QVERIFY(port.lastFailure(Register::Status).isEmpty());
+        }
+        QCOMPARE(port.noticeCount(), 1);
+        QVERIFY2(port.notice().contains("put back whole"), qPrintable(port.notice()));
+        QVERIFY(!QFile::exists(env.simulatedPortPath + ".new"));
+    }
+
+    // A FIFO, a directory or a device where the port file should be is refused
+    // at once, never opened in a way that could wait, and left as it is.
+    void portPathThatIsNoFileIsRefusedWithoutWaiting_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("atStart");
+        for (const char* kind : {"FIFO", "directory", "device", "dangling link"}) {
+            QTest::addRow("%s at the start", kind) << kind << true;
+            QTest::addRow("%s while running", kind) << kind << false;
+        }
+    }
+    void portPathThatIsNoFileIsRefusedWithoutWaiting()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, atStart);
+        FakeSystem sys;
+        const Environment env = sys.env();
+        const QByteArray path = QFile::encodeName(env.simulatedPortPath);
+        Port port(0x3BC, env);
+        if (!atStart) {
+            port.writeControl(2);
+            QVERIFY(QFile::remove(env.simulatedPortPath));
+        }
+        if (kind == "FIFO") QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        if (kind == "directory") QVERIFY(QDir().mkdir(env.simulatedPortPath));
+        if (kind == "device") QVERIFY(QFile::link("/dev/zero", env.simulatedPortPath));
+        if (kind == "dangling link") QVERIFY(QFile::link(sys.dir.filePath("nowhere"), env.simulatedPortPath));
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY_THROWS_EXCEPTION(Failure, port.writeData(0x55));
+            QVERIFY_THROWS_EXCEPTION(Failure, port.readStatus());
+        }
+        QVERIFY(t.elapsed() < 1000);
+        QCOMPARE(port.kind(), atStart ? BackendKind::Unusable : BackendKind::Simulated);
+        QVERIFY2(port.lastFailure(Register::Data).contains("not a regular file"),
+                 qPrintable(port.lastFailure(Register::Data)));
+        struct stat st
+        {
+        };
+        QCOMPARE(::lstat(path.constData(), &st), 0);
+        QVERIFY(!S_ISREG(st.st_mode)); // left as it was
+        QCOMPARE(port.noticeCount(), 0);
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -160,6 +162,43 @@ private slots:
             QVERIFY2(f.description.contains(reason), qPrintable(f.description));
         }
         QCOMPARE(bytesOf(path), content);
+    }
+
+    // A good file that cannot be used just now is not called "not a settings
+    // database": the user is told who holds it, or that the disk is the problem.
+    void goodFileThatCannotBeUsedSaysWhy_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("locked by another program") << "lock" << "in use by another program";
+        QTest::newRow("journal path is a directory") << "journal" << "a disk problem";
+    }
+    void goodFileThatCannotBeUsedSaysWhy()
+    {
+        QFETCH(QString, obstacle);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kestra3.db");
+        Database::open(path, kToday);
+        const QByteArray before = bytesOf(path);
+        const QString holder = QStringLiteral("holder");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", holder);
+            other.setDatabaseName(path);
+            QVERIFY(other.open());
+            if (obstacle == "lock") QVERIFY(QSqlQuery(other).exec("BEGIN EXCLUSIVE"));
+            if (obstacle == "journal") QVERIFY(QDir().mkdir(path + "-journal"));
+            try {
+                Database::open(path, kToday);
+                QFAIL("the file was accepted");
+            } catch (const Failure& f) {
+                QVERIFY2(f.description.contains(reason), qPrintable(f.description));
+                QVERIFY2(!f.description.contains("not a settings database"), qPrintable(f.description));
+            }
+            QSqlQuery(other).exec("ROLLBACK");
+        }
+        QSqlDatabase::removeDatabase(holder);
+        QCOMPARE(bytesOf(path), before);
     }
 
     void recordWithoutAFieldIsRefused()
