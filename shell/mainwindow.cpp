@@ -2,12 +2,15 @@
 
 #include "channels/channelwindow.h"
 #include "common/paths.h"
+#include "common/timetext.h"
 #include "inputs/inputswindow.h"
 #include "port/bits.h"
+#include "port/portline.h"
 #include "shell/aboutwindow.h"
 #include "shell/logo.h"
 #include "shell/placement.h"
 #include "store/datasource.h"
+#include "ui/elidedlabel.h"
 #include "ui/twips.h"
 
 #include <QCloseEvent>
@@ -36,6 +39,8 @@ constexpr auto kScanPeriod = 500ms;
 // Colours as the program names them: 0x00BBGGRR.
 constexpr int kOnColour = 255;    // red
 constexpr int kOffColour = 65280; // green
+// A port problem in the status line.
+const QColor kProblemColour(192, 0, 0);
 
 QColor fromBgr(int v)
 {
@@ -81,11 +86,14 @@ QUrl helpPageUrl()
 // the build tree; name it so that the user can start it as shown.
 QString panelCommand()
 {
-    const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {dir + QStringLiteral("/kestra-panel"), dir + QStringLiteral("/../panel/kestra-panel")})
-        if (QFileInfo(candidate).isExecutable()) return QDir::cleanPath(candidate);
-    return QStringLiteral("kestra-panel");
+    static const QString command = [] {
+        const QString dir = QCoreApplication::applicationDirPath();
+        for (const QString& candidate :
+             {dir + QStringLiteral("/kestra-panel"), dir + QStringLiteral("/../panel/kestra-panel")})
+            if (QFileInfo(candidate).isExecutable()) return QDir::cleanPath(candidate);
+        return QStringLiteral("kestra-panel");
+    }();
+    return command;
 }
 } // namespace
 
@@ -190,7 +198,7 @@ void MainWindow::buildWidgets()
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 
-    m_portLabel = new QLabel(this);
+    m_portLabel = new ui::ElidedLabel(this);
     m_portLabel->setObjectName(QStringLiteral("lblPort"));
     statusBar()->addWidget(m_portLabel, 1);
 }
@@ -224,7 +232,10 @@ void MainWindow::load()
         // the relays: write nothing now and let the first scan set them.
         bool ok = false;
         const int stored = m_output9->text().trimmed().toInt(&ok);
-        if (ok && stored >= 0 && stored <= 255) m_ctx.port.writeData(quint8(stored));
+        if (ok && stored >= 0 && stored <= 255) {
+            m_wanted = quint8(stored);
+            writeOutputByte(quint8(stored));
+        }
     });
     m_timer1.start();
     updatePortLine();
@@ -243,43 +254,68 @@ void MainWindow::scan()
         }
         m_about->ensureLoaded();
         const quint8 byte = port::composeOutputByte(on, m_about->fiveVoltsOn());
+        m_wanted = byte;
         bool ok = false;
         const int last = m_output9->text().trimmed().toInt(&ok);
-        if (ok && last == byte) return;
+        if (ok && last == byte && !m_writeFailed) return;
         // Output9 takes the new byte only once it is on the port, so a write that
         // failed is tried again by the next scan.
-        try {
-            m_ctx.port.writeData(byte);
-        } catch (const Failure& f) {
-            m_portProblem = f.description;
-            updatePortLine();
-            throw;
-        }
+        writeOutputByte(byte);
         m_output9->setText(QString::number(byte));
-        if (!m_portProblem.isEmpty()) {
-            m_portProblem.clear();
-            updatePortLine();
-        }
     });
+    updatePortLine();
+}
+
+void MainWindow::writeOutputByte(quint8 byte)
+{
+    try {
+        m_ctx.port.writeData(byte);
+    } catch (const Failure&) {
+        m_writeFailed = true;
+        throw;
+    }
+    m_writeFailed = false;
+    m_held = byte;
 }
 
 QString MainWindow::portLine() const
 {
-    QString line = m_ctx.port.description();
-    if (line.isEmpty()) line = QStringLiteral("Port %1: not used yet").arg(m_ctx.build.portText());
-    if (!m_portProblem.isEmpty() && !line.contains(m_portProblem))
-        line += QStringLiteral(" (last write failed: %1)").arg(m_portProblem);
-    if (m_ctx.port.kind() == port::BackendKind::Simulated)
-        line += QStringLiteral(". To see the outputs and set the inputs, start: %1 %2")
-                    .arg(panelCommand(), m_ctx.build.portText());
-    return line;
+    return m_portLabel->toolTip();
 }
 
 void MainWindow::updatePortLine()
 {
-    const QString line = portLine();
-    if (m_portLabel->text() != line) m_portLabel->setText(line);
-    if (m_about) m_about->setPortLine(line);
+    const port::Port& p = m_ctx.port;
+    if (p.noticeCount() != m_noticesSeen) {
+        m_noticesSeen = p.noticeCount();
+        m_portNotice =
+            QStringLiteral("%1 at %2").arg(p.notice(), formatTime(secondsOfDay(m_ctx.clock.now())));
+    }
+    port::PortFacts facts;
+    facts.portText = m_ctx.build.portText();
+    facts.kind = p.kind();
+    facts.description = p.description();
+    facts.device = p.device();
+    facts.writeProblem = m_writeFailed ? p.lastFailure(port::Register::Data) : QString();
+    facts.held = m_held;
+    facts.wanted = m_wanted;
+    facts.readProblem = p.lastFailure(port::Register::Status);
+    facts.notice = m_portNotice;
+    if (p.kind() == port::BackendKind::Simulated)
+        facts.advice = QStringLiteral("To see the outputs and set the inputs, start: %1 %2")
+                           .arg(panelCommand(), m_ctx.build.portText());
+    const port::PortLine line = port::describePort(facts);
+    m_portLabel->setParts(line.head, line.rest);
+    if (m_portLabel->toolTip() != line.full) {
+        m_portLabel->setToolTip(line.full);
+        if (m_about) m_about->setPortLine(line.full);
+    }
+    const QColor colour = line.problem ? kProblemColour : palette().color(QPalette::WindowText);
+    if (m_portLabel->palette().color(QPalette::WindowText) != colour) {
+        QPalette pal = m_portLabel->palette();
+        pal.setColor(QPalette::WindowText, colour);
+        m_portLabel->setPalette(pal);
+    }
 }
 
 void MainWindow::showChannel(int channel)

@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <optional>
 
-class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -20,6 +20,9 @@ class InputsWindow;
 }
 namespace kestra::store {
 class DataSource;
+}
+namespace kestra::ui {
+class ElidedLabel;
 }
 
 namespace kestra::shell {
@@ -46,7 +49,7 @@ public:
     inputs::InputsWindow* inputsWindow() const { return m_inputs; }
     AboutWindow* aboutWindow() const { return m_about; }
     QTimer& scanTimer() { return m_timer1; }
-    // The port line of the status bar.
+    // The whole port state: the status line's tool tip and the About window's text.
     QString portLine() const;
 
 public slots:
@@ -61,6 +64,7 @@ private:
     void buildWidgets();
     void unload();
     void reread();
+    void writeOutputByte(quint8 byte);
     void updatePortLine();
 
     ui::AppContext m_ctx;
@@ -76,8 +80,14 @@ private:
     std::array<QLineEdit*, 8> m_status{};
     std::array<QLineEdit*, 5> m_inputTexts{};
     QLineEdit* m_output9 = nullptr;
-    QLabel* m_portLabel = nullptr;
-    QString m_portProblem;
+    ui::ElidedLabel* m_portLabel = nullptr;
+    // What the port is known to hold, and whether the last write of the output
+    // byte failed (then the next scan writes again, changed or not).
+    std::optional<quint8> m_held;
+    quint8 m_wanted = 0;
+    bool m_writeFailed = false;
+    QString m_portNotice; // the latest mend of the port file, with its time
+    int m_noticesSeen = 0;
     bool m_unloaded = false;
 };
 

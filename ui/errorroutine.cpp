@@ -3,7 +3,9 @@
 #include "ui/messenger.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QWidget>
+#include <algorithm>
 #include <exception>
 
 namespace kestra::ui {
@@ -11,6 +13,11 @@ namespace kestra::ui {
 namespace {
 QString g_lastDatabaseProblem; // shared: nine windows failing one save tell it once
 bool g_quiet = false;
+bool g_boxOpen = false;
+// The bad entry each routine's last handler failed with, once it was told (by
+// this routine or another). The re-read brings a bad stored text back on every
+// tick; it is not told again until the routine has a handler end without a failure.
+QHash<const ErrorRoutine*, QString> g_told;
 } // namespace
 
 void ErrorRoutine::setQuiet(bool quiet)
@@ -28,10 +35,15 @@ ErrorRoutine::ErrorRoutine(QWidget* window, QString title, Compose compose, std:
     : m_window(window), m_title(std::move(title)), m_compose(std::move(compose)), m_reread(std::move(reread))
 {}
 
+ErrorRoutine::~ErrorRoutine()
+{
+    g_told.remove(this);
+}
+
 void ErrorRoutine::run(const Failure& f)
 {
     if (!f.pending()) {
-        if (!m_showing) m_lastShown.clear();
+        if (!m_showing) g_told.remove(this);
         return;
     }
     if (g_quiet) {
@@ -39,16 +51,19 @@ void ErrorRoutine::run(const Failure& f)
         return;
     }
     if (failure::isBadEntry(f.number)) {
-        if (m_showing || f.description == m_lastShown) return;
-        m_showing = true;
-        m_lastShown = f.description;
+        // Another box is open: this handler runs again at its next tick.
+        if (g_boxOpen) return;
+        const bool told = std::find(g_told.cbegin(), g_told.cend(), f.description) != g_told.cend();
+        g_told.insert(this, f.description);
+        if (told) return;
+        m_showing = g_boxOpen = true;
         messenger().modal(m_window, m_title, m_compose(f));
         try {
             if (m_reread) m_reread();
         } catch (...) {
             // A re-read that fails leaves the controls as they are; the next tick tries again.
         }
-        m_showing = false;
+        m_showing = g_boxOpen = false;
         return;
     }
     if (f.number == failure::kDatabase) {

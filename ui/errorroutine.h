@@ -21,8 +21,9 @@ inline const QString kInputsTimeFormatMessage =
 QString badEntryText(const Failure& f);
 
 // A window's error routine (ERRORS). Bad entries (13, 524) show the window's
-// message and then re-read the stored settings; at most one such message of a
-// window is open at a time, and while it is open the routine does nothing more.
+// message and then re-read the stored settings. At most one such message is
+// open at a time in the whole program, and one bad value that many windows
+// meet (an all-empty record, one hold time read by eight channels) is told once.
 // Database failures are told once (a file that cannot be written must not pass
 // for saved); other failures, such as an unreachable port, pass silently here
 // and are shown where the window shows its port.
@@ -31,6 +32,9 @@ class ErrorRoutine
 public:
     using Compose = std::function<QString(const Failure&)>;
     ErrorRoutine(QWidget* window, QString title, Compose compose, std::function<void()> reread);
+    ~ErrorRoutine();
+    ErrorRoutine(const ErrorRoutine&) = delete;
+    ErrorRoutine& operator=(const ErrorRoutine&) = delete;
 
     void run(const Failure& f);
     void run() { run(Failure{}); }
@@ -46,10 +50,6 @@ private:
     Compose m_compose;
     std::function<void()> m_reread;
     bool m_showing = false;
-    // The bad entry last shown. When the re-read brings back the same bad text
-    // (a stored value that is itself bad) it is not shown again on every tick;
-    // a handler that ends without a failure clears it.
-    QString m_lastShown;
 };
 
 // Calls `handler`; a failure it throws (or any other exception) goes to `routine`,

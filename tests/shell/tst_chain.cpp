@@ -4,6 +4,7 @@
 #include "shell/aboutwindow.h"
 #include "shell/mainwindow.h"
 #include "shellrig.h"
+#include "store/schema.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 
@@ -127,6 +128,36 @@ private slots:
         rig.stop();
         QCOMPARE(rig.stored("inp3start"), QStringLiteral("10:00:10"));
         QCOMPARE(rig.stored("inp3date"), QStringLiteral("2026-12-07"));
+    }
+
+    // One bad stored value that every window meets on every tick gives the
+    // user one message, not a stack of nine.
+    void oneBadValueEverywhereIsToldOnce_data()
+    {
+        QTest::addColumn<QString>("bad");
+        QTest::newRow("every time field empty") << "times";
+        QTest::newRow("a bad hold time mapped onto all eight outputs") << "hold";
+    }
+    void oneBadValueEverywhereIsToldOnce()
+    {
+        QFETCH(QString, bad);
+        ui::RecordingMessenger messages;
+        Rig rig;
+        store::FieldValues fields;
+        for (int m = 1; m <= 8; ++m) {
+            fields.emplace_back(store::modeField(m, "Auto"), "True");
+            if (bad == "hold") fields.emplace_back(store::mappingField(3, true, m), "True");
+        }
+        for (const QString& f : store::settingsFields())
+            if (bad == "times" && store::fieldFormat(f) == store::FieldFormat::Time)
+                fields.emplace_back(f, "");
+        if (bad == "hold") fields.emplace_back("INP3TIME", "abc");
+        rig.db->writeSettings(fields);
+        rig.start();
+        messages.whileOpen = [&] { step(rig); }; // every window ticks while the box waits
+        for (int tick = 0; tick < 3; ++tick)
+            step(rig);
+        QCOMPARE(messages.modals.size(), 1);
     }
 
     void aNewChannelStateIsScannedAtOnce()

@@ -9,9 +9,11 @@
 #include "shell/splash.h"
 #include "shellrig.h"
 #include "store/database.h"
+#include "ui/elidedlabel.h"
 #include "ui/messenger.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -245,6 +247,49 @@ private slots:
         shell::Splash splash("KESTRA2");
         QCOMPARE(splash.findChild<QLabel*>("lblProductName")->text(), QStringLiteral("KESTRA2"));
         QCOMPARE(splash.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 3.0.0"));
+    }
+
+    // The status line names the port in a few words that are never cut off;
+    // the whole text is one hover away. While the port does not hold what the
+    // window shows it turns red and says which outputs; a good write clears it.
+    void statusLineShowsThePortAndWhatIsNotDriven()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig({{"On3", "True"}});
+        rig.start();
+        rig.main->show();
+        auto* line = rig.find<ui::ElidedLabel>("lblPort");
+        const QString portPath = rig.dir.filePath("port-3BC");
+        const QColor normal = line->palette().color(QPalette::WindowText);
+        auto shown = [&] { return line->text(); };
+
+        rig.main->resize(250, rig.main->height());
+        QTRY_VERIFY(line->width() < line->sizeHint().width());
+        QVERIFY2(shown().startsWith("Simulated port: ") && shown().contains(QChar(0x2026)),
+                 qPrintable(shown()));
+        QVERIFY(shown().endsWith("port-3BC"));
+        QVERIFY(line->toolTip().contains(portPath));
+        QVERIFY(line->toolTip().contains("kestra-panel 3BC"));
+        QCOMPARE(rig.main->aboutWindow()->findChild<QLabel*>("lblPort")->text(), line->toolTip());
+
+        // The port file turns into a directory: channel 3's ON does not reach it.
+        QVERIFY(QFile::remove(portPath));
+        QVERIFY(QDir().mkdir(portPath));
+        rig.main->channelWindow(3)->tick();
+        rig.main->scan();
+        QVERIFY2(shown().startsWith("Port problem: output 3 not driven: "), qPrintable(shown()));
+        QCOMPARE(line->palette().color(QPalette::WindowText), QColor(192, 0, 0));
+        QVERIFY(line->toolTip().contains("not a regular file"));
+        QCOMPARE(rig.find<QLineEdit>("Status3")->text(), QStringLiteral("ON"));
+
+        // Mended: the next scan writes again, although the byte has not changed.
+        QVERIFY(QDir().rmdir(portPath));
+        rig.main->scan();
+        QCOMPARE(rig.data(), quint8(0xFB));
+        QVERIFY2(shown().startsWith("Simulated port: "), qPrintable(shown()));
+        QCOMPARE(line->palette().color(QPalette::WindowText), normal);
+        QVERIFY(line->toolTip().contains("was missing and was put back whole"));
+        QVERIFY(messages.modals.isEmpty());
     }
 
     void captionsOfBothBuilds()
