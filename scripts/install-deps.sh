@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build, run and test the program.
 # Only what is missing is installed; works as root or through sudo.
+#   scripts/install-deps.sh             what the build and the tests need
+#   scripts/install-deps.sh sanitize    and clang with its sanitizer and libFuzzer runtimes
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev libqt6sql6-sqlite qt6-qpa-plugins tzdata
-          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime)
+          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime util-linux)
+[ "${1:-}" = sanitize ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
