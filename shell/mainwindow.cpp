@@ -21,10 +21,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QUrl>
 #include <chrono>
@@ -222,9 +224,7 @@ void MainWindow::load()
         m_inputs->load();
         m_about->load();
 
-        const Placement p = readPlacement(m_ctx.build.title);
-        move(ui::twipsToPixels(int(p.left), this), ui::twipsToPixels(int(p.top), this));
-        resize(ui::twipsToPixels(int(p.width), this), ui::twipsToPixels(int(p.height), this));
+        restorePlacement();
 
         m_data2->refresh();
         m_ctx.port.writeControl(2);
@@ -239,6 +239,17 @@ void MainWindow::load()
     });
     m_timer1.start();
     updatePortLine();
+}
+
+void MainWindow::restorePlacement()
+{
+    QList<QRect> screens;
+    for (const QScreen* s : QGuiApplication::screens())
+        screens << s->availableGeometry();
+    const QRect r =
+        placementRect(readPlacement(m_ctx.build.title), screens, logicalDpiX(), minimumSizeHint());
+    move(r.topLeft());
+    resize(r.size());
 }
 
 void MainWindow::scan()

@@ -64,6 +64,7 @@ private:
     void buildWidgets();
     void unload();
     void reread();
+    void restorePlacement();
     void writeOutputByte(quint8 byte);
     void updatePortLine();
 

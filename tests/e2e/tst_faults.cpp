@@ -1,5 +1,6 @@
 #include "tests/support/sandbox.h"
 
+#include <QSettings>
 #include <QTest>
 #include <sys/stat.h>
 #include <thread>
@@ -169,6 +170,43 @@ private slots:
         {
         };
         QVERIFY(::lstat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+    }
+
+    // Placement values no screen can show used to make the window huge (memory
+    // growing by hundreds of MB a second, SIGTERM unanswered). They take their
+    // defaults: the program runs, ends on SIGTERM and stores a placement it showed.
+    void absurdPlacementStartsNormally_data()
+    {
+        QTest::addColumn<QStringList>("values"); // left, top, width, height
+        QTest::addColumn<QString>("scale");
+        QTest::newRow("huge") << QStringList{"1e9", "-1e9", "1000000", "1e9"} << "1";
+        QTest::newRow("not finite, scale factor 2") << QStringList{"nan", "-inf", "inf", "nan"} << "2";
+    }
+    void absurdPlacementStartsNormally()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(QString, scale);
+        Sandbox box;
+        const Build b = kestra3();
+        const QStringList keys{"MainLeft", "MainTop", "MainWidth", "MainHeight"};
+        {
+            QSettings ini(box.iniPath(b), QSettings::IniFormat);
+            for (int i = 0; i < 4; ++i)
+                ini.setValue(QStringLiteral("Settings/") + keys[i], values[i]);
+        }
+        Program k(box, b);
+        k.setEnvironment(QStringLiteral("QT_SCALE_FACTOR"), scale);
+        QVERIFY(k.start());
+        QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
+        sleepMs(500);
+        QVERIFY2(k.terminate(), qPrintable(QStringLiteral("still running after %1 ms").arg(k.lastStopMs())));
+        QSettings ini(box.iniPath(b), QSettings::IniFormat);
+        for (const QString& key : keys) {
+            bool ok = false;
+            const float v = ini.value(QStringLiteral("Settings/") + key).toString().toFloat(&ok);
+            // Within the offscreen platform's 800x600 screen, in twips.
+            QVERIFY2(ok && v >= 0 && v <= 12000, qPrintable(key + QLatin1Char('=') + QString::number(v)));
+        }
     }
 
     // A first start killed at any moment, also while it creates the database,

@@ -176,6 +176,31 @@ private slots:
         QCOMPARE(s.value("Settings/MainLeft").toString(), QStringLiteral("2250"));
     }
 
+    // The first start opens at the default height unless the content needs
+    // more; what is shown is stored, and start, exit, start, exit keeps it.
+    void firstPlacementIsWhatIsShownAndStaysSo()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        const QRect shown = rig.main->geometry();
+        QCOMPARE(shown.height(), std::max(433, rig.main->minimumSizeHint().height()));
+        rig.stop();
+        const shell::Placement first = shell::readPlacement("KESTRA3");
+        QCOMPARE(first.height, double(shown.height() * 15));
+        for (int run = 0; run < 2; ++run) {
+            rig.start();
+            rig.main->show();
+            QCOMPARE(rig.main->geometry(), shown);
+            rig.stop();
+            const shell::Placement again = shell::readPlacement("KESTRA3");
+            QCOMPARE(again.left, first.left);
+            QCOMPARE(again.top, first.top);
+            QCOMPARE(again.width, first.width);
+            QCOMPARE(again.height, first.height);
+        }
+    }
+
     void minimisedCloseStoresNothing()
     {
         shell::writePlacement("KESTRA3", {1500, 1500, 9000, 9000});

@@ -1,12 +1,23 @@
 #include "common/buildconfig.h"
 #include "common/paths.h"
+#include "shell/placement.h"
 #include "shell/singleinstance.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace kestra;
+using shell::Placement;
+
+Q_DECLARE_METATYPE(shell::Placement)
+Q_DECLARE_METATYPE(QList<QRect>)
+
+namespace {
+const QList<QRect> kOneScreen{{0, 0, 1600, 1000}};
+const QSize kMinimum(300, 400);
+} // namespace
 
 // What start-up decides before any window exists.
 class TstStartup : public QObject
@@ -32,6 +43,66 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", runtime);
         shell::SingleInstance two(kestra2Config().lockPath()); // the other build runs beside it
         QVERIFY(two.acquire());
+    }
+
+    // A value that no screen can show, or no number at all, takes its key's
+    // default (and never reaches a float-to-int conversion or a huge window).
+    void badPlacementValueTakesTheDefault_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        for (const char* key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"}) {
+            for (const char* text : {"1000000", "1e9", "nan", "inf", "-inf", "-1e9", "abc", "1e39"})
+                QTest::addRow("%s=%s", key, text) << key << text;
+            if (QByteArray(key).endsWith("Width") || QByteArray(key).endsWith("Height"))
+                QTest::addRow("%s=0", key) << key << "0";
+        }
+    }
+    void badPlacementValueTakesTheDefault()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        {
+            QSettings s(QSettings::IniFormat, QSettings::UserScope, "KESTRA3");
+            s.clear();
+            s.setValue("Settings/" + key, text);
+        }
+        const QRect r = shell::placementRect(shell::readPlacement("KESTRA3"), kOneScreen, 96, kMinimum);
+        QCOMPARE(r, QRect(67, 67, 433, 433)); // 1000, 1000, 6500, 6500 twips at 96 dpi
+    }
+
+    // What can be shown is restored as stored; what cannot is brought onto a screen.
+    void placementFitsTheScreens_data()
+    {
+        QTest::addColumn<Placement>("stored");
+        QTest::addColumn<QList<QRect>>("screens");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("fits") << Placement{3000, 1500, 9000, 9600} << kOneScreen << QRect(200, 100, 600, 640);
+        QTest::newRow("below the content's minimum")
+            << Placement{1000, 1000, 1500, 1500} << kOneScreen << QRect(67, 67, 300, 400);
+        QTest::newRow("larger than the screen")
+            << Placement{0, 0, 30000, 30000} << kOneScreen << QRect(0, 0, 1600, 1000);
+        QTest::newRow("partly off the screen stays")
+            << Placement{22500, 12000, 6000, 9000} << kOneScreen << QRect(1500, 800, 400, 600);
+        QTest::newRow("right of every screen")
+            << Placement{45000, 1500, 6000, 6000} << kOneScreen << QRect(1200, 100, 400, 400);
+        QTest::newRow("above every screen")
+            << Placement{1500, -15000, 6000, 6000} << kOneScreen << QRect(100, 0, 400, 400);
+        const QList<QRect> two{{0, 0, 1600, 1000}, {1600, 200, 1280, 800}};
+        QTest::newRow("second screen")
+            << Placement{27000, 4500, 6000, 6000} << two << QRect(1800, 300, 400, 400);
+        QTest::newRow("in the corner the second screen leaves")
+            << Placement{27000, 0, 6000, 2250} << two << QRect(1800, 200, 400, 400);
+        // QT_SCALE_FACTOR=2 on 1600x1000: a placement stored at scale 1.
+        QTest::newRow("scale factor 2") << Placement{18000, 9000, 9000, 6000}
+                                        << QList<QRect>{{0, 0, 800, 500}} << QRect(200, 100, 600, 400);
+    }
+    void placementFitsTheScreens()
+    {
+        QFETCH(Placement, stored);
+        QFETCH(QList<QRect>, screens);
+        QFETCH(QRect, expected);
+        QCOMPARE(shell::placementRect(stored, screens, 96, kMinimum), expected);
     }
 };
 
