@@ -104,7 +104,9 @@ QRect placementRect(const Placement& p, const QList<QRect>& screens, int dpi, co
     // after it is shown, which also shifts the window by its frame on some.
     r.setWidth(std::max(std::min(r.width(), home->width()), minimum.width()));
     r.setHeight(std::max(std::min(r.height(), home->height()), minimum.height()));
-    if (offEveryScreen) {
+    // Shrunk to its screen, a window that reached onto it from above or from the
+    // left may have left it; it is brought back like one that was never on it.
+    if (offEveryScreen || !r.intersects(*home)) {
         r.moveLeft(std::clamp(r.left(), home->left(), std::max(home->left(), home->right() - r.width() + 1)));
         r.moveTop(std::clamp(r.top(), home->top(), std::max(home->top(), home->bottom() - r.height() + 1)));
     }

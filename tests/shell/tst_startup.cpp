@@ -88,6 +88,8 @@ private slots:
             << Placement{45000, 1500, 6000, 6000} << kOneScreen << QRect(1200, 100, 400, 400);
         QTest::newRow("above every screen")
             << Placement{1500, -15000, 6000, 6000} << kOneScreen << QRect(100, 0, 400, 400);
+        QTest::newRow("taller than the screen, mostly above it")
+            << Placement{1500, -18000, 6000, 30000} << kOneScreen << QRect(100, 0, 400, 1000);
         const QList<QRect> two{{0, 0, 1600, 1000}, {1600, 200, 1280, 800}};
         QTest::newRow("second screen")
             << Placement{27000, 4500, 6000, 6000} << two << QRect(1800, 300, 400, 400);
