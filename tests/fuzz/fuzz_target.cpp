@@ -1,17 +1,20 @@
-// One fuzz target over what the program converts from stored texts and over the
-// schedule step. The first byte picks the part, the rest is its input. Besides
-// not crashing (and, under the sanitizers, no undefined behaviour), each part
-// keeps the promises its callers rely on; a broken promise aborts with a note.
+// One fuzz target over what the program converts from stored texts, the window
+// placement it reads back, and the schedule step. The first byte picks the part, the rest is its input.
+// Besides not crashing (and, under the sanitizers, no undefined behaviour), each part keeps the promises its
+// callers rely on; a broken promise aborts with a note.
 
 #include "channels/schedule.h"
 #include "common/failure.h"
 #include "common/timetext.h"
+#include "shell/placement.h"
 
 #include <QDateTime>
 #include <QTimeZone>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 using namespace kestra;
 
@@ -63,6 +66,17 @@ public:
         return how & 4 ? QString::fromLatin1(raw) : QString::fromUtf8(raw);
     }
     QString time() { return text(formatTime(int(word() % kSecondsPerDay))); }
+    // Any double, nan and infinities included, or one read from a text as stored.
+    double number()
+    {
+        if (byte() % 2) {
+            const quint64 bits = quint64(word()) << 32 | word();
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            return d;
+        }
+        return double(text(QString::number(int(word() % 40000) - 10000)).toFloat());
+    }
     QString rest()
     {
         const size_t from = std::min(m_pos, m_size);
@@ -155,13 +169,56 @@ void scheduleStep(Reader& r)
         check(status == QLatin1String("OFF"), "mode OFF holds the output off", input);
 }
 
+QString rectText(const QRect& r)
+{
+    return QStringLiteral("%1x%2%3%4%5%6")
+        .arg(r.width())
+        .arg(r.height())
+        .arg(r.x() < 0 ? "" : "+")
+        .arg(r.x())
+        .arg(r.y() < 0 ? "" : "+")
+        .arg(r.y());
+}
+
+// A stored placement, however odd, and any screens give a window of at least the
+// content's minimum size that some screen shows.
+void placement(Reader& r)
+{
+    shell::Placement p;
+    p.left = r.number();
+    p.top = r.number();
+    p.width = r.number();
+    p.height = r.number();
+    QList<QRect> screens;
+    for (int n = r.byte() % 4; n > 0; --n)
+        screens << QRect(qint16(r.word()), qint16(r.word()), 1 + int(r.word() % 8000),
+                         1 + int(r.word() % 8000));
+    const int dpi = 24 + int(r.word() % 937);
+    const QSize minimum(int(r.word() % 2000), int(r.word() % 2000));
+    QString input =
+        QStringLiteral("%1 %2 %3 %4 at %5 dpi").arg(p.left).arg(p.top).arg(p.width).arg(p.height).arg(dpi);
+
+    const QRect w = shell::placementRect(p, screens, dpi, minimum);
+    input +=
+        QStringLiteral(", minimum %1x%2 -> %3").arg(minimum.width()).arg(minimum.height()).arg(rectText(w));
+    for (const QRect& s : screens)
+        input += QStringLiteral(", screen ") + rectText(s);
+    check(w.width() >= std::max(1, minimum.width()) && w.height() >= std::max(1, minimum.height()),
+          "a window is never smaller than its content", input);
+    check(std::abs(w.left()) <= 70000 && std::abs(w.top()) <= 70000, "a window lies where a screen can be",
+          input);
+    if (!screens.isEmpty())
+        check(std::any_of(screens.begin(), screens.end(), [&](const QRect& s) { return s.intersects(w); }),
+              "some screen shows the window", input);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;
     Reader r(data + 1, size - 1);
-    switch (data[0] % 4) {
+    switch (data[0] % 5) {
     case 0:
         timeText(r.rest());
         break;
@@ -173,6 +230,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     case 3:
         scheduleStep(r);
+        break;
+    case 4:
+        placement(r);
         break;
     }
     return 0;
