@@ -320,6 +320,30 @@ inline std::optional<Stretches> measureStretches(const Build& b)
     return s;
 }
 
+// What random trials start from: a database as a first start makes it, and the
+// stretches of the program's start and end on this machine now.
+struct Groundwork
+{
+    Template database;
+    Stretches stretches;
+
+    // Empty when laid; otherwise what went wrong.
+    QString lay(const Build& b)
+    {
+        if (!database.make(b)) return QStringLiteral("no first start: ") + database.error();
+        const auto s = measureStretches(b);
+        if (!s) return QStringLiteral("the program did not come up in a clean sandbox");
+        stretches = *s;
+        qInfo("seed %llu, %d at once; %s", seed(), jobs(), qPrintable(describe(stretches)));
+        return {};
+    }
+};
+
+inline bool allPassed(const std::vector<QString>& results)
+{
+    return std::all_of(results.begin(), results.end(), [](const QString& r) { return r.isEmpty(); });
+}
+
 // Root reads and writes whatever the mode bits say, so a file that is read-only
 // for the program needs the program to run as somebody else: the unprivileged
 // user `nobody`, owning a sandbox of its own and a copy of the program.

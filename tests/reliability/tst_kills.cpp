@@ -78,20 +78,19 @@ class TstKills : public QObject
 {
     Q_OBJECT
 
-    Template m_template;
-    Stretches m_stretches;
+    Groundwork m_ground;
 
     // One kill and the start after it.
     QString trial(int index)
     {
-        const Plan p = plan(index, m_stretches);
+        const Plan p = plan(index, m_ground.stretches);
         const QString what = describe(p);
         Sandbox box;
         const Build b = kestra3();
         // Input 3 held active, so that the record has news to save at every shutdown.
         if (!putPort(box, b, {0xFF, 0x58, 0})) return what + QStringLiteral(": cannot lay out the port file");
         if (p.phase != Phase::Creation) {
-            if (!m_template.copyTo(box, b) ||
+            if (!m_ground.database.copyTo(box, b) ||
                 !box.setFields(b, {{QStringLiteral("SOURCEPORT"), kestra::flagText(p.fiveVolts)},
                                    {QStringLiteral("output"), QString::number(p.storedByte)}}))
                 return what + QStringLiteral(": cannot lay out the database");
@@ -143,12 +142,8 @@ class TstKills : public QObject
 private slots:
     void initTestCase()
     {
-        const Build b = kestra3();
-        QVERIFY2(m_template.make(b), qPrintable(m_template.error()));
-        const auto s = measureStretches(b);
-        QVERIFY2(s, "the program did not come up in a clean sandbox");
-        m_stretches = *s;
-        qInfo("seed %llu, %d at once; %s", seed(), jobs(), qPrintable(reliability::describe(m_stretches)));
+        const QString problem = m_ground.lay(kestra3());
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
     void killNineAtRandomMoments()
@@ -157,8 +152,7 @@ private slots:
         const auto results = runTrials(count, [this](int i) { return trial(i); });
         const QString text = summary(QStringLiteral("kill -9"), QStringLiteral("intact"), results);
         qInfo("%s", qPrintable(text));
-        QVERIFY2(std::all_of(results.begin(), results.end(), [](const QString& r) { return r.isEmpty(); }),
-                 qPrintable(text));
+        QVERIFY2(allPassed(results), qPrintable(text));
     }
 };
 

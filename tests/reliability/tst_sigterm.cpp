@@ -37,13 +37,12 @@ class TstSigterm : public QObject
 {
     Q_OBJECT
 
-    Template m_template;
-    Stretches m_stretches;
+    Groundwork m_ground;
     std::atomic<int> m_untouched{0};
 
     QString trial(int index)
     {
-        const Plan p = plan(index, m_stretches);
+        const Plan p = plan(index, m_ground.stretches);
         const QString what = QStringLiteral("%1, %2, SIGTERM after %3 ms")
                                  .arg(p.firstStart ? QStringLiteral("first start") : QStringLiteral("start"),
                                       p.fiveVolts ? QStringLiteral("5 V is ON") : QStringLiteral("0 V is ON"))
@@ -52,7 +51,7 @@ class TstSigterm : public QObject
         const Build b = kestra3();
         if (!putPort(box, b, kUntouched)) return what + QStringLiteral(": cannot lay out the port file");
         if (!p.firstStart &&
-            (!m_template.copyTo(box, b) ||
+            (!m_ground.database.copyTo(box, b) ||
              !box.setFields(b, {{QStringLiteral("SOURCEPORT"), kestra::flagText(p.fiveVolts)},
                                 {QStringLiteral("output"), QString::number(p.storedByte)}})))
             return what + QStringLiteral(": cannot lay out the database");
@@ -89,12 +88,8 @@ class TstSigterm : public QObject
 private slots:
     void initTestCase()
     {
-        const Build b = kestra3();
-        QVERIFY2(m_template.make(b), qPrintable(m_template.error()));
-        const auto s = measureStretches(b);
-        QVERIFY2(s, "the program did not come up in a clean sandbox");
-        m_stretches = *s;
-        qInfo("seed %llu, %d at once; %s", seed(), jobs(), qPrintable(reliability::describe(m_stretches)));
+        const QString problem = m_ground.lay(kestra3());
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
     void sigtermAtRandomMoments()
@@ -105,8 +100,7 @@ private slots:
             QStringLiteral("SIGTERM"),
             QStringLiteral("ended cleanly (%1 before using the port)").arg(m_untouched.load()), results);
         qInfo("%s", qPrintable(text));
-        QVERIFY2(std::all_of(results.begin(), results.end(), [](const QString& r) { return r.isEmpty(); }),
-                 qPrintable(text));
+        QVERIFY2(allPassed(results), qPrintable(text));
     }
 };
 
