@@ -206,28 +206,22 @@ void Port::note(const QString& notice)
 }
 
 // Runs one backend call, keeping what went wrong (or that nothing did) and any notice.
-template <typename Call> auto Port::call(Register reg, Call&& c)
+quint8 Port::call(Register reg, const std::function<quint8()>& c)
 {
     ensureChosen();
+    auto takeNotice = [&] {
+        if (!m_backend) return;
+        if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);
+    };
     try {
         if (!m_backend) throw Failure(failure::kPort, m_description);
-        auto finish = [&] {
-            m_failures[int(reg)].clear();
-            if (m_backend)
-                if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);
-        };
-        if constexpr (std::is_void_v<decltype(c())>) {
-            c();
-            finish();
-        } else {
-            auto result = c();
-            finish();
-            return result;
-        }
+        const quint8 value = c();
+        m_failures[int(reg)].clear();
+        takeNotice();
+        return value;
     } catch (const Failure& f) {
         m_failures[int(reg)] = f.description;
-        if (m_backend)
-            if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);
+        takeNotice();
         throw;
     }
 }
@@ -244,7 +238,10 @@ Register Port::registerAt(quint16 address) const
 void Port::out32(quint16 address, quint8 value)
 {
     const Register reg = registerAt(address);
-    call(reg, [&] { m_backend->write(reg, value); });
+    call(reg, [&] {
+        m_backend->write(reg, value);
+        return value;
+    });
     ++m_writes[int(reg)];
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <array>
+#include <functional>
 #include <memory>
 
 namespace kestra::port {
@@ -83,7 +84,7 @@ private:
     Register registerAt(quint16 address) const;
     void ensureChosen();
     void note(const QString& notice);
-    template <typename Call> auto call(Register reg, Call&& c);
+    quint8 call(Register reg, const std::function<quint8()>& c);
 
     quint16 m_base;
     Environment m_env;

@@ -4,8 +4,6 @@
 
 #include <QTest>
 #include <QWidget>
-#include <memory>
-#include <vector>
 
 using namespace kestra;
 using namespace kestra::ui;
@@ -90,35 +88,6 @@ private slots:
         // Once a tick passes, the next bad entry is told again.
         guarded(routine, [] {});
         guarded(routine, [] { throw Failure(13, "Type mismatch: \"12:6x\" is not a time"); });
-        QCOMPARE(messages.modals.size(), 2);
-    }
-
-    // An all-empty record, or one bad hold time read by eight channels: every
-    // window meets the same bad value on every tick, and the user is told once.
-    void oneBadValueInManyWindowsIsToldOnce()
-    {
-        RecordingMessenger messages;
-        QWidget w;
-        std::vector<std::unique_ptr<ErrorRoutine>> windows;
-        for (int i = 0; i < 9; ++i)
-            windows.push_back(std::make_unique<ErrorRoutine>(&w, "KESTRA3", badEntryText, [] {}));
-        const Failure empty(13, "Type mismatch: \"\" is not a time");
-        auto tickAll = [&](const Failure& f) {
-            for (auto& r : windows)
-                guarded(*r, [&] { throw f; });
-        };
-        messages.whileOpen = [&] { tickAll(empty); }; // the others tick while the box waits
-        for (int tick = 0; tick < 4; ++tick)
-            tickAll(empty);
-        QCOMPARE(messages.modals.size(), 1);
-        // One window mended, the others still meet the value they were told about.
-        guarded(*windows[0], [] {});
-        tickAll(empty);
-        QCOMPARE(messages.modals.size(), 1);
-        // A new bad value is told, once.
-        messages.whileOpen = {};
-        for (int tick = 0; tick < 3; ++tick)
-            tickAll(Failure(13, "Type mismatch: \"abc\" is not a time"));
         QCOMPARE(messages.modals.size(), 2);
     }
 
