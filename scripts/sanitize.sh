@@ -42,6 +42,7 @@ status=0
 (cd "$dir" && ctest --output-on-failure --timeout 600 -E '^e2e_' --repeat until-pass:2) || status=$?
 reports || exit 1
 [ "$status" -eq 0 ] || exit "$status"
+sed -n 's/^QINFO  : [^ ]* \(.*: [0-9]* tried, .*\)/\1/p' "$dir/Testing/Temporary/LastTest.log"
 
 seed=${KESTRA_FUZZ_SEED:-$RANDOM$RANDOM}
 echo "fuzzing for ${fuzz_seconds} s, seed $seed (KESTRA_FUZZ_SEED=$seed repeats it)"

@@ -70,6 +70,7 @@ class TstDamaged : public QObject
 
     Template m_template;
     std::unique_ptr<QProcess> m_holder; // another program holding the database
+    int m_tried = 0, m_refused = 0, m_ran = 0;
 
     // The sqlite3 tool in an exclusive transaction on the file, until it is told to end.
     bool lock(const QString& db)
@@ -211,6 +212,7 @@ private slots:
         QFETCH(int, messages);
         QFETCH(QString, saying);
         const QString damage = QString::fromLatin1(QTest::currentDataTag());
+        ++m_tried;
         Sandbox box;
         Build b = kestra3();
         QVERIFY2(lay(damage, box, b), "cannot lay out the database");
@@ -262,6 +264,13 @@ private slots:
             const QString lost = kept(damage, box, b, second);
             QVERIFY2(lost.isEmpty(), qPrintable(lost));
         }
+        ++(outcome == Outcome::Refused ? m_refused : m_ran);
+    }
+
+    void cleanupTestCase()
+    {
+        qInfo("damaged databases: %d tried, %d as they should be (%d refused untouched, %d run)", m_tried,
+              m_refused + m_ran, m_refused, m_ran);
     }
 };
 
