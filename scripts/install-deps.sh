@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build, run and test the program.
-# Only what is missing is installed; works as root or through sudo. Packages named
-# as arguments are installed too (scripts/screenshot.sh names its own).
+# Only what is missing is installed; works as root or through sudo.
+#   scripts/install-deps.sh             what the build and the tests need
+#   scripts/install-deps.sh sanitize    and clang with its sanitizer and libFuzzer runtimes
+#   scripts/install-deps.sh PKG...      and the packages named (scripts/screenshot.sh names its own)
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-sqlite qt6-qpa-plugins tzdata
-          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime
+          libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime util-linux
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb
-          desktop-file-utils appstream man-db dpkg-dev file
-          "$@")
+          desktop-file-utils appstream man-db dpkg-dev file)
+for extra in "$@"; do
+  case "$extra" in
+    sanitize) packages+=(clang libclang-rt-14-dev) ;;
+    *) packages+=("$extra") ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -22,7 +22,6 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
-#include <cstdio>
 #include <sys/stat.h>
 
 // The help page is a resource of this static library; it must be pulled in by name.
@@ -41,7 +40,7 @@ namespace {
 // so that an unattended start does not hang on it.
 int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, const QString& text)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    ui::echo(title, text);
     if (SignalForwarder::pending()) return 1;
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
     QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);

@@ -1,6 +1,7 @@
 #include "shell/placement.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QSettings>
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,21 @@ double readValue(QSettings& s, const char* key, double fallback)
     bool ok = false;
     const float f = v.toString().trimmed().toFloat(&ok);
     return ok && std::isfinite(f) ? double(f) : fallback;
+}
+
+// QSettings guards its file with "<file>.lock" and waits for it without end. A
+// program killed between making that file and writing its pid into it leaves an
+// empty one, which QLockFile takes for a live lock for half a minute: the next
+// shutdown would hang on it. Only this build's one instance writes this file, so
+// a lock that names no process is a leftover.
+void removeBrokenLock(const QString& settingsFile)
+{
+    const QString path = settingsFile + QStringLiteral(".lock");
+    if (!QFile::exists(path)) return;
+    QLockFile lock(path);
+    qint64 pid = 0;
+    QString host, app;
+    if (!lock.getLockInfo(&pid, &host, &app)) QFile::remove(path);
 }
 
 // Window coordinates beyond this are refused by X11 and make no sense anywhere.
@@ -57,6 +73,7 @@ Placement readPlacement(const QString& title)
 void writePlacement(const QString& title, const Placement& p)
 {
     QSettings s = settingsFor(title);
+    removeBrokenLock(s.fileName());
     s.beginGroup(QStringLiteral("Settings"));
     s.setValue(QStringLiteral("MainLeft"), placementText(p.left));
     s.setValue(QStringLiteral("MainTop"), placementText(p.top));
@@ -104,7 +121,9 @@ QRect placementRect(const Placement& p, const QList<QRect>& screens, int dpi, co
     // after it is shown, which also shifts the window by its frame on some.
     r.setWidth(std::max(std::min(r.width(), home->width()), minimum.width()));
     r.setHeight(std::max(std::min(r.height(), home->height()), minimum.height()));
-    if (offEveryScreen) {
+    // Shrunk to its screen, a window that reached onto it from above or from the
+    // left may have left it; it is brought back like one that was never on it.
+    if (offEveryScreen || !r.intersects(*home)) {
         r.moveLeft(std::clamp(r.left(), home->left(), std::max(home->left(), home->right() - r.width() + 1)));
         r.moveTop(std::clamp(r.top(), home->top(), std::max(home->top(), home->bottom() - r.height() + 1)));
     }

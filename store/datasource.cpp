@@ -1,10 +1,12 @@
 #include "store/datasource.h"
 
+#include <algorithm>
+
 namespace kestra::store {
 
 void DataSource::bind(const QString& field, Getter get, Setter set)
 {
-    m_bindings.push_back({field, std::move(get), std::move(set)});
+    m_bindings.push_back({field, std::move(get), std::move(set), {}});
 }
 
 void DataSource::refresh()
@@ -23,34 +25,38 @@ void DataSource::refresh()
     m_loaded = true;
     for (const Binding& b : m_bindings)
         b.set(m_record.value(b.field.toLower()));
+    for (Binding& b : m_bindings)
+        b.shown = b.get();
 }
 
 bool DataSource::hasChanges() const
 {
-    for (const Binding& b : m_bindings)
-        if (b.get() != m_record.value(b.field.toLower())) return true;
-    return false;
+    return std::any_of(m_bindings.begin(), m_bindings.end(),
+                       [](const Binding& b) { return b.get() != b.shown; });
 }
 
 void DataSource::save()
 {
     if (!m_loaded) return;
     FieldValues changes;
+    std::vector<QString> now;
     for (const Binding& b : m_bindings) {
-        const QString now = b.get();
+        now.push_back(b.get());
         const QString key = b.field.toLower();
-        if (now == m_record.value(key)) continue;
+        if (now.back() == b.shown) continue;
         // A field bound twice is written once, with the value of its last binding.
         auto it = std::find_if(changes.begin(), changes.end(),
                                [&](const auto& c) { return c.first.toLower() == key; });
         if (it != changes.end())
-            it->second = now;
+            it->second = now.back();
         else
-            changes.emplace_back(b.field, now);
+            changes.emplace_back(b.field, now.back());
     }
     m_db.writeSettings(changes);
     for (const auto& [field, value] : changes)
         m_record.insert(field.toLower(), value);
+    for (size_t i = 0; i < m_bindings.size(); ++i)
+        m_bindings[i].shown = now[i];
 }
 
 void DataSource::close()
@@ -73,6 +79,8 @@ void DataSource::writeField(const QString& field, const QString& value)
 {
     m_db.writeSettings({{field, value}});
     m_record.insert(field.toLower(), value);
+    for (Binding& b : m_bindings)
+        if (b.field.compare(field, Qt::CaseInsensitive) == 0) b.shown = value;
 }
 
 } // namespace kestra::store

@@ -11,8 +11,10 @@ namespace kestra::store {
 
 // A window's own copy of the settings record. Fields of the window are bound to
 // fields of the record; a refresh loads them from the file, a save writes back
-// only the bound fields whose value changed since they were loaded or saved, so
-// two windows holding the same record never overwrite each other's fields.
+// only the bound fields whose control changed since they were loaded or saved, so
+// two windows holding the same record never overwrite each other's fields, and a
+// stored value that a control cannot show as it is (a text longer than a line
+// edit holds) is not rewritten unless the user edits it.
 class DataSource
 {
 public:
@@ -50,6 +52,7 @@ private:
         QString field;
         Getter get;
         Setter set;
+        QString shown; // what the control held after the last load or save
     };
     Database& m_db;
     std::vector<Binding> m_bindings;

@@ -1,6 +1,7 @@
 #include "ui/messenger.h"
 
 #include <QMessageBox>
+#include <cstdio>
 
 namespace kestra::ui {
 
@@ -11,11 +12,13 @@ class BoxMessenger final : public Messenger
 public:
     void modal(QWidget* parent, const QString& title, const QString& text) override
     {
+        echo(title, text);
         QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
         box.exec();
     }
     void notice(QWidget* parent, const QString& title, const QString& text) override
     {
+        echo(title, text);
         auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
@@ -31,6 +34,14 @@ Messenger* g_current = &g_boxes;
 Messenger& messenger()
 {
     return *g_current;
+}
+
+void echo(const QString& title, const QString& text)
+{
+    QString lines = text;
+    lines.replace(QLatin1Char('\n'), QLatin1String("\n  "));
+    std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(lines));
+    std::fflush(stderr);
 }
 
 void setMessenger(Messenger* m)

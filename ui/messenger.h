@@ -21,6 +21,9 @@ public:
 };
 
 Messenger& messenger();
+// Writes a message to standard error as "TITLE: first line", further lines
+// indented: what the boxes show also reaches the log of an unattended start.
+void echo(const QString& title, const QString& text);
 // Installs another messenger (null restores the message boxes). Not owned.
 void setMessenger(Messenger* m);
 

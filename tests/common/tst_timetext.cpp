@@ -2,6 +2,7 @@
 #include "common/timetext.h"
 
 #include <QTest>
+#include <functional>
 
 using namespace kestra;
 
@@ -60,6 +61,37 @@ private slots:
         QVERIFY(!tryParseFlag(""));
         QVERIFY(!tryParseFlag("yes"));
         QCOMPARE(flagText(true), QStringLiteral("True"));
+    }
+
+    // A stored value of any length is quoted short in the message about it.
+    void longTextsQuotedShort_data()
+    {
+        QTest::addColumn<int>("parser");
+        QTest::newRow("time") << 0;
+        QTest::newRow("date") << 1;
+        QTest::newRow("flag") << 2;
+        QTest::newRow("number") << 3;
+    }
+    void longTextsQuotedShort()
+    {
+        QFETCH(int, parser);
+        const QString text = QStringLiteral("7") + QString(1 << 20, QLatin1Char('x'));
+        const std::function<void()> parse[] = {[&] { parseTime(text); }, [&] { parseDate(text); },
+                                               [&] { parseFlag(text); }, [&] { parseNumber(text); }};
+        try {
+            parse[parser]();
+            QFAIL("no failure");
+        } catch (const Failure& f) {
+            QCOMPARE(f.number, 13);
+            QVERIFY2(f.description.size() < 120, qPrintable(f.description.left(200)));
+            QVERIFY(f.description.contains(QStringLiteral("\"7xxx")));
+            QVERIFY(f.description.contains(QStringLiteral("1048577 characters")));
+        }
+        try {
+            parseTime(QStringLiteral("noon"));
+        } catch (const Failure& f) {
+            QCOMPARE(f.description, QStringLiteral("Type mismatch: \"noon\" is not a time"));
+        }
     }
 
     void datesConvertBackExactly()

@@ -1,7 +1,7 @@
 // The programs' command line, run as a user would type it in a terminal with no
 // display: it must print, end with the right code and leave no file behind.
 
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 #include <QDirIterator>
 

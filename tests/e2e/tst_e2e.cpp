@@ -1,5 +1,5 @@
 #include "panel/panelwindow.h"
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -4,6 +4,8 @@
 #include "shell/singleinstance.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +45,24 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", runtime);
         shell::SingleInstance two(kestra2Config().lockPath()); // the other build runs beside it
         QVERIFY(two.acquire());
+    }
+
+    // A program killed while it saved its placement can leave the settings' lock
+    // file empty; the next save must not wait half a minute on it (a shutdown
+    // that SIGTERM asked for would outlast every reasonable wait).
+    void emptyLockLeftByAKillDoesNotHoldUpTheSave()
+    {
+        const QString lock =
+            QSettings(QSettings::IniFormat, QSettings::UserScope, "KESTRA3").fileName() + ".lock";
+        QFile empty(lock);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QElapsedTimer t;
+        t.start();
+        shell::writePlacement("KESTRA3", {1500, 1200, 9000, 9600});
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QCOMPARE(shell::readPlacement("KESTRA3").top, 1200.0);
+        QVERIFY(!QFile::exists(lock));
     }
 
     // A value that no screen can show, or no number at all, takes its key's
@@ -88,6 +108,8 @@ private slots:
             << Placement{45000, 1500, 6000, 6000} << kOneScreen << QRect(1200, 100, 400, 400);
         QTest::newRow("above every screen")
             << Placement{1500, -15000, 6000, 6000} << kOneScreen << QRect(100, 0, 400, 400);
+        QTest::newRow("taller than the screen, mostly above it")
+            << Placement{1500, -18000, 6000, 30000} << kOneScreen << QRect(100, 0, 400, 1000);
         const QList<QRect> two{{0, 0, 1600, 1000}, {1600, 200, 1280, 800}};
         QTest::newRow("second screen")
             << Placement{27000, 4500, 6000, 6000} << two << QRect(1800, 300, 400, 400);

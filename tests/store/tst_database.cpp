@@ -249,6 +249,29 @@ private slots:
         QVERIFY(!channel.hasChanges());
     }
 
+    // A line edit holds at most 32767 characters: a longer stored text is shown
+    // cut, and must not be written back cut unless the user edits it.
+    void aValueTheControlCannotHoldIsKeptUntilEdited()
+    {
+        QTemporaryDir dir;
+        auto db = Database::open(dir.filePath("k.db"), kToday);
+        const QString longText(100000, QLatin1Char('x'));
+        db->writeSettings({{"Loc1", longText}, {"Loc2", longText}});
+        QString loc1, loc2;
+        DataSource data(*db);
+        data.bind(
+            "Loc1", [&] { return loc1; }, [&](const QString& v) { loc1 = v.left(32767); });
+        data.bind(
+            "Loc2", [&] { return loc2; }, [&](const QString& v) { loc2 = v.left(32767); });
+        data.refresh();
+        QVERIFY(!data.hasChanges());
+        loc2 = "Pump";
+        data.close();
+        QCOMPARE(db->readSettings().value("loc1"), longText);
+        QCOMPARE(db->readSettings().value("loc2"), QStringLiteral("Pump"));
+        QVERIFY(!data.hasChanges());
+    }
+
     void refreshRunsTheValidationAndDropsTheRest()
     {
         QTemporaryDir dir;

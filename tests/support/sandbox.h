@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <optional>
@@ -77,6 +78,34 @@ template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds tim
     return true;
 }
 
+// A connection of its own to one SQLite file, closed and removed when it goes;
+// the name is unique, so test threads can each hold one.
+class Connection
+{
+public:
+    Connection(const QString& path, const QString& options)
+        : m_name(QStringLiteral("sandbox-%1").arg(s_next.fetch_add(1)))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(options);
+        db.open();
+    }
+    ~Connection()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+
+private:
+    inline static std::atomic<int> s_next{0};
+    QString m_name;
+};
+
 struct PortBytes
 {
     int data = -1, status = -1, control = -1;
@@ -106,6 +135,7 @@ public:
     }
 
     bool valid() const { return m_dir.isValid(); }
+    QString root() const { return m_dir.path(); }
     QString data() const { return m_dir.path() + QStringLiteral("/data"); }
     QString config() const { return m_dir.path() + QStringLiteral("/config"); }
     QString runtime() const { return m_dir.path() + QStringLiteral("/run"); }
@@ -152,50 +182,32 @@ public:
     // UPDATE of the single settings record, fields quoted as they are named.
     bool setFields(const Build& b, const Fields& fields, QString* error = nullptr) const
     {
-        bool ok = false;
-        const QString connection = QStringLiteral("e2e-write");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-            db.setDatabaseName(databasePath(b));
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READWRITE"));
-            if (db.open()) {
-                QStringList sets;
-                for (const auto& f : fields)
-                    sets << QStringLiteral("\"%1\" = ?").arg(f.first);
-                QSqlQuery q(db);
-                q.prepare(
-                    QStringLiteral("UPDATE \"SaveSettingsTbl\" SET %1").arg(sets.join(QStringLiteral(", "))));
-                for (const auto& f : fields)
-                    q.addBindValue(f.second);
-                ok = q.exec() && q.numRowsAffected() == 1;
-                if (!ok && error) *error = q.lastError().text();
-            } else if (error) {
-                *error = db.lastError().text();
-            }
+        const Connection c(databasePath(b), QStringLiteral("QSQLITE_OPEN_READWRITE"));
+        QSqlDatabase db = c.db();
+        if (!db.isOpen()) {
+            if (error) *error = db.lastError().text();
+            return false;
         }
-        QSqlDatabase::removeDatabase(connection);
+        QStringList sets;
+        for (const auto& f : fields)
+            sets << QStringLiteral("\"%1\" = ?").arg(f.first);
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("UPDATE \"SaveSettingsTbl\" SET %1").arg(sets.join(QStringLiteral(", "))));
+        for (const auto& f : fields)
+            q.addBindValue(f.second);
+        const bool ok = q.exec() && q.numRowsAffected() == 1;
+        if (!ok && error) *error = q.lastError().text();
         return ok;
     }
 
     // One field of the stored record; a null string when it cannot be read.
     QString field(const Build& b, const QString& name) const
     {
-        QString value;
-        const QString connection = QStringLiteral("e2e-read");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-            db.setDatabaseName(databasePath(b));
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-            if (db.open()) {
-                QSqlQuery q(db);
-                if (q.exec(QStringLiteral("SELECT * FROM \"SaveSettingsTbl\"")) && q.next()) {
-                    const int i = q.record().indexOf(name);
-                    if (i >= 0) value = q.value(i).toString();
-                }
-            }
-        }
-        QSqlDatabase::removeDatabase(connection);
-        return value;
+        const Connection c(databasePath(b), QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QSqlQuery q(c.db());
+        if (!q.exec(QStringLiteral("SELECT * FROM \"SaveSettingsTbl\"")) || !q.next()) return {};
+        const int i = q.record().indexOf(name);
+        return i >= 0 ? q.value(i).toString() : QString();
     }
 
 private:
@@ -230,7 +242,10 @@ public:
             env.insert(name, m_extraEnvironment.value(name));
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(m_box.data());
-        m_process.start(m_build.exe, {});
+        if (m_launcher.isEmpty())
+            m_process.start(m_build.exe, {});
+        else
+            m_process.start(m_launcher.first(), m_launcher.mid(1) << m_build.exe);
         return m_process.waitForStarted(10000);
     }
 
@@ -244,6 +259,10 @@ public:
                    timeout) &&
                m_process.state() == QProcess::Running;
     }
+
+    // A program that runs the build in its place, for example to drop privileges
+    // ("setpriv", "--reuid=nobody", ...); it must exec the build, keeping the pid.
+    void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
 
     // Added to the environment of the next start.
     void setEnvironment(const QString& name, const QString& value) { m_extraEnvironment.insert(name, value); }
@@ -280,6 +299,7 @@ private:
     Build m_build;
     QProcess m_process;
     QProcessEnvironment m_extraEnvironment;
+    QStringList m_launcher;
     QString m_stderr;
     qint64 m_stopMs = -1;
 };
