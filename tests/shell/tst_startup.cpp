@@ -47,6 +47,24 @@ private slots:
         QVERIFY(two.acquire());
     }
 
+    // A program killed between making its lock file and writing its pid into it
+    // leaves an empty file: the next start takes it over, while a lock that a
+    // running program holds still refuses.
+    void emptyInstanceLockIsTakenOver()
+    {
+        const QString path = kestra3Config().lockPath();
+        QFile empty(path);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        {
+            shell::SingleInstance next(path);
+            QVERIFY(next.acquire());
+            shell::SingleInstance second(path);
+            QVERIFY(!second.acquire());
+        }
+        QVERIFY(!QFile::exists(path));
+    }
+
     // A program killed while it saved its placement can leave the settings' lock
     // file empty; the next save must not wait half a minute on it (a shutdown
     // that SIGTERM asked for would outlast every reasonable wait).
