@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +73,7 @@ private slots:
     {
         const QString lock =
             QSettings(QSettings::IniFormat, QSettings::UserScope, "KESTRA3").fileName() + ".lock";
+        QVERIFY(QDir().mkpath(QFileInfo(lock).path())); // a first run has no config directory yet
         QFile empty(lock);
         QVERIFY(empty.open(QIODevice::WriteOnly));
         empty.close();
