@@ -93,10 +93,12 @@ MainWindow::MainWindow(const ui::AppContext& ctx, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ctx.build.caption());
+    // The scan runs in the same wake-up as the channel ticks, right after them.
+    Ticker& ticker = m_ctx.ensureTicker(this);
     buildWidgets();
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer1.setInterval(kScanPeriod);
-    connect(&m_timer1, &QTimer::timeout, this, &MainWindow::scan);
+    ticker.attach(&m_timer1, Ticker::Rank::Scan, [this] { scan(); });
     m_prompt.setSingleShot(true);
     m_prompt.setInterval(0);
     connect(&m_prompt, &QTimer::timeout, this, &MainWindow::scan);
@@ -157,7 +159,7 @@ void MainWindow::buildWidgets()
     connect(inputs, &QPushButton::clicked, this, &MainWindow::showInputs);
     grid->addWidget(inputs, 15, 0, 1, 2);
 
-    auto* logo = new Logo(central);
+    auto* logo = new Logo(*m_ctx.ticker, central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
     auto* link = label(QStringLiteral("hyperlink"),
@@ -230,6 +232,8 @@ void MainWindow::load()
 
 void MainWindow::scan()
 {
+    // This scan sees every state published so far.
+    m_prompt.stop();
     ui::guarded(m_errors, [&] {
         for (int n = 1; n <= 5; ++n)
             m_inputTexts[n - 1]->setText(m_inputs->inputText(n));
