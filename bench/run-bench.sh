@@ -22,6 +22,7 @@ usage: bench/run-bench.sh [options]
   --ch8-runs N     channel 8 runs (20 edges each), default 4
   --no-ch8         skip the channel 8 runs
   --no-sweep       run every run on the real clock (no sub-second shift)
+  --no-steps       skip the run that steps the program's clock (+-0.3 s, +-1 h)
   --shift-us N     shift the program's clock by N microseconds in every run
                    instead of the sweep: aims all edges at one phase
   --pulse PLANS    channel 1 pulse plans, ON/OFFxPAIRS in seconds, default
@@ -42,6 +43,7 @@ runs=5
 sweep=1
 with_ch8=1
 ch8_runs=4
+with_steps=1
 shift_us=""
 pulse_plans=".5/1x10 2/5x2 60/59.5x1"
 ch2_pairs=0
@@ -53,6 +55,7 @@ while (($#)); do
     --runs) runs=$2; shift ;;
     --no-sweep) sweep=0 ;;
     --no-ch8) with_ch8=0 ;;
+    --no-steps) with_steps=0 ;;
     --ch8-runs) ch8_runs=$2; shift ;;
     --shift-us) shift_us=$2; sweep=0; shift ;;
     --pulse) pulse_plans=$2; shift ;;
@@ -149,9 +152,16 @@ fresh_env() {
     port=$data/Timer/port-3BC
 }
 
-# The program's clock runs offset_us ahead of the real one (0: no faketime).
+# The program's clock runs offset_us ahead of the real one (0: no faketime), or
+# follows the offset written in step_file (see the clock step run).
 offset_us=0
+step_file=""
 faked_env() {
+    if [[ -n $step_file ]]; then
+        printf '%s\n' "LD_PRELOAD=$faketime_lib" DONT_FAKE_MONOTONIC=1 FAKETIME_CACHE_DURATION=1 \
+            "FAKETIME_TIMESTAMP_FILE=$step_file"
+        return 0
+    fi
     ((offset_us == 0)) && return 0
     printf '%s\n' "LD_PRELOAD=$faketime_lib" DONT_FAKE_MONOTONIC=1 FAKETIME_CACHE_DURATION=86400 \
         "$(printf 'FAKETIME=+%d.%06d' $((offset_us / 1000000)) $((offset_us % 1000000)))"
@@ -248,17 +258,21 @@ timer_phase_us() {
 
 # --- watching the port --------------------------------------------------------
 
-# watch_port MASK UNTIL_US: polls the data byte until UNTIL_US (real clock) or the
-# program's end, and records each change of the masked bit as "time_us:state" in
-# edges. The time is taken right after the read, so it is late by at most one poll
-# period. Adds to polls_total and polled_us; sets first_seen_us (port file created).
+# watch_port MASK UNTIL_US [more]: polls the data byte until UNTIL_US (real clock) or
+# the program's end, and records each change of the masked bit as "time_us:state" in
+# edges ("more": adds to the edges of the previous call). The time is taken right
+# after the read, so it is late by at most one poll period. Adds to polls_total and
+# polled_us; sets first_seen_us (port file created).
 poll_wait=0.002
 polls_total=0
 polled_us=0
 watch_port() {
-    local mask=$1 until=$2 last=0 c v t t0
-    edges=()
-    first_seen_us=""
+    local mask=$1 until=$2 c v t t0
+    if [[ ${3-} != more ]]; then
+        edges=()
+        first_seen_us=""
+        watched_bit=0
+    fi
     t0=$(now_us)
     while :; do
         if [[ -e $port ]]; then
@@ -268,9 +282,9 @@ watch_port() {
             printf -v v %d "'$c"
             [[ -z $first_seen_us ]] && first_seen_us=$t
             v=$(((v & mask) ? 1 : 0))
-            if ((v != last)); then
+            if ((v != watched_bit)); then
                 edges+=("$t:$v")
-                last=$v
+                watched_bit=$v
             fi
         else
             t=${EPOCHREALTIME/./}
@@ -284,13 +298,15 @@ watch_port() {
 }
 
 # match_edges NAME EXPECTED...: EXPECTED are "state:second" in order, seconds on the
-# program's clock. Adds each edge's latency (µs) to lat_on_NAME / lat_off_NAME.
+# program's clock. Adds each edge's latency (µs) to lat_on_NAME / lat_off_NAME. The
+# program's clock is offset_us ahead, or edge_offsets[i] for edge i when set.
 mismatches=0
+edge_offsets=()
 match_edges() {
     local name=$1 i e exp_state exp_s got_t got_state lat
     shift
     if ((${#edges[@]} != $#)); then
-        echo "  MISMATCH: expected $# edges, saw ${#edges[@]} (program clock):" >&2
+        echo "  MISMATCH: expected $# edges, saw ${#edges[@]} (real clock + $offset_us us):" >&2
         for e in "${edges[@]}"; do echo "    $(fmt_clock $((${e%%:*} + offset_us))) -> ${e##*:}" >&2; done
         echo "  expected:" >&2
         for e in "$@"; do echo "    $(hms "${e##*:}") -> ${e%%:*}" >&2; done
@@ -301,7 +317,7 @@ match_edges() {
     for e in "$@"; do
         exp_state=${e%%:*}
         exp_s=${e##*:}
-        got_t=$((${edges[i]%%:*} + offset_us))
+        got_t=$((${edges[i]%%:*} + ${edge_offsets[i]:-$offset_us}))
         got_state=${edges[i]##*:}
         lat=$((got_t - exp_s * 1000000))
         if [[ $got_state != "$exp_state" ]]; then
@@ -388,6 +404,7 @@ ratio2() {
 for label in "${labels[@]}"; do
     declare -a "lat_on_ch3_$label=()" "lat_off_ch3_$label=()" "lat_on_ch8_$label=()" "lat_off_ch8_$label=()"
     declare -a "startups_$label=()" "pulse_err_ch1_$label=()" "pulse_err_ch2_$label=()"
+    declare -a "lat_on_steps_$label=()" "lat_off_steps_$label=()" "lat_first_steps_$label=()"
 done
 late_starts=0
 machine_phase=$(timer_phase_us)
@@ -472,6 +489,70 @@ for ((r8 = 1; with_ch8 && r8 <= ch8_runs; r8++)); do
     done
     echo
 done
+offset_us=0
+
+# The program's clock is stepped between switchings, through the offset file that
+# libfaketime reads again when a whole second of its cache has passed (so up to two
+# seconds after the write): +0.3 s, back 0.3 s, an hour (forward before noon, back
+# after it, so the day stays the same) and back. Ten switchings of channel 8, 6 s
+# apart, the step written right after each odd one's OFF edge, 4 s before the next ON.
+# Real time (µs) just after switching k's OFF edge, which is due at Pk + 2 on the
+# program's clock.
+off_end_us() { echo $(((first_s + 6 * $1 + offsets[$1] / 1000000 + 2) * 1000000 + 200000 - offsets[$1])); }
+if ((with_steps)) && [[ -n $faketime_lib ]]; then
+    for label in "${labels[@]}"; do
+        avoid_midnight 120
+        offset_us=0
+        bin=${program[$label]}
+        create_database "steps-$label"
+        hour=3600000000
+        (($(date +%-H) >= 12)) && hour=-3600000000
+        offsets=(0 0 300000 300000 0 0 "$hour" "$hour" 0 0)
+        echo "1c. clock steps ($label): channel 8, switchings a..j every 6 s, program clock stepped by" \
+            "+0.3 s after b, -0.3 s after d, $((hour / 3600000000)) h after f, back after h"
+        step_file=$env_dir/faketime
+        echo "+0" >"$step_file"
+        first_s=$(($(program_now_s) + 8))
+        set_sql="\"Auto8\"='True', \"On8\"='False', \"Off8\"='False', $(day_flags 8 "$first_s")"
+        expected=()
+        edge_offsets=()
+        k=0
+        for s in a b c d e f g h i j; do
+            sk=$((first_s + 6 * k + offsets[k] / 1000000))
+            set_sql+=", \"Start8$s\"='$(hms "$sk")', \"Run8$s\"='00:00:01'"
+            expected+=("1:$sk" "0:$((sk + 2))")
+            edge_offsets+=("${offsets[k]}" "${offsets[k]}")
+            k=$((k + 1))
+        done
+        sqlite3 "$db" "UPDATE SaveSettingsTbl SET \"SOURCEPORT\"='True', \"output\"='0', $set_sql"
+        start_program
+        watch_port 128 "$(off_end_us 1)"
+        up=$first_seen_us
+        for k in 1 3 5 7; do
+            ((k > 1)) && watch_port 128 "$(off_end_us "$k")" more
+            # Right after switching k's OFF edge: the step to the offset of switching k + 1.
+            next=${offsets[k + 1]}
+            printf '%s%d.%06d\n' "$( ((next < 0)) && echo - || echo +)" $((${next#-} / 1000000)) \
+                $((${next#-} % 1000000)) >"$step_file"
+        done
+        watch_port 128 $(((first_s + 6 * 9 + 5) * 1000000)) more
+        stop_program
+        step_file=""
+        if [[ -z $up ]] || ((up > first_s * 1000000 - 500000)); then
+            echo "  start-up too slow for the scheduled second, run not counted" >&2
+            late_starts=$((late_starts + 1))
+        else
+            match_edges "steps_$label" "${expected[@]}"
+            # The first edge after each step: the ON edges of switchings c, e, g, i.
+            declare -n on_steps="lat_on_steps_$label" first_steps="lat_first_steps_$label"
+            # shellcheck disable=SC2034 # first_steps is the array of this label
+            ((${#on_steps[@]} == 10)) && first_steps=("${on_steps[2]}" "${on_steps[4]}" "${on_steps[6]}" "${on_steps[8]}")
+            unset -n on_steps first_steps
+        fi
+        edge_offsets=()
+        echo
+    done
+fi
 offset_us=0
 
 # --- 2. pulse phases ------------------------------------------------------------
@@ -578,6 +659,13 @@ for label in "${labels[@]}"; do
     fi
     all_latencies=("${on3[@]}" "${off3[@]}" "${on8[@]}" "${off8[@]}")
     latency_row "  all edges" "$label" "${all_latencies[@]}"
+    declare -n son="lat_on_steps_$label" soff="lat_off_steps_$label" sfirst="lat_first_steps_$label"
+    if ((${#son[@]} + ${#soff[@]})); then
+        latency_row "  clock stepped (ch 8): all edges" "$label" "${son[@]}" "${soff[@]}"
+        latency_row "  clock stepped (ch 8): first after a step" "$label" "${sfirst[@]}"
+    fi
+    all_latencies+=("${son[@]}" "${soff[@]}")
+    unset -n son soff sfirst
     stats "${all_latencies[@]}"
     ((st_n == 0)) && verdict="NO EDGE SEEN ($label)"
     ((st_n && st_max >= 1000000)) && verdict="FAIL (an edge 1 s or more late, $label)"
