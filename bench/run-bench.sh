@@ -438,6 +438,18 @@ latency_run() {
     match_edges "${name}_$label" "$@"
 }
 
+# prepare_run LABEL NAME R RUNS: a new database for run R of RUNS of the program of
+# LABEL, and the clock shift of that run (a share of 500 ms in the sweep).
+prepare_run() {
+    avoid_midnight 120
+    offset_us=0
+    bin=${program[$1]}
+    create_database "$2-$3-$1"
+    ((sweep)) && offset_us=$((($3 - 1) * 500000 / $4))
+    [[ -n $shift_us ]] && offset_us=$shift_us
+    return 0
+}
+
 lead=6
 run_s=5
 echo "1. switching latency, channel 3: $runs runs, start = now + ${lead} s, run 00:00:0${run_s}"
@@ -445,12 +457,7 @@ echo "1. switching latency, channel 3: $runs runs, start = now + ${lead} s, run 
 [[ -n $shift_us ]] && echo "   every run shifts the program's clock by $shift_us us"
 for ((r = 1; r <= runs; r++)); do
     for label in "${labels[@]}"; do
-        avoid_midnight 120
-        offset_us=0
-        bin=${program[$label]}
-        create_database "ch3-$r-$label"
-        ((sweep)) && offset_us=$(((r - 1) * 500000 / runs))
-        [[ -n $shift_us ]] && offset_us=$shift_us
+        prepare_run "$label" ch3 "$r" "$runs"
         start_s=$(($(program_now_s) + lead))
         echo "  run $r ($label): clock +$(fmt_ms $((offset_us))) ms, start $(hms "$start_s")"
         # ON from the second after the start, OFF from start + run.
@@ -466,12 +473,7 @@ echo
 for ((r8 = 1; with_ch8 && r8 <= ch8_runs; r8++)); do
     for label in "${labels[@]}"; do
         lead8=8
-        avoid_midnight 120
-        offset_us=0
-        bin=${program[$label]}
-        create_database "ch8-$r8-$label"
-        ((sweep)) && offset_us=$(((r8 - 1) * 500000 / ch8_runs))
-        [[ -n $shift_us ]] && offset_us=$shift_us
+        prepare_run "$label" ch8 "$r8" "$ch8_runs"
         echo "1b. switching latency, channel 8, run $r8 of $ch8_runs ($label): clock +$(fmt_ms "$offset_us") ms," \
             "switchings a..j every 3 s, run 00:00:01"
         first_s=$(($(program_now_s) + lead8))
