@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
 
 namespace kestra {
@@ -81,7 +82,7 @@ void Ticker::serveMoment(qint64 mono)
 {
     const qint64 moment = *m_moment;
     m_driver.stop();
-    std::vector<Member*> due;
+    QVarLengthArray<Member*, 16> due;
     for (const auto& m : m_members)
         if (m->timer && m->timer->isActive() && m_aim.onGrid(moment, TickAim::ms(m->timer->interval())))
             due.push_back(m.get());
@@ -103,7 +104,7 @@ void Ticker::serveMoment(qint64 mono)
 
 void Ticker::aim(qint64 mono)
 {
-    std::vector<TickAim::ms> periods;
+    QVarLengthArray<TickAim::ms, 4> periods;
     for (const auto& m : m_members)
         if (m->timer && m->timer->isActive() && m->timer->interval() > 0) {
             const TickAim::ms p(m->timer->interval());
@@ -115,7 +116,8 @@ void Ticker::aim(qint64 mono)
         m_aim.reset();
         return;
     }
-    const TickAim::Shot shot = m_aim.next(m_wall.now().toMSecsSinceEpoch(), mono, periods);
+    const TickAim::Shot shot =
+        m_aim.next(m_wall.msecsSinceEpoch(), mono, std::span(periods.data(), std::size_t(periods.size())));
     if (shot.realigned) ++m_realignments;
     m_moment = shot.moment;
     m_due = mono + shot.delay.count();
