@@ -141,20 +141,6 @@ private slots:
             wall += double(elapsed) * (1.0 + (rng.bounded(1001) - 500) * 1e-6);
         }
     }
-
-    void grid()
-    {
-        TickAim aim;
-        const std::vector<ms> half{ms(500)};
-        QCOMPARE(aim.firstAfter(kNoon - 1, half) - kNoon, qint64(5));
-        QCOMPARE(aim.firstAfter(kNoon + 505, half) - kNoon, qint64(1005));
-        QVERIFY(aim.onGrid(kNoon + 1005, ms(500)));
-        QVERIFY(aim.onGrid(kNoon + 1005, ms(1000)));
-        QVERIFY(!aim.onGrid(kNoon + 505, ms(1000)));
-        QVERIFY(aim.onGrid(kNoon + 205, ms(200)));
-        QVERIFY(!aim.onGrid(kNoon + 505, ms(200)));
-        QVERIFY(aim.onGrid(-995, ms(500)));
-    }
 };
 
 QTEST_APPLESS_MAIN(TstTickAim)
