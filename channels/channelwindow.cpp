@@ -144,7 +144,7 @@ ChannelWindow::ChannelWindow(const ui::AppContext& ctx, int channel, inputs::Inp
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(kTickPeriod);
-    connect(m_timer1, &QTimer::timeout, this, &ChannelWindow::tick);
+    m_ctx.ensureTicker(this).attach(m_timer1, Ticker::Rank::Channels, [this] { tick(); });
 
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);

@@ -7,6 +7,11 @@ QDateTime SystemClock::now() const
     return QDateTime::currentDateTime();
 }
 
+qint64 SystemClock::msecsSinceEpoch() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
 FakeClock::FakeClock(QDateTime start) : m_now(start.isValid() ? start : QDateTime::currentDateTime()) {}
 
 int weekdayNumber(const QDate& date)

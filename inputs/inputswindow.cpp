@@ -82,7 +82,7 @@ InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
     m_timer1.setParent(this);
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer1.setInterval(kCyclePeriod);
-    connect(&m_timer1, &QTimer::timeout, this, &InputsWindow::cycle);
+    m_ctx.ensureTicker(this).attach(&m_timer1, Ticker::Rank::Inputs, [this] { cycle(); });
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));

@@ -1,5 +1,7 @@
 #include "shell/logo.h"
 
+#include "common/ticker.h"
+
 #include <QPainter>
 #include <chrono>
 
@@ -13,12 +15,13 @@ constexpr auto kFramePeriod = 1000ms;
 constexpr int kFrames = 2;
 } // namespace
 
-Logo::Logo(QWidget* parent) : QWidget(parent)
+Logo::Logo(Ticker& ticker, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("picLogo"));
     setFixedSize(64, 64);
     m_timer.setInterval(kFramePeriod);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
+    // Drawn in the wake-up the other timers share, not in one of its own.
+    ticker.attach(&m_timer, Ticker::Rank::Display, [this] {
         m_frame = (m_frame + 1) % kFrames;
         update();
     });

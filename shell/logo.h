@@ -3,6 +3,10 @@
 #include <QTimer>
 #include <QWidget>
 
+namespace kestra {
+class Ticker;
+}
+
 namespace kestra::shell {
 
 // picLogo: a relay whose contact closes and opens, drawn by the program. It runs
@@ -11,7 +15,7 @@ class Logo : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Logo(QWidget* parent = nullptr);
+    Logo(Ticker& ticker, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {64, 64}; }
     int frame() const { return m_frame; }
 

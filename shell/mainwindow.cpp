@@ -2,9 +2,9 @@
 
 #include "channels/channelwindow.h"
 #include "common/paths.h"
+#include "common/timetext.h"
 #include "desktop/autostart.h"
 #include "desktop/installation.h"
-#include "common/timetext.h"
 #include "inputs/inputswindow.h"
 #include "port/bits.h"
 #include "port/portline.h"
@@ -14,10 +14,10 @@
 #include "shell/weeksource.h"
 #include "store/datasource.h"
 #include "ui/contrast.h"
+#include "ui/elidedlabel.h"
 #include "ui/messenger.h"
 #include "ui/naming.h"
 #include "ui/ownedwindow.h"
-#include "ui/elidedlabel.h"
 #include "ui/twips.h"
 #include "week/model.h"
 #include "week/next.h"
@@ -31,8 +31,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QKeySequence>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -136,10 +136,12 @@ MainWindow::MainWindow(const ui::AppContext& ctx, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ctx.build.caption());
+    // The scan runs in the same wake-up as the channel ticks, right after them.
+    Ticker& ticker = m_ctx.ensureTicker(this);
     buildWidgets();
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer1.setInterval(kScanPeriod);
-    connect(&m_timer1, &QTimer::timeout, this, &MainWindow::scan);
+    ticker.attach(&m_timer1, Ticker::Rank::Scan, [this] { scan(); });
     m_prompt.setSingleShot(true);
     m_prompt.setInterval(0);
     connect(&m_prompt, &QTimer::timeout, this, &MainWindow::scan);
@@ -220,7 +222,7 @@ void MainWindow::buildWidgets()
     connect(weekButton, &QPushButton::clicked, this, &MainWindow::showWeek);
     grid->addWidget(weekButton, 15, 2, Qt::AlignLeft);
 
-    auto* logo = new Logo(central);
+    auto* logo = new Logo(*m_ctx.ticker, central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
     auto* link =
@@ -319,8 +321,6 @@ void MainWindow::load()
     m_weekSource = std::make_unique<WindowWeekSource>(m_channels, m_locations, m_inputs);
     m_week = new week::WeekModel(*m_weekSource, m_ctx.clock, this);
     connect(m_week, &week::WeekModel::nextChanged, this, &MainWindow::showNext);
-    // The week is looked at after each scan; it recomputes only what changed.
-    connect(&m_timer1, &QTimer::timeout, this, &MainWindow::refreshWeek);
     refreshWeek();
     m_timer1.start();
     updatePortLine();
@@ -328,6 +328,7 @@ void MainWindow::load()
 
 void MainWindow::refreshWeek()
 {
+    if (!m_week) return; // before load()
     ui::guarded(m_errors, [&] { m_week->refresh(); });
 }
 
@@ -370,6 +371,8 @@ void MainWindow::restorePlacement()
 
 void MainWindow::scan()
 {
+    // This scan sees every state published so far.
+    m_prompt.stop();
     ui::guarded(m_errors, [&] {
         for (int n = 1; n <= 5; ++n)
             m_inputTexts[n - 1]->setText(m_inputs->inputText(n));
@@ -391,6 +394,8 @@ void MainWindow::scan()
         m_output9->setText(QString::number(byte));
     });
     updatePortLine();
+    // The week follows every scan; it recomputes only what changed.
+    refreshWeek();
 }
 
 void MainWindow::writeOutputByte(quint8 byte)

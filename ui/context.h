@@ -2,6 +2,7 @@
 
 #include "common/buildconfig.h"
 #include "common/clock.h"
+#include "common/ticker.h"
 #include "port/port.h"
 #include "store/database.h"
 
@@ -15,6 +16,15 @@ struct AppContext
     port::Port& port;
     store::Database& database;
     const Clock& clock;
+    // The one wake-up that serves the periodic timers of all windows; the main
+    // window makes it for its windows, a window made on its own makes its own.
+    Ticker* ticker = nullptr;
+
+    Ticker& ensureTicker(QObject* owner)
+    {
+        if (!ticker) ticker = new Ticker(clock, owner);
+        return *ticker;
+    }
 };
 
 } // namespace kestra::ui

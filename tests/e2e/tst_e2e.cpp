@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTime>
+#include <ctime>
 
 using namespace e2e;
 
@@ -438,6 +439,72 @@ private slots:
         // What was prepared is still stored as it was.
         for (const auto& [name, value] : fields)
             QCOMPARE(box.field(b, name), value);
+    }
+
+    // A switching reaches the port early in its second, wherever the second falls
+    // against the machine's monotonic clock. The program's clock is set ahead by a
+    // fraction of a second chosen so that ticks tied to the monotonic clock (a 500 ms
+    // grid on its whole half seconds) would come about 450 ms into every second.
+    void edgesComeEarlyInTheirSecond()
+    {
+        constexpr qint64 kWell = 300; // ms into the second: "well within" it
+        Sandbox box;
+        const Build b = kestra3();
+        FIRST_RUN(box, b);
+
+        timespec real{}, mono{};
+        clock_gettime(CLOCK_REALTIME, &real);
+        clock_gettime(CLOCK_MONOTONIC, &mono);
+        const qint64 gridPhase =
+            (((real.tv_sec - mono.tv_sec) * 1000 + (real.tv_nsec - mono.tv_nsec) / 1000000) % 500 + 500) %
+            500;
+        const qint64 shiftMs = ((450 - gridPhase) % 500 + 500) % 500;
+        const auto programNow = [&] { return QDateTime::currentMSecsSinceEpoch() + shiftMs; };
+
+        // A switching of three seconds, far enough ahead for the start-up, not over midnight.
+        QVERIFY(waitUntil(
+            [&] {
+                return QDateTime::fromMSecsSinceEpoch(programNow() + 20000, Qt::UTC).time() > QTime(0, 0, 20);
+            },
+            25s));
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch((programNow() / 1000 + 8) * 1000, Qt::UTC);
+        const QString day =
+            QStringList{"Mon", "Tue", "Wed", "Thr", "Fri", "Sat", "Sun"}.at(start.date().dayOfWeek() - 1);
+        SET_FIELDS(box, b,
+                   kFiveVoltsAllOff + autoOn(3, {day}) +
+                       Fields{{QStringLiteral("Start3a"), start.time().toString(QStringLiteral("HH:mm:ss"))},
+                              {QStringLiteral("Run3a"), QStringLiteral("00:00:03")}});
+        QVERIFY(box.writePort(b, 0, 0));
+
+        Program k(box, b);
+        k.setEnvironment(QStringLiteral("LD_PRELOAD"), libfaketime());
+        k.setEnvironment(QStringLiteral("FAKETIME"),
+                         QStringLiteral("+0.%1").arg(shiftMs * 1000, 6, 10, QLatin1Char('0')));
+        k.setEnvironment(QStringLiteral("DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+        QVERIFY(k.start());
+        QVERIFY(k.waitRunning());
+        QVERIFY2(programNow() < start.toMSecsSinceEpoch(), "the start-up took longer than the lead");
+
+        // ON the second after the start, OFF at start + run.
+        const QList<QPair<int, qint64>> due{{4, start.toMSecsSinceEpoch() + 1000},
+                                            {0, start.toMSecsSinceEpoch() + 3000}};
+        QList<QPair<int, qint64>> seen;
+        QVERIFY(waitUntil(
+            [&] {
+                const int data = box.port(b).data;
+                if (data != (seen.isEmpty() ? 0 : seen.last().first)) seen << qMakePair(data, programNow());
+                return seen.size() >= due.size();
+            },
+            15s, 2));
+        QVERIFY(k.terminate());
+        for (int i = 0; i < due.size(); ++i) {
+            const qint64 into = seen[i].second - due[i].second;
+            qInfo("byte %d seen %lld ms into its second", seen[i].first, into);
+            QCOMPARE(seen[i].first, due[i].first);
+            QVERIFY2(into >= 0 && into < kWell,
+                     qPrintable(
+                         QStringLiteral("byte %1 came %2 ms into its second").arg(seen[i].first).arg(into)));
+        }
     }
 
     // Inputs 1 and 2 act on channels in AUTO only; a channel in manual mode keeps its state.

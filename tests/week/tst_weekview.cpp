@@ -83,8 +83,7 @@ private slots:
         const auto tickAll = [&] {
             for (int m = 1; m <= 8; ++m)
                 rig.main->channelWindow(m)->tick();
-            rig.main->scan();
-            rig.main->weekModel()->refresh();
+            rig.main->scan(); // brings the week and the next switchings up to date
         };
         tickAll();
         quint8 byte = rig.data();

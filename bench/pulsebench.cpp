@@ -1,0 +1,215 @@
+// kestra-pulse-bench: pulses channel 1 (or 2) of a complete kestra3 and measures
+// each phase where a relay board would: on the data byte of the simulated port
+// file, read by a second thread every ~0.1 ms. Run it from bench/run-bench.sh,
+// which gives it fresh XDG directories and the offscreen platform.
+//
+//   kestra-pulse-bench [--channel 1|2] [PLAN...]
+//
+// A plan is ON/OFFxPAIRS with the list entries to select, for example ".5/1x12"
+// (channel 1, seconds) or "1/1x2" (channel 2, minutes). Each plan starts pulse
+// mode afresh and stops it after PAIRS ON and OFF phases. One line per phase:
+//   phase <ON|OFF> <wanted ms> <measured ms>
+// The program links the windows themselves, since pulse mode is started only by
+// a click; it builds against the sources of any version that has them.
+
+#include "channels/channelwindow.h"
+#include "channels/pulseframe.h"
+#include "common/buildconfig.h"
+#include "common/clock.h"
+#include "common/paths.h"
+#include "port/port.h"
+#include "shell/mainwindow.h"
+#include "store/database.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace kestra;
+
+namespace {
+
+qint64 monoNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Reads one bit of the port file's data byte and notes when it changes.
+class PortWatch
+{
+public:
+    PortWatch(const QString& path, int bit) : m_path(path.toLocal8Bit()), m_mask(1 << bit) {}
+    ~PortWatch() { stop(); }
+
+    void start()
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    // Times (ns, monotonic) of every change since the last take.
+    std::vector<qint64> take()
+    {
+        std::lock_guard lock(m_mutex);
+        std::vector<qint64> out;
+        out.swap(m_changes);
+        return out;
+    }
+    qsizetype pending()
+    {
+        std::lock_guard lock(m_mutex);
+        return qsizetype(m_changes.size());
+    }
+
+private:
+    void run()
+    {
+        int last = -1;
+        const timespec nap{0, 100000};
+        while (!m_stop) {
+            const int fd = ::open(m_path.constData(), O_RDONLY);
+            unsigned char byte = 0;
+            if (fd >= 0) {
+                const bool read = ::pread(fd, &byte, 1, 0) == 1;
+                const qint64 t = monoNs();
+                ::close(fd);
+                const int v = (byte & m_mask) ? 1 : 0;
+                if (read && v != last) {
+                    if (last >= 0) {
+                        std::lock_guard lock(m_mutex);
+                        m_changes.push_back(t);
+                    }
+                    last = v;
+                }
+            }
+            nanosleep(&nap, nullptr);
+        }
+    }
+
+    QByteArray m_path;
+    int m_mask;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<qint64> m_changes;
+};
+
+void select(QListWidget* list, const QString& entry)
+{
+    const auto found = list->findItems(entry, Qt::MatchExactly);
+    if (found.isEmpty()) {
+        std::fprintf(stderr, "no entry \"%s\" in %s\n", qPrintable(entry), qPrintable(list->objectName()));
+        std::exit(2);
+    }
+    list->setCurrentItem(found.first());
+}
+
+// Runs the event loop until `done` holds or `limitMs` has passed.
+bool runUntil(const std::function<bool()>& done, qint64 limitMs)
+{
+    const qint64 end = monoNs() + limitMs * 1000000;
+    while (!done()) {
+        if (monoNs() > end) return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+struct Plan
+{
+    QString on, off;
+    int pairs = 1;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    int channel = 1;
+    std::vector<Plan> plans;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--channel") && i + 1 < args.size()) {
+            channel = args[++i].toInt();
+            continue;
+        }
+        const QStringList onOff = args[i].section(QLatin1Char('x'), 0, 0).split(QLatin1Char('/'));
+        const int pairs = args[i].section(QLatin1Char('x'), 1).toInt();
+        if (onOff.size() != 2 || pairs < 1) {
+            std::fprintf(stderr, "usage: kestra-pulse-bench [--channel 1|2] ON/OFFxPAIRS...\n");
+            return 2;
+        }
+        plans.push_back({onOff[0], onOff[1], pairs});
+    }
+    if (channel != 1 && channel != 2) return 2;
+    if (plans.empty()) plans.push_back(channel == 1 ? Plan{".5", "1", 10} : Plan{"1", "1", 1});
+
+    const BuildConfig build = kestra3Config();
+    QApplication::setApplicationName(build.title);
+    if (const QString problem = ensureProgramDirectory(); !problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem));
+        return 1;
+    }
+    const SystemClock clock;
+    auto database = store::Database::open(build.databasePath(), clock.now().date());
+    port::Environment env;
+    env.simulatedPortPath = build.simulatedPortPath();
+    port::Port port(build.portBase, env);
+    shell::MainWindow main(ui::AppContext{build, port, *database, clock});
+    main.load();
+    main.show();
+
+    channels::PulseFrame* pulse = main.channelWindow(channel)->pulseFrame();
+    const double unitMs = channel == 1 ? 1000.0 : 60000.0;
+    PortWatch watch(build.simulatedPortPath(), channel - 1);
+    watch.start();
+    // Let start-up writes settle before the first click.
+    runUntil([] { return false; }, 1500);
+    watch.take();
+
+    int failures = 0;
+    for (const Plan& plan : plans) {
+        select(pulse->onList(), plan.on);
+        select(pulse->offList(), plan.off);
+        pulse->start();
+        const qsizetype wanted = 2 * plan.pairs + 1; // the click's edge, then the end of each phase
+        const qint64 limit = qint64((plan.on.toDouble() + plan.off.toDouble()) * unitMs * plan.pairs) + 10000;
+        const bool complete = runUntil([&] { return watch.pending() >= wanted; }, limit);
+        pulse->stop();
+        runUntil([] { return false; }, 1200); // the channel's evaluation takes over again
+        const std::vector<qint64> edges = watch.take();
+        if (!complete) {
+            std::fprintf(stderr, "plan %s/%s: %zu of %lld edges seen\n", qPrintable(plan.on),
+                         qPrintable(plan.off), edges.size(), qlonglong(wanted));
+            ++failures;
+            continue;
+        }
+        for (qsizetype k = 0; k + 1 < wanted; ++k) {
+            const bool on = k % 2 == 0;
+            const double want = (on ? plan.on : plan.off).toDouble() * unitMs;
+            std::printf("phase %s %.0f %.3f\n", on ? "ON" : "OFF", want,
+                        double(edges[k + 1] - edges[k]) / 1e6);
+        }
+        std::fflush(stdout);
+    }
+    watch.stop();
+    main.close();
+    return failures ? 1 : 0;
+}
