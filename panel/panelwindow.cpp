@@ -85,8 +85,9 @@ PanelWindow::PanelWindow(const BuildConfig& build, QWidget* parent)
     grid->setColumnStretch(4, 1);
     m_data = label(QStringLiteral("lblData"), outputs);
     grid->addWidget(m_data, 8, 0, 1, 4);
+    // One line that sizes the window: a wrapped label got the height of one line
+    // in a top-level window and was cut off.
     m_polarityLine = label(QStringLiteral("lblPolarity"), outputs);
-    m_polarityLine->setWordWrap(true);
     grid->addWidget(m_polarityLine, 9, 0, 1, 4);
     layout->addWidget(outputs);
 
