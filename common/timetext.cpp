@@ -2,8 +2,6 @@
 
 #include "common/failure.h"
 
-#include <QRegularExpression>
-
 namespace kestra {
 
 namespace {
@@ -19,13 +17,26 @@ QString quotedText(const QString& text)
 
 std::optional<int> tryParseTime(const QString& text)
 {
-    static const QRegularExpression re(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2}))?$"));
-    const auto m = re.match(text.trimmed());
-    if (!m.hasMatch()) return std::nullopt;
-    const int h = m.captured(1).toInt();
-    const int min = m.captured(2).toInt();
-    const int s = m.capturedLength(3) > 0 ? m.captured(3).toInt() : 0;
-    if (h > 23 || min > 59 || s > 59) return std::nullopt;
+    // "h:mm", "h:mm:ss", "hh:mm", "hh:mm:ss" with ASCII digits. Every channel
+    // converts its texts twice a second, so this stays a plain scan.
+    const QString t = text.trimmed();
+    const qsizetype n = t.size();
+    qsizetype i = 0;
+    const auto digit = [&](qsizetype at) { return at < n && t[at] >= u'0' && t[at] <= u'9'; };
+    const auto value = [&](qsizetype at) { return t[at].unicode() - u'0'; };
+    if (!digit(0)) return std::nullopt;
+    int h = value(i++);
+    if (digit(i)) h = h * 10 + value(i++);
+    const auto pair = [&](int& out) {
+        if (i >= n || t[i] != u':' || !digit(i + 1) || !digit(i + 2)) return false;
+        out = value(i + 1) * 10 + value(i + 2);
+        i += 3;
+        return true;
+    };
+    int min = 0, s = 0;
+    if (!pair(min)) return std::nullopt;
+    if (i < n && !pair(s)) return std::nullopt;
+    if (i != n || h > 23 || min > 59 || s > 59) return std::nullopt;
     return h * 3600 + min * 60 + s;
 }
 

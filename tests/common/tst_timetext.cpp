@@ -1,6 +1,8 @@
 #include "common/failure.h"
 #include "common/timetext.h"
 
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 #include <functional>
 
@@ -42,6 +44,27 @@ private slots:
             }
         } else {
             QCOMPARE(parseTime(text), seconds);
+        }
+    }
+
+    // The conversion is a hand-written scan (it runs for every time box twice a
+    // second); it must accept exactly the forms of this pattern, and nothing else.
+    void timesMatchTheirPatternOverRandomTexts()
+    {
+        const QRegularExpression form(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2}))?$"));
+        const QString alphabet = QStringLiteral("0123456789:: 9\t5x\u0663");
+        QRandomGenerator rng(20261208);
+        for (int k = 0; k < 200000; ++k) {
+            QString text;
+            for (int len = rng.bounded(11); len > 0; --len)
+                text += alphabet.at(rng.bounded(alphabet.size()));
+            std::optional<int> expected;
+            if (const auto m = form.match(text.trimmed()); m.hasMatch()) {
+                const int h = m.captured(1).toInt(), min = m.captured(2).toInt();
+                const int sec = m.capturedLength(3) ? m.captured(3).toInt() : 0;
+                if (h <= 23 && min <= 59 && sec <= 59) expected = h * 3600 + min * 60 + sec;
+            }
+            QVERIFY2(kestra::tryParseTime(text) == expected, qPrintable(text));
         }
     }
 
