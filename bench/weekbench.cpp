@@ -1,7 +1,7 @@
 // kestra-weekbench: what the week costs. Times the interval computation, the
 // next switchings and the model's look after a scan, then samples the CPU of
 // a real main window (offscreen, simulated port, temporary directories) with
-// the week not looked at, with the view closed, and with the view open.
+// the view closed and with the view open.
 
 #include "channels/channelwindow.h"
 #include "common/buildconfig.h"
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
     options.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each idle sample (default 30)."),
                        QStringLiteral("n"), QStringLiteral("30")});
     options.addOption({QStringLiteral("rounds"),
-                       QStringLiteral("Rounds of the three idle samples (default 2)."), QStringLiteral("n"),
+                       QStringLiteral("Rounds of the two idle samples (default 2)."), QStringLiteral("n"),
                        QStringLiteral("2")});
     options.process(app);
     const int sampleMs = options.value(QStringLiteral("seconds")).toInt() * 1000;
