@@ -1,5 +1,7 @@
 #include "week/weekchart.h"
 
+#include "ui/contrast.h"
+
 #include <QHelpEvent>
 #include <QLocale>
 #include <QMouseEvent>
@@ -124,8 +126,7 @@ void WeekChart::drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pi
     QColor colour = m_colour ? m_colour(pic.channel) : QColor();
     if (!colour.isValid()) colour = palette().color(QPalette::Window);
     p.fillRect(label, colour);
-    const bool dark = 0.299 * colour.red() + 0.587 * colour.green() + 0.114 * colour.blue() < 128;
-    p.setPen(dark ? Qt::white : Qt::black);
+    p.setPen(ui::readableTextOn(colour));
     p.drawText(label.adjusted(6, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
                fontMetrics().elidedText(rowLabel(pic.channel), Qt::ElideRight, int(label.width()) - 10));
 

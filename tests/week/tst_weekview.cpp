@@ -1,5 +1,6 @@
 #include "channels/pulseframe.h"
 #include "tests/shell/shellrig.h"
+#include "ui/contrast.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 #include "week/model.h"
@@ -192,6 +193,20 @@ private slots:
         QCOMPARE(png.pixelColor(2, chart->pointOf(3, 0, area).y()),
                  QColor(255, 128, 128)); // channel 3's colour
         QCOMPARE(png.pixelColor(2, chart->pointOf(7, 0, area).y()), QColor(255, 0, 255));
+        // Every row's label reads on its colour: the text's own colour (its
+        // strongest pixel against the background) at 4.5:1 or better.
+        for (int m = 1; m <= 8; ++m) {
+            const int y = chart->pointOf(m, 0, area).y();
+            const QColor background = png.pixelColor(2, y);
+            int right = area.right();
+            for (int d = 0; d < 7; ++d)
+                right = std::min(right, chart->pointOf(m, weekSecond(d, 0), area).x());
+            double best = 1;
+            for (int x = 2; x < right - 2; ++x)
+                for (int dy = -8; dy <= 8; ++dy)
+                    best = std::max(best, ui::contrastRatio(background, png.pixelColor(x, y + dy)));
+            QVERIFY2(best >= 4.5, qPrintable(QStringLiteral("row %1: %2:1").arg(m).arg(best)));
+        }
         // The pulse is a pattern of ON and OFF, not a solid bar.
         QSet<QRgb> seen;
         const QPoint from = chart->pointOf(1, weekSecond(6, 12 * 3600), area);
