@@ -95,7 +95,11 @@ history::HistoryWindow* HistoryHook::window() const
 
 void HistoryHook::showWindow()
 {
-    if (!m_window) m_window = new history::HistoryWindow(m_recorder, m_ctx.clock, m_main);
+    if (!m_window) {
+        m_window = new history::HistoryWindow(m_recorder, m_ctx.clock, m_main);
+        // Named like the program's other windows, so that KESTRA3's and KESTRA2's can be told apart.
+        m_window->setWindowTitle(QStringLiteral("%1 - History").arg(m_ctx.build.title));
+    }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

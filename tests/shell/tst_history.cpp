@@ -286,6 +286,7 @@ private slots:
         show->trigger();
         QVERIFY(program.hook->window() && program.hook->window()->isVisible());
         QCOMPARE(program.hook->window()->objectName(), QStringLiteral("frmHistory"));
+        QCOMPARE(program.hook->window()->windowTitle(), QStringLiteral("KESTRA3 - History"));
 
         auto* status3 =
             rig.main->centralWidget()->findChild<QLineEdit*>("Status3", Qt::FindDirectChildrenOnly);
