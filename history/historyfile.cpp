@@ -318,13 +318,14 @@ QList<PortRecord> HistoryFile::portRecordsBetween(qint64 from, qint64 to) const
         {from, to}, portRecordOf);
 }
 
-quint8 HistoryFile::outputsBefore(qint64 ms) const
+std::optional<quint8> HistoryFile::outputsBefore(qint64 ms) const
 {
     const QList<int> last =
         selectAll(m_connection, m_path,
                   QStringLiteral("SELECT outputs FROM port_writes WHERE ms < ? ORDER BY ms DESC LIMIT 1"),
                   {ms}, [](const QSqlQuery& q) { return q.value(0).toInt(); });
-    return last.isEmpty() ? 0 : quint8(last.first());
+    if (last.isEmpty()) return std::nullopt;
+    return quint8(last.first());
 }
 
 QList<PortRecord> HistoryFile::allPortRecords() const

@@ -48,9 +48,10 @@ public:
     // otherwise only the records that mark that output or change that input.
     QList<PortRecord> portRecords(qint64 from, qint64 to, int output, int limit) const;
     QList<InputRecord> inputRecords(qint64 from, qint64 to, int input, int limit) const;
-    // In time order, from <= ms < to, and the outputs ON just before `from`.
+    // In time order, from <= ms < to, and the outputs ON just before `from`
+    // (none when the file holds nothing older: what was on then is not known).
     QList<PortRecord> portRecordsBetween(qint64 from, qint64 to) const;
-    quint8 outputsBefore(qint64 ms) const;
+    std::optional<quint8> outputsBefore(qint64 ms) const;
     // Everything in time order (for recounting; the file may be large).
     QList<PortRecord> allPortRecords() const;
 

@@ -134,6 +134,12 @@ HistoryWindow::HistoryWindow(Recorder& recorder, const Clock& clock, QWidget* ow
     dl->addLayout(dayRow);
     m_timeline = new Timeline(day);
     dl->addWidget(m_timeline);
+    auto* legend =
+        new QLabel(QStringLiteral("Red: ON. Green: OFF. Blank: not recorded (before the history began, "
+                                  "or still to come)."),
+                   day);
+    legend->setWordWrap(true);
+    dl->addWidget(legend);
     dl->addStretch();
     tabs->addTab(day, QStringLiteral("Day"));
 
@@ -246,16 +252,21 @@ void HistoryWindow::refreshTimeline()
     const qint64 to = startOf(m_day->date().addDays(1));
     const qint64 now = m_clock.now().toMSecsSinceEpoch();
     std::array<QList<Stretch>, 8> on;
+    qint64 knownFrom = to; // nothing known until a record says so
     try {
         const auto file = HistoryFile::open(m_recorder.path(), HistoryFile::Access::Read);
         const QList<PortRecord> records = file->portRecordsBetween(from, to);
-        const quint8 before = file->outputsBefore(from);
+        const std::optional<quint8> before = file->outputsBefore(from);
+        if (before)
+            knownFrom = from;
+        else if (!records.isEmpty())
+            knownFrom = records.first().ms;
         for (int m = 1; m <= 8; ++m)
-            on[m - 1] = onStretches(before, records, m, from, qMin(to, now));
+            on[m - 1] = onStretches(before.value_or(0), records, m, knownFrom, qMin(to, now));
     } catch (const Failure& f) {
         setProblem(f.description);
     }
-    m_timeline->setDay(from, to, now, on);
+    m_timeline->setDay(from, to, knownFrom, now, on);
 }
 
 void HistoryWindow::refreshHours()

@@ -19,11 +19,13 @@ Timeline::Timeline(QWidget* parent) : QWidget(parent)
     setMinimumHeight(kScaleHeight + 8 * kRowHeight + 2);
 }
 
-void Timeline::setDay(qint64 from, qint64 to, qint64 known, const std::array<QList<Stretch>, 8>& on)
+void Timeline::setDay(qint64 from, qint64 to, qint64 knownFrom, qint64 knownTo,
+                      const std::array<QList<Stretch>, 8>& on)
 {
     m_from = from;
     m_to = qMax(to, from + 1);
-    m_known = qBound(from, known, m_to);
+    m_knownTo = qBound(from, knownTo, m_to);
+    m_knownFrom = qBound(from, knownFrom, m_knownTo);
     m_on = on;
     update();
 }
@@ -49,8 +51,9 @@ void Timeline::paintEvent(QPaintEvent*)
         p.drawText(QRect(0, y, kLabelWidth - 4, kRowHeight), Qt::AlignRight | Qt::AlignVCenter,
                    QString::number(m + 1));
         const QRect row(kLabelWidth, y + 2, width, kRowHeight - 4);
-        // Known OFF is green; what the history does not know yet stays blank.
-        p.fillRect(QRect(row.left(), row.top(), x(m_known) - row.left(), row.height()), kOffColour);
+        // Known OFF is green; what the history does not know (before its first
+        // record, after now) stays blank.
+        p.fillRect(QRect(x(m_knownFrom), row.top(), x(m_knownTo) - x(m_knownFrom), row.height()), kOffColour);
         for (const Stretch& s : m_on[m])
             p.fillRect(QRect(x(s.from), row.top(), qMax(1, x(s.to) - x(s.from)), row.height()), kOnColour);
         p.setPen(palette().color(QPalette::Mid));

@@ -15,8 +15,10 @@ class Timeline : public QWidget
 public:
     explicit Timeline(QWidget* parent = nullptr);
 
-    // [from, to) is the day; `known` is where the history ends (now, for today).
-    void setDay(qint64 from, qint64 to, qint64 known, const std::array<QList<Stretch>, 8>& on);
+    // [from, to) is the day; the history knows [knownFrom, knownTo) of it:
+    // from its first record (or the day's start) to now (or the day's end).
+    void setDay(qint64 from, qint64 to, qint64 knownFrom, qint64 knownTo,
+                const std::array<QList<Stretch>, 8>& on);
     const std::array<QList<Stretch>, 8>& stretches() const { return m_on; }
 
     QSize sizeHint() const override;
@@ -25,7 +27,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    qint64 m_from = 0, m_to = 1, m_known = 0;
+    qint64 m_from = 0, m_to = 1, m_knownFrom = 0, m_knownTo = 0;
     std::array<QList<Stretch>, 8> m_on;
 };
 

@@ -101,8 +101,9 @@ private slots:
         QCOMPARE(file->portRecords(5001, 9000, 0, 10), (QList<PortRecord>{movedB}));
         QCOMPARE(file->inputRecords(0, 10000, 2, 10).size(), 1);
         QCOMPARE(file->inputRecords(0, 10000, 1, 10).size(), 0);
-        QCOMPARE(file->outputsBefore(9000), quint8(0));
-        QCOMPARE(file->outputsBefore(9001), quint8(4));
+        QCOMPARE(file->outputsBefore(5000), std::nullopt); // nothing older: not known
+        QCOMPARE(file->outputsBefore(9000), std::optional<quint8>(0));
+        QCOMPARE(file->outputsBefore(9001), std::optional<quint8>(4));
         QCOMPARE(file->state().lastPort, std::optional<PortRecord>(c));
 
         QCOMPARE(file->prune(7000), 2);

@@ -150,6 +150,20 @@ private slots:
                                         {at(kMonday, "06:00:30"), at(kMonday, "18:00:00")}}));
         QCOMPARE(on[0], (QList<Stretch>{{at(kMonday, "06:00:00"), at(kMonday, "12:00:00")}}));
         QVERIFY(on[1].isEmpty());
+
+        // Known OFF is drawn green; before the first record (Sunday 23:00)
+        // and after now nothing is known, and nothing is drawn.
+        auto* timeline = m_window->findChild<Timeline*>("picTimeline");
+        const auto greenAt = [&](double hour) {
+            const QImage image = timeline->grab().toImage();
+            const int x = 28 + int(hour * (timeline->width() - 29) / 24);
+            return image.pixelColor(x, 16 + 18 + 9) == QColor(0, 255, 0); // output 2's row
+        };
+        QVERIFY(greenAt(12.5) && !greenAt(20));
+        m_window->findChild<QDateEdit*>("dtDay")->setDate(kMonday.addDays(-1));
+        QVERIFY(!greenAt(12) && !greenAt(22.5) && greenAt(23.5) && greenAt(23.9));
+        m_window->findChild<QDateEdit*>("dtDay")->setDate(kMonday.addDays(-2));
+        QVERIFY(!greenAt(0.1) && !greenAt(12) && !greenAt(23.9));
     }
 
     void hoursAndTheirReset()
