@@ -7,10 +7,10 @@
 
 namespace kestra::desktop {
 
-CommandLineOutcome parseCommandLine(const CommandLine& spec, const QStringList& arguments)
+CommandLineOutcome parseCommandLine(const CommandLine& line, const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(spec.description);
+    parser.setApplicationDescription(line.description);
     // Own options rather than addHelpOption(), whose --help-all would list Qt's
     // options, which these programs do not take.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
@@ -19,20 +19,20 @@ CommandLineOutcome parseCommandLine(const CommandLine& spec, const QStringList& 
                                      QStringLiteral("Show the version and end."));
     parser.addOption(help);
     parser.addOption(version);
-    if (!spec.positionalName.isEmpty())
-        parser.addPositionalArgument(spec.positionalName, spec.positionalHelp,
-                                     QStringLiteral("[%1]").arg(spec.positionalName));
+    if (!line.positionalName.isEmpty())
+        parser.addPositionalArgument(line.positionalName, line.positionalHelp,
+                                     QStringLiteral("[%1]").arg(line.positionalName));
 
     CommandLineOutcome outcome;
     auto refuse = [&](const QString& why) {
         outcome.start = false;
         outcome.exitCode = kUsageExitCode;
-        outcome.err = QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(spec.program, why);
+        outcome.err = QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(line.program, why);
         return outcome;
     };
-    if (!parser.parse(QStringList{spec.program} + arguments)) return refuse(parser.errorText());
+    if (!parser.parse(QStringList{line.program} + arguments)) return refuse(parser.errorText());
     const QStringList positional = parser.positionalArguments();
-    const qsizetype allowed = spec.positionalName.isEmpty() ? 0 : 1;
+    const qsizetype allowed = line.positionalName.isEmpty() ? 0 : 1;
     if (positional.size() > allowed)
         return refuse(QStringLiteral("unexpected argument '%1'.").arg(positional.at(allowed)));
 
@@ -42,22 +42,22 @@ CommandLineOutcome parseCommandLine(const CommandLine& spec, const QStringList& 
         // object exists; the usage line names it as the user knows it.
         const QString text = parser.helpText();
         const qsizetype rest = text.left(text.indexOf(u'\n')).lastIndexOf(QStringLiteral(" [options]"));
-        outcome.out = QStringLiteral("Usage: ") + spec.program + text.mid(rest);
+        outcome.out = QStringLiteral("Usage: ") + line.program + text.mid(rest);
     } else if (parser.isSet(version)) {
         outcome.start = false;
-        outcome.out = QStringLiteral("%1 %2\n").arg(spec.program, versionNumber());
+        outcome.out = QStringLiteral("%1 %2\n").arg(line.program, versionNumber());
     }
     outcome.positional = positional;
     return outcome;
 }
 
-std::optional<int> handleCommandLine(const CommandLine& spec, int argc, char** argv, QStringList* positional)
+std::optional<int> handleCommandLine(const CommandLine& line, int argc, char** argv, QStringList* positional)
 {
     if (argc <= 1) return std::nullopt;
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLineOutcome outcome = parseCommandLine(spec, arguments);
+    const CommandLineOutcome outcome = parseCommandLine(line, arguments);
     std::fputs(outcome.out.toLocal8Bit().constData(), stdout);
     std::fputs(outcome.err.toLocal8Bit().constData(), stderr);
     std::fflush(stdout);

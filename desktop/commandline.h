@@ -29,13 +29,13 @@ struct CommandLineOutcome
 inline constexpr int kUsageExitCode = 2;
 
 // `arguments` without the program name.
-CommandLineOutcome parseCommandLine(const CommandLine& spec, const QStringList& arguments);
+CommandLineOutcome parseCommandLine(const CommandLine& line, const QStringList& arguments);
 
 // Reads argv before any application object exists, so that --help and --version
 // work in a terminal without a display and touch no file. Prints what there is to
 // print and returns the exit code when the program must end now; otherwise fills
 // `positional`. Without arguments nothing is parsed at all.
-std::optional<int> handleCommandLine(const CommandLine& spec, int argc, char** argv,
+std::optional<int> handleCommandLine(const CommandLine& line, int argc, char** argv,
                                      QStringList* positional = nullptr);
 
 } // namespace kestra::desktop

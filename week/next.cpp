@@ -19,7 +19,7 @@ int wallWeekSecond(qint64 secs, int offset)
 
 QDateTime moment(const QDateTime& like, qint64 msecs)
 {
-    QDateTime t = like; // keeps its time spec
+    QDateTime t = like; // keeps its time zone
     t.setMSecsSinceEpoch(msecs);
     return t;
 }
