@@ -38,6 +38,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QUrl>
@@ -105,12 +106,13 @@ QUrl helpPageUrl()
     QFile source(QStringLiteral(":/kestra/help.html"));
     if (source.open(QIODevice::ReadOnly)) {
         const QByteArray page = source.readAll();
-        QFile target(path);
-        if (!target.exists() || (target.open(QIODevice::ReadOnly) && target.readAll() != page)) {
-            target.close();
-            if (target.open(QIODevice::WriteOnly | QIODevice::Truncate)) target.write(page);
+        QFile current(path);
+        if (!current.exists() || (current.open(QIODevice::ReadOnly) && current.readAll() != page)) {
+            current.close();
+            // Whole or not at all, like the program's other files.
+            QSaveFile target(path);
+            if (target.open(QIODevice::WriteOnly) && target.write(page) == page.size()) target.commit();
         }
-        target.close();
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
     return QUrl::fromLocalFile(path);
