@@ -17,7 +17,10 @@
 #include "common/buildconfig.h"
 #include "common/clock.h"
 #include "common/paths.h"
+#include "history/record.h"
+#include "model/channel.h"
 #include "port/port.h"
+#include "service/service.h"
 #include "shell/mainwindow.h"
 #include "store/database.h"
 
@@ -172,11 +175,13 @@ int main(int argc, char** argv)
     port::Environment env;
     env.simulatedPortPath = build.simulatedPortPath();
     port::Port port(build.portBase, env);
-    shell::MainWindow main(ui::AppContext{build, port, *database, clock});
+    service::Service service(model::Context{build, port, *database, clock}, history::historyPath(build));
+    shell::MainWindow main(service);
     main.load();
     main.show();
 
     channels::PulseFrame* pulse = main.channelWindow(channel)->pulseFrame();
+    model::Channel& model = service.model().channel(channel);
     const double unitMs = channel == 1 ? 1000.0 : 60000.0;
     PortWatch watch(build.simulatedPortPath(), channel - 1);
     watch.start();
@@ -188,11 +193,11 @@ int main(int argc, char** argv)
     for (const Plan& plan : plans) {
         select(pulse->onList(), plan.on);
         select(pulse->offList(), plan.off);
-        pulse->start();
+        model.startPulse();
         const qsizetype wanted = 2 * plan.pairs + 1; // the click's edge, then the end of each phase
         const qint64 limit = qint64((plan.on.toDouble() + plan.off.toDouble()) * unitMs * plan.pairs) + 10000;
         const bool complete = runUntil([&] { return watch.pending() >= wanted; }, limit);
-        pulse->stop();
+        model.stopPulse();
         runUntil([] { return false; }, 1200); // the channel's evaluation takes over again
         const std::vector<qint64> edges = watch.take();
         if (!complete) {

@@ -6,7 +6,10 @@
 #include "channels/channelwindow.h"
 #include "common/buildconfig.h"
 #include "common/clock.h"
+#include "history/record.h"
+#include "model/channel.h"
 #include "port/port.h"
+#include "service/service.h"
 #include "shell/mainwindow.h"
 #include "store/database.h"
 #include "week/intervals.h"
@@ -117,7 +120,9 @@ int main(int argc, char** argv)
     env.parportProcDir = home.filePath(QStringLiteral("no-parport"));
     env.simulatedPortPath = home.filePath(QStringLiteral("port-3BC"));
     port::Port port(0x3BC, env);
-    shell::MainWindow main(ui::AppContext{kestra3Config(), port, *db, clock});
+    service::Service service(model::Context{kestra3Config(), port, *db, clock},
+                             home.filePath(QStringLiteral("History3BC.db")));
+    shell::MainWindow main(service);
     main.load();
     main.show();
     runFor(1500);
@@ -128,7 +133,7 @@ int main(int argc, char** argv)
     // The computation: the eight outputs' weeks from their controls.
     std::vector<channels::ChannelControls> controls;
     for (int m = 1; m <= 8; ++m)
-        controls.push_back(main.channelWindow(m)->controls());
+        controls.push_back(service.model().channel(m).controls());
     size_t sink = 0;
     const double weekNs = nanosecondsPer(20000, [&] {
         for (const channels::ChannelControls& c : controls)

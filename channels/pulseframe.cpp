@@ -1,33 +1,18 @@
 #include "channels/pulseframe.h"
 
+#include "model/channel.h"
+#include "model/pulse.h"
 #include "ui/naming.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
 #include <QPushButton>
-#include <QTimer>
-#include <cmath>
 
 namespace kestra::channels {
 
-using namespace std::chrono_literals;
-
 namespace {
-constexpr auto kMinute = 60s;
-
-const QString kOn = QStringLiteral("ON");
-const QString kOff = QStringLiteral("OFF");
-
-QStringList numbers(int from, int to)
-{
-    QStringList out;
-    for (int i = from; i <= to; ++i)
-        out << QString::number(i);
-    return out;
-}
 
 QListWidget* makeList(const QString& name, const QString& tip, const QStringList& entries, QWidget* parent)
 {
@@ -48,41 +33,32 @@ QListWidget* makeList(const QString& name, const QString& tip, const QStringList
 
 void selectEntry(QListWidget* list, const QString& text)
 {
+    if (list->currentItem() && list->currentItem()->text() == text) return;
     const auto found = list->findItems(text, Qt::MatchExactly);
     if (!found.isEmpty()) list->setCurrentItem(found.first());
 }
 
-QTimer* makePhaseTimer(const QString& name, bool oneShot, QObject* parent)
+void showText(QLineEdit* e, const QString& text)
 {
-    auto* t = new QTimer(parent);
-    t->setObjectName(name);
-    // A phase length is a promise to the user; a coarse timer may be 5 % off.
-    t->setTimerType(Qt::PreciseTimer);
-    t->setSingleShot(oneShot);
-    if (!oneShot) t->setInterval(kMinute);
-    return t;
+    if (e && e->text() != text) e->setText(text);
 }
 } // namespace
 
-PulseFrame::PulseFrame(int channel, QTimer* timer1, QLineEdit* status, QWidget* parent)
-    : QGroupBox(parent), m_channel(channel), m_timer1(timer1), m_status(status)
+PulseFrame::PulseFrame(model::Channel& channel, QWidget* parent)
+    : QGroupBox(parent), m_channel(channel), m_pulse(*channel.pulse())
 {
     setObjectName(QStringLiteral("PulseFrame"));
-    const bool seconds = inSeconds();
+    const bool seconds = m_pulse.inSeconds();
     setTitle(seconds ? QStringLiteral("Pulse in seconds") : QStringLiteral("Pulse in minutes"));
 
-    // Channel 1 offers half a second only as an ON time and 59.5 s only as an OFF time.
-    QStringList onEntries = numbers(1, 60);
-    QStringList offEntries = numbers(1, 60);
-    if (seconds) {
-        onEntries << QStringLiteral(".5");
-        offEntries = numbers(1, 59) << QStringLiteral("59.5") << QStringLiteral("60");
-    }
     const QString when = seconds ? QStringLiteral(" when highlighted.") : QString();
     m_onList = makeList(QStringLiteral("PULSEON"), QStringLiteral("Pulses output on for time") + when,
-                        onEntries, this);
+                        m_pulse.onEntries(), this);
     m_offList = makeList(QStringLiteral("PULSEOFF"), QStringLiteral("Pulses output off for time") + when,
-                         offEntries, this);
+                         m_pulse.offEntries(), this);
+    for (QListWidget* list : {m_onList, m_offList})
+        connect(list, &QListWidget::currentTextChanged, this,
+                [this, list](const QString& entry) { m_channel.selectPulse(list == m_onList, entry); });
 
     auto* startButton = new QPushButton(QStringLiteral("PULSE ON"), this);
     startButton->setObjectName(seconds ? QStringLiteral("PULSE") : QStringLiteral("PLSEON"));
@@ -90,13 +66,8 @@ PulseFrame::PulseFrame(int channel, QTimer* timer1, QLineEdit* status, QWidget* 
     auto* stopButton = new QPushButton(QStringLiteral("PULSEOFF"), this);
     stopButton->setObjectName(QStringLiteral("PLSEOFF"));
     stopButton->setToolTip(QStringLiteral("Turn off pulse"));
-    connect(startButton, &QPushButton::clicked, this, &PulseFrame::start);
-    connect(stopButton, &QPushButton::clicked, this, &PulseFrame::stop);
-
-    m_onTimer = makePhaseTimer(QStringLiteral("PulseOnTimer"), seconds, this);
-    m_offTimer = makePhaseTimer(QStringLiteral("PulseOffTimer"), seconds, this);
-    connect(m_onTimer, &QTimer::timeout, this, &PulseFrame::onPhaseTick);
-    connect(m_offTimer, &QTimer::timeout, this, &PulseFrame::offPhaseTick);
+    connect(startButton, &QPushButton::clicked, this, [this] { m_channel.startPulse(); });
+    connect(stopButton, &QPushButton::clicked, this, [this] { m_channel.stopPulse(); });
 
     const QString unit = seconds ? QStringLiteral("seconds") : QStringLiteral("minutes");
     ui::nameControl(m_onList, QStringLiteral("Pulse ON time in ") + unit);
@@ -133,125 +104,16 @@ PulseFrame::PulseFrame(int channel, QTimer* timer1, QLineEdit* status, QWidget* 
     }
     grid->addWidget(startButton, row, 0);
     grid->addWidget(stopButton, row, 1);
-    reset();
+    connect(&m_pulse, &model::Pulse::changed, this, &PulseFrame::showPulse);
+    showPulse();
 }
 
-bool PulseFrame::isPulsing() const
+void PulseFrame::showPulse()
 {
-    return m_onTimer->isActive() || m_offTimer->isActive();
-}
-
-void PulseFrame::reset()
-{
-    halt();
-    selectEntry(m_onList, QStringLiteral("1"));
-    selectEntry(m_offList, QStringLiteral("1"));
-}
-
-void PulseFrame::halt()
-{
-    m_onTimer->stop();
-    m_offTimer->stop();
-}
-
-std::optional<std::chrono::milliseconds> PulseFrame::secondsToInterval(const QString& text)
-{
-    bool ok = false;
-    const double seconds = QLocale::c().toDouble(text, &ok);
-    if (!ok || !(seconds > 0) || seconds > 3600) return std::nullopt;
-    return std::chrono::milliseconds(std::llround(seconds * 1000));
-}
-
-QString PulseFrame::selected(const QListWidget* list)
-{
-    const auto items = list->selectedItems();
-    if (!items.isEmpty()) return items.first()->text();
-    return list->currentItem() ? list->currentItem()->text() : QStringLiteral("1");
-}
-
-std::chrono::milliseconds PulseFrame::selectedInterval(const QListWidget* list) const
-{
-    // The lists hold numbers only, so this always converts.
-    return secondsToInterval(selected(list)).value_or(1000ms);
-}
-
-void PulseFrame::start()
-{
-    m_timer1->stop();
-    m_offTimer->stop();
-    if (inSeconds()) {
-        m_onTimer->setInterval(selectedInterval(m_onList));
-        m_onTimer->start();
-        m_status->setText(kOn);
-    } else {
-        m_onTimer->start();
-        m_status->setText(kOn);
-        m_pstart->setText(QStringLiteral("0"));
-        m_pstop->setText(QStringLiteral("0"));
-    }
-}
-
-void PulseFrame::stop()
-{
-    if (inSeconds()) {
-        // Status keeps its last pulse value until Timer1's next tick.
-        m_timer1->start();
-        halt();
-    } else {
-        halt();
-        m_timer1->start();
-        m_status->setText(kOff);
-    }
-}
-
-void PulseFrame::beginPhase(bool on)
-{
-    QTimer* next = on ? m_onTimer : m_offTimer;
-    QTimer* ending = on ? m_offTimer : m_onTimer;
-    m_status->setText(on ? kOn : kOff);
-    ending->stop();
-    // Each phase lasts what is selected when it begins, counted from this tick.
-    next->setInterval(selectedInterval(on ? m_onList : m_offList));
-    next->start();
-}
-
-bool PulseFrame::countMinute(QLineEdit* counter, const QListWidget* list)
-{
-    // A counter that is not a number (only a re-read of a hand-made record can
-    // bring one) counts as 0, and the phase goes on from there.
-    bool ok = false;
-    const int before = counter->text().trimmed().toInt(&ok);
-    const int now = (ok ? before : 0) + 1;
-    counter->setText(QString::number(now));
-    bool selOk = false;
-    const int wanted = selected(list).toInt(&selOk);
-    return selOk && wanted == now;
-}
-
-void PulseFrame::onPhaseTick()
-{
-    if (inSeconds()) {
-        beginPhase(false);
-        return;
-    }
-    if (!countMinute(m_pstart, m_onList)) return;
-    m_status->setText(kOff);
-    m_offTimer->start();
-    m_onTimer->stop();
-    m_pstop->setText(QStringLiteral("0"));
-}
-
-void PulseFrame::offPhaseTick()
-{
-    if (inSeconds()) {
-        beginPhase(true);
-        return;
-    }
-    if (!countMinute(m_pstop, m_offList)) return;
-    m_status->setText(kOn);
-    m_onTimer->start();
-    m_offTimer->stop();
-    m_pstart->setText(QStringLiteral("0"));
+    selectEntry(m_onList, m_pulse.onSelection());
+    selectEntry(m_offList, m_pulse.offSelection());
+    showText(m_pstart, m_pulse.startCounter());
+    showText(m_pstop, m_pulse.stopCounter());
 }
 
 } // namespace kestra::channels

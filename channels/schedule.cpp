@@ -47,10 +47,8 @@ bool inclusiveSwitchingOn(int now, Switching s)
 
 bool startFinishOn(int now, int start, int finish, bool startDay, bool finishDay)
 {
-    if (finish < start)
-        return (startDay && now >= start) || (finishDay && now <= finish);
-    if (finish > start)
-        return startDay && finishDay && start <= now && now <= finish;
+    if (finish < start) return (startDay && now >= start) || (finishDay && now <= finish);
+    if (finish > start) return startDay && finishDay && start <= now && now <= finish;
     return false;
 }
 
@@ -108,13 +106,13 @@ Cause causeOfRule(int rule, bool input3On)
 } // namespace
 
 void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
-              QString& status, Cause* cause)
+              State& status, Cause* cause)
 {
     const int t = secondsOfDay(now);
     const std::vector<Switching> sw = convertSwitchings(c);
     const int today = weekdayNumber(now.date()) - 1;
     const bool autoMode = c.mode == Mode::Auto;
-    status = scheduleStep(c, sw, today, t) ? QStringLiteral("ON") : QStringLiteral("OFF");
+    status = stateOf(scheduleStep(c, sw, today, t));
     // Without AUTO the schedule step gives OFF because of the mode.
     Cause decided = autoMode ? Cause::Schedule : Cause::Mode;
     if (cause) *cause = decided;
@@ -122,7 +120,7 @@ void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, cons
     // A hold rule that fails leaves the status of an earlier rule, so the cause
     // follows the rules even on the way out.
     const auto noteRule = [&] {
-        if (rule) decided = causeOfRule(rule, inputs.input3 == inputs::inputText(3, true));
+        if (rule) decided = causeOfRule(rule, inputs.input3);
         if (cause) *cause = decided;
     };
     try {
@@ -132,10 +130,8 @@ void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, cons
         throw;
     }
     noteRule();
-    if (c.mode == Mode::On)
-        status = QStringLiteral("ON");
-    if (c.mode == Mode::Off)
-        status = QStringLiteral("OFF");
+    if (c.mode == Mode::On) status = State::On;
+    if (c.mode == Mode::Off) status = State::Off;
     if (cause && (c.mode == Mode::On || c.mode == Mode::Off)) *cause = Cause::Mode;
 }
 

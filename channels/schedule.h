@@ -23,7 +23,8 @@ int switchingCount(int channel);
 enum class Mode { None, Auto, On, Off };
 
 // A start and a run, in seconds. The end is start + run, not wrapped at midnight.
-struct Switching {
+struct Switching
+{
     int start = 0;
     int run = 0;
 };
@@ -38,7 +39,8 @@ bool inclusiveSwitchingOn(int now, Switching s);
 bool startFinishOn(int now, int start, int finish, bool startDay, bool finishDay);
 
 // What a channel window's controls hold at the moment of a tick, saved or not.
-struct ChannelControls {
+struct ChannelControls
+{
     int channel = 3;
     Mode mode = Mode::None;
     std::array<bool, 7> days{};       // Sunday .. Saturday
@@ -67,8 +69,8 @@ enum class Cause {
     Input1,   // an input rule of input 1, 2 or 3 while the input reads ON
     Input2,
     Input3,
-    Hold,     // the input 3 hold rule after input 3 was released
-    Pulse,    // pulse mode of channels 1 and 2
+    Hold,  // the input 3 hold rule after input 3 was released
+    Pulse, // pulse mode of channels 1 and 2
 };
 
 // One evaluation tick: converts the time texts in the channel's order, takes
@@ -78,6 +80,6 @@ enum class Cause {
 // `cause`, when given, follows every write to `status`, so after a failure it
 // still names the step that wrote what `status` keeps.
 void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
-              QString& status, Cause* cause = nullptr);
+              State& status, Cause* cause = nullptr);
 
 } // namespace kestra::channels

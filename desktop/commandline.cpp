@@ -19,6 +19,11 @@ CommandLineOutcome parseCommandLine(const CommandLine& line, const QStringList& 
                                      QStringLiteral("Show the version and end."));
     parser.addOption(help);
     parser.addOption(version);
+    QList<QCommandLineOption> switches;
+    for (const auto& [name, text] : line.switches) {
+        switches << QCommandLineOption(name, text);
+        parser.addOption(switches.back());
+    }
     if (!line.positionalName.isEmpty())
         parser.addPositionalArgument(line.positionalName, line.positionalHelp,
                                      QStringLiteral("[%1]").arg(line.positionalName));
@@ -48,10 +53,13 @@ CommandLineOutcome parseCommandLine(const CommandLine& line, const QStringList& 
         outcome.out = QStringLiteral("%1 %2\n").arg(line.program, versionNumber());
     }
     outcome.positional = positional;
+    for (const QCommandLineOption& o : switches)
+        if (parser.isSet(o)) outcome.switches << o.names().constFirst();
     return outcome;
 }
 
-std::optional<int> handleCommandLine(const CommandLine& line, int argc, char** argv, QStringList* positional)
+std::optional<int> handleCommandLine(const CommandLine& line, int argc, char** argv, QStringList* positional,
+                                     QStringList* switches)
 {
     if (argc <= 1) return std::nullopt;
     QStringList arguments;
@@ -63,6 +71,7 @@ std::optional<int> handleCommandLine(const CommandLine& line, int argc, char** a
     std::fflush(stdout);
     if (!outcome.start) return outcome.exitCode;
     if (positional) *positional = outcome.positional;
+    if (switches) *switches = outcome.switches;
     return std::nullopt;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
 
 namespace kestra::desktop {
 
@@ -14,6 +16,8 @@ struct CommandLine
     QString description;    // the paragraph under the usage line
     QString positionalName; // empty: the program takes no argument
     QString positionalHelp;
+    // Options that take no value, besides --help and --version: name and help.
+    QList<std::pair<QString, QString>> switches;
 };
 
 struct CommandLineOutcome
@@ -23,6 +27,7 @@ struct CommandLineOutcome
     QString out; // for stdout
     QString err; // for stderr
     QStringList positional;
+    QStringList switches; // the names of the switches given
 };
 
 // Exit code of a command line that was not understood.
@@ -36,6 +41,6 @@ CommandLineOutcome parseCommandLine(const CommandLine& line, const QStringList& 
 // print and returns the exit code when the program must end now; otherwise fills
 // `positional`. Without arguments nothing is parsed at all.
 std::optional<int> handleCommandLine(const CommandLine& line, int argc, char** argv,
-                                     QStringList* positional = nullptr);
+                                     QStringList* positional = nullptr, QStringList* switches = nullptr);
 
 } // namespace kestra::desktop

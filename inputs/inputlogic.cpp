@@ -39,17 +39,16 @@ bool holding(const OverrideView& v, const QDateTime& now)
 }
 } // namespace
 
-void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& now, QString& status, int* rule)
+void applyOverride(bool autoSelected, const OverrideView& v, const QDateTime& now, State& status, int* rule)
 {
-    if (!autoSelected)
-        return;
-    const QString on = QStringLiteral("ON");
-    const QString off = QStringLiteral("OFF");
-    const bool in1 = v.input1 == inputText(1, true);
-    const bool in2 = v.input2 == inputText(2, true);
-    const bool in3 = v.input3 == inputText(3, true);
+    if (!autoSelected) return;
+    const State on = State::On;
+    const State off = State::Off;
+    const bool in1 = v.input1;
+    const bool in2 = v.input2;
+    const bool in3 = v.input3;
     auto set = [&](int box) { return v.boxes[box] == kBoxSet; };
-    auto write = [&](int number, const QString& text) {
+    auto write = [&](int number, State text) {
         status = text;
         if (rule) *rule = number;
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/state.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
@@ -17,8 +19,10 @@ std::array<QString, 5> inputTexts(quint8 status);
 inline constexpr int kBoxSet = 1;
 
 // What the input override step of one channel reads from the inputs window.
-struct OverrideView {
-    QString input1, input2, input3; // the published input texts
+struct OverrideView
+{
+    // Inputs 1 to 3 read ON; an input not read yet counts as not active.
+    bool input1 = false, input2 = false, input3 = false;
     // Boxes of the channel's column: INP1ON, INP1OFF, INP2ON, INP2OFF, INP3ON, INP3OFF.
     std::array<int, 6> boxes{};
     QString inp3Start; // time of day input 3 last read ON
@@ -38,7 +42,7 @@ std::optional<int> holdEnd(const OverrideView& view, const QDateTime& now);
 // as the earlier rules left it. `rule`, when given, is set to the number (1..8)
 // of each rule as it writes, so it names the rule that decided; it is left
 // alone when no rule writes.
-void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, QString& status,
+void applyOverride(bool autoSelected, const OverrideView& view, const QDateTime& now, State& status,
                    int* rule = nullptr);
 
 // When input 3 was last read ON: INP3DATE and INP3START as texts.
@@ -56,14 +60,5 @@ struct HoldStamp
 // as older than any other; when neither converts the stored one is taken.
 HoldStamp stampAfterReread(const HoldStamp& shown, const HoldStamp& stored,
                            const std::optional<HoldStamp>& ended);
-
-// What a channel asks of the inputs window.
-class InputsAccess {
-public:
-    virtual ~InputsAccess() = default;
-    virtual OverrideView overrideView(int channel) const = 0;
-    // Reads the inputs window's settings record again, dropping its unsaved edits.
-    virtual void rereadRecord() = 0;
-};
 
 } // namespace kestra::inputs

@@ -1,14 +1,9 @@
 #include "inputs/inputswindow.h"
 
-#include "common/failure.h"
 #include "common/paths.h"
-#include "common/timetext.h"
 #include "inputs/directorylist.h"
 #include "inputs/soundfiles.h"
-#include "inputs/soundplayer.h"
-#include "store/datasource.h"
-#include "store/schema.h"
-#include "ui/errorroutine.h"
+#include "model/inputs.h"
 #include "ui/messenger.h"
 #include "ui/naming.h"
 #include "ui/timebox.h"
@@ -22,15 +17,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStorageInfo>
-#include <chrono>
-
-using namespace std::chrono_literals;
 
 namespace kestra::inputs {
 
 namespace {
-
-constexpr auto kCyclePeriod = 200ms;
 
 // Client area in twips: wide enough for the directory list, tall enough for File2.
 constexpr int kWidthTwips = 7215;
@@ -48,7 +38,6 @@ constexpr int kListFontPointSize = 7;
 const QString kWavePatternFile1 = QStringLiteral("*.WAV");
 const QString kWavePatternFile2 = QStringLiteral("*.wav");
 const QString kListToolTip = QStringLiteral("Plays sound when input on");
-const QString kMidnight = QStringLiteral("00:00:00");
 
 // The value of a two-state box as the override step reads it: 0 clear, 1 set, 2 greyed.
 int boxValue(const QCheckBox* box)
@@ -64,25 +53,22 @@ int boxValue(const QCheckBox* box)
     return 0;
 }
 
+Qt::CheckState boxState(int value)
+{
+    return value == kBoxSet ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
+}
+
 } // namespace
 
-InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
-    : QWidget(owner, Qt::Dialog), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database))
+InputsWindow::InputsWindow(model::Inputs& inputs, const QString& title, QWidget* owner)
+    : QWidget(owner, Qt::Dialog), m_inputs(inputs), m_title(title)
 {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("INPUTS"));
     // A dialog-type window: the window system keeps it in front of its owner.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(ui::twipsToPixels(kWidthTwips, this), ui::twipsToPixels(kHeightTwips, this));
-
-    m_errors = std::make_unique<ui::ErrorRoutine>(
-        this, ctx.build.title, [](const Failure&) { return ui::kInputsTimeFormatMessage; },
-        [this] { refreshOwn(); });
-
-    m_timer1.setParent(this);
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(kCyclePeriod);
-    m_ctx.ensureTicker(this).attach(&m_timer1, Ticker::Rank::Inputs, [this] { cycle(); });
+    m_inputs.errors().setWindow(this);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
@@ -92,7 +78,14 @@ InputsWindow::InputsWindow(const ui::AppContext& ctx, QWidget* owner)
 
     buildMapping();
     buildSounds();
-    bindRecord();
+    connect(&m_inputs, &model::Inputs::levelsChanged, this, &InputsWindow::showLevels);
+    connect(&m_inputs, &model::Inputs::recordChanged, this, &InputsWindow::showRecord);
+    connect(&m_inputs, &model::Inputs::input4DirectoryChanged, this, &InputsWindow::showDirectory);
+    showLevels();
+    showRecord();
+    fillDrives();
+    showDirectory();
+    m_input5Files->addItems(matchingFiles(programDirectory(), kWavePatternFile2));
 }
 
 InputsWindow::~InputsWindow() = default;
@@ -107,13 +100,6 @@ QLabel* labelAt(QWidget* parent, const QString& name, const QString& text, int x
     return l;
 }
 
-QLineEdit* hiddenField(QWidget* parent, const QString& name)
-{
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->hide();
-    return e;
-}
 } // namespace
 
 void InputsWindow::buildMapping()
@@ -138,7 +124,7 @@ void InputsWindow::buildMapping()
         e->setReadOnly(true);
         ui::nameDisplay(e, QStringLiteral("State of input %1").arg(n));
         ui::placeAt(e, 240, kInputTop[n - 1], 1215, 375);
-        m_input[n - 1] = e;
+        m_levels[n - 1] = e;
     }
 
     for (int n = 1; n <= 3; ++n) {
@@ -154,32 +140,26 @@ void InputsWindow::buildMapping()
                     QStringLiteral("While output %1 is in AUTO").arg(m));
                 ui::placeAt(box, kBoxLeft + kBoxPitch * (m - 1), kBoxTop + kBoxPitch * row, kBoxSize,
                             kBoxSize);
-                auto* tx =
-                    hiddenField(this, QStringLiteral("txinp%1%2%3").arg(n).arg(on ? "on" : "off").arg(m));
                 connect(box, &QCheckBox::clicked, this,
-                        [box, tx] { tx->setText(flagText(box->checkState() == Qt::Checked)); });
+                        [this, box, n, on, m] { m_inputs.clickMapping(n, on, m, boxValue(box)); });
                 m_box[n - 1][a][m - 1] = box;
-                m_tx[n - 1][a][m - 1] = tx;
             }
         }
     }
 
-    m_inp3time = new ui::TimeBox(QStringLiteral("INP3TIME"), this);
-    m_inp3time->setToolTip(QStringLiteral("Turns on  or off for selected time,only for input 3."));
-    ui::placeAt(m_inp3time, 4680, 2280, 1215, 315);
-    ui::nameControl(m_inp3time, QStringLiteral("Hold time of input 3"));
+    m_holdTime = new ui::TimeBox(QStringLiteral("INP3TIME"), this);
+    m_holdTime->setToolTip(QStringLiteral("Turns on  or off for selected time,only for input 3."));
+    ui::placeAt(m_holdTime, 4680, 2280, 1215, 315);
+    ui::nameControl(m_holdTime, QStringLiteral("Hold time of input 3"));
     labelAt(this, QStringLiteral("lblHoldTime"), QStringLiteral("Hold time"), 5985, 2310)
-        ->setBuddy(m_inp3time);
-    m_inp3start = hiddenField(this, QStringLiteral("INP3START"));
-    m_inp3date = hiddenField(this, QStringLiteral("INP3DATE"));
-    // A new hold time ends a running hold: from midnight it can only hold while
-    // the time of day is below the hold time.
-    connect(m_inp3time, &ui::TimeBox::edited, this, [this] {
-        if (!m_endedHold) m_endedHold = HoldStamp{m_inp3date->text(), m_inp3start->text()};
-        m_inp3start->setText(kMidnight);
+        ->setBuddy(m_holdTime);
+    connect(m_holdTime, &ui::TimeBox::edited, this,
+            [this](const QString& text) { m_inputs.editHoldTime(text); });
+    connect(m_holdTime, &ui::TimeBox::focusChanged, this,
+            [this](bool focused) { m_inputs.setHoldTimeFocus(focused); });
+    connect(m_holdTime, &ui::TimeBox::editEnded, this, [this] {
+        if (m_inputs.holdTime().editPending()) m_inputs.finishHoldTimeEdit();
     });
-    connect(m_inp3time, &ui::TimeBox::editFinished, this,
-            [this] { ui::guarded(*m_errors, [this] { m_inp3time->finishEdit(); }); });
 }
 
 void InputsWindow::buildSounds()
@@ -187,17 +167,19 @@ void InputsWindow::buildSounds()
     labelAt(this, QStringLiteral("lblFilesSelected"), QStringLiteral("FILES SELECTED"), 1680, 3000);
     labelAt(this, QStringLiteral("lblFiles"), QStringLiteral("FILES"), 3720, 3000);
 
-    m_fileBox2 = new QLineEdit(this);
-    m_fileBox2->setObjectName(QStringLiteral("FILEBox2"));
-    ui::placeAt(m_fileBox2, 1680, 3360, 1455, 375);
-    m_filebox1 = new QLineEdit(this);
-    m_filebox1->setObjectName(QStringLiteral("filebox1"));
-    ui::placeAt(m_filebox1, 1680, 4800, 1455, 375);
-    for (QLineEdit* e : {m_fileBox2, m_filebox1})
-        connect(e, &QLineEdit::textEdited, this, [this, e] { m_lastEditedFile = e; });
-    ui::nameControl(m_fileBox2, QStringLiteral("Sound of input 4"),
+    m_input4Name = new QLineEdit(this);
+    m_input4Name->setObjectName(QStringLiteral("FILEBox2"));
+    ui::placeAt(m_input4Name, 1680, 3360, 1455, 375);
+    m_input5Name = new QLineEdit(this);
+    m_input5Name->setObjectName(QStringLiteral("filebox1"));
+    ui::placeAt(m_input5Name, 1680, 4800, 1455, 375);
+    connect(m_input4Name, &QLineEdit::textEdited, this,
+            [this](const QString& t) { m_inputs.editSoundName(4, t); });
+    connect(m_input5Name, &QLineEdit::textEdited, this,
+            [this](const QString& t) { m_inputs.editSoundName(5, t); });
+    ui::nameControl(m_input4Name, QStringLiteral("Sound of input 4"),
                     QStringLiteral("Wave file played while input 4 is on, from the directory chosen beside"));
-    ui::nameControl(m_filebox1, QStringLiteral("Sound of input 5"),
+    ui::nameControl(m_input5Name, QStringLiteral("Sound of input 5"),
                     QStringLiteral("Wave file played while input 5 is on, from the program directory"));
 
     QFont small = font();
@@ -213,243 +195,94 @@ void InputsWindow::buildSounds()
                 [this, list](QListWidgetItem* item) { fileListClicked(list, item); });
         return list;
     };
-    m_file1 = fileList("File1", 3240, 3360, 1455, 1245);
-    m_file2 = fileList("File2", 3240, 4680, 1455, 585);
-    ui::nameControl(m_file1, QStringLiteral("Wave files for input 4"));
-    ui::nameControl(m_file2, QStringLiteral("Wave files for input 5"));
-    connect(m_file1, &QListWidget::itemDoubleClicked, this, &InputsWindow::showJoinedPath);
+    m_input4Files = fileList("File1", 3240, 3360, 1455, 1245);
+    m_input5Files = fileList("File2", 3240, 4680, 1455, 585);
+    ui::nameControl(m_input4Files, QStringLiteral("Wave files for input 4"));
+    ui::nameControl(m_input5Files, QStringLiteral("Wave files for input 5"));
+    connect(m_input4Files, &QListWidget::itemDoubleClicked, this, &InputsWindow::showJoinedPath);
 
-    m_drive1 = new QComboBox(this);
-    m_drive1->setObjectName(QStringLiteral("Drive1"));
-    m_drive1->setToolTip(QStringLiteral("Select Drive for *.wav files"));
-    ui::placeAt(m_drive1, 4800, 3000, 2175, 315);
-    ui::nameControl(m_drive1, QStringLiteral("Drive"));
-    connect(m_drive1, &QComboBox::activated, this, [this](int index) {
-        ui::guarded(*m_errors, [&] { m_dir1->setPath(m_drive1->itemText(index)); });
-    });
+    m_drives = new QComboBox(this);
+    m_drives->setObjectName(QStringLiteral("Drive1"));
+    m_drives->setToolTip(QStringLiteral("Select Drive for *.wav files"));
+    ui::placeAt(m_drives, 4800, 3000, 2175, 315);
+    ui::nameControl(m_drives, QStringLiteral("Drive"));
+    connect(m_drives, &QComboBox::activated, this,
+            [this](int index) { m_inputs.setInput4Directory(m_drives->itemText(index)); });
 
-    m_dir1 = new DirectoryList(QStringLiteral("Dir1"), this);
-    m_dir1->setToolTip(QStringLiteral("Select Directory for wav files"));
-    ui::placeAt(m_dir1, 4800, 3360, 2175, 1215);
-    ui::nameControl(m_dir1, QStringLiteral("Directory"));
-    connect(m_dir1, &DirectoryList::pathChanged, this, &InputsWindow::directoryChanged);
-
-    m_mm1 = new SoundPlayer(QStringLiteral("MMControl1"), this);
-    m_mm2 = new SoundPlayer(QStringLiteral("MMControl2"), this);
+    m_directory = new DirectoryList(QStringLiteral("Dir1"), this);
+    m_directory->setToolTip(QStringLiteral("Select Directory for wav files"));
+    ui::placeAt(m_directory, 4800, 3360, 2175, 1215);
+    ui::nameControl(m_directory, QStringLiteral("Directory"));
+    connect(m_directory, &DirectoryList::pathChanged, this,
+            [this](const QString& dir) { m_inputs.setInput4Directory(dir); });
 }
 
-void InputsWindow::bindRecord()
+void InputsWindow::showLevels()
 {
-    for (int n = 1; n <= 3; ++n) {
-        for (int a = 0; a < 2; ++a) {
-            for (int m = 1; m <= 8; ++m) {
-                QCheckBox* box = m_box[n - 1][a][m - 1];
-                QLineEdit* tx = m_tx[n - 1][a][m - 1];
-                // A text that reads neither true nor false (empty in a hand-made
-                // file) loads as a cleared box and is stored as "False" next time.
-                m_data2->bind(
-                    store::mappingField(n, a == 0, m), [tx] { return tx->text(); },
-                    [box, tx](const QString& v) {
-                        const bool set = tryParseFlag(v).value_or(false);
-                        box->setChecked(set);
-                        tx->setText(flagText(set));
-                    });
-            }
-        }
+    for (int n = 1; n <= 5; ++n) {
+        const QString text = m_inputs.levelText(n);
+        if (m_levels[n - 1]->text() != text) m_levels[n - 1]->setText(text);
     }
-    // The hold time reaches the record only through the validation, which refuses
-    // a text that is not a time; a plain save leaves the stored value alone.
-    m_data2->bind(
-        QStringLiteral("INP3TIME"), [this] { return m_data2->value(QStringLiteral("INP3TIME")); },
-        [this](const QString& v) { m_inp3time->setStoredText(v); });
-    m_data2->bind(
-        QStringLiteral("inp3start"), [this] { return m_inp3start->text(); },
-        [this](const QString& v) { m_inp3start->setText(v); });
-    m_data2->bind(
-        QStringLiteral("inp3date"), [this] { return m_inp3date->text(); },
-        [this](const QString& v) { m_inp3date->setText(v); });
-    // Both name fields show the one stored name; of two different edits before a
-    // commit, the later one is kept.
-    m_data2->bind(
-        QStringLiteral("file1"),
-        [this] { return (m_lastEditedFile ? m_lastEditedFile : m_fileBox2)->text(); },
-        [this](const QString& v) {
-            m_fileBox2->setText(v);
-            m_filebox1->setText(v);
-            m_lastEditedFile = nullptr;
-        });
-    m_data2->setValidationHandler([this] { validate(); });
 }
 
-void InputsWindow::load()
+void InputsWindow::showRecord()
 {
-    // The monitoring needs nothing from the record; it runs even if the rest fails.
-    m_timer1.start();
-    m_inp3time->setPresets(m_ctx.database.listValues(store::kRunTimesTable, store::kRunTimesField));
-    m_data2->refresh();
-    fillDrives();
-    m_dir1->setPath(homeDirectory());
-    m_file2->clear();
-    m_file2->addItems(matchingFiles(programDirectory(), kWavePatternFile2));
-}
-
-void InputsWindow::unload()
-{
-    m_timer1.stop();
-    m_mm1->close();
-    m_mm2->close();
-    m_data2->close();
-}
-
-QString InputsWindow::inputText(int input) const
-{
-    return m_input.at(input - 1)->text();
-}
-
-OverrideView InputsWindow::overrideView(int channel) const
-{
-    OverrideView v;
-    v.input1 = m_input[0]->text();
-    v.input2 = m_input[1]->text();
-    v.input3 = m_input[2]->text();
-    int i = 0;
-    for (int n = 0; n < 3; ++n)
+    for (int n = 1; n <= 3; ++n)
         for (int a = 0; a < 2; ++a)
-            v.boxes[i++] = boxValue(m_box[n][a].at(channel - 1));
-    v.inp3Start = m_inp3start->text();
-    v.inp3Time = m_inp3time->tickText();
-    v.inp3Date = m_inp3date->text();
-    return v;
-}
-
-void InputsWindow::refreshOwn()
-{
-    const HoldStamp shown{m_inp3date->text(), m_inp3start->text()};
-    try {
-        m_data2->refresh();
-    } catch (const Failure& f) {
-        // The validation refused the hold time (its mark is cleared now); the
-        // stored record is still what the caller wants to see.
-        if (!failure::isBadEntry(f.number)) throw;
-        m_data2->refresh();
+            for (int m = 1; m <= 8; ++m)
+                m_box[n - 1][a][m - 1]->setCheckState(boxState(m_inputs.mapping(n, a == 0, m)));
+    if (m_holdTime->count() == 0) m_holdTime->setPresets(m_inputs.runTimes());
+    m_holdTime->showText(m_inputs.holdTime().text());
+    for (int input : {4, 5}) {
+        QLineEdit* e = input == 4 ? m_input4Name : m_input5Name;
+        if (e->text() != m_inputs.soundName(input)) e->setText(m_inputs.soundName(input));
     }
-    // A running hold goes on: the stamp is measured, not edited.
-    const HoldStamp kept =
-        stampAfterReread(shown, HoldStamp{m_inp3date->text(), m_inp3start->text()}, m_endedHold);
-    m_inp3date->setText(kept.date);
-    m_inp3start->setText(kept.time);
-}
-
-void InputsWindow::rereadRecord()
-{
-    refreshOwn();
-}
-
-void InputsWindow::validate()
-{
-    if (!m_inp3time->isChanged()) return;
-    m_inp3time->clearChanged();
-    m_data2->save();
-    const QString text = m_inp3time->text();
-    const auto seconds = tryParseTime(text);
-    if (!seconds)
-        throw Failure(
-            failure::kRefusedTime,
-            QStringLiteral("The hold time \"%1\" is not a time hh:mm:ss and was not stored.").arg(text));
-    const QString stored = formatTime(*seconds);
-    m_data2->writeField(QStringLiteral("INP3TIME"), stored);
-    m_inp3time->setStoredText(stored);
 }
 
 void InputsWindow::ok()
 {
-    ui::guarded(*m_errors, [&] {
-        hide();
-        m_data2->close();
-    });
+    hide();
+    m_inputs.ok();
 }
 
 void InputsWindow::closeEvent(QCloseEvent* e)
 {
-    // The close box hides and commits like OK: the window and its monitoring stay.
+    // The close box hides and commits like OK: the window and the monitoring stay.
     e->ignore();
     ok();
 }
 
-void InputsWindow::cycle()
-{
-    ui::guarded(*m_errors, [&] {
-        const auto texts = inputTexts(m_ctx.port.readStatus());
-        for (int n = 1; n <= 3; ++n)
-            m_input[n - 1]->setText(texts[n - 1]);
-        if (m_input[2]->text() == inputs::inputText(3, true)) {
-            const QDateTime now = m_ctx.clock.now();
-            m_inp3start->setText(formatTime(secondsOfDay(now)));
-            m_inp3date->setText(formatDate(now.date()));
-            m_endedHold.reset();
-        }
-        // Held inputs restart their sound on every cycle.
-        m_input[3]->setText(texts[3]);
-        if (m_input[3]->text() == inputs::inputText(4, true)) startSound(*m_mm1, input4SoundPath());
-        m_input[4]->setText(texts[4]);
-        if (m_input[4]->text() == inputs::inputText(5, true)) startSound(*m_mm2, input5SoundPath());
-    });
-}
-
-SoundPlayer& InputsWindow::player(int number) const
-{
-    return number == 1 ? *m_mm1 : *m_mm2;
-}
-
-QString InputsWindow::input4SoundPath() const
-{
-    return soundPath(m_dir1->path(), m_fileBox2->text());
-}
-
-QString InputsWindow::input5SoundPath() const
-{
-    return soundPath(programDirectory(), m_filebox1->text());
-}
-
 void InputsWindow::fileListClicked(QListWidget* list, QListWidgetItem* item)
 {
-    ui::guarded(*m_errors, [&] {
-        const bool input4 = list == m_file1;
-        const QString dir = input4 ? m_dir1->path() : programDirectory();
-        SoundPlayer& player = input4 ? *m_mm1 : *m_mm2;
-        for (int row = 0; row < list->count(); ++row)
-            if (list->item(row)->isSelected()) startSound(player, soundPath(dir, list->item(row)->text()));
-        QListWidgetItem* current = list->currentItem() ? list->currentItem() : item;
-        QLineEdit* field = input4 ? m_fileBox2 : m_filebox1;
-        field->setText(current->text());
-        m_lastEditedFile = field;
-    });
+    QListWidgetItem* current = list->currentItem() ? list->currentItem() : item;
+    if (current) m_inputs.pickSound(list == m_input4Files ? 4 : 5, current->text());
 }
 
 void InputsWindow::showJoinedPath(QListWidgetItem* item)
 {
-    ui::guarded(*m_errors, [&] {
-        QListWidgetItem* current = m_file1->currentItem() ? m_file1->currentItem() : item;
-        ui::messenger().modal(this, m_ctx.build.title, joinPath(m_dir1->path(), current->text()));
-    });
+    QListWidgetItem* current = m_input4Files->currentItem() ? m_input4Files->currentItem() : item;
+    if (current) ui::messenger().modal(this, m_title, joinPath(m_inputs.input4Directory(), current->text()));
 }
 
-void InputsWindow::directoryChanged(const QString& dir)
+void InputsWindow::showDirectory()
 {
-    m_file1->clear();
-    m_file1->addItems(matchingFiles(dir, kWavePatternFile1));
-    const int drive = m_drive1->findText(QStorageInfo(dir).rootPath());
-    if (drive >= 0) m_drive1->setCurrentIndex(drive);
+    const QString dir = m_inputs.input4Directory();
+    if (dir.isEmpty()) return;
+    if (m_directory->path() != dir) m_directory->setPath(dir);
+    m_input4Files->clear();
+    m_input4Files->addItems(matchingFiles(dir, kWavePatternFile1));
+    const int drive = m_drives->findText(QStorageInfo(dir).rootPath());
+    if (drive >= 0) m_drives->setCurrentIndex(drive);
 }
 
 void InputsWindow::fillDrives()
 {
-    m_drive1->clear();
+    m_drives->clear();
     QStringList roots;
     for (const QStorageInfo& v : QStorageInfo::mountedVolumes())
         if (v.isValid() && v.isReady() && !roots.contains(v.rootPath())) roots << v.rootPath();
     roots.sort();
-    m_drive1->addItems(roots);
+    m_drives->addItems(roots);
 }
 
 } // namespace kestra::inputs

@@ -2,11 +2,6 @@
 
 #include "inputs/soundfiles.h"
 
-#include <QAudioDevice>
-#include <QMediaDevices>
-#include <QSoundEffect>
-#include <QUrl>
-
 namespace kestra::inputs {
 
 namespace {
@@ -14,7 +9,13 @@ namespace {
 // 25 commands a second, so the log must not grow.
 constexpr qsizetype kRecentCommands = 20;
 const QString kWaveAudio = QStringLiteral("WaveAudio");
+AudioFactory g_audio;
 } // namespace
+
+void setAudioFactory(AudioFactory factory)
+{
+    g_audio = std::move(factory);
+}
 
 SoundPlayer::SoundPlayer(const QString& name, QObject* parent) : QObject(parent)
 {
@@ -39,7 +40,7 @@ void SoundPlayer::clearLog()
 void SoundPlayer::close()
 {
     log(QStringLiteral("close"));
-    if (m_effect) m_effect->stop();
+    if (m_output) m_output->stop();
     m_opened.clear();
 }
 
@@ -63,25 +64,18 @@ void SoundPlayer::open()
     m_opened = findPlayableFile(m_fileName);
 }
 
-bool SoundPlayer::haveOutput() const
-{
-    return m_outputEnabled && !QMediaDevices::defaultAudioOutput().isNull();
-}
-
 void SoundPlayer::play()
 {
     log(QStringLiteral("play"));
-    if (m_opened.isEmpty() || !haveOutput()) return;
-    if (!m_effect) m_effect = new QSoundEffect(this);
-    const QUrl url = QUrl::fromLocalFile(m_opened);
-    // The same file again stays loaded; the effect reads it only when it changes.
-    if (m_effect->source() != url) m_effect->setSource(url);
-    m_effect->play();
+    if (m_opened.isEmpty() || !m_outputEnabled) return;
+    if (!m_output && g_audio) m_output = g_audio(this);
+    if (!m_output || !m_output->available()) return;
+    m_output->play(m_opened);
 }
 
 bool SoundPlayer::isSounding() const
 {
-    return m_effect && m_effect->isPlaying();
+    return m_output && m_output->isSounding();
 }
 
 void startSound(SoundPlayer& player, const QString& path)

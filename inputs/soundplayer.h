@@ -4,10 +4,26 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
-class QSoundEffect;
+#include <functional>
+#include <memory>
 
 namespace kestra::inputs {
+
+// Where a player's sound is heard: the machine's audio output. The program
+// installs one made with Qt Multimedia; without it every player is silent.
+class AudioOutput
+{
+public:
+    virtual ~AudioOutput() = default;
+    // Whether there is an output to be heard at all.
+    virtual bool available() const = 0;
+    virtual void play(const QString& path) = 0;
+    virtual void stop() = 0;
+    virtual bool isSounding() const = 0;
+};
+using AudioFactory = std::function<std::unique_ptr<AudioOutput>(QObject* parent)>;
+// Makes the output of each player at its first play that can be heard.
+void setAudioFactory(AudioFactory factory);
 
 // A wave player driven by commands, as the sound inputs use it: "close",
 // device type, file name, "open", "play". "play" returns at once and the sound
@@ -44,12 +60,11 @@ public:
 
 private:
     void log(const QString& command, const QString& argument = {});
-    bool haveOutput() const;
 
     QString m_deviceType;
     QString m_fileName;
     QString m_opened;
-    QSoundEffect* m_effect = nullptr; // made at the first play that can be heard
+    std::unique_ptr<AudioOutput> m_output; // made at the first play that can be heard
     bool m_outputEnabled = true;
     QHash<QString, int> m_counts;
     QStringList m_recent;

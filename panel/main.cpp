@@ -39,7 +39,8 @@ int main(int argc, char** argv)
         .description = QStringLiteral("Shows the outputs of the simulated printer port of kestra3 (3BC) or "
                                       "kestra2 (278) and sets its five inputs."),
         .positionalName = QStringLiteral("port"),
-        .positionalHelp = QStringLiteral("3BC or 278 (asks when left out)")};
+        .positionalHelp = QStringLiteral("3BC or 278 (asks when left out)"),
+        .switches = {}};
     QStringList args;
     if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv, &args)) return *exitCode;
     std::optional<BuildConfig> build;

@@ -15,6 +15,9 @@ quint8 composeOutputByte(const std::array<bool, 8>& on, bool fiveVoltsOn);
 // The byte that leaves every output OFF under the given polarity.
 inline constexpr quint8 allOffByte(bool fiveVoltsOn) { return fiveVoltsOn ? 0 : 255; }
 
+// The outputs ON (bit m-1 for output m) that a data register byte drives under the polarity.
+inline constexpr quint8 outputsOf(quint8 byte, bool fiveVoltsOn) { return fiveVoltsOn ? byte : quint8(~byte); }
+
 // Inputs 1..5 from the status register: input 1 is bit 7 and reads ON when set;
 // inputs 2..5 are bits 6..3 and read ON when clear. Bits 2..0 never matter.
 std::array<bool, 5> decodeInputs(quint8 status);

@@ -1,17 +1,12 @@
 #pragma once
 
-#include "ui/context.h"
-#include "ui/errorroutine.h"
-
 #include <QDialog>
-#include <memory>
 
 class QCheckBox;
 class QLabel;
-class QLineEdit;
 
-namespace kestra::store {
-class DataSource;
+namespace kestra::model {
+class SwitchModel;
 }
 
 namespace kestra::shell {
@@ -20,23 +15,14 @@ namespace kestra::shell {
 extern const QString kTimeFormsText;
 
 // frmAbout: the program's title and version, and the polarity option `sport`
-// that every scan reads. Its OK unloads it; the next scan loads it again.
+// that every scan reads. Its OK stores the option.
 class AboutWindow : public QDialog
 {
     Q_OBJECT
 public:
-    AboutWindow(const ui::AppContext& ctx, QWidget* owner);
+    AboutWindow(model::SwitchModel& model, QWidget* owner);
     ~AboutWindow() override;
 
-    // Sets the labels and reads the option from the record.
-    void load();
-    // Saves the option; the window is not loaded afterwards.
-    void unload();
-    bool isLoaded() const { return m_loaded; }
-    void ensureLoaded();
-
-    // True when 5 V is ON (the box is checked).
-    bool fiveVoltsOn() const;
     void setPortLine(const QString& text);
 
     // Esc does what OK does: the option is saved at once.
@@ -47,15 +33,11 @@ protected:
 
 private:
     void ok();
+    void showPolarity();
 
-    ui::AppContext m_ctx;
-    std::unique_ptr<store::DataSource> m_data2;
+    model::SwitchModel& m_model;
     QCheckBox* m_sport;
-    QLineEdit* m_txsport;
-    QLabel* m_title;
-    QLabel* m_version;
     QLabel* m_port;
-    bool m_loaded = false;
 };
 
 } // namespace kestra::shell

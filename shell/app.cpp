@@ -7,14 +7,16 @@
 #include "desktop/icon.h"
 #include "desktop/installation.h"
 #include "history/record.h"
+#include "inputs/audio.h"
+#include "model/teller.h"
 #include "port/port.h"
+#include "service/service.h"
 #include "shell/historyhook.h"
 #include "shell/mainwindow.h"
 #include "shell/signals.h"
 #include "shell/singleinstance.h"
 #include "shell/splash.h"
 #include "store/database.h"
-#include "ui/errorroutine.h"
 #include "ui/messenger.h"
 
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <sys/stat.h>
 
 // The help page is a resource of this static library; it must be pulled in by name.
@@ -36,11 +39,64 @@ using namespace std::chrono_literals;
 
 namespace {
 
+const QString kHeadless = QStringLiteral("headless");
+
+// Asked to end before the port was touched: nothing needs undoing.
+bool endRequested()
+{
+    return SignalForwarder::pending() != 0;
+}
+
+// What a start makes sure of before the switch runs, with or without windows:
+// the program directory, this build being the only one running on it, and a
+// settings file that can be read. `refuse` says why not and gives the exit code.
+struct Ground
+{
+    std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<store::Database> database;
+    bool created = false;
+};
+
+std::optional<int> prepare(const BuildConfig& build, const Clock& clock,
+                           const std::function<int(const QString&)>& refuse, Ground& ground)
+{
+    if (endRequested()) return 0;
+    if (const QString problem = ensureProgramDirectory(); !problem.isEmpty()) return refuse(problem);
+
+    ground.instance = std::make_unique<SingleInstance>(build.lockPath());
+    if (!ground.instance->acquire())
+        return refuse(QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
+                          .arg(build.title, ground.instance->lockPath()));
+
+    if (endRequested()) return 0;
+    try {
+        ground.database = store::Database::open(build.databasePath(), clock.now().date(), &ground.created);
+    } catch (const Failure& f) {
+        return refuse(f.description +
+                      QStringLiteral("\n\nThe file was left as it is. %1 ends without using the port.")
+                          .arg(build.title));
+    }
+    if (endRequested()) return 0;
+    return std::nullopt;
+}
+
+QString createdText(const store::Database& database)
+{
+    return QStringLiteral("A new settings database was created at %1.").arg(database.path());
+}
+
+port::Environment portEnvironment(const BuildConfig& build)
+{
+    port::Environment env;
+    env.simulatedPortPath = build.simulatedPortPath();
+    return env;
+}
+
 // A refusal to start: said on the terminal and in a box that closes by itself,
 // so that an unattended start does not hang on it.
-int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, const QString& text)
+int refuseInBox(QApplication& app, SignalForwarder& forwarder, const QString& title, const QString& text)
 {
-    ui::echo(title, text);
+    model::echo(title, text);
     if (SignalForwarder::pending()) return 1;
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);
     QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);
@@ -54,17 +110,11 @@ int refuse(QApplication& app, SignalForwarder& forwarder, const QString& title, 
     return 1;
 }
 
-// Asked to end before the port was touched: nothing needs undoing.
-bool endRequested()
-{
-    return SignalForwarder::pending() != 0;
-}
-
 // A box waiting for a click must not hold up the end: each modal window is
 // dismissed, as Esc would, and no new message is shown from now on.
 void dismissModalWindows()
 {
-    ui::ErrorRoutine::setQuiet(true);
+    model::ErrorRoutine::setQuiet(true);
     for (int i = 0; i < 16; ++i) { // bounded: a window that will not close is left alone
         QWidget* w = QApplication::activeModalWidget();
         if (!w) return;
@@ -73,6 +123,104 @@ void dismissModalWindows()
         else
             w->close();
     }
+}
+
+// The switch with its windows.
+int runWithWindows(int argc, char** argv, const BuildConfig& build)
+{
+    initShellResources();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(build.title);
+    QApplication::setApplicationVersion(versionNumber());
+    desktop::setDesktopIdentity(desktop::desktopId(build));
+    // What the switch has to say appears in message boxes.
+    ui::setMessenger(nullptr);
+    SignalForwarder forwarder;
+    if (endRequested()) return 0;
+
+    const SystemClock clock;
+    Ground ground;
+    if (const auto code = prepare(
+            build, clock, [&](const QString& text) { return refuseInBox(app, forwarder, build.title, text); },
+            ground))
+        return *code;
+
+    port::Port port(build.portBase, portEnvironment(build));
+    inputs::useMultimediaAudio();
+    const model::Context ctx{build, port, *ground.database, clock};
+
+    auto splash = std::make_unique<Splash>(build.title);
+    splash->show();
+    QApplication::processEvents();
+    if (endRequested()) return 0;
+
+    service::Service service(ctx, history::historyPath(build));
+    MainWindow main(service);
+    HistoryHook history(service.recorder(), clock, build.title);
+    history.attach(main);
+    bool running = false;
+    QObject::connect(&forwarder, &SignalForwarder::received, &main, [&] {
+        dismissModalWindows();
+        // Once the handler that showed a box has finished, end as File, Exit does.
+        if (running) QMetaObject::invokeMethod(&main, &QWidget::close, Qt::QueuedConnection);
+    });
+    main.load();
+    splash.reset();
+    // The port has been set up: a signal during the load ends as File, Exit does.
+    if (endRequested()) {
+        dismissModalWindows();
+        main.close();
+        return 0;
+    }
+    running = true;
+    main.show();
+    if (ground.created) ui::messenger().notice(&main, build.title, createdText(*ground.database));
+    return app.exec();
+}
+
+// The switch without windows: the same files, lock, port, signals and bytes;
+// what a window would show goes to standard error.
+int runHeadless(int argc, char** argv, const BuildConfig& build)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(build.title);
+    QCoreApplication::setApplicationVersion(versionNumber());
+    SignalForwarder forwarder;
+    if (endRequested()) return 0;
+
+    const SystemClock clock;
+    Ground ground;
+    const auto refuse = [&](const QString& text) {
+        model::echo(build.title, text);
+        return 1;
+    };
+    if (const auto code = prepare(build, clock, refuse, ground)) return *code;
+
+    port::Port port(build.portBase, portEnvironment(build));
+    inputs::useMultimediaAudio();
+    const model::Context ctx{build, port, *ground.database, clock};
+    service::Service service(ctx, history::historyPath(build));
+    bool running = false;
+    QObject::connect(&forwarder, &SignalForwarder::received, &app, [&] {
+        if (!running) return;
+        running = false;
+        // Queued: the handler that runs now finishes first, as with the windows.
+        QMetaObject::invokeMethod(
+            &app,
+            [&] {
+                service.stop();
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
+    });
+    service.start();
+    if (endRequested()) {
+        service.stop();
+        return 0;
+    }
+    running = true;
+    if (ground.created) model::echo(build.title, createdText(*ground.database));
+    return app.exec();
 }
 
 } // namespace
@@ -88,77 +236,17 @@ int run(int argc, char** argv, const BuildConfig& build)
     desktop::CommandLine commandLine;
     commandLine.program = build.title.toLower();
     commandLine.description =
-        QStringLiteral("Weekly time switch on the printer port at 0x%1. Without options "
-                       "the program starts; it takes no other arguments.")
+        QStringLiteral("Weekly time switch on the printer port at 0x%1. Without options the program "
+                       "starts with its windows.")
             .arg(build.portText());
-    if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv)) return *exitCode;
-
-    initShellResources();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(build.title);
-    QApplication::setApplicationVersion(versionNumber());
-    desktop::setDesktopIdentity(desktop::desktopId(build));
-    SignalForwarder forwarder;
-    if (endRequested()) return 0;
-
-    if (const QString problem = ensureProgramDirectory(); !problem.isEmpty())
-        return refuse(app, forwarder, build.title, problem);
-
-    SingleInstance instance(build.lockPath());
-    if (!instance.acquire())
-        return refuse(app, forwarder, build.title,
-                      QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
-                          .arg(build.title, instance.lockPath()));
-
-    if (endRequested()) return 0;
-    const SystemClock clock;
-    std::unique_ptr<store::Database> database;
-    bool created = false;
-    try {
-        database = store::Database::open(build.databasePath(), clock.now().date(), &created);
-    } catch (const Failure& f) {
-        return refuse(app, forwarder, build.title,
-                      f.description +
-                          QStringLiteral("\n\nThe file was left as it is. %1 ends without using the port.")
-                              .arg(build.title));
-    }
-
-    if (endRequested()) return 0;
-    port::Environment env;
-    env.simulatedPortPath = build.simulatedPortPath();
-    port::Port port(build.portBase, env);
-    const ui::AppContext ctx{build, port, *database, clock};
-
-    auto splash = std::make_unique<Splash>(build.title);
-    splash->show();
-    QApplication::processEvents();
-    if (endRequested()) return 0;
-
-    HistoryHook history(ctx, history::historyPath(build));
-    MainWindow main(ctx);
-    history.attach(main);
-    bool running = false;
-    QObject::connect(&forwarder, &SignalForwarder::received, &main, [&] {
-        dismissModalWindows();
-        // Once the handler that showed a box has finished, end as File, Exit does.
-        if (running) QMetaObject::invokeMethod(&main, &QWidget::close, Qt::QueuedConnection);
-    });
-    main.load();
-    history.loaded();
-    splash.reset();
-    // The port has been set up: a signal during the load ends as File, Exit does.
-    if (endRequested()) {
-        dismissModalWindows();
-        main.close();
-        return 0;
-    }
-    running = true;
-    main.show();
-    if (created)
-        ui::messenger().notice(
-            &main, build.title,
-            QStringLiteral("A new settings database was created at %1.").arg(database->path()));
-    return app.exec();
+    commandLine.switches = {
+        {kHeadless, QStringLiteral("Run without windows and without a display, as a service: the outputs "
+                                   "switch as set, messages go to standard error.")}};
+    QStringList switches;
+    if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv, nullptr, &switches))
+        return *exitCode;
+    if (switches.contains(kHeadless)) return runHeadless(argc, argv, build);
+    return runWithWindows(argc, argv, build);
 }
 
 } // namespace kestra::shell

@@ -1,18 +1,14 @@
 #include "shell/historyhook.h"
 
-#include "channels/channelwindow.h"
 #include "history/historywindow.h"
 #include "history/rows.h"
-#include "shell/aboutwindow.h"
 #include "shell/mainwindow.h"
-#include "ui/messenger.h"
 
 #include <QEvent>
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTimer>
 #include <QToolTip>
 
 namespace kestra::shell {
@@ -24,39 +20,15 @@ QString statusToolTip(const QString& own, const QString& hours)
     return own + QLatin1Char('\n') + hours;
 }
 
-HistoryHook::HistoryHook(const ui::AppContext& ctx, const QString& path)
-    : m_ctx(ctx), m_recorder(path, ctx.clock)
-{
-    m_ctx.port.setObserver(&m_recorder);
-    connect(&m_recorder, &history::Recorder::problemFound, this, [this](const QString& reason) {
-        tell(QStringLiteral(
-                 "The history cannot be written to %1: %2\n\nSwitching goes on as usual. The records "
-                 "wait in memory and are written as soon as the file can be used again.")
-                 .arg(m_recorder.path(), reason));
-    });
-}
+HistoryHook::HistoryHook(history::Recorder& recorder, const Clock& clock, const QString& title)
+    : m_recorder(recorder), m_clock(clock), m_title(title)
+{}
 
-HistoryHook::~HistoryHook()
-{
-    m_ctx.port.setObserver(nullptr);
-    m_recorder.close();
-}
+HistoryHook::~HistoryHook() = default;
 
 void HistoryHook::attach(MainWindow& main)
 {
     m_main = &main;
-    m_recorder.setPhase(history::Recorder::Phase::StartUp);
-    m_recorder.setSnapshotSource([this] {
-        history::Recorder::Snapshot s;
-        if (!m_main) return s;
-        s.fiveVoltsOn = m_main->aboutWindow() && m_main->aboutWindow()->fiveVoltsOn();
-        for (int m = 1; m <= 8; ++m)
-            if (channels::ChannelWindow* w = m_main->channelWindow(m)) s.causes[m - 1] = w->cause();
-        return s;
-    });
-    // The close event comes before the unload that switches every output off.
-    main.installEventFilter(this);
-
     QMenuBar* bar = main.menuBar();
     auto* view = bar->findChild<QMenu*>(QStringLiteral("mnuView"));
     if (!view) {
@@ -76,16 +48,6 @@ void HistoryHook::attach(MainWindow& main)
         m_status[m - 1] = field;
         if (field) field->installEventFilter(this);
     }
-    if (!m_recorder.isOpen())
-        tell(QStringLiteral(
-                 "The history is not kept in this run: %1\n\nSwitching goes on as usual. Move the file "
-                 "away to start a new history.")
-                 .arg(m_recorder.problem()));
-}
-
-void HistoryHook::loaded()
-{
-    m_recorder.setPhase(history::Recorder::Phase::Running);
 }
 
 history::HistoryWindow* HistoryHook::window() const
@@ -96,9 +58,9 @@ history::HistoryWindow* HistoryHook::window() const
 void HistoryHook::showWindow()
 {
     if (!m_window) {
-        m_window = new history::HistoryWindow(m_recorder, m_ctx.clock, m_main);
+        m_window = new history::HistoryWindow(m_recorder, m_clock, m_main);
         // Named like the program's other windows, so that KESTRA3's and KESTRA2's can be told apart.
-        m_window->setWindowTitle(QStringLiteral("%1 - History").arg(m_ctx.build.title));
+        m_window->setWindowTitle(QStringLiteral("%1 - History").arg(m_title));
     }
     m_window->show();
     m_window->raise();
@@ -117,8 +79,6 @@ QString HistoryHook::toolTip(int output) const
 
 bool HistoryHook::eventFilter(QObject* watched, QEvent* e)
 {
-    if (e->type() == QEvent::Close && watched == m_main)
-        m_recorder.setPhase(history::Recorder::Phase::Shutdown);
     if (e->type() == QEvent::ToolTip)
         for (int m = 1; m <= 8; ++m)
             if (watched == m_status[m - 1]) {
@@ -126,12 +86,6 @@ bool HistoryHook::eventFilter(QObject* watched, QEvent* e)
                 return true;
             }
     return QObject::eventFilter(watched, e);
-}
-
-void HistoryHook::tell(const QString& text)
-{
-    // Said once the main window is up, without holding anything.
-    QTimer::singleShot(0, this, [this, text] { ui::messenger().notice(m_main, m_ctx.build.title, text); });
 }
 
 } // namespace kestra::shell

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "history/recorder.h"
-#include "ui/context.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,21 +16,17 @@ namespace kestra::shell {
 
 class MainWindow;
 
-// Keeps the history beside the program without threading through it: it
-// listens at the port, asks the windows why at the moment of a write, adds
+// Shows the history beside the program without threading through it: adds
 // View, History to the menu and the operating hours to the tooltips of the
-// main window's Status fields.
+// main window's Status fields. The recorder is the service's.
 class HistoryHook : public QObject
 {
     Q_OBJECT
 public:
-    HistoryHook(const ui::AppContext& ctx, const QString& path);
+    HistoryHook(history::Recorder& recorder, const Clock& clock, const QString& title);
     ~HistoryHook() override;
 
-    // Before the main window loads: the writes of its load are the start-up's.
     void attach(MainWindow& main);
-    // After the load: the writes from now on are the scan's.
-    void loaded();
 
     history::Recorder& recorder() { return m_recorder; }
     history::HistoryWindow* window() const;
@@ -43,10 +38,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void tell(const QString& text);
-
-    ui::AppContext m_ctx;
-    history::Recorder m_recorder;
+    history::Recorder& m_recorder;
+    const Clock& m_clock;
+    QString m_title;
     QPointer<MainWindow> m_main;
     QPointer<history::HistoryWindow> m_window;
     std::array<QPointer<QLineEdit>, 8> m_status{};

@@ -5,14 +5,15 @@
 #include "common/timetext.h"
 #include "desktop/autostart.h"
 #include "desktop/installation.h"
+#include "inputs/inputlogic.h"
 #include "inputs/inputswindow.h"
-#include "port/bits.h"
+#include "model/switchmodel.h"
+#include "model/teller.h"
 #include "port/portline.h"
+#include "service/service.h"
 #include "shell/aboutwindow.h"
 #include "shell/logo.h"
 #include "shell/placement.h"
-#include "shell/weeksource.h"
-#include "store/datasource.h"
 #include "ui/contrast.h"
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
@@ -25,7 +26,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -50,8 +50,6 @@ namespace kestra::shell {
 using namespace std::chrono_literals;
 
 namespace {
-constexpr auto kScanPeriod = 500ms;
-
 // Colours as the program names them: 0x00BBGGRR.
 constexpr int kOnColour = 255;    // red
 constexpr int kOffColour = 65280; // green
@@ -132,21 +130,23 @@ QString panelCommand()
 }
 } // namespace
 
-MainWindow::MainWindow(const ui::AppContext& ctx, QWidget* parent)
-    : QMainWindow(parent), m_ctx(ctx), m_data2(std::make_unique<store::DataSource>(ctx.database)),
-      m_errors(this, ctx.build.title, ui::badEntryText, [this] { reread(); })
+MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow(parent), m_service(service)
 {
+    model::SwitchModel& model = service.model();
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(ctx.build.caption());
-    // The scan runs in the same wake-up as the channel ticks, right after them.
-    Ticker& ticker = m_ctx.ensureTicker(this);
+    setWindowTitle(model.build().caption());
+    model.errors().setWindow(this);
+    service.setWindow(this);
     buildWidgets();
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(kScanPeriod);
-    ticker.attach(&m_timer1, Ticker::Rank::Scan, [this] { scan(); });
-    m_prompt.setSingleShot(true);
-    m_prompt.setInterval(0);
-    connect(&m_prompt, &QTimer::timeout, this, &MainWindow::scan);
+    // The other windows exist, hidden, from the start, like the parts they show.
+    m_inputs = new inputs::InputsWindow(model.inputs(), model.build().title, this);
+    for (int m = 1; m <= 8; ++m)
+        m_channels[m - 1] = new channels::ChannelWindow(model.channel(m), this);
+    m_about = new AboutWindow(model, this);
+    connect(&model, &model::SwitchModel::scanDone, this, &MainWindow::showScan);
+    connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showLocations);
+    connect(&model, &model::SwitchModel::portChanged, this, &MainWindow::updatePortLine);
+    connect(&service.week(), &week::WeekModel::nextChanged, this, &MainWindow::showNext);
 }
 
 MainWindow::~MainWindow() = default;
@@ -184,9 +184,6 @@ void MainWindow::buildWidgets()
         ui::nameControl(loc, QStringLiteral("Location of output %1").arg(m),
                         QStringLiteral("Where output %1 is; its window shows this in its caption").arg(m));
         grid->addWidget(loc, m, 2);
-        m_data2->bind(
-            QStringLiteral("Loc%1").arg(m), [loc] { return loc->text(); },
-            [loc](const QString& v) { loc->setText(v); });
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
         ui::nameDisplay(m_status[m - 1], QStringLiteral("State of output %1").arg(m));
@@ -207,10 +204,11 @@ void MainWindow::buildWidgets()
         ui::nameControl(loc, QStringLiteral("Location of input %1").arg(n),
                         QStringLiteral("Where input %1 is").arg(n));
         grid->addWidget(loc, 9 + n, 2);
-        m_data2->bind(
-            QStringLiteral("Loc%1").arg(n + 8), [loc] { return loc->text(); },
-            [loc](const QString& v) { loc->setText(v); });
+        m_locations[n + 7] = loc;
     }
+    for (int n = 1; n <= 13; ++n)
+        connect(m_locations[n - 1], &QLineEdit::textChanged, this,
+                [this, n](const QString& text) { m_service.model().editLocation(n, text); });
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     inputs->setToolTip(QStringLiteral("Select Inputs"));
@@ -224,7 +222,7 @@ void MainWindow::buildWidgets()
     connect(weekButton, &QPushButton::clicked, this, &MainWindow::showWeek);
     grid->addWidget(weekButton, 15, 2, Qt::AlignLeft);
 
-    auto* logo = new Logo(*m_ctx.ticker, central);
+    auto* logo = new Logo(m_service.model().ticker(), central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
     auto* link =
@@ -239,18 +237,13 @@ void MainWindow::buildWidgets()
     connect(link, &QLabel::linkActivated, this, [this, help] {
         if (QDesktopServices::openUrl(help)) return;
         ui::messenger().notice(
-            this, m_ctx.build.title,
+            this, m_service.model().build().title,
             QStringLiteral("The help page could not be opened: no program to show web pages "
                            "was found.\nOpen this file with a web browser:\n%1")
                 .arg(help.toLocalFile()));
     });
     grid->addWidget(link, 16, 0, 1, 3);
 
-    m_output9 = field(QStringLiteral("Output9"), true);
-    m_output9->hide();
-    m_data2->bind(
-        QStringLiteral("output"), [this] { return m_output9->text(); },
-        [this](const QString& v) { m_output9->setText(v); });
     setCentralWidget(central);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -259,11 +252,11 @@ void MainWindow::buildWidgets()
     m_startAtLogin->setObjectName(QStringLiteral("mnuStartAtLogin"));
     m_startAtLogin->setCheckable(true);
     m_startAtLogin->setToolTip(
-        QStringLiteral("Start %1 when you log in to the desktop").arg(m_ctx.build.title));
+        QStringLiteral("Start %1 when you log in to the desktop").arg(m_service.model().build().title));
     connect(m_startAtLogin, &QAction::triggered, this, &MainWindow::setStartAtLogin);
     // The entry is the only record of the choice, and may be removed behind our back.
     auto showLoginState = [this] {
-        m_startAtLogin->setChecked(desktop::autostartEnabled(desktop::desktopId(m_ctx.build)));
+        m_startAtLogin->setChecked(desktop::autostartEnabled(desktop::desktopId(m_service.model().build())));
     };
     showLoginState();
     connect(file, &QMenu::aboutToShow, this, showLoginState);
@@ -290,69 +283,37 @@ void MainWindow::buildWidgets()
 
 void MainWindow::load()
 {
-    ui::ErrorRoutine::setQuiet(false);
-    m_inputs = new inputs::InputsWindow(m_ctx, this);
-    for (int m = 1; m <= 8; ++m)
-        m_channels[m - 1] = new channels::ChannelWindow(m_ctx, m, m_inputs, this);
-    m_about = new AboutWindow(m_ctx, this);
-    for (int m = 1; m <= 8; ++m)
-        if (auto* status = m_channels[m - 1]->findChild<QLineEdit*>(QStringLiteral("Status%1").arg(m)))
-            connect(status, &QLineEdit::textChanged, this, [this] {
-                if (m_timer1.isActive()) m_prompt.start();
-            });
-
-    ui::guarded(m_errors, [&] {
-        for (channels::ChannelWindow* w : m_channels)
-            w->load();
-        m_inputs->load();
-        m_about->load();
-
-        restorePlacement();
-
-        m_data2->refresh();
-        m_ctx.port.writeControl(2);
-        // An output byte that is not a number from 0 to 255 tells nothing about
-        // the relays: write nothing now and let the first scan set them.
-        bool ok = false;
-        const int stored = m_output9->text().trimmed().toInt(&ok);
-        if (ok && stored >= 0 && stored <= 255) {
-            m_wanted = quint8(stored);
-            writeOutputByte(quint8(stored));
-        }
-    });
-    m_weekSource = std::make_unique<WindowWeekSource>(m_channels, m_locations, m_inputs);
-    m_week = new week::WeekModel(*m_weekSource, m_ctx.clock, this);
-    connect(m_week, &week::WeekModel::nextChanged, this, &MainWindow::showNext);
-    refreshWeek();
-    m_timer1.start();
+    m_service.start([this] { restorePlacement(); });
     updatePortLine();
 }
 
-void MainWindow::refreshWeek()
+week::WeekModel* MainWindow::weekModel() const
 {
-    if (!m_week) return; // before load()
-    ui::guarded(m_errors, [&] { m_week->refresh(); });
+    return &m_service.week();
 }
 
 void MainWindow::showNext(int channel)
 {
-    const week::NextSwitching& next = m_week->next(channel);
+    const week::NextSwitching& next = m_service.week().next(channel);
     m_next[channel - 1]->setText(week::nextSwitchingText(next));
     m_status[channel - 1]->setToolTip(statusToolTip(channel));
 }
 
 QString MainWindow::statusToolTip(int channel) const
 {
-    return week::nextSwitchingToolTip(m_week->next(channel));
+    return week::nextSwitchingToolTip(m_service.week().next(channel));
 }
 
 void MainWindow::showWeek()
 {
-    if (!m_week) return;
     if (!m_weekView) {
         m_weekView = new week::WeekView(
-            *m_week, [source = m_weekSource.get()](int m) { return source->colour(m); }, m_ctx.build.title,
-            this);
+            m_service.week(),
+            [this](int m) {
+                const QWidget* w = m_channels.at(m - 1);
+                return w->autoFillBackground() ? w->palette().color(QPalette::Window) : QColor();
+            },
+            m_service.model().build().title, this);
         connect(m_weekView, &week::WeekView::openChannel, this, &MainWindow::showChannel);
     }
     m_weekView->show();
@@ -365,51 +326,35 @@ void MainWindow::restorePlacement()
     QList<QRect> screens;
     for (const QScreen* s : QGuiApplication::screens())
         screens << s->availableGeometry();
-    const QRect r =
-        placementRect(readPlacement(m_ctx.build.title), screens, logicalDpiX(), minimumSizeHint());
+    const QRect r = placementRect(readPlacement(m_service.model().build().title), screens, logicalDpiX(),
+                                  minimumSizeHint());
     move(r.topLeft());
     resize(r.size());
 }
 
-void MainWindow::scan()
+void MainWindow::showScan()
 {
-    // This scan sees every state published so far.
-    m_prompt.stop();
-    ui::guarded(m_errors, [&] {
-        for (int n = 1; n <= 5; ++n)
-            m_inputTexts[n - 1]->setText(m_inputs->inputText(n));
-        std::array<bool, 8> on{};
-        for (int m = 1; m <= 8; ++m) {
-            on[m - 1] = m_channels[m - 1]->statusText() == QLatin1String("ON");
-            m_status[m - 1]->setText(on[m - 1] ? QStringLiteral("ON") : QStringLiteral("OFF"));
-            setBackColour(m_status[m - 1], on[m - 1] ? kOnColour : kOffColour);
-        }
-        m_about->ensureLoaded();
-        const quint8 byte = port::composeOutputByte(on, m_about->fiveVoltsOn());
-        m_wanted = byte;
-        bool ok = false;
-        const int last = m_output9->text().trimmed().toInt(&ok);
-        if (ok && last == byte && !m_writeFailed) return;
-        // Output9 takes the new byte only once it is on the port, so a write that
-        // failed is tried again by the next scan.
-        writeOutputByte(byte);
-        m_output9->setText(QString::number(byte));
-    });
+    const model::SwitchModel& model = m_service.model();
+    for (int n = 1; n <= 5; ++n) {
+        const std::optional<bool> on = model.shownInput(n);
+        const QString text = on ? inputs::inputText(n, *on) : QStringLiteral("calculating");
+        if (m_inputTexts[n - 1]->text() != text) m_inputTexts[n - 1]->setText(text);
+    }
+    for (int m = 1; m <= 8; ++m) {
+        const bool on = model.shownOn(m);
+        const QString text = stateText(stateOf(on));
+        if (m_status[m - 1]->text() != text) m_status[m - 1]->setText(text);
+        setBackColour(m_status[m - 1], on ? kOnColour : kOffColour);
+    }
     updatePortLine();
-    // The week follows every scan; it recomputes only what changed.
-    refreshWeek();
 }
 
-void MainWindow::writeOutputByte(quint8 byte)
+void MainWindow::showLocations()
 {
-    try {
-        m_ctx.port.writeData(byte);
-    } catch (const Failure&) {
-        m_writeFailed = true;
-        throw;
+    for (int n = 1; n <= 13; ++n) {
+        const QString& text = m_service.model().location(n);
+        if (m_locations[n - 1]->text() != text) m_locations[n - 1]->setText(text);
     }
-    m_writeFailed = false;
-    m_held = byte;
 }
 
 QString MainWindow::portLine() const
@@ -419,25 +364,11 @@ QString MainWindow::portLine() const
 
 void MainWindow::updatePortLine()
 {
-    const port::Port& p = m_ctx.port;
-    if (p.noticeCount() != m_noticesSeen) {
-        m_noticesSeen = p.noticeCount();
-        m_portNotice =
-            QStringLiteral("%1 at %2").arg(p.notice(), formatTime(secondsOfDay(m_ctx.clock.now())));
-    }
-    port::PortFacts facts;
-    facts.portText = m_ctx.build.portText();
-    facts.kind = p.kind();
-    facts.description = p.description();
-    facts.device = p.device();
-    facts.writeProblem = m_writeFailed ? p.lastFailure(port::Register::Data) : QString();
-    facts.held = m_held;
-    facts.wanted = m_wanted;
-    facts.readProblem = p.lastFailure(port::Register::Status);
-    facts.notice = m_portNotice;
-    if (p.kind() == port::BackendKind::Simulated)
+    const model::SwitchModel& model = m_service.model();
+    port::PortFacts facts = model.portFacts();
+    if (facts.kind == port::BackendKind::Simulated)
         facts.advice = QStringLiteral("To see the outputs and set the inputs, start: %1 %2")
-                           .arg(panelCommand(), m_ctx.build.portText());
+                           .arg(panelCommand(), model.build().portText());
     const port::PortLine line = port::describePort(facts);
     m_portLabel->setParts(line.head, line.rest);
     if (m_portLabel->toolTip() != line.full) {
@@ -464,41 +395,29 @@ void MainWindow::showInputs()
 
 void MainWindow::showAbout()
 {
-    ui::guarded(m_errors, [&] {
-        m_about->ensureLoaded();
-        m_about->exec();
-    });
+    m_service.model().prepareAbout();
+    m_about->exec();
 }
 
 void MainWindow::setStartAtLogin(bool on)
 {
-    const QString id = desktop::desktopId(m_ctx.build);
-    ui::guarded(m_errors, [&] {
-        try {
-            if (on)
-                desktop::enableAutostart(
-                    desktop::programAutostartEntry(m_ctx.build, QCoreApplication::applicationFilePath()));
-            else
-                desktop::disableAutostart(id);
-        } catch (const Failure& f) {
-            ui::messenger().notice(
-                this, m_ctx.build.title,
-                QStringLiteral("Start at login could not be changed.\n%1").arg(f.description));
-        }
-        m_startAtLogin->setChecked(desktop::autostartEnabled(id));
-    });
-}
-
-void MainWindow::reread()
-{
+    const BuildConfig& build = m_service.model().build();
+    const QString id = desktop::desktopId(build);
     try {
-        m_inputs->rereadRecord();
-    } catch (...) {
+        if (on)
+            desktop::enableAutostart(
+                desktop::programAutostartEntry(build, QCoreApplication::applicationFilePath()));
+        else
+            desktop::disableAutostart(id);
+    } catch (const Failure& f) {
+        ui::messenger().notice(this, build.title,
+                               QStringLiteral("Start at login could not be changed.\n%1").arg(f.description));
+    } catch (const std::exception& e) {
+        ui::messenger().notice(
+            this, build.title,
+            QStringLiteral("Start at login could not be changed.\n%1").arg(QString::fromLocal8Bit(e.what())));
     }
-    try {
-        m_data2->refresh();
-    } catch (...) {
-    }
+    m_startAtLogin->setChecked(desktop::autostartEnabled(id));
 }
 
 void MainWindow::resizeEvent(QResizeEvent* e)
@@ -531,41 +450,12 @@ void MainWindow::closeEvent(QCloseEvent* e)
 
 void MainWindow::unload()
 {
-    m_timer1.stop();
     if (m_weekView) m_weekView->hide();
-    m_prompt.stop();
-    ui::ErrorRoutine::setQuiet(true);
-    // Leave every relay OFF under the polarity in force, whatever happens next.
-    const bool fiveVolts = m_about && m_about->fiveVoltsOn();
-    try {
-        m_ctx.port.writeData(port::allOffByte(fiveVolts));
-    } catch (const Failure& f) {
-        qWarning().noquote() << f.description;
-    }
-    try {
-        m_ctx.port.writeControl(0);
-    } catch (const Failure& f) {
-        qWarning().noquote() << f.description;
-    }
-    auto unloadOne = [](auto&& action) {
-        try {
-            action();
-        } catch (const Failure& f) {
-            qWarning().noquote() << f.description;
-        } catch (const std::exception& e) {
-            qWarning() << e.what();
-        }
-    };
-    if (m_about) unloadOne([&] { m_about->unload(); });
-    if (m_inputs) unloadOne([&] { m_inputs->unload(); });
-    for (int m = 8; m >= 1; --m)
-        if (m_channels[m - 1]) unloadOne([&] { m_channels[m - 1]->unload(); });
-    unloadOne([&] { m_data2->close(); });
-
+    m_service.stop();
     if (!isMinimized()) {
         const QPoint pos = this->pos();
         const QSize size = this->size();
-        writePlacement(m_ctx.build.title,
+        writePlacement(m_service.model().build().title,
                        {double(ui::pixelsToTwips(pos.x(), this)), double(ui::pixelsToTwips(pos.y(), this)),
                         double(ui::pixelsToTwips(size.width(), this)),
                         double(ui::pixelsToTwips(size.height(), this))});

@@ -1,13 +1,7 @@
 #pragma once
 
-#include "ui/context.h"
-#include "ui/errorroutine.h"
-
 #include <QMainWindow>
-#include <QTimer>
 #include <array>
-#include <memory>
-#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -19,8 +13,8 @@ class ChannelWindow;
 namespace kestra::inputs {
 class InputsWindow;
 }
-namespace kestra::store {
-class DataSource;
+namespace kestra::service {
+class Service;
 }
 namespace kestra::week {
 class WeekModel;
@@ -34,31 +28,30 @@ namespace kestra::shell {
 
 class AboutWindow;
 class Logo;
-class WindowWeekSource;
 
-// frmMain: one row per output and per input, the commands, and the main scan
-// that turns the eight channel states into the output byte.
+// frmMain: one row per output and per input and the commands. It shows what
+// the switch's main scan made of the eight channel states, and owns the other
+// windows, which it makes hidden.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MainWindow(const ui::AppContext& ctx, QWidget* parent = nullptr);
+    explicit MainWindow(service::Service& service, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Loads every other window hidden, restores the placement, reads the record,
-    // sets the control register and puts the stored output byte back.
+    // Starts the switch: every part loads, the placement is restored, the
+    // record read, the control register set and the stored output byte put back.
     void load();
-    // One scan: what a tick of Timer1 does.
-    void scan();
+
+    service::Service& service() const { return m_service; }
 
     channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
     inputs::InputsWindow* inputsWindow() const { return m_inputs; }
     AboutWindow* aboutWindow() const { return m_about; }
-    QTimer& scanTimer() { return m_timer1; }
     // The whole port state: the status line's tool tip and the About window's text.
     QString portLine() const;
-    // The week of the eight outputs; null before load().
-    week::WeekModel* weekModel() const { return m_week; }
+    // The week of the eight outputs.
+    week::WeekModel* weekModel() const;
     // The week view, once it has been shown.
     week::WeekView* weekView() const { return m_weekView; }
 
@@ -69,8 +62,6 @@ public slots:
     // File, Start at login: writes or removes this build's autostart entry.
     void setStartAtLogin(bool on);
     void showWeek();
-    // Brings the week and the next switchings up to date; runs after each scan.
-    void refreshWeek();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -79,41 +70,25 @@ protected:
 private:
     void buildWidgets();
     void unload();
-    void reread();
     void restorePlacement();
-    void writeOutputByte(quint8 byte);
+    void showScan();
+    void showLocations();
     void updatePortLine();
     void showNext(int channel);
     void placeNextTexts();
     QString statusToolTip(int channel) const;
 
-    ui::AppContext m_ctx;
-    std::unique_ptr<store::DataSource> m_data2;
-    ui::ErrorRoutine m_errors;
-    QTimer m_timer1;
-    // A scan right after a channel publishes a new state, so that a switching does
-    // not also wait for the next regular scan.
-    QTimer m_prompt;
+    service::Service& m_service;
     std::array<channels::ChannelWindow*, 8> m_channels{};
     inputs::InputsWindow* m_inputs = nullptr;
     AboutWindow* m_about = nullptr;
     std::array<QLineEdit*, 8> m_status{};
     std::array<QLineEdit*, 5> m_inputTexts{};
-    std::array<QLineEdit*, 8> m_locations{};
+    std::array<QLineEdit*, 13> m_locations{};
     std::array<QLabel*, 8> m_next{};
-    std::unique_ptr<WindowWeekSource> m_weekSource;
-    week::WeekModel* m_week = nullptr;
     week::WeekView* m_weekView = nullptr;
-    QLineEdit* m_output9 = nullptr;
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
-    // What the port is known to hold, and whether the last write of the output
-    // byte failed (then the next scan writes again, changed or not).
-    std::optional<quint8> m_held;
-    quint8 m_wanted = 0;
-    bool m_writeFailed = false;
-    QString m_portNotice; // the latest mend of the port file, with its time
-    int m_noticesSeen = 0;
     bool m_unloaded = false;
 };
 

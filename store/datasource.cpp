@@ -77,10 +77,17 @@ void DataSource::close()
 
 void DataSource::writeField(const QString& field, const QString& value)
 {
-    m_db.writeSettings({{field, value}});
-    m_record.insert(field.toLower(), value);
-    for (Binding& b : m_bindings)
-        if (b.field.compare(field, Qt::CaseInsensitive) == 0) b.shown = value;
+    writeFields({{field, value}});
+}
+
+void DataSource::writeFields(const FieldValues& values)
+{
+    m_db.writeSettings(values);
+    for (const auto& [field, value] : values) {
+        m_record.insert(field.toLower(), value);
+        for (Binding& b : m_bindings)
+            if (b.field.compare(field, Qt::CaseInsensitive) == 0) b.shown = value;
+    }
 }
 
 } // namespace kestra::store

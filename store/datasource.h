@@ -39,6 +39,8 @@ public:
     void close();
     // Writes one field now (and takes the value as the bound field's saved value).
     void writeField(const QString& field, const QString& value);
+    // Writes these fields now in one transaction, as writeField does for one.
+    void writeFields(const FieldValues& values);
 
     // The record as this copy last read or wrote it.
     QString value(const QString& field) const { return m_record.value(field.toLower()); }

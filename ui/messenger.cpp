@@ -1,7 +1,6 @@
 #include "ui/messenger.h"
 
 #include <QMessageBox>
-#include <cstdio>
 
 namespace kestra::ui {
 
@@ -10,16 +9,17 @@ namespace {
 class BoxMessenger final : public Messenger
 {
 public:
-    void modal(QWidget* parent, const QString& title, const QString& text) override
+    void modal(QObject* window, const QString& title, const QString& text) override
     {
         echo(title, text);
-        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, qobject_cast<QWidget*>(window));
         box.exec();
     }
-    void notice(QWidget* parent, const QString& title, const QString& text) override
+    void notice(QObject* window, const QString& title, const QString& text) override
     {
         echo(title, text);
-        auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+        auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok,
+                                    qobject_cast<QWidget*>(window));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();
@@ -36,27 +36,20 @@ Messenger& messenger()
     return *g_current;
 }
 
-void echo(const QString& title, const QString& text)
-{
-    QString lines = text;
-    lines.replace(QLatin1Char('\n'), QLatin1String("\n  "));
-    std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(lines));
-    std::fflush(stderr);
-}
-
 void setMessenger(Messenger* m)
 {
     g_current = m ? m : &g_boxes;
+    model::setTeller(g_current);
 }
 
-void RecordingMessenger::modal(QWidget*, const QString& title, const QString& text)
+void RecordingMessenger::modal(QObject*, const QString& title, const QString& text)
 {
     titles << title;
     modals << text;
     if (whileOpen) whileOpen();
 }
 
-void RecordingMessenger::notice(QWidget*, const QString& title, const QString& text)
+void RecordingMessenger::notice(QObject*, const QString& title, const QString& text)
 {
     titles << title;
     notices << text;

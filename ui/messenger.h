@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QString>
+#include "model/teller.h"
+
 #include <QStringList>
 #include <functional>
 
@@ -8,24 +9,16 @@ class QWidget;
 
 namespace kestra::ui {
 
-// How windows talk to the user. The program shows message boxes; tests put a
-// recorder in their place, since a modal box would wait for a click forever.
-class Messenger
-{
-public:
-    virtual ~Messenger() = default;
-    // A modal box with an OK button; returns when the user has closed it.
-    virtual void modal(QWidget* parent, const QString& title, const QString& text) = 0;
-    // A box that does not hold anything up.
-    virtual void notice(QWidget* parent, const QString& title, const QString& text) = 0;
-};
+// How windows talk to the user: message boxes over the window that speaks.
+// Installed, it is also how the switch itself talks (model::teller()). Tests
+// put a recorder in its place, since a modal box would wait for a click forever.
+using Messenger = model::Teller;
 
 Messenger& messenger();
-// Writes a message to standard error as "TITLE: first line", further lines
-// indented: what the boxes show also reaches the log of an unattended start.
-void echo(const QString& title, const QString& text);
-// Installs another messenger (null restores the message boxes). Not owned.
+// Installs another messenger (null: the message boxes) for the windows and for
+// the switch. Not owned.
 void setMessenger(Messenger* m);
+using model::echo;
 
 // Records what would have been shown, and returns at once.
 class RecordingMessenger final : public Messenger
@@ -33,8 +26,8 @@ class RecordingMessenger final : public Messenger
 public:
     RecordingMessenger() { setMessenger(this); }
     ~RecordingMessenger() override { setMessenger(nullptr); }
-    void modal(QWidget*, const QString& title, const QString& text) override;
-    void notice(QWidget*, const QString& title, const QString& text) override;
+    void modal(QObject*, const QString& title, const QString& text) override;
+    void notice(QObject*, const QString& title, const QString& text) override;
 
     QStringList modals;  // texts of modal boxes, in order
     QStringList notices; // texts of notices, in order

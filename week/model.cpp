@@ -71,9 +71,7 @@ bool WeekModel::update(Entry& e, int channel, bool& recount)
     }
     // Only exactly "ON" drives the output; "calculating" is OFF to the port.
     const QString frozenStatus =
-        p.week.frozen
-            ? (m_source.status(channel) == QLatin1String("ON") ? QStringLiteral("ON") : QStringLiteral("OFF"))
-            : QString();
+        p.week.frozen ? stateText(m_source.state(channel) == State::On ? State::On : State::Off) : QString();
     if (frozenStatus != p.frozenStatus) {
         p.frozenStatus = frozenStatus;
         changed = true;

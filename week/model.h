@@ -2,6 +2,7 @@
 
 #include "channels/schedule.h"
 #include "common/clock.h"
+#include "common/state.h"
 #include "inputs/inputlogic.h"
 #include "week/intervals.h"
 #include "week/next.h"
@@ -43,7 +44,7 @@ public:
     virtual ~WeekSource() = default;
     virtual channels::ChannelControls controls(int channel) const = 0;
     virtual QString location(int channel) const = 0;
-    virtual QString status(int channel) const = 0;
+    virtual State state(int channel) const = 0;
     // Pulse mode as it stands at `now` (ms since the epoch); nothing when not pulsing.
     virtual std::optional<PulsePlan> pulse(int channel, qint64 now) const = 0;
     virtual inputs::OverrideView inputs(int channel) const = 0;

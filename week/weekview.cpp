@@ -25,7 +25,7 @@ constexpr int kPngRowHeight = 44;
 WeekView::WeekView(const WeekModel& model, std::function<QColor(int)> colour, const QString& title,
                    QWidget* owner)
     : QWidget(owner, Qt::Window), m_model(model), m_title(title),
-      m_chart(new WeekChart(model, std::move(colour), this)), m_errors(this, title, ui::badEntryText, nullptr)
+      m_chart(new WeekChart(model, std::move(colour), this)), m_errors(this, title, model::badEntryText, nullptr)
 {
     setObjectName(QStringLiteral("frmWeek"));
     setWindowTitle(QStringLiteral("%1 - Week").arg(title));
@@ -70,7 +70,7 @@ WeekView::WeekView(const WeekModel& model, std::function<QColor(int)> colour, co
 void WeekView::save(const QString& filter, const QString& suffix,
                     bool (WeekView::*writer)(const QString&, QString*) const)
 {
-    ui::guarded(m_errors, [&] {
+    model::guarded(m_errors, [&] {
         QString path = QFileDialog::getSaveFileName(this, windowTitle(), QDir::homePath(), filter);
         if (path.isEmpty()) return;
         if (!path.endsWith(suffix, Qt::CaseInsensitive)) path += suffix;

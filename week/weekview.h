@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/errorroutine.h"
+#include "model/errorroutine.h"
 #include "week/model.h"
 
 #include <QColor>
@@ -37,7 +37,7 @@ private:
     const WeekModel& m_model;
     QString m_title;
     WeekChart* m_chart;
-    ui::ErrorRoutine m_errors;
+    model::ErrorRoutine m_errors;
 };
 
 } // namespace kestra::week

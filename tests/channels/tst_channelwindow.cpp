@@ -1,7 +1,7 @@
 #include "channels/channelwindow.h"
+#include "model/errorroutine.h"
 #include "store/schema.h"
 #include "ui/contrast.h"
-#include "ui/errorroutine.h"
 #include "windowrig.h"
 
 #include <QCheckBox>
@@ -20,7 +20,6 @@ using channels::ChannelWindow;
 namespace {
 const QStringList kDays = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 const QStringList kDayCaptions = {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"};
-const QStringList kDayFlags = {"txsun", "txmon", "txtue", "txwed", "txthr", "txfri", "txsat"};
 
 // Time boxes of each channel with the list they offer ('s' start times, 'r' run times).
 QList<QPair<QString, char>> timeBoxes(int m)
@@ -54,7 +53,7 @@ void everyChannel()
 
 QRadioButton* mode(ChannelWindow& w, const char* name)
 {
-    return child<QRadioButton>(&w, QLatin1String(name) + QString::number(w.channel()));
+    return child<QRadioButton>(&w, QLatin1String(name) + QString::number(w.channel().number()));
 }
 } // namespace
 
@@ -68,8 +67,8 @@ private slots:
         QFETCH(int, m);
         WindowRig rig;
         QWidget owner;
-        ChannelWindow w(rig.ctx, m, &rig.inputs, &owner);
-        w.load();
+        rig.model.channel(m).load();
+        ChannelWindow w(rig.model.channel(m), &owner);
 
         QCOMPARE(w.objectName(), QStringLiteral("Form%1").arg(m));
         QVERIFY(!w.isVisible());
@@ -85,9 +84,7 @@ private slots:
             auto* box = child<QCheckBox>(&w, kDays[d]);
             QCOMPARE(box->text(), kDayCaptions[d]);
             QVERIFY(!box->isChecked());
-            auto* flag = child<QLineEdit>(&w, kDayFlags[d]);
-            QVERIFY(flag->isHidden());
-            QCOMPARE(flag->text(), QStringLiteral("False"));
+            QCOMPARE(w.channel().boundValue(store::dayField(m, d)), QStringLiteral("False"));
         }
         const QStringList modeTips = {"Select AUTO for start and run times", "For ON all the time.",
                                       "Select OFF to disable."};
@@ -98,16 +95,14 @@ private slots:
             QCOMPARE(b->toolTip(), modeTips[i++]);
             QVERIFY(!b->isChecked());
         }
-        for (const char* name : {"txauto", "txon", "txoff"}) {
-            QVERIFY(child<QLineEdit>(&w, QLatin1String(name))->isHidden());
-            QCOMPARE(child<QLineEdit>(&w, QLatin1String(name))->text(), QStringLiteral("False"));
-        }
+        for (const char* name : {"Auto", "On", "Off"})
+            QCOMPARE(w.channel().boundValue(store::modeField(m, QLatin1String(name))),
+                     QStringLiteral("False"));
         const QStringList starts = store::presetStartTimes();
         const QStringList runs = store::presetRunTimes();
         for (const auto& [name, list] : timeBoxes(m)) {
             auto* box = child<ui::TimeBox>(&w, name);
             QCOMPARE(box->text(), QStringLiteral("00:00:00"));
-            QVERIFY(!box->isChanged());
             QCOMPARE(box->count(), int(list == 's' ? starts.size() : runs.size()));
             QCOMPARE(box->itemText(1), list == 's' ? starts.at(1) : runs.at(1));
         }
@@ -121,10 +116,9 @@ private slots:
 
         auto* status = child<QLineEdit>(&w, QStringLiteral("Status%1").arg(m));
         QCOMPARE(status->text(), QStringLiteral("calculating"));
-        QCOMPARE(w.statusText(), QStringLiteral("calculating"));
+        QCOMPARE(w.channel().state(), State::Calculating);
         QCOMPARE(child<QPushButton>(&w, "Close1")->text(), QStringLiteral("OK"));
-        QVERIFY(child<QLineEdit>(&w, "Textcapt")->isHidden());
-        auto* timer1 = child<QTimer>(&w, "Timer1");
+        QTimer* timer1 = &w.channel().timer1();
         QVERIFY(timer1->isActive());
         QCOMPARE(timer1->interval(), 500);
 
@@ -140,9 +134,8 @@ private slots:
         if (m == 7) {
             for (const char* n : {"SUNOFF", "MONOFF", "TUEOFF", "WEDOFF", "THROFF", "FRIOFF", "SATOFF"})
                 QVERIFY(!child<QCheckBox>(&w, QLatin1String(n))->isChecked());
-            for (const char* n :
-                 {"txsunoff", "txmonoff", "txtueoff", "txwedoff", "txthroff", "txfrioff", "txsatoff"})
-                QCOMPARE(child<QLineEdit>(&w, QLatin1String(n))->text(), QStringLiteral("False"));
+            for (const char* n : {"SUN7A", "MON7A", "TUE7A", "WED7A", "THR7A", "FRI7A", "SAT7A"})
+                QCOMPARE(w.channel().boundValue(QLatin1String(n)), QStringLiteral("False"));
         }
         QCOMPARE(w.pulseFrame() != nullptr, m <= 2);
 
@@ -204,7 +197,7 @@ private slots:
         child<QPushButton>(w.get(), "Close1")->click();
         QCOMPARE(rig.stored("Fri3"), QStringLiteral("True"));
         QCOMPARE(rig.stored("Loc3"), QStringLiteral("New"));
-        w->unload();
+        w->channel().unload();
         QCOMPARE(rig.stored("Loc3"), QStringLiteral("New"));
     }
 
@@ -218,7 +211,7 @@ private slots:
         QVERIFY(!w->isVisible());
         QCOMPARE(rig.stored("Wed3"), QStringLiteral("True"));
         wed->click();
-        QCOMPARE(child<QLineEdit>(w.get(), "txwed")->text(), QStringLiteral("False"));
+        QCOMPARE(w->channel().boundValue("Wed3"), QStringLiteral("False"));
         child<QPushButton>(w.get(), "Close1")->click();
         QCOMPARE(rig.stored("Wed3"), QStringLiteral("False"));
         QVERIFY(rig.messages.modals.isEmpty());
@@ -256,7 +249,7 @@ private slots:
         auto w = rig.window(m);
         for (const char* name : {"AUTO", "OFF", "ON"})
             QCOMPARE(mode(*w, name)->isChecked(), selected == QLatin1String(name));
-        w->unload();
+        w->channel().unload();
         for (int i = 0; i < 3; ++i)
             QCOMPARE(rig.stored(fields[i]), saved[i]);
     }
@@ -269,7 +262,7 @@ private slots:
         auto w = rig.window(4);
         QVERIFY(!child<QCheckBox>(w.get(), "Sunday")->isChecked());
         QVERIFY(child<QCheckBox>(w.get(), "Monday")->isChecked());
-        w->unload();
+        w->channel().unload();
         QCOMPARE(rig.stored("Sun4"), QStringLiteral("False"));
         QCOMPARE(rig.stored("Mon4"), QStringLiteral("1")); // readable flags are kept as they are
     }
@@ -284,7 +277,7 @@ private slots:
             child<QPushButton>(w.get(), "Close1")->click();
             QVERIFY(!w->isVisible());
             QCOMPARE(rig.stored("Start3a"), QStringLiteral("12:30:00"));
-            w->unload();
+            w->channel().unload();
         }
         auto again = rig.window(3);
         QCOMPARE(child<ui::TimeBox>(again.get(), "time1a")->text(), QStringLiteral("12:30:00"));
@@ -301,10 +294,10 @@ private slots:
         typeInto(child<ui::TimeBox>(w.get(), "Time1j"), "18:00:00");
         typeInto(child<ui::TimeBox>(w.get(), "Run1j"), "0:30");
         rig.clock.set(monday(QTime(18, 15)));
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QCOMPARE(rig.stored("Start8j"), QStringLiteral("00:00:00"));
-        w->unload();
+        w->channel().unload();
         QCOMPARE(rig.stored("Start8j"), QStringLiteral("18:00:00"));
         QCOMPARE(rig.stored("Run8j"), QStringLiteral("0:30"));
         QCOMPARE(rig.stored("Mon8"), QStringLiteral("True"));
@@ -330,26 +323,31 @@ private slots:
         auto w = rig.window(3);
         auto* box = child<ui::TimeBox>(w.get(), "time1a");
         QString seenByInputsReread;
-        rig.inputs.onReread = [&] { seenByInputsReread = box->text(); };
+        int inputsRereads = 0;
+        QObject::connect(&rig.model.inputs(), &model::Inputs::recordChanged, [&] {
+            ++inputsRereads;
+            seenByInputsReread = box->text();
+        });
         child<QCheckBox>(w.get(), "Tuesday")->click();
         typeInto(box, "07:1x:00");
 
         if (when == "tick")
-            w->tick();
+            w->channel().tick();
         else if (when == "ok")
             child<QPushButton>(w.get(), "Close1")->click();
         else
-            w->unload();
+            w->channel().unload();
 
         QCOMPARE(rig.messages.modals.size(), 1);
         QCOMPARE(rig.messages.titles.value(0), QStringLiteral("KESTRA3"));
         const QString text = rig.messages.modals.first();
-        QVERIFY(text.startsWith(ui::kTimeFormatMessage + QStringLiteral("\nError Number: %1\n").arg(number)));
-        QCOMPARE(rig.inputs.rereads, 1);
+        QVERIFY(
+            text.startsWith(model::kTimeFormatMessage + QStringLiteral("\nError Number: %1\n").arg(number)));
+        QCOMPARE(inputsRereads, 1);
         QCOMPARE(seenByInputsReread, QStringLiteral("07:1x:00"));
         QCOMPARE(rig.stored("Start3a"), QStringLiteral("07:15:00"));
         QCOMPARE(box->text(), QStringLiteral("07:15:00"));
-        QVERIFY(!box->isChanged());
+        QVERIFY(!w->channel().time(0).isChanged());
         // The day toggled before the bad entry is not lost with it.
         QCOMPARE(rig.stored("Tue3"), QStringLiteral("True"));
         QVERIFY(child<QCheckBox>(w.get(), "Tuesday")->isChecked());
@@ -389,7 +387,7 @@ private slots:
         auto w = rig.window(3);
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        QTRY_COMPARE(w->statusText(), QStringLiteral("ON"));
+        QTRY_COMPARE(statusOf(*w), QStringLiteral("ON"));
         auto* box = child<ui::TimeBox>(w.get(), boxName);
         box->setFocus();
         box->lineEdit()->selectAll();
@@ -398,7 +396,7 @@ private slots:
         for (const QChar c : typed) {
             QTest::keyClicks(box, QString(c));
             QTest::qWait(kLongerThanATick);
-            seen << w->statusText();
+            seen << statusOf(*w);
         }
         QCOMPARE(box->text(), typed); // nothing completed inline
         QCOMPARE(seen.join(' '), statuses);
@@ -445,8 +443,8 @@ private slots:
         rig.store(store::modeField(m, "Auto"), "True");
         auto w = rig.window(m);
         rig.clock.set(monday(now));
-        w->tick();
-        QCOMPARE(w->statusText(), status);
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), status);
         QCOMPARE(child<QLineEdit>(w.get(), QStringLiteral("Status%1").arg(m))->text(), status);
     }
 
@@ -455,13 +453,13 @@ private slots:
         WindowRig rig;
         auto w = rig.window(6);
         mode(*w, "AUTO")->click();
-        rig.inputs.view.input1 = inputs::inputText(1, true);
-        rig.inputs.view.boxes[0] = inputs::kBoxSet; // INP1ON6
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        rig.model.inputs().clickMapping(1, true, 6, inputs::kBoxSet); // INP1ON6
+        rig.readInputs(0xF8);                                         // input 1 ON
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         mode(*w, "OFF")->click();
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
     }
 
     void hiddenWindowTicksOnItsOwn()
@@ -470,7 +468,7 @@ private slots:
         rig.store("On2", "True");
         auto w = rig.window(2);
         QVERIFY(!w->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("ON"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("ON"), 2000);
     }
 
     // A bad text freezes even a channel in ON mode; while its message is open
@@ -481,23 +479,23 @@ private slots:
         rig.store("On3", "True");
         rig.store("Run3a", "01:00:00");
         auto w = rig.window(3);
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QStringList seenWhileOpen;
         rig.messages.whileOpen = [&] {
-            w->tick();
-            seenWhileOpen << w->statusText();
+            w->channel().tick();
+            seenWhileOpen << statusOf(*w);
         };
         typeInto(child<ui::TimeBox>(w.get(), "Run1a"), "");
-        w->tick();
+        w->channel().tick();
         QCOMPARE(rig.messages.modals.size(), 1);
         QCOMPARE(seenWhileOpen, QStringList{"ON"});
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QCOMPARE(child<ui::TimeBox>(w.get(), "Run1a")->text(), QStringLiteral("01:00:00"));
         rig.messages.whileOpen = nullptr;
         mode(*w, "OFF")->click();
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
         QCOMPARE(rig.messages.modals.size(), 1);
     }
 
@@ -549,8 +547,8 @@ private slots:
         for (const QString& d : startDays + finishDays)
             child<QCheckBox>(w.get(), d)->click();
         rig.clock.set(now);
-        w->tick();
-        QCOMPARE(w->statusText(), status);
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), status);
         child<QPushButton>(w.get(), "Close1")->click();
         QCOMPARE(rig.stored("Start7a"), start);
         QCOMPARE(rig.stored("Run7a"), finish);
@@ -565,7 +563,7 @@ private slots:
         auto w = rig.window(7);
         QVERIFY(child<QCheckBox>(w.get(), "THROFF")->isChecked());
         QVERIFY(!child<QCheckBox>(w.get(), "Thursday")->isChecked());
-        QCOMPARE(w->controls().finishDays[4], true);
+        QCOMPARE(w->channel().controls().finishDays[4], true);
     }
 
     // Channel 8, Monday ticked, AUTO; unused switchings at 03:00:00 + 00:00:00.
@@ -605,8 +603,8 @@ private slots:
         for (int i = 0; i + 1 < settings.size(); i += 2)
             typeInto(child<ui::TimeBox>(w.get(), settings[i]), settings[i + 1]);
         rig.clock.set(now);
-        w->tick();
-        QCOMPARE(w->statusText(), status);
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), status);
         QVERIFY(rig.messages.modals.isEmpty());
     }
 
@@ -619,16 +617,16 @@ private slots:
         rig.store("Run8a", "01:00:00");
         auto w = rig.window(8);
         rig.clock.set(monday(QTime(6, 30)));
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         typeInto(child<ui::TimeBox>(w.get(), "Time1j"), "25:00:00");
         rig.clock.set(monday(QTime(8, 0)));
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QCOMPARE(rig.messages.modals.size(), 1);
         QCOMPARE(child<ui::TimeBox>(w.get(), "Time1j")->text(), QStringLiteral("00:00:00"));
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
     }
 };
 

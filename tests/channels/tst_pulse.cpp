@@ -1,5 +1,6 @@
 #include "channels/channelwindow.h"
 #include "channels/pulseframe.h"
+#include "model/pulse.h"
 #include "windowrig.h"
 
 #include <QElapsedTimer>
@@ -105,6 +106,7 @@ private slots:
         WindowRig rig;
         auto w = rig.window(m);
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         QVERIFY(pulse);
         auto* on = child<QListWidget>(w.get(), "PULSEON");
         auto* off = child<QListWidget>(w.get(), "PULSEOFF");
@@ -138,13 +140,13 @@ private slots:
         auto* stop = child<QPushButton>(w.get(), "PLSEOFF");
         QCOMPARE(stop->text(), QStringLiteral("PULSEOFF"));
         QCOMPARE(stop->toolTip(), QStringLiteral("Turn off pulse"));
-        for (QTimer* t : {pulse->onTimer(), pulse->offTimer()}) {
+        for (QTimer* t : {(&run.onTimer()), (&run.offTimer())}) {
             QVERIFY(!t->isActive());
             QCOMPARE(t->timerType(), Qt::PreciseTimer);
             QCOMPARE(t->isSingleShot(), m == 1);
         }
-        QVERIFY(!pulse->isPulsing());
-        QVERIFY(child<QTimer>(w.get(), "Timer1")->isActive());
+        QVERIFY(!run.isPulsing());
+        QVERIFY((&w->channel().timer1())->isActive());
     }
 
     // Channel 1: a phase timer's interval is the selected seconds, read when the phase begins.
@@ -172,17 +174,18 @@ private slots:
         WindowRig rig;
         auto w = rig.window(1);
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         select(pulse->onList(), on);
         select(pulse->offList(), off);
         child<QPushButton>(w.get(), "PULSE")->click();
-        QCOMPARE(pulse->onTimer()->interval(), onMs);
-        QVERIFY(pulse->onTimer()->isActive());
-        QVERIFY(!child<QTimer>(w.get(), "Timer1")->isActive());
-        pulse->onPhaseTick();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
-        QCOMPARE(pulse->offTimer()->interval(), offMs);
-        QVERIFY(pulse->offTimer()->isActive());
-        QVERIFY(!pulse->onTimer()->isActive());
+        QCOMPARE((&run.onTimer())->interval(), onMs);
+        QVERIFY((&run.onTimer())->isActive());
+        QVERIFY(!(&w->channel().timer1())->isActive());
+        run.onPhaseTick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
+        QCOMPARE((&run.offTimer())->interval(), offMs);
+        QVERIFY((&run.offTimer())->isActive());
+        QVERIFY(!(&run.onTimer())->isActive());
     }
 
     void channel1AlternatesWithRealTimers()
@@ -195,12 +198,13 @@ private slots:
             WindowRig rig;
             auto w = rig.window(1);
             PulseFrame* pulse = w->pulseFrame();
+            model::Pulse& run = *w->channel().pulse();
             select(pulse->onList(), ".5");
             select(pulse->offList(), "1");
             EdgeLog log(child<QLineEdit>(w.get(), "Status1"));
-            pulse->start();
+            run.start();
             QVERIFY(log.waitFor(6, 8000));
-            pulse->stop();
+            run.stop();
             const auto phases = log.phases();
             QCOMPARE(phases.first().second, QStringLiteral("ON"));
             late.clear();
@@ -222,16 +226,17 @@ private slots:
         WindowRig rig;
         auto w = rig.window(1);
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         select(pulse->onList(), ".5");
         select(pulse->offList(), "1");
         EdgeLog log(child<QLineEdit>(w.get(), "Status1"));
-        pulse->start();
+        run.start();
         select(pulse->offList(), "2"); // during the first ON phase
         QVERIFY(log.waitFor(2, 2000));
         QCOMPARE(log.edges.last().second, QStringLiteral("OFF"));
         select(pulse->offList(), "1"); // during the OFF phase of 2 s
         QVERIFY(log.waitFor(5, 6000));
-        pulse->stop();
+        run.stop();
         const auto phases = log.phases();
         QCOMPARE(phases[1].second, QStringLiteral("OFF"));
         QVERIFY2(qAbs(phases[1].first - 2000) <= kSelectionToleranceMs,
@@ -245,14 +250,14 @@ private slots:
     {
         WindowRig rig;
         auto w = rig.window(1); // no mode selected: the evaluation gives OFF
-        PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         child<QPushButton>(w.get(), "PULSE")->click();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         child<QPushButton>(w.get(), "PLSEOFF")->click();
-        QVERIFY(!pulse->isPulsing());
-        QVERIFY(child<QTimer>(w.get(), "Timer1")->isActive());
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
-        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("OFF"), 1000);
+        QVERIFY(!run.isPulsing());
+        QVERIFY((&w->channel().timer1())->isActive());
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("OFF"), 1000);
     }
 
     void channel2CountsMinutes()
@@ -260,38 +265,39 @@ private slots:
         WindowRig rig;
         auto w = rig.window(2);
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         auto* pstart = child<QLineEdit>(w.get(), "PSTART");
         auto* pstop = child<QLineEdit>(w.get(), "PSTOP");
-        pstart->setText("9");
+        run.setCounters("9", run.stopCounter());
         select(pulse->onList(), "3");
         select(pulse->offList(), "2");
         child<QPushButton>(w.get(), "PLSEON")->click();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QCOMPARE(pstart->text(), QStringLiteral("0"));
         QCOMPARE(pstop->text(), QStringLiteral("0"));
-        QVERIFY(pulse->onTimer()->isActive());
-        QCOMPARE(pulse->onTimer()->interval(), 60000);
-        QVERIFY(!child<QTimer>(w.get(), "Timer1")->isActive());
+        QVERIFY((&run.onTimer())->isActive());
+        QCOMPARE((&run.onTimer())->interval(), 60000);
+        QVERIFY(!(&w->channel().timer1())->isActive());
 
         QStringList seen;
         for (int i = 0; i < 3; ++i) {
-            pulse->onPhaseTick();
-            seen << pstart->text() + " " + w->statusText();
+            run.onPhaseTick();
+            seen << pstart->text() + " " + statusOf(*w);
         }
         QCOMPARE(seen, (QStringList{"1 ON", "2 ON", "3 OFF"}));
         QCOMPARE(pstop->text(), QStringLiteral("0"));
-        QVERIFY(pulse->offTimer()->isActive());
-        QVERIFY(!pulse->onTimer()->isActive());
+        QVERIFY((&run.offTimer())->isActive());
+        QVERIFY(!(&run.onTimer())->isActive());
 
-        pulse->offPhaseTick();
+        run.offPhaseTick();
         QCOMPARE(pstop->text(), QStringLiteral("1"));
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
-        pulse->offPhaseTick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
+        run.offPhaseTick();
         QCOMPARE(pstop->text(), QStringLiteral("2"));
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QCOMPARE(pstart->text(), QStringLiteral("0"));
-        QVERIFY(pulse->onTimer()->isActive());
-        QVERIFY(!pulse->offTimer()->isActive());
+        QVERIFY((&run.onTimer())->isActive());
+        QVERIFY(!(&run.offTimer())->isActive());
     }
 
     // Only equality ends a phase: a selection lowered below the count keeps it running.
@@ -307,16 +313,17 @@ private slots:
         WindowRig rig;
         auto w = rig.window(2);
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         select(pulse->onList(), "3");
-        pulse->start();
-        pulse->onPhaseTick();
-        pulse->onPhaseTick();
+        run.start();
+        run.onPhaseTick();
+        run.onPhaseTick();
         select(pulse->onList(), lowered);
         for (int i = 0; i < 3; ++i)
-            pulse->onPhaseTick();
+            run.onPhaseTick();
         QCOMPARE(child<QLineEdit>(w.get(), "PSTART")->text(), QStringLiteral("5"));
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
-        QVERIFY(pulse->onTimer()->isActive());
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
+        QVERIFY((&run.onTimer())->isActive());
     }
 
     // A re-read during pulsing may bring a stored counter that is not a number: it counts as 0.
@@ -325,15 +332,16 @@ private slots:
         WindowRig rig;
         auto w = rig.window(2);
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         select(pulse->onList(), "2");
-        pulse->start();
+        run.start();
         rig.store("PLSESTRT", "");
-        w->rereadRecord();
+        w->channel().reread();
         QCOMPARE(child<QLineEdit>(w.get(), "PSTART")->text(), QString());
-        pulse->onPhaseTick();
+        run.onPhaseTick();
         QCOMPARE(child<QLineEdit>(w.get(), "PSTART")->text(), QStringLiteral("1"));
-        pulse->onPhaseTick();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
+        run.onPhaseTick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
         QVERIFY(rig.messages.modals.isEmpty());
     }
 
@@ -342,14 +350,14 @@ private slots:
         WindowRig rig;
         rig.store("On2", "True");
         auto w = rig.window(2);
-        PulseFrame* pulse = w->pulseFrame();
-        pulse->start();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
+        model::Pulse& run = *w->channel().pulse();
+        run.start();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         child<QPushButton>(w.get(), "PLSEOFF")->click();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
-        QVERIFY(!pulse->isPulsing());
-        QVERIFY(child<QTimer>(w.get(), "Timer1")->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("ON"), 1000);
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
+        QVERIFY(!run.isPulsing());
+        QVERIFY((&w->channel().timer1())->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("ON"), 1000);
     }
 
     // While pulsing, the schedule, the mode and the inputs have no effect.
@@ -366,21 +374,21 @@ private slots:
         QFETCH(int, m);
         QFETCH(QString, mode);
         WindowRig rig;
-        rig.inputs.view.input1 = inputs::inputText(1, true);
-        rig.inputs.view.boxes[0] = inputs::kBoxSet; // INP1ON<m>
         auto w = rig.window(m);
+        rig.model.inputs().clickMapping(1, true, m, inputs::kBoxSet); // INP1ON<m>
+        rig.readInputs(0xF8);                                         // input 1 ON
         child<QRadioButton>(w.get(), mode + QString::number(m))->click();
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("ON"));
-        PulseFrame* pulse = w->pulseFrame();
-        pulse->start();
-        pulse->onPhaseTick(); // channel 2 with ON "1": one minute ends the ON phase
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
-        w->tick();
-        QCOMPARE(w->statusText(), QStringLiteral("OFF"));
-        QVERIFY(!child<QTimer>(w.get(), "Timer1")->isActive());
-        pulse->stop();
-        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("ON"), 1000);
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("ON"));
+        model::Pulse& run = *w->channel().pulse();
+        run.start();
+        run.onPhaseTick(); // channel 2 with ON "1": one minute ends the ON phase
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
+        w->channel().tick();
+        QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
+        QVERIFY(!(&w->channel().timer1())->isActive());
+        run.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("ON"), 1000);
     }
 
     void hiddenWindowKeepsPulsing()
@@ -389,13 +397,14 @@ private slots:
         auto w = rig.window(1);
         w->show();
         PulseFrame* pulse = w->pulseFrame();
+        model::Pulse& run = *w->channel().pulse();
         select(pulse->onList(), ".5");
-        pulse->start();
+        run.start();
         child<QPushButton>(w.get(), "Close1")->click();
         QVERIFY(!w->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("OFF"), 1500);
-        QTRY_COMPARE_WITH_TIMEOUT(w->statusText(), QStringLiteral("ON"), 2500);
-        QVERIFY(pulse->isPulsing());
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("OFF"), 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("ON"), 2500);
+        QVERIFY(run.isPulsing());
     }
 
     // Pulse mode and the lists start afresh; the counters are stored with the record.
@@ -405,18 +414,19 @@ private slots:
         {
             auto w = rig.window(2);
             PulseFrame* pulse = w->pulseFrame();
+            model::Pulse& run = *w->channel().pulse();
             select(pulse->onList(), "5");
-            pulse->start();
-            pulse->onPhaseTick();
-            pulse->onPhaseTick();
+            run.start();
+            run.onPhaseTick();
+            run.onPhaseTick();
             child<QPushButton>(w.get(), "Close1")->click();
             QCOMPARE(rig.stored("PLSESTRT"), QStringLiteral("2"));
-            w->unload();
-            QVERIFY(!pulse->isPulsing());
+            w->channel().unload();
+            QVERIFY(!run.isPulsing());
         }
         auto w = rig.window(2);
-        QVERIFY(!w->pulseFrame()->isPulsing());
-        QVERIFY(child<QTimer>(w.get(), "Timer1")->isActive());
+        QVERIFY(!w->channel().pulse()->isPulsing());
+        QVERIFY((&w->channel().timer1())->isActive());
         QCOMPARE(child<QLineEdit>(w.get(), "PSTART")->text(), QStringLiteral("2"));
         QCOMPARE(w->pulseFrame()->onList()->currentItem()->text(), QStringLiteral("1"));
     }

@@ -49,15 +49,15 @@ ChannelControls channel7(Mode mode, const QString& startDays, const QString& fin
 inputs::OverrideView noInputs()
 {
     inputs::OverrideView v;
-    v.input1 = v.input2 = v.input3 = QStringLiteral("calculating");
+    v.input1 = v.input2 = v.input3 = false;
     return v;
 }
 
 QString evaluated(const ChannelControls& c, const QDateTime& now, const inputs::OverrideView& v = noInputs())
 {
-    QString status = QStringLiteral("calculating");
+    State status = State::Calculating;
     evaluate(c, v, now, status);
-    return status;
+    return stateText(status);
 }
 } // namespace
 
@@ -304,7 +304,7 @@ private slots:
         QFETCH(int, box);
         QFETCH(QString, status);
         inputs::OverrideView v = noInputs();
-        v.input1 = inputs::inputText(1, input1);
+        v.input1 = input1;
         if (box > 0) v.boxes[box - 1] = inputs::kBoxSet;
         v.inp3Start = QStringLiteral("never"); // converted only in AUTO
         const auto c = controls(3, mode, "Mon", {"12:00:00"}, {"00:30:00"});
@@ -360,14 +360,14 @@ private slots:
 
         const int k = box.back().toLatin1() - 'a';
         (box.startsWith(QLatin1String("start")) ? c.starts : c.runs)[k] = bad;
-        QString status = before;
+        State status = test::stateFromText(before);
         try {
             evaluate(c, noInputs(), at("Mon", time), status);
             QFAIL("the tick did not fail");
         } catch (const Failure& f) {
             QCOMPARE(f.number, failure::kConversion);
         }
-        QCOMPARE(status, before);
+        QCOMPARE(stateText(status), before);
     }
 
     // A hold text that does not convert fails the tick after the schedule step
@@ -375,13 +375,13 @@ private slots:
     void badHoldTextKeepsEarlierRules()
     {
         inputs::OverrideView v = noInputs();
-        v.input1 = inputs::inputText(1, true);
+        v.input1 = true;
         v.boxes[1] = inputs::kBoxSet; // INP1OFF
         v.boxes[4] = inputs::kBoxSet; // INP3ON
         v.inp3Start = QStringLiteral("10:00:00");
         v.inp3Time = QStringLiteral("00:00:30");
         v.inp3Date = QStringLiteral("not a date");
-        QString status = QStringLiteral("calculating");
+        State status = State::Calculating;
         try {
             evaluate(controls(3, Mode::Auto, "Mon", {"12:00:00"}, {"00:30:00"}), v, at("Mon", "12:10:00"),
                      status);
@@ -389,13 +389,13 @@ private slots:
         } catch (const Failure& f) {
             QCOMPARE(f.number, failure::kConversion);
         }
-        QCOMPARE(status, QStringLiteral("OFF"));
+        QCOMPARE(stateText(status), QStringLiteral("OFF"));
 
         v.inp3Date = QStringLiteral("2026-03-02"); // the Monday
-        status = QStringLiteral("calculating");
+        status = State::Calculating;
         evaluate(controls(3, Mode::Auto, "Mon", {"12:00:00"}, {"00:30:00"}), v, at("Mon", "10:00:29"),
                  status);
-        QCOMPARE(status, QStringLiteral("ON"));
+        QCOMPARE(stateText(status), QStringLiteral("ON"));
     }
 
     // The step that wrote the status last is the cause: the schedule, an input
@@ -437,18 +437,18 @@ private slots:
                        : mode == "off" ? Mode::Off
                                        : Mode::None;
         inputs::OverrideView v;
-        v.input1 = inputs::inputText(1, inputsOn.contains('1'));
-        v.input2 = inputs::inputText(2, inputsOn.contains('2'));
-        v.input3 = inputs::inputText(3, inputsOn.contains('3'));
+        v.input1 = inputsOn.contains('1');
+        v.input2 = inputsOn.contains('2');
+        v.input3 = inputsOn.contains('3');
         for (int i = 0; i < 6; ++i)
             v.boxes[i] = boxes.at(i).digitValue();
         v.inp3Start = QStringLiteral("10:00:00");
         v.inp3Time = QStringLiteral("00:01:00");
         v.inp3Date = at("Mon", "00:00:00").date().toString(Qt::ISODate);
-        QString status = QStringLiteral("calculating");
+        State status = State::Calculating;
         Cause cause = Cause::None;
         evaluate(controls(3, m, "Mon", {"12:00:00"}, {"00:30:00"}), v, at("Mon", time), status, &cause);
-        QTEST(status, "status");
+        QTEST(stateText(status), "status");
         QTEST(int(cause), "cause");
     }
 
@@ -473,9 +473,9 @@ private slots:
                 c.runs << (rng.bounded(50) ? pick(times.mid(0, 6)) : pick(times));
             }
             inputs::OverrideView v;
-            v.input1 = inputs::inputText(1, rng.bounded(2));
-            v.input2 = rng.bounded(10) ? inputs::inputText(2, rng.bounded(2)) : QStringLiteral("calculating");
-            v.input3 = inputs::inputText(3, rng.bounded(2));
+            v.input1 = rng.bounded(2);
+            v.input2 = rng.bounded(10) && rng.bounded(2); // not read yet counts as OFF
+            v.input3 = rng.bounded(2);
             for (int b = 0; b < 6; ++b)
                 v.boxes[b] = rng.bounded(4) ? 0 : 1 + rng.bounded(2);
             v.inp3Start = pick(times);
@@ -483,7 +483,7 @@ private slots:
             v.inp3Date = rng.bounded(2) ? QStringLiteral("2026-03-02") : QStringLiteral("2026-03-03");
             const QDateTime now = at(kDayNames.at(rng.bounded(7)), pick(times.mid(0, 5)));
 
-            QString plain = QStringLiteral("calculating"), withCause = plain;
+            State plain = State::Calculating, withCause = plain;
             bool plainFailed = false, causeFailed = false;
             Cause cause = Cause::None;
             try {
@@ -498,7 +498,7 @@ private slots:
             }
             QCOMPARE(withCause, plain);
             QCOMPARE(causeFailed, plainFailed);
-            QCOMPARE(cause == Cause::None, withCause == QLatin1String("calculating"));
+            QCOMPARE(cause == Cause::None, withCause == State::Calculating);
             if (c.mode != Mode::Auto && !causeFailed) QCOMPARE(cause, Cause::Mode);
         }
     }
@@ -508,9 +508,9 @@ private slots:
     {
         ChannelControls c = controls(4, Mode::On, "Mon", {"12:00:00"}, {"00:30:00"});
         c.starts.removeLast();
-        QString status = QStringLiteral("OFF");
+        State status = State::Off;
         QVERIFY_THROWS_EXCEPTION(Failure, evaluate(c, noInputs(), at("Mon", "12:10:00"), status));
-        QCOMPARE(status, QStringLiteral("OFF"));
+        QCOMPARE(stateText(status), QStringLiteral("OFF"));
     }
 };
 

@@ -2,11 +2,10 @@
 #include "common/clock.h"
 #include "common/timetext.h"
 #include "port/bits.h"
+#include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>
 #include <QTest>
-
-#include "tests/support/testsupport.h"
 #include <QTimeZone>
 #include <set>
 
@@ -36,9 +35,9 @@ ChannelControls channel(int m, Mode mode, const QString& dayNames, QStringList s
 inputs::OverrideView noInputs()
 {
     inputs::OverrideView v;
-    v.input1 = inputs::inputText(1, false);
-    v.input2 = inputs::inputText(2, false);
-    v.input3 = inputs::inputText(3, false);
+    v.input1 = false;
+    v.input2 = false;
+    v.input3 = false;
     return v;
 }
 
@@ -47,9 +46,9 @@ quint8 portByte(const std::vector<ChannelControls>& channels, const QDateTime& n
 {
     std::array<bool, 8> on{};
     for (const ChannelControls& c : channels) {
-        QString status = QStringLiteral("calculating");
+        State status = State::Calculating;
         evaluate(c, noInputs(), now, status);
-        on[c.channel - 1] = status == QLatin1String("ON");
+        on[c.channel - 1] = status == State::On;
     }
     return port::composeOutputByte(on, kZeroVoltsOn);
 }

@@ -3,18 +3,19 @@
 #include "tests/support/testsupport.h"
 
 // What the channel window tests share: a settings file in a temporary
-// directory, the simulated port, a fake clock, a stand-in for the inputs window
-// and a recorder for the message boxes.
+// directory, the simulated port, a fake clock, the switch on top of them and a
+// recorder for the message boxes.
 
 #include "channels/channelwindow.h"
 #include "common/buildconfig.h"
 #include "common/clock.h"
-#include "inputs/inputlogic.h"
+#include "model/switchmodel.h"
 #include "port/port.h"
 #include "store/database.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,38 +30,29 @@ inline QDateTime monday(const QTime& t)
     return QDateTime(QDate(2024, 1, 1), t);
 }
 
-class FakeInputs final : public inputs::InputsAccess
-{
-public:
-    inputs::OverrideView view{
-        QStringLiteral("INPUT 1 OFF"), QStringLiteral("INPUT 2 OFF"), QStringLiteral("INPUT 3 OFF"), {},
-        QStringLiteral("00:00:00"),    QStringLiteral("00:00:00"),    QStringLiteral("2024-01-01")};
-    int rereads = 0;
-    std::function<void()> onReread;
-
-    inputs::OverrideView overrideView(int) const override { return view; }
-    void rereadRecord() override
-    {
-        ++rereads;
-        if (onReread) onReread();
-    }
-};
-
 class WindowRig
 {
 public:
     WindowRig()
         : db(store::Database::open(dir.filePath(QStringLiteral("Kestra3.db")), QDate(2024, 1, 1))),
-          port(0x3BC, test::simulatedPortEnvironment(dir)),
-          clock(monday(QTime(12, 0))), ctx{kestra3Config(), port, *db, clock}
+          port(0x3BC, test::simulatedPortEnvironment(dir)), clock(monday(QTime(12, 0))),
+          model(model::Context{kestra3Config(), port, *db, clock})
     {}
 
-    // A loaded window of channel m, as the main window makes it at start-up.
+    // A loaded channel m with its window, as the program makes them at start-up.
     std::unique_ptr<channels::ChannelWindow> window(int m)
     {
-        auto w = std::make_unique<channels::ChannelWindow>(ctx, m, &inputs, nullptr);
-        w->load();
-        return w;
+        model.channel(m).load();
+        return std::make_unique<channels::ChannelWindow>(model.channel(m), nullptr);
+    }
+    // The inputs read `status` (the port's status byte) in one monitoring cycle.
+    void readInputs(quint8 status)
+    {
+        port.writeControl(0); // the simulated port file exists from the first call
+        QFile f(dir.filePath(QStringLiteral("port-3BC")));
+        if (f.open(QIODevice::ReadWrite) && f.seek(1)) f.write(QByteArray(1, char(status)));
+        f.close();
+        model.inputs().cycle();
     }
 
     void store(const QString& field, const QString& value) { db->writeSettings({{field, value}}); }
@@ -70,10 +62,15 @@ public:
     std::unique_ptr<store::Database> db;
     port::Port port;
     FakeClock clock;
-    ui::AppContext ctx;
-    FakeInputs inputs;
     ui::RecordingMessenger messages;
+    model::SwitchModel model;
 };
+
+// What a channel window's Status field shows.
+inline QString statusOf(const channels::ChannelWindow& w)
+{
+    return w.findChild<QLineEdit*>(QStringLiteral("Status%1").arg(w.channel().number()))->text();
+}
 
 // A named control of a window; a missing one ends the test run with its name.
 template <class T> T* child(const QObject* w, const QString& name)

@@ -140,12 +140,9 @@ void scheduleStep(Reader& r)
         c.runs << r.time();
     }
     inputs::OverrideView v;
-    auto inputText = [&](int n) {
-        return r.text(QStringLiteral("INPUT %1 %2").arg(n).arg(r.byte() & 1 ? "ON" : "OFF"));
-    };
-    v.input1 = inputText(1);
-    v.input2 = inputText(2);
-    v.input3 = inputText(3);
+    v.input1 = r.byte() & 1;
+    v.input2 = r.byte() & 1;
+    v.input3 = r.byte() & 1;
     for (int& box : v.boxes)
         box = r.byte() % 3;
     v.inp3Start = r.time();
@@ -155,18 +152,18 @@ void scheduleStep(Reader& r)
     v.inp3Date = r.text(formatDate(now.date().addDays(r.byte() % 3 - 1)));
 
     const QString input = c.starts.join(QLatin1Char(' ')) + QLatin1Char('|') + c.runs.join(QLatin1Char(' '));
-    QString status = QStringLiteral("calculating");
+    State status = State::Calculating;
     try {
         channels::evaluate(c, v, now, status);
     } catch (const Failure& f) {
         check(f.number == failure::kConversion, "a bad time fails the tick with 13", input);
         return;
     }
-    check(status == QLatin1String("ON") || status == QLatin1String("OFF"), "a tick ends ON or OFF", input);
+    check(status == State::On || status == State::Off, "a tick ends ON or OFF", input);
     if (c.mode == channels::Mode::On)
-        check(status == QLatin1String("ON"), "mode ON holds the output on", input);
+        check(status == State::On, "mode ON holds the output on", input);
     if (c.mode == channels::Mode::Off)
-        check(status == QLatin1String("OFF"), "mode OFF holds the output off", input);
+        check(status == State::Off, "mode OFF holds the output off", input);
 }
 
 QString rectText(const QRect& r)

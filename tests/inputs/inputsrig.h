@@ -7,7 +7,9 @@
 
 #include "common/buildconfig.h"
 #include "common/clock.h"
+#include "common/ticker.h"
 #include "inputs/inputswindow.h"
+#include "model/inputs.h"
 #include "port/port.h"
 #include "port/simulated.h"
 #include "store/database.h"
@@ -65,33 +67,37 @@ struct InputsRig
     port::SimulatedPortFile sim;
     port::Port port;
     FakeClock clock;
-    ui::AppContext ctx;
+    Ticker ticker{clock};
+    std::unique_ptr<model::Inputs> part;
     std::unique_ptr<inputs::InputsWindow> window;
 
     InputsRig()
         : db(store::Database::open(dir.filePath(QStringLiteral("Kestra3.db")), kMonday10.date())),
           sim(dir.filePath(QStringLiteral("port-3BC"))), port(0x3BC, simulatedPortEnvironment(dir)),
-          clock(kMonday10), ctx{kestra3Config(), port, *db, clock}
+          clock(kMonday10)
     {
         sim.ensureExists();
     }
 
-    // A loaded window whose timer is stopped, so that the test runs each cycle itself.
+    // Loaded inputs with their window; the timer is stopped, so that the test runs each cycle itself.
     inputs::InputsWindow& open(bool keepTimer = false)
     {
-        window = std::make_unique<inputs::InputsWindow>(ctx, nullptr);
-        window->load();
+        part = std::make_unique<model::Inputs>(model::Context{kestra3Config(), port, *db, clock}, ticker);
+        part->load();
+        window = std::make_unique<inputs::InputsWindow>(*part, QStringLiteral("KESTRA3"), nullptr);
         if (!keepTimer) timer()->stop();
         return *window;
     }
     // Program end, then a new start on the same file.
     inputs::InputsWindow& restart()
     {
-        window->unload();
+        part->unload();
         window.reset();
+        part.reset();
         return open();
     }
-    QTimer* timer() const { return window->findChild<QTimer*>(QStringLiteral("Timer1")); }
+    model::Inputs& inputs() const { return *part; }
+    QTimer* timer() const { return &part->timer1(); }
     template <class T> T* child(const QString& name) const
     {
         T* c = window->findChild<T*>(name);

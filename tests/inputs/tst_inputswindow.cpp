@@ -1,7 +1,7 @@
 #include "common/timetext.h"
 #include "inputsrig.h"
+#include "model/errorroutine.h"
 #include "store/schema.h"
-#include "ui/errorroutine.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 #include "ui/twips.h"
@@ -42,24 +42,16 @@ private slots:
                     QVERIFY2(b, qPrintable(box));
                     QVERIFY(!b->isChecked());
                     QVERIFY(!b->isTristate());
-                    auto* tx = rig.child<QLineEdit>(QStringLiteral("txinp%1%2%3")
-                                                        .arg(n)
-                                                        .arg(QString::fromLatin1(action).toLower())
-                                                        .arg(m));
-                    QVERIFY(tx);
-                    QVERIFY(tx->isHidden());
-                    QCOMPARE(tx->text(), QStringLiteral("False"));
                 }
         for (int n = 1; n <= 5; ++n)
-            QCOMPARE(w.inputText(n), QStringLiteral("calculating"));
+            QCOMPARE(rig.inputs().levelText(n), QStringLiteral("calculating"));
         auto* hold = rig.child<ui::TimeBox>(QStringLiteral("INP3TIME"));
         QCOMPARE(hold->text(), QStringLiteral("00:00:00"));
         QCOMPARE(hold->count(), store::presetRunTimes().size());
         QCOMPARE(hold->toolTip(), QStringLiteral("Turns on  or off for selected time,only for input 3."));
-        QVERIFY(!hold->isChanged());
-        QCOMPARE(rig.child<QLineEdit>(QStringLiteral("INP3START"))->text(), QStringLiteral("00:00:00"));
-        QVERIFY(rig.child<QLineEdit>(QStringLiteral("INP3START"))->isHidden());
-        QCOMPARE(rig.child<QLineEdit>(QStringLiteral("INP3DATE"))->text(), QStringLiteral("2024-03-04"));
+        QVERIFY(!rig.inputs().holdTime().isChanged());
+        QCOMPARE(rig.inputs().holdStart(), QStringLiteral("00:00:00"));
+        QCOMPARE(rig.inputs().holdDate(), QStringLiteral("2024-03-04"));
         QCOMPARE(rig.child<QLineEdit>(QStringLiteral("FILEBox2"))->text(), QString());
         QCOMPARE(rig.child<QLineEdit>(QStringLiteral("filebox1"))->text(), QString());
         QCOMPARE(rig.child<QPushButton>(QStringLiteral("Command1"))->text(), QStringLiteral("OK"));
@@ -104,14 +96,14 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, texts);
         InputsRig rig;
-        auto& w = rig.open();
+        rig.open();
         rig.setStatus(quint8(status));
-        w.cycle();
+        rig.inputs().cycle();
         for (int n = 1; n <= 5; ++n)
-            QCOMPARE(w.inputText(n), texts[n - 1]);
-        const auto view = w.overrideView(1);
-        QCOMPARE(view.input1, texts[0]);
-        QCOMPARE(view.input3, texts[2]);
+            QCOMPARE(rig.inputs().levelText(n), texts[n - 1]);
+        const auto view = rig.inputs().overrideView(1);
+        QCOMPARE(view.input1, texts[0] == QLatin1String("INPUT 1 ON"));
+        QCOMPARE(view.input3, texts[2] == QLatin1String("INPUT 3 ON"));
     }
 
     void timerRunsTheCycleWhileHidden()
@@ -119,26 +111,26 @@ private slots:
         InputsRig rig;
         auto& w = rig.open(true);
         rig.setStatus(0x80);
-        QTRY_COMPARE(w.inputText(1), QStringLiteral("INPUT 1 ON"));
+        QTRY_COMPARE(rig.inputs().levelText(1), QStringLiteral("INPUT 1 ON"));
         rig.setStatus(0x78);
-        QTRY_COMPARE(w.inputText(1), QStringLiteral("INPUT 1 OFF"));
+        QTRY_COMPARE(rig.inputs().levelText(1), QStringLiteral("INPUT 1 OFF"));
         QVERIFY(w.isHidden());
     }
 
     void input3StampsTheLastOnSample()
     {
         InputsRig rig;
-        auto& w = rig.open();
+        rig.open();
         rig.setStatus(0x78 & ~0x20); // input 3 ON
         rig.clock.set(QDateTime(QDate(2024, 3, 4), QTime(10, 0, 0)));
-        w.cycle();
+        rig.inputs().cycle();
         rig.clock.set(QDateTime(QDate(2024, 3, 4), QTime(10, 0, 10, 800)));
-        w.cycle();
+        rig.inputs().cycle();
         rig.setStatus(0x78);
         rig.clock.set(QDateTime(QDate(2024, 3, 4), QTime(10, 0, 20)));
-        w.cycle();
-        auto view = w.overrideView(3);
-        QCOMPARE(view.input3, QStringLiteral("INPUT 3 OFF"));
+        rig.inputs().cycle();
+        auto view = rig.inputs().overrideView(3);
+        QVERIFY(!view.input3);
         QCOMPARE(view.inp3Start, QStringLiteral("10:00:10"));
         QCOMPARE(view.inp3Date, QStringLiteral("2024-03-04"));
 
@@ -150,8 +142,8 @@ private slots:
         // Next day: the date follows.
         rig.setStatus(0x00);
         rig.clock.set(QDateTime(QDate(2024, 3, 5), QTime(0, 0, 1)));
-        w.cycle();
-        view = w.overrideView(3);
+        rig.inputs().cycle();
+        view = rig.inputs().overrideView(3);
         QCOMPARE(view.inp3Start, QStringLiteral("00:00:01"));
         QCOMPARE(parseDate(view.inp3Date), QDate(2024, 3, 5));
     }
@@ -160,22 +152,22 @@ private slots:
     {
         ui::RecordingMessenger messages;
         InputsRig rig;
-        auto& w = rig.open();
-        w.cycle(); // the first read chooses the simulated port
-        QCOMPARE(w.inputText(1), QStringLiteral("INPUT 1 OFF"));
+        rig.open();
+        rig.inputs().cycle(); // the first read chooses the simulated port
+        QCOMPARE(rig.inputs().levelText(1), QStringLiteral("INPUT 1 OFF"));
         rig.setStatus(0x80);
-        w.cycle();
+        rig.inputs().cycle();
         QVERIFY(QFile::remove(rig.sim.path()));
         QVERIFY(QDir().mkdir(rig.sim.path())); // now it cannot be read at all
-        w.cycle();
+        rig.inputs().cycle();
         for (int n = 1; n <= 5; ++n)
-            QCOMPARE(w.inputText(n), QStringLiteral("INPUT %1 ON").arg(n));
+            QCOMPARE(rig.inputs().levelText(n), QStringLiteral("INPUT %1 ON").arg(n));
         QVERIFY(messages.modals.isEmpty());
         QVERIFY(messages.notices.isEmpty());
         QVERIFY(QDir().rmdir(rig.sim.path()));
         rig.sim.ensureExists();
-        w.cycle();
-        QCOMPARE(w.inputText(1), QStringLiteral("INPUT 1 OFF"));
+        rig.inputs().cycle();
+        QCOMPARE(rig.inputs().levelText(1), QStringLiteral("INPUT 1 OFF"));
     }
 
     void mappingBoxesRoundTrip()
@@ -187,12 +179,12 @@ private slots:
         auto* once = rig.child<QCheckBox>(QStringLiteral("INP2OFF5"));
         auto* both = rig.child<QCheckBox>(QStringLiteral("INP1OFF3"));
         twice->click();
-        QCOMPARE(rig.child<QLineEdit>(QStringLiteral("txinp1on3"))->text(), QStringLiteral("True"));
+        QCOMPARE(rig.inputs().mapping(1, true, 3), 1);
         twice->click();
         once->click();
         both->click();
-        QCOMPARE(w.overrideView(5).boxes, (std::array<int, 6>{0, 0, 0, 1, 0, 0}));
-        QCOMPARE(w.overrideView(3).boxes, (std::array<int, 6>{0, 1, 0, 0, 0, 0}));
+        QCOMPARE(rig.inputs().overrideView(5).boxes, (std::array<int, 6>{0, 0, 0, 1, 0, 0}));
+        QCOMPARE(rig.inputs().overrideView(3).boxes, (std::array<int, 6>{0, 1, 0, 0, 0, 0}));
         QCOMPARE(rig.stored(QStringLiteral("2INP OFF5")), QStringLiteral("False")); // nothing stored yet
 
         rig.child<QPushButton>(QStringLiteral("Command1"))->click();
@@ -201,11 +193,11 @@ private slots:
         QCOMPARE(rig.stored(QStringLiteral("1INP OFF3")), QStringLiteral("True"));
         QCOMPARE(rig.stored(QStringLiteral("2INP OFF5")), QStringLiteral("True"));
 
-        auto& again = rig.restart();
+        rig.restart();
         QVERIFY(rig.child<QCheckBox>(QStringLiteral("INP2OFF5"))->isChecked());
         QVERIFY(rig.child<QCheckBox>(QStringLiteral("INP1OFF3"))->isChecked());
         QVERIFY(!rig.child<QCheckBox>(QStringLiteral("INP1ON3"))->isChecked());
-        QCOMPARE(again.overrideView(5).boxes, (std::array<int, 6>{0, 0, 0, 1, 0, 0}));
+        QCOMPARE(rig.inputs().overrideView(5).boxes, (std::array<int, 6>{0, 0, 0, 1, 0, 0}));
     }
 
     void storedMappingTexts_data()
@@ -227,22 +219,20 @@ private slots:
         QFETCH(QString, shown);
         InputsRig rig;
         rig.db->writeSettings({{QStringLiteral("3INP ON8"), stored}});
-        auto& w = rig.open();
+        rig.open();
         QCOMPARE(rig.child<QCheckBox>(QStringLiteral("INP3ON8"))->isChecked(), set);
-        QCOMPARE(rig.child<QLineEdit>(QStringLiteral("txinp3on8"))->text(), shown);
-        QCOMPARE(w.overrideView(8).boxes[4], set ? 1 : 0);
+        QCOMPARE(rig.inputs().overrideView(8).boxes[4], set ? 1 : 0);
     }
 
     void rereadDropsUnsavedClicks()
     {
         InputsRig rig;
-        auto& w = rig.open();
+        rig.open();
         rig.child<QCheckBox>(QStringLiteral("INP1ON1"))->click();
-        QCOMPARE(w.overrideView(1).boxes[0], 1);
-        w.rereadRecord();
+        QCOMPARE(rig.inputs().overrideView(1).boxes[0], 1);
+        rig.inputs().reread();
         QVERIFY(!rig.child<QCheckBox>(QStringLiteral("INP1ON1"))->isChecked());
-        QCOMPARE(w.overrideView(1).boxes[0], 0);
-        QCOMPARE(rig.child<QLineEdit>(QStringLiteral("txinp1on1"))->text(), QStringLiteral("False"));
+        QCOMPARE(rig.inputs().overrideView(1).boxes[0], 0);
     }
 
     void bothFileFieldsShowOneStoredName_data()
@@ -276,7 +266,7 @@ private slots:
         auto* hold = rig.child<ui::TimeBox>(QStringLiteral("INP3TIME"));
         hold->lineEdit()->selectAll();
         QTest::keyClicks(hold->lineEdit(), QStringLiteral("0:00:30"));
-        QVERIFY(hold->isChanged());
+        QVERIFY(rig.inputs().holdTime().isChanged());
         rig.child<QPushButton>(QStringLiteral("Command1"))->click();
         QCOMPARE(rig.stored(QStringLiteral("INP3TIME")), QStringLiteral("00:00:30"));
         rig.restart();
@@ -306,11 +296,11 @@ private slots:
         rig.child<QCheckBox>(QStringLiteral("INP1ON2"))->click();
         rig.child<QPushButton>(QStringLiteral("Command1"))->click();
 
-        QCOMPARE(messages.modals, QStringList{ui::kInputsTimeFormatMessage});
+        QCOMPARE(messages.modals, QStringList{model::kInputsTimeFormatMessage});
         QCOMPARE(messages.titles, QStringList{QStringLiteral("KESTRA3")});
         QCOMPARE(rig.stored(QStringLiteral("INP3TIME")), QStringLiteral("00:01:00"));
         QCOMPARE(hold->text(), QStringLiteral("00:01:00"));
-        QVERIFY(!hold->isChanged());
+        QVERIFY(!rig.inputs().holdTime().isChanged());
         // The bound fields were committed before the hold time was refused.
         QCOMPARE(rig.stored(QStringLiteral("1INP ON2")), QStringLiteral("True"));
         // Nothing is left pending that could raise the message again.
@@ -328,10 +318,10 @@ private slots:
         auto* hold = rig.child<ui::TimeBox>(QStringLiteral("INP3TIME"));
         w.show();
         QTest::keyClicks(hold->lineEdit(), QStringLiteral("x"));
-        QVERIFY(hold->isChanged());
-        w.rereadRecord();
+        QVERIFY(rig.inputs().holdTime().isChanged());
+        rig.inputs().reread();
         QCOMPARE(hold->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(w.overrideView(1).inp3Time, QStringLiteral("00:00:00"));
+        QCOMPARE(rig.inputs().overrideView(1).inp3Time, QStringLiteral("00:00:00"));
         QCOMPARE(rig.stored(QStringLiteral("INP3TIME")), QStringLiteral("00:00:00"));
         QVERIFY(messages.modals.isEmpty());
     }
@@ -343,11 +333,10 @@ private slots:
         w.show();
         rig.setStatus(0x58); // input 3 ON
         rig.clock.set(QDateTime(QDate(2024, 3, 4), QTime(10, 0, 10)));
-        w.cycle();
+        rig.inputs().cycle();
         rig.setStatus(0x78);
-        w.cycle();
-        auto* start = rig.child<QLineEdit>(QStringLiteral("INP3START"));
-        QCOMPARE(start->text(), QStringLiteral("10:00:10"));
+        rig.inputs().cycle();
+        QCOMPARE(rig.inputs().holdStart(), QStringLiteral("10:00:10"));
 
         // Picking an entry from the list
         auto* hold = rig.child<ui::TimeBox>(QStringLiteral("INP3TIME"));
@@ -355,13 +344,38 @@ private slots:
         QVERIFY(index >= 0);
         hold->setCurrentIndex(index);
         emit hold->activated(index);
-        QCOMPARE(start->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(w.overrideView(3).inp3Time, QStringLiteral("00:00:30"));
+        QCOMPARE(rig.inputs().holdStart(), QStringLiteral("00:00:00"));
+        QCOMPARE(rig.inputs().overrideView(3).inp3Time, QStringLiteral("00:00:30"));
 
         // and typing both count as an edit.
-        start->setText(QStringLiteral("10:00:10"));
+        rig.setStatus(0x58);
+        rig.inputs().cycle();
+        rig.setStatus(0x78);
+        rig.inputs().cycle();
         QTest::keyClick(hold->lineEdit(), Qt::Key_Backspace);
-        QCOMPARE(start->text(), QStringLiteral("00:00:00"));
+        QCOMPARE(rig.inputs().holdStart(), QStringLiteral("00:00:00"));
+    }
+
+    // The clock set back a minute during a 10 s hold: the hold runs out its
+    // time and does not come back when the clock reaches the old stamp.
+    void holdAcrossAClockSetBack()
+    {
+        InputsRig rig;
+        rig.db->writeSettings({{QStringLiteral("INP3TIME"), QStringLiteral("00:00:10")}});
+        rig.open();
+        const auto holding = [&](const QTime& t) {
+            rig.clock.set(QDateTime(QDate(2024, 3, 4), t));
+            rig.inputs().cycle();
+            return inputs::holdEnd(rig.inputs().overrideView(1), rig.clock.now()).has_value();
+        };
+        rig.setStatus(0x58); // input 3 ON
+        QVERIFY(holding(QTime(12, 0, 0)));
+        rig.setStatus(0x78);
+        QVERIFY(holding(QTime(12, 0, 5)));
+        QVERIFY(holding(QTime(11, 59, 5))); // 5 s of the hold left
+        QVERIFY(holding(QTime(11, 59, 9)));
+        QVERIFY(!holding(QTime(11, 59, 10)));
+        QVERIFY(!holding(QTime(12, 0, 3)));
     }
 
     // The rows of input 2 and the hold box carry visible labels, placed where
@@ -397,15 +411,15 @@ private slots:
         QCOMPARE(rig.stored(QStringLiteral("3INP OFF1")), QStringLiteral("True"));
         QVERIFY(rig.timer()->isActive());
         rig.setStatus(0x80);
-        QTRY_COMPARE(w.inputText(5), QStringLiteral("INPUT 5 ON"));
+        QTRY_COMPARE(rig.inputs().levelText(5), QStringLiteral("INPUT 5 ON"));
     }
 
     void unloadStopsAndSaves()
     {
         InputsRig rig;
-        auto& w = rig.open(true);
+        rig.open(true);
         rig.child<QCheckBox>(QStringLiteral("INP2ON8"))->click();
-        w.unload();
+        rig.inputs().unload();
         QVERIFY(!rig.timer()->isActive());
         QCOMPARE(rig.stored(QStringLiteral("2INP ON8")), QStringLiteral("True"));
     }

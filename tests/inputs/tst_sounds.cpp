@@ -184,9 +184,9 @@ private slots:
 
         clickEntry(file1, QStringLiteral("bell.wav"));
         const QString atHome = m_home.filePath(QStringLiteral("bell.wav"));
-        QCOMPARE(w.player(1).recentCommands(), startSequence(atHome));
-        QCOMPARE(w.player(1).openedPath(), atHome);
-        QCOMPARE(w.player(2).commandCount(QStringLiteral("play")), 0);
+        QCOMPARE(rig.inputs().player(1).recentCommands(), startSequence(atHome));
+        QCOMPARE(rig.inputs().player(1).openedPath(), atHome);
+        QCOMPARE(rig.inputs().player(2).commandCount(QStringLiteral("play")), 0);
         QCOMPARE(rig.child<QLineEdit>(QStringLiteral("FILEBox2"))->text(), QStringLiteral("bell.wav"));
 
         ui::RecordingMessenger messages;
@@ -202,8 +202,8 @@ private slots:
         QCOMPARE(listed(file1), (QStringList{QStringLiteral("bell.wav"), QStringLiteral("GONG.WAV")}));
         clickEntry(file1, QStringLiteral("bell.wav"));
         const QString inSounds = m_home.filePath(QStringLiteral("sounds/bell.wav"));
-        QCOMPARE(w.player(1).recentCommands().mid(5), startSequence(inSounds));
-        QCOMPARE(w.input4SoundPath(), inSounds);
+        QCOMPARE(rig.inputs().player(1).recentCommands().mid(5), startSequence(inSounds));
+        QCOMPARE(rig.inputs().soundPath(4), inSounds);
         messages.modals.clear();
         clickEntry(file1, QStringLiteral("bell.wav"), true);
         QCOMPARE(messages.modals, QStringList{inSounds});
@@ -211,9 +211,9 @@ private slots:
         // The directory is not stored: after a restart the name is looked for at home.
         rig.child<QPushButton>(QStringLiteral("Command1"))->click();
         QCOMPARE(rig.stored(QStringLiteral("file1")), QStringLiteral("bell.wav"));
-        auto& again = rig.restart();
+        rig.restart();
         QCOMPARE(rig.child<inputs::DirectoryList>(QStringLiteral("Dir1"))->path(), m_home.path());
-        QCOMPARE(again.input4SoundPath(), atHome);
+        QCOMPARE(rig.inputs().soundPath(4), atHome);
     }
 
     void file2ClickPlaysFromTheProgramDirectory()
@@ -226,9 +226,9 @@ private slots:
         QVERIFY(listed(file2).contains(QStringLiteral("chime.wav")));
         clickEntry(file2, QStringLiteral("chime.wav"));
         const QString path = programDirectory() + QStringLiteral("/chime.wav");
-        QCOMPARE(w.player(2).recentCommands(), startSequence(path));
-        QCOMPARE(w.player(2).openedPath(), path);
-        QCOMPARE(w.player(1).commandCount(QStringLiteral("play")), 0);
+        QCOMPARE(rig.inputs().player(2).recentCommands(), startSequence(path));
+        QCOMPARE(rig.inputs().player(2).openedPath(), path);
+        QCOMPARE(rig.inputs().player(1).commandCount(QStringLiteral("play")), 0);
         QCOMPARE(rig.child<QLineEdit>(QStringLiteral("filebox1"))->text(), QStringLiteral("chime.wav"));
         QCOMPARE(rig.child<QLineEdit>(QStringLiteral("FILEBox2"))->text(), QString());
     }
@@ -266,19 +266,19 @@ private slots:
     {
         QFETCH(int, input);
         InputsRig rig;
-        auto& w = rig.open();
+        rig.open();
         // A name stored in another case still finds its file.
         rig.db->writeSettings({{QStringLiteral("file1"),
                                 input == 4 ? QStringLiteral("BELL.WAV") : QStringLiteral("Chime.wav")}});
-        w.rereadRecord();
-        SoundPlayer& own = w.player(input - 3);
-        SoundPlayer& other = w.player(input == 4 ? 2 : 1);
+        rig.inputs().reread();
+        SoundPlayer& own = rig.inputs().player(input - 3);
+        SoundPlayer& other = rig.inputs().player(input == 4 ? 2 : 1);
         rig.setStatus(input == 4 ? kInput4On : kInput5On);
         for (int i = 0; i < 5; ++i) { // one second of 200 ms cycles
-            w.cycle();
+            rig.inputs().cycle();
             rig.clock.advanceMs(200);
         }
-        QCOMPARE(w.inputText(input), QStringLiteral("INPUT %1 ON").arg(input));
+        QCOMPARE(rig.inputs().levelText(input), QStringLiteral("INPUT %1 ON").arg(input));
         for (const char* c : {"close", "device", "file", "open", "play"})
             QCOMPARE(own.commandCount(QLatin1String(c)), 5);
         QCOMPARE(other.commandCount(QStringLiteral("play")), 0);
@@ -288,8 +288,8 @@ private slots:
 
         // Released: no more starts, and the last one is not cut off.
         rig.setStatus(0x78);
-        w.cycle();
-        w.cycle();
+        rig.inputs().cycle();
+        rig.inputs().cycle();
         QCOMPARE(own.commandCount(QStringLiteral("play")), 5);
         QCOMPARE(own.commandCount(QStringLiteral("close")), 5);
     }
@@ -298,42 +298,42 @@ private slots:
     {
         ui::RecordingMessenger messages;
         InputsRig rig;
-        auto& w = rig.open();
-        w.player(1).setOutputEnabled(false);
-        w.player(2).setOutputEnabled(false);
+        rig.open();
+        rig.inputs().player(1).setOutputEnabled(false);
+        rig.inputs().player(2).setOutputEnabled(false);
         rig.setStatus(0x78 & ~0x18); // inputs 4 and 5 ON
         for (const QString& name : {QStringLiteral("missing.wav"), QStringLiteral("../secret.wav"), QString(),
                                     QStringLiteral("bell.wav")}) {
             rig.db->writeSettings({{QStringLiteral("file1"), name}});
-            w.rereadRecord();
-            w.cycle();
-            QCOMPARE(w.inputText(4), QStringLiteral("INPUT 4 ON"));
-            QCOMPARE(w.inputText(5), QStringLiteral("INPUT 5 ON"));
-            QVERIFY(!w.player(1).isSounding());
-            QVERIFY(!w.player(2).isSounding());
+            rig.inputs().reread();
+            rig.inputs().cycle();
+            QCOMPARE(rig.inputs().levelText(4), QStringLiteral("INPUT 4 ON"));
+            QCOMPARE(rig.inputs().levelText(5), QStringLiteral("INPUT 5 ON"));
+            QVERIFY(!rig.inputs().player(1).isSounding());
+            QVERIFY(!rig.inputs().player(2).isSounding());
         }
-        QCOMPARE(w.player(1).commandCount(QStringLiteral("play")), 4);
-        QCOMPARE(w.player(1).openedPath(),
+        QCOMPARE(rig.inputs().player(1).commandCount(QStringLiteral("play")), 4);
+        QCOMPARE(rig.inputs().player(1).openedPath(),
                  m_home.filePath(QStringLiteral("bell.wav"))); // chosen, only not heard
-        QVERIFY(!w.player(2).isOpen());                        // no bell.wav in the program directory
+        QVERIFY(!rig.inputs().player(2).isOpen());             // no bell.wav in the program directory
         QVERIFY(messages.modals.isEmpty());
         QVERIFY(messages.notices.isEmpty());
 
         // The same with whatever audio this machine has.
-        w.player(1).setOutputEnabled(true);
-        w.player(2).setOutputEnabled(true);
-        w.cycle();
-        QCOMPARE(w.player(1).commandCount(QStringLiteral("play")), 5);
+        rig.inputs().player(1).setOutputEnabled(true);
+        rig.inputs().player(2).setOutputEnabled(true);
+        rig.inputs().cycle();
+        QCOMPARE(rig.inputs().player(1).commandCount(QStringLiteral("play")), 5);
         QVERIFY(messages.modals.isEmpty());
     }
 
     void unloadClosesBothPlayers()
     {
         InputsRig rig;
-        auto& w = rig.open();
-        w.unload();
-        QCOMPARE(w.player(1).recentCommands().last(), QStringLiteral("close"));
-        QCOMPARE(w.player(2).recentCommands().last(), QStringLiteral("close"));
+        rig.open();
+        rig.inputs().unload();
+        QCOMPARE(rig.inputs().player(1).recentCommands().last(), QStringLiteral("close"));
+        QCOMPARE(rig.inputs().player(2).recentCommands().last(), QStringLiteral("close"));
     }
 
 private:

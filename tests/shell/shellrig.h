@@ -3,16 +3,17 @@
 #include "channels/channelwindow.h"
 #include "common/clock.h"
 #include "inputs/inputswindow.h"
+#include "model/switchmodel.h"
 #include "port/port.h"
 #include "port/simulated.h"
+#include "service/service.h"
 #include "shell/mainwindow.h"
 #include "store/database.h"
+#include "tests/support/testsupport.h"
 
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
-
-#include "tests/support/testsupport.h"
 
 namespace kestra::test {
 
@@ -23,6 +24,7 @@ struct Rig
     std::unique_ptr<store::Database> db;
     std::unique_ptr<port::Port> port;
     FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0))};
+    std::unique_ptr<service::Service> service;
     std::unique_ptr<shell::MainWindow> main;
 
     explicit Rig(std::initializer_list<std::pair<QString, QString>> settings = {})
@@ -33,9 +35,12 @@ struct Rig
     }
     void start()
     {
-        main = std::make_unique<shell::MainWindow>(ui::AppContext{kestra3Config(), *port, *db, clock});
+        service = std::make_unique<service::Service>(model::Context{kestra3Config(), *port, *db, clock},
+                                                     dir.filePath("History3BC.db"));
+        main = std::make_unique<shell::MainWindow>(*service);
         main->load();
     }
+    model::SwitchModel& model() const { return service->model(); }
     void restart()
     {
         stop();
@@ -45,6 +50,7 @@ struct Rig
     {
         if (main) main->close();
         main.reset();
+        service.reset();
     }
     QByteArray portBytes() const
     {

@@ -24,10 +24,10 @@ class TstChain : public QObject
     // What the timers would do next: one monitoring cycle, every channel tick, one scan.
     static void step(Rig& rig)
     {
-        rig.main->inputsWindow()->cycle();
+        rig.model().inputs().cycle();
         for (int m = 1; m <= 8; ++m)
-            rig.main->channelWindow(m)->tick();
-        rig.main->scan();
+            rig.model().channel(m).tick();
+        rig.model().scan();
     }
 
 private slots:
@@ -48,8 +48,8 @@ private slots:
         // Channel 1's mode flags carry no digit.
         Rig rig({{"On", "True"}, {"On8", "True"}, {"SOURCEPORT", fiveVolts}});
         rig.start();
-        QCOMPARE(rig.main->channelWindow(1)->statusText(), QStringLiteral("calculating"));
-        rig.main->scan(); // "calculating" counts as OFF
+        QCOMPARE(stateText(rig.model().channel(1).state()), QStringLiteral("calculating"));
+        rig.model().scan(); // "calculating" counts as OFF
         QCOMPARE(rig.data(), quint8(fiveVolts == "True" ? 0 : 255));
         step(rig);
         QCOMPARE(rig.data(), quint8(byte));
@@ -202,7 +202,7 @@ private slots:
         ui::RecordingMessenger messages;
         Rig rig({{"On3", "True"}, {"SOURCEPORT", "True"}, {"output", "0"}});
         rig.start();
-        rig.main->channelWindow(3)->tick();
+        rig.model().channel(3).tick();
         // Well before the next regular scan, 500 ms away at most.
         QTRY_COMPARE_WITH_TIMEOUT(rig.data(), quint8(4), 100);
     }

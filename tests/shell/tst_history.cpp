@@ -4,6 +4,7 @@
 #include "history/historywindow.h"
 #include "history/rows.h"
 #include "inputs/inputswindow.h"
+#include "model/pulse.h"
 #include "port/simulated.h"
 #include "shell/aboutwindow.h"
 #include "shell/historyhook.h"
@@ -73,17 +74,19 @@ struct Program
     std::unique_ptr<shell::HistoryHook> hook;
     explicit Program(Rig& r) : rig(r)
     {
-        const ui::AppContext ctx{kestra3Config(), *rig.port, *rig.db, rig.clock};
-        hook = std::make_unique<shell::HistoryHook>(ctx, rig.dir.filePath(QStringLiteral("History3BC.db")));
-        rig.main = std::make_unique<shell::MainWindow>(ctx);
+        rig.service =
+            std::make_unique<service::Service>(model::Context{kestra3Config(), *rig.port, *rig.db, rig.clock},
+                                               rig.dir.filePath(QStringLiteral("History3BC.db")));
+        rig.main = std::make_unique<shell::MainWindow>(*rig.service);
+        hook = std::make_unique<shell::HistoryHook>(rig.service->recorder(), rig.clock,
+                                                    QStringLiteral("KESTRA3"));
         hook->attach(*rig.main);
         rig.main->load();
-        hook->loaded();
     }
     void stop()
     {
-        rig.stop();
         hook.reset();
+        rig.stop();
     }
 };
 } // namespace
@@ -108,10 +111,10 @@ class TstHistory : public QObject
 
     static void step(Rig& rig, Watch& w)
     {
-        rig.main->inputsWindow()->cycle();
+        rig.model().inputs().cycle();
         for (int m = 1; m <= 8; ++m)
-            rig.main->channelWindow(m)->tick();
-        rig.main->scan();
+            rig.model().channel(m).tick();
+        rig.model().scan();
         w.look(rig);
     }
 
@@ -185,10 +188,10 @@ private slots:
                 step(rig, watch);
                 for (int i = 0; i < 80; ++i) {
                     rig.clock.advanceMs(500);
-                    pulse->onPhaseTick();
+                    rig.model().channel(1).pulse()->onPhaseTick();
                     step(rig, watch);
                     rig.clock.advanceMs(1000);
-                    pulse->offPhaseTick();
+                    rig.model().channel(1).pulse()->offPhaseTick();
                     step(rig, watch);
                 }
                 rig.clock.advanceMs(200);

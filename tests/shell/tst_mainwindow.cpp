@@ -1,4 +1,5 @@
 #include "channels/channelwindow.h"
+#include "common/buildconfig.h"
 #include "common/clock.h"
 #include "common/paths.h"
 #include "common/timetext.h"
@@ -61,9 +62,9 @@ private slots:
         QCOMPARE(rig.control(), quint8(2));
         QCOMPARE(rig.data(), quint8(5));
         QCOMPARE(rig.port->writeCount(port::Register::Data), 1);
-        rig.main->scan();
+        rig.model().scan();
         QCOMPARE(rig.data(), quint8(255)); // every channel OFF, 0 V is ON
-        QCOMPARE(rig.find<QLineEdit>("Output9")->text(), QStringLiteral("255"));
+        QCOMPARE(rig.model().outputText(), QStringLiteral("255"));
         QVERIFY(messages.modals.isEmpty());
     }
 
@@ -83,9 +84,9 @@ private slots:
         rig.start();
         QCOMPARE(rig.control(), quint8(2));
         QCOMPARE(rig.port->writeCount(port::Register::Data), 0);
-        rig.main->scan();
+        rig.model().scan();
         QCOMPARE(rig.data(), quint8(255));
-        rig.main->scan();
+        rig.model().scan();
         QCOMPARE(rig.port->writeCount(port::Register::Data), 1);
         QVERIFY(messages.modals.isEmpty());
         rig.stop();
@@ -97,8 +98,8 @@ private slots:
         ui::RecordingMessenger messages;
         Rig rig({{"output", "255"}});
         rig.start();
-        rig.main->scan();
-        rig.main->scan();
+        rig.model().scan();
+        rig.model().scan();
         QCOMPARE(rig.port->writeCount(port::Register::Data), 1); // start-up only
         QCOMPARE(rig.find<QLineEdit>("Status3")->text(), QStringLiteral("OFF"));
         QCOMPARE(rig.find<QLineEdit>("Status3")->palette().color(QPalette::Base), QColor(0, 255, 0));
@@ -106,11 +107,11 @@ private slots:
         // Checking the box while the About window is open changes the byte at the next scan.
         auto* sport = rig.main->aboutWindow()->findChild<QCheckBox*>("sport");
         sport->click();
-        rig.main->scan();
+        rig.model().scan();
         QCOMPARE(rig.data(), quint8(0));
         QCOMPARE(rig.port->writeCount(port::Register::Data), 2);
         sport->click();
-        rig.main->scan();
+        rig.model().scan();
         QCOMPARE(rig.data(), quint8(255));
     }
 
@@ -118,10 +119,10 @@ private slots:
     {
         Rig rig;
         rig.start();
-        rig.main->scan();
+        rig.model().scan();
         for (int n = 1; n <= 5; ++n)
             QCOMPARE(rig.find<QLineEdit>(QString("INPUT%1").arg(n))->text(),
-                     rig.main->inputsWindow()->inputText(n));
+                     rig.model().inputs().levelText(n));
     }
 
     void shutdownLeavesEveryOutputOff_data()
@@ -148,22 +149,22 @@ private slots:
         Rig rig;
         rig.start();
         shell::AboutWindow* about = rig.main->aboutWindow();
-        QVERIFY(!about->fiveVoltsOn());
+        QVERIFY(!rig.model().fiveVoltsOn());
         about->findChild<QCheckBox*>("sport")->click();
         about->findChild<QPushButton*>("cmdOK")->click();
-        QVERIFY(!about->isLoaded());
+        QVERIFY(!rig.model().isAboutLoaded());
         QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("True"));
-        rig.main->scan(); // loads it again
-        QVERIFY(about->isLoaded());
+        rig.model().scan(); // loads it again
+        QVERIFY(rig.model().isAboutLoaded());
         rig.restart();
-        QVERIFY(rig.main->aboutWindow()->fiveVoltsOn());
+        QVERIFY(rig.model().fiveVoltsOn());
     }
 
     void polarityThatIsNoFlagReadsUncheckedAndIsStoredFalse()
     {
         Rig rig({{"SOURCEPORT", ""}});
         rig.start();
-        QVERIFY(!rig.main->aboutWindow()->fiveVoltsOn());
+        QVERIFY(!rig.model().fiveVoltsOn());
         rig.stop();
         QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("False"));
     }
@@ -401,7 +402,7 @@ private slots:
         });
         rig.main->showAbout();
         QVERIFY(wasModal);
-        QVERIFY(!about->isLoaded());
+        QVERIFY(!rig.model().isAboutLoaded());
         QCOMPARE(rig.stored("SOURCEPORT"), QStringLiteral("True"));
         QCOMPARE(about->windowHandle()->transientParent(), rig.main->windowHandle());
     }
@@ -482,8 +483,8 @@ private slots:
         // The port file turns into a directory: channel 3's ON does not reach it.
         QVERIFY(QFile::remove(portPath));
         QVERIFY(QDir().mkdir(portPath));
-        rig.main->channelWindow(3)->tick();
-        rig.main->scan();
+        rig.model().channel(3).tick();
+        rig.model().scan();
         QVERIFY2(shown().startsWith("Port problem: output 3 not driven: "), qPrintable(shown()));
         QCOMPARE(line->palette().color(QPalette::WindowText), QColor(192, 0, 0));
         QVERIFY(line->toolTip().contains("not a regular file"));
@@ -491,7 +492,7 @@ private slots:
 
         // Mended: the next scan writes again, although the byte has not changed.
         QVERIFY(QDir().rmdir(portPath));
-        rig.main->scan();
+        rig.model().scan();
         QCOMPARE(rig.data(), quint8(0xFB));
         QVERIFY2(shown().startsWith("Simulated port: "), qPrintable(shown()));
         QCOMPARE(line->palette().color(QPalette::WindowText), normal);

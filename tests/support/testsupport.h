@@ -2,6 +2,7 @@
 
 // Small pieces the test folders share.
 
+#include "common/state.h"
 #include "port/port.h"
 
 #include <QStringList>
@@ -29,6 +30,14 @@ inline std::array<bool, 7> days(const QString& names)
     for (const QString& n : names.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         d[kDayNames.indexOf(n)] = true;
     return d;
+}
+
+// "ON", "OFF", anything else: the state not decided yet.
+inline State stateFromText(const QString& text)
+{
+    if (text == QLatin1String("ON")) return State::On;
+    if (text == QLatin1String("OFF")) return State::Off;
+    return State::Calculating;
 }
 
 } // namespace kestra::test

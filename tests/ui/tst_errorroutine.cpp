@@ -1,5 +1,5 @@
 #include "common/failure.h"
-#include "ui/errorroutine.h"
+#include "model/errorroutine.h"
 #include "ui/messenger.h"
 
 #include <QTest>
@@ -7,6 +7,7 @@
 
 using namespace kestra;
 using namespace kestra::ui;
+using namespace kestra::model;
 
 class TstErrorRoutine : public QObject
 {

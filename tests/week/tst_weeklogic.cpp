@@ -117,7 +117,7 @@ public:
     std::array<std::optional<PulsePlan>, 8> pulses;
     ChannelControls controls(int m) const override { return controlsOf[m - 1]; }
     QString location(int m) const override { return QStringLiteral("L%1").arg(m); }
-    QString status(int) const override { return QStringLiteral("OFF"); }
+    State state(int) const override { return State::Off; }
     std::optional<PulsePlan> pulse(int m, qint64) const override { return pulses[m - 1]; }
     inputs::OverrideView inputs(int) const override { return {}; }
 };
@@ -148,10 +148,10 @@ private slots:
                 // Every tick fails, in every mode, and the status stays.
                 QCOMPARE(f.number, failure::kConversion);
                 QVERIFY2(w.frozen, qPrintable(describe(c, 0)));
-                QString status = QStringLiteral("ON");
+                State status = State::On;
                 QVERIFY_THROWS_EXCEPTION(
                     Failure, evaluate(c, quiet, kSunday.addSecs(r.bounded(kSecondsPerWeek)), status));
-                QCOMPARE(status, QStringLiteral("ON"));
+                QCOMPARE(stateText(status), QStringLiteral("ON"));
                 QCOMPARE(week::nextSwitching(w, kSunday).kind, NextSwitching::Kind::Frozen);
                 ++frozen;
                 continue;
@@ -181,9 +181,9 @@ private slots:
                 probes.push_back(r.bounded(kSecondsPerWeek));
             for (size_t k = 0; k < probes.size(); ++k) {
                 const int ws = probes[k];
-                QString status = QStringLiteral("calculating");
+                State status = State::Calculating;
                 evaluate(c, quiet, kSunday.addSecs(ws), status);
-                if ((status == QLatin1String("ON")) != w.isOn(ws)) QFAIL(qPrintable(describe(c, ws)));
+                if ((status == State::On) != w.isOn(ws)) QFAIL(qPrintable(describe(c, ws)));
                 if (k % 4 != 0)
                     continue; // the next change of some of them, by looking ahead second by second
                 std::optional<int> change;

@@ -36,7 +36,9 @@ struct PaintCounter : QObject
 
 void type(channels::ChannelWindow* w, const QString& box, const QString& text)
 {
-    w->findChild<ui::TimeBox*>(box)->lineEdit()->setText(text);
+    QLineEdit* edit = w->findChild<ui::TimeBox*>(box)->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
 }
 } // namespace
 
@@ -83,8 +85,8 @@ private slots:
         QStringList switched;
         const auto tickAll = [&] {
             for (int m = 1; m <= 8; ++m)
-                rig.main->channelWindow(m)->tick();
-            rig.main->scan(); // brings the week and the next switchings up to date
+                rig.model().channel(m).tick();
+            rig.model().scan(); // brings the week and the next switchings up to date
         };
         tickAll();
         quint8 byte = rig.data();
@@ -168,7 +170,7 @@ private slots:
         }
         QCOMPARE(counter.paints, 0);
 
-        rig.main->channelWindow(1)->pulseFrame()->start();
+        rig.model().channel(1).startPulse();
         rig.main->weekModel()->refresh();
         QApplication::processEvents();
         QCOMPARE(counter.paints, 1);
@@ -224,7 +226,7 @@ private slots:
         QVERIFY(!view->savePng(out.filePath("missing/week.png"), &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!view->saveCsv(out.filePath("missing/week.csv"), &error));
-        rig.main->channelWindow(1)->pulseFrame()->stop();
+        rig.model().channel(1).stopPulse();
     }
 };
 

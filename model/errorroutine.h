@@ -2,12 +2,11 @@
 
 #include "common/failure.h"
 
+#include <QPointer>
 #include <QString>
 #include <functional>
 
-class QWidget;
-
-namespace kestra::ui {
+namespace kestra::model {
 
 // The time-format message of the main and channel windows, and that of the inputs window.
 inline const QString kTimeFormatMessage = QStringLiteral(
@@ -26,15 +25,18 @@ QString badEntryText(const Failure& f);
 // meet (an all-empty record, one hold time read by eight channels) is told once.
 // Database failures are told once (a file that cannot be written must not pass
 // for saved); other failures, such as an unreachable port, pass silently here
-// and are shown where the window shows its port.
+// and are shown where the port is shown.
 class ErrorRoutine
 {
 public:
     using Compose = std::function<QString(const Failure&)>;
-    ErrorRoutine(QWidget* window, QString title, Compose compose, std::function<void()> reread);
+    ErrorRoutine(QObject* window, QString title, Compose compose, std::function<void()> reread);
     ~ErrorRoutine();
     ErrorRoutine(const ErrorRoutine&) = delete;
     ErrorRoutine& operator=(const ErrorRoutine&) = delete;
+
+    // The view whose box this routine shows (its owner when it has one).
+    void setWindow(QObject* window) { m_window = window; }
 
     void run(const Failure& f);
     void run() { run(Failure{}); }
@@ -45,7 +47,7 @@ public:
     static void setQuiet(bool quiet);
 
 private:
-    QWidget* m_window;
+    QPointer<QObject> m_window;
     QString m_title;
     Compose m_compose;
     std::function<void()> m_reread;
@@ -56,4 +58,8 @@ private:
 // which also runs at the normal end. No exception leaves this function.
 void guarded(ErrorRoutine& routine, const std::function<void()>& handler);
 
-} // namespace kestra::ui
+// Runs `step`; a failure is written to standard error, prefixed with `what`, and
+// swallowed. For the steps of an ending that must all be tried.
+void logged(const QString& what, const std::function<void()>& step);
+
+} // namespace kestra::model

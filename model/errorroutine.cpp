@@ -1,14 +1,13 @@
-#include "ui/errorroutine.h"
+#include "model/errorroutine.h"
 
-#include "ui/messenger.h"
+#include "model/teller.h"
 
 #include <QDebug>
 #include <QHash>
-#include <QWidget>
 #include <algorithm>
 #include <exception>
 
-namespace kestra::ui {
+namespace kestra::model {
 
 namespace {
 QString g_lastDatabaseProblem; // shared: nine windows failing one save tell it once
@@ -18,6 +17,20 @@ bool g_boxOpen = false;
 // this routine or another). The re-read brings a bad stored text back on every
 // tick; it is not told again until the routine has a handler end without a failure.
 QHash<const ErrorRoutine*, QString> g_told;
+
+Failure caught(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const Failure& f) {
+        return f;
+    } catch (const std::exception& e) {
+        return Failure(failure::kInternal, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        return Failure(failure::kInternal, QStringLiteral("unexpected failure"));
+    }
+    return {};
+}
 } // namespace
 
 void ErrorRoutine::setQuiet(bool quiet)
@@ -31,7 +44,7 @@ QString badEntryText(const Failure& f)
            QStringLiteral("\nError Number: %1\nError Description: %2").arg(f.number).arg(f.description);
 }
 
-ErrorRoutine::ErrorRoutine(QWidget* window, QString title, Compose compose, std::function<void()> reread)
+ErrorRoutine::ErrorRoutine(QObject* window, QString title, Compose compose, std::function<void()> reread)
     : m_window(window), m_title(std::move(title)), m_compose(std::move(compose)), m_reread(std::move(reread))
 {}
 
@@ -57,12 +70,11 @@ void ErrorRoutine::run(const Failure& f)
         g_told.insert(this, f.description);
         if (told) return;
         m_showing = g_boxOpen = true;
-        messenger().modal(m_window, m_title, m_compose(f));
-        try {
+        teller().modal(m_window, m_title, m_compose(f));
+        // A re-read that fails leaves what is shown; the next tick tries again.
+        logged(QStringLiteral("re-read after a bad entry"), [this] {
             if (m_reread) m_reread();
-        } catch (...) {
-            // A re-read that fails leaves the controls as they are; the next tick tries again.
-        }
+        });
         m_showing = g_boxOpen = false;
         return;
     }
@@ -70,28 +82,22 @@ void ErrorRoutine::run(const Failure& f)
         if (f.description == g_lastDatabaseProblem) return;
         g_lastDatabaseProblem = f.description;
         qWarning().noquote() << f.description;
-        messenger().notice(m_window, m_title,
-                           QStringLiteral("The settings could not be saved.\n%1").arg(f.description));
+        teller().notice(m_window, m_title,
+                        QStringLiteral("The settings could not be saved.\n%1").arg(f.description));
     }
 }
 
 void guarded(ErrorRoutine& routine, const std::function<void()>& handler)
 {
-    Failure pending;
-    try {
-        handler();
-    } catch (const Failure& f) {
-        pending = f;
-    } catch (const std::exception& e) {
-        pending = Failure(failure::kInternal, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        pending = Failure(failure::kInternal, QStringLiteral("unexpected failure"));
-    }
-    try {
-        routine.run(pending);
-    } catch (...) {
-        qWarning() << "error routine failed";
-    }
+    const Failure pending = caught(handler);
+    const Failure inRoutine = caught([&] { routine.run(pending); });
+    if (inRoutine.pending()) qWarning().noquote() << "error routine failed:" << inRoutine.description;
 }
 
-} // namespace kestra::ui
+void logged(const QString& what, const std::function<void()>& step)
+{
+    const Failure f = caught(step);
+    if (f.pending()) qWarning().noquote() << what + QLatin1Char(':') << f.description;
+}
+
+} // namespace kestra::model
