@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what is shipped, on the built tree.
 #   check-shipped.sh files BUILD_DIR  validate the launchers and the metainfo, install into a
-#                                     staging prefix, check every file, build the .deb
+#                                     staging prefix, check every file, build the .deb and
+#                                     check it with lintian
 #   check-shipped.sh deb BUILD_DIR    install that .deb on this machine, run the installed
 #                                     kestra3 --version, remove it and check nothing is left
 # Exit code 77: skipped (said why).
@@ -19,9 +20,9 @@ expected=(
   share/applications/net.kestra.panel.desktop
   share/icons/hicolor/scalable/apps/net.kestra.kestra.svg
   share/metainfo/net.kestra.kestra3.metainfo.xml
-  share/man/man1/kestra3.1 share/man/man1/kestra2.1 share/man/man1/kestra-panel.1
+  share/man/man1/kestra3.1.gz share/man/man1/kestra2.1.gz share/man/man1/kestra-panel.1.gz
   share/kestra/help.html
-  share/doc/kestra/README.md share/doc/kestra/LICENSE
+  share/doc/kestra/README.md share/doc/kestra/copyright share/doc/kestra/changelog.gz
   lib/systemd/user/kestra@.service
 )
 
@@ -67,11 +68,20 @@ files() {
   echo "appstreamcli validate:"
   appstreamcli validate --no-net --pedantic "$stage/share/metainfo/net.kestra.kestra3.metainfo.xml" ||
     fail "appstreamcli validate"
-  for m in "$stage"/share/man/man1/*.1; do
+  for m in "$stage"/share/man/man1/*.1.gz; do
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$m" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "man page $m: $warnings"
   done
   [ "$("$stage/bin/kestra3" --version)" = "kestra3 $version" ] || fail "staged kestra3 --version"
+  # A release names itself in the changelog, on the day the metainfo gives.
+  local changelog=$work/changelog release
+  gunzip -c "$stage/share/doc/kestra/changelog.gz" >"$changelog"
+  release=$(sed -n 's/.*<release version="[^"]*" date="\([^"]*\)".*/\1/p' \
+    "$stage/share/metainfo/net.kestra.kestra3.metainfo.xml")
+  [ "$(dpkg-parsechangelog -l "$changelog" -S Version)" = "$version" ] ||
+    fail "packaging/changelog has no entry for $version on top"
+  [ "$(date -u -d "$(dpkg-parsechangelog -l "$changelog" -S Date)" +%F)" = "$release" ] ||
+    fail "the changelog's entry for $version is not dated $release, the release date"
 
   (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
   local deb=$work/deb/kestra_${version}_$(dpkg --print-architecture).deb
@@ -82,6 +92,10 @@ files() {
   # The package holds what the install puts under /usr, nothing more and nothing less.
   dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort >"$work/packaged.txt"
   diff -u "$work/expected.txt" "$work/packaged.txt" || fail "the package is not the list above"
+  # Debian's checker, with its default profile: no error and no warning.
+  echo "lintian:"
+  command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh installs it)"
+  lintian --fail-on error,warning "$deb" 2>&1 || fail "lintian finds errors or warnings"
   echo "install files: all checks passed"
 }
 
