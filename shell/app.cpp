@@ -105,10 +105,7 @@ int run(int argc, char** argv, const BuildConfig& build)
         return refuse(app, forwarder, build.title, problem);
 
     SingleInstance instance(build.lockPath());
-    if (!instance.acquire())
-        return refuse(app, forwarder, build.title,
-                      QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
-                          .arg(build.title, instance.lockPath()));
+    if (!instance.acquire()) return refuse(app, forwarder, build.title, instance.refusal(build.title));
 
     if (endRequested()) return 0;
     const SystemClock clock;
