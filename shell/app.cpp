@@ -1,6 +1,7 @@
 #include "shell/app.h"
 
 #include "common/clock.h"
+#include "common/environment.h"
 #include "common/failure.h"
 #include "common/paths.h"
 #include "desktop/commandline.h"
@@ -82,6 +83,7 @@ int run(int argc, char** argv, const BuildConfig& build)
     // Everything the program creates (directories, database, port file, lock,
     // placement, help page) is private to the user, whatever umask it was given.
     ::umask(077);
+    ignoreRelativeXdgDirectories();
     // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
     SignalForwarder::install();
     // Before anything else: --help must work without a display and touch no file.

@@ -1,7 +1,8 @@
 #include "reliability.h"
 
 // Starts in an environment that is not as it should be. Whatever the program
-// says names the real cause (never "already running" when nothing runs).
+// says names the real cause (never "already running" when nothing runs), and
+// wherever it can run it drives the port.
 
 using namespace reliability;
 
@@ -16,6 +17,7 @@ private slots:
         QTest::addColumn<QString>("saying");
         QTest::newRow("directory in place of the lock") << false << "Kestra3.lock: Is a directory";
         QTest::newRow("program directory of another user") << false << "cannot be written: Permission denied";
+        QTest::newRow("relative XDG_DATA_HOME") << true << "XDG_DATA_HOME=reldata is not an absolute path";
     }
 
     void unusualStart()
@@ -37,6 +39,14 @@ private slots:
         }
         Program k(box, b);
         k.setLauncher(launcher);
+        if (tag == QLatin1String("relative XDG_DATA_HOME")) {
+            // The default, $HOME/.local/share, is the sandbox's data directory here.
+            const QString home = box.root() + QStringLiteral("/home");
+            QVERIFY(QDir().mkpath(home + QStringLiteral("/.local")));
+            QVERIFY(QFile::link(box.data(), home + QStringLiteral("/.local/share")));
+            k.setEnvironment(QStringLiteral("HOME"), home);
+            k.setEnvironment(QStringLiteral("XDG_DATA_HOME"), QStringLiteral("reldata"));
+        }
         QVERIFY(k.start());
         if (runs) QVERIFY2(k.waitRunning(10s), qPrintable(said(k)));
         QVERIFY2(waitUntil([&] { return k.standardError().contains(saying); }, 5s), qPrintable(said(k)));
