@@ -198,7 +198,7 @@ Port::Port(quint16 base, Environment env) : m_base(base), m_env(std::move(env)) 
 
 Port::~Port() = default;
 
-void Port::ensureChosen()
+void Port::chooseBackend()
 {
     if (m_kind != BackendKind::NotChosen) return;
     Choice c = choose(m_base, m_env);
@@ -218,7 +218,7 @@ void Port::note(const QString& notice)
 // Runs one backend call, keeping what went wrong (or that nothing did) and any notice.
 quint8 Port::call(Register reg, const std::function<quint8()>& c)
 {
-    ensureChosen();
+    chooseBackend();
     auto takeNotice = [&] {
         if (!m_backend) return;
         if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);

@@ -3,6 +3,7 @@
 #include "common/clock.h"
 #include "common/environment.h"
 #include "common/failure.h"
+#include "common/filehandles.h"
 #include "common/paths.h"
 #include "desktop/commandline.h"
 #include "desktop/icon.h"
@@ -95,6 +96,7 @@ int run(int argc, char** argv, const BuildConfig& build)
             .arg(build.portText());
     if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv)) return *exitCode;
 
+    if (!raiseFileHandleLimit(build.title)) return 1;
     initShellResources();
     QApplication app(argc, argv);
     QApplication::setApplicationName(build.title);
@@ -133,7 +135,15 @@ int run(int argc, char** argv, const BuildConfig& build)
     QApplication::processEvents();
     if (endRequested()) return 0;
 
+    // The port before the history: a printer port's device is held from here on,
+    // and the history opens only with handles to spare for the port and the windows.
+    port.chooseBackend();
+    FileHandleReserve reserve;
+    if (!reserve.problem().isEmpty())
+        return refuse(app, forwarder, build.title,
+                      build.title + QStringLiteral(" cannot run: ") + reserve.problem());
     HistoryHook history(ctx, history::historyPath(build));
+    reserve.release();
     MainWindow main(ctx);
     history.attach(main);
     bool running = false;

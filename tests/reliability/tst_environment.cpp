@@ -18,6 +18,9 @@ private slots:
         QTest::newRow("directory in place of the lock") << false << "Kestra3.lock: Is a directory";
         QTest::newRow("program directory of another user") << false << "cannot be written: Permission denied";
         QTest::newRow("relative XDG_DATA_HOME") << true << "XDG_DATA_HOME=reldata is not an absolute path";
+        // The history, not the port, goes short, wherever the limit lies.
+        for (int n = 10; n <= 16; ++n)
+            QTest::addRow("%d open files", n) << true << "History3BC.db: Too many open files";
     }
 
     void unusualStart()
@@ -37,6 +40,8 @@ private slots:
             QVERIFY(dropped && ::chown(QFile::encodeName(box.programDir()).constData(), 0, 0) == 0);
             launcher = *dropped;
         }
+        if (const QString n = tag.section(' ', 0, 0); tag.endsWith(QLatin1String("open files")))
+            launcher = QStringList{"prlimit", QStringLiteral("--nofile=%1:%1").arg(n)};
         Program k(box, b);
         k.setLauncher(launcher);
         if (tag == QLatin1String("relative XDG_DATA_HOME")) {
