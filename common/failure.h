@@ -11,9 +11,10 @@ struct Failure : std::exception
 {
     int number = 0;
     QString description;
+    int errorNumber = 0; // errno of the system call that failed, 0 when none did
 
     Failure() = default;
-    Failure(int n, QString text) : number(n), description(std::move(text)) {}
+    Failure(int n, QString text, int err = 0) : number(n), description(std::move(text)), errorNumber(err) {}
     const char* what() const noexcept override { return "kestra::Failure"; }
     bool pending() const { return number != 0; }
 };

@@ -1,10 +1,34 @@
 #include "common/paths.h"
 
+#include "common/errnotext.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestra {
+
+namespace {
+
+// Makes every missing directory of an absolute path; 0, or the errno of the step
+// that failed (a file in the way gives ENOTDIR), so that the cause can be named.
+int makePath(const QByteArray& path)
+{
+    for (qsizetype end = 1; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '/') continue;
+        if (::mkdir(path.left(end).constData(), 0777) != 0 && errno != EEXIST) return errno;
+    }
+    struct stat st
+    {
+    };
+    if (::stat(path.constData(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+} // namespace
 
 QString programDirectory()
 {
@@ -14,8 +38,14 @@ QString programDirectory()
 QString ensureProgramDirectory()
 {
     const QString dir = programDirectory();
-    if (!QDir().mkpath(dir)) return QStringLiteral("Cannot create the program directory %1.").arg(dir);
+    const QByteArray path = QFile::encodeName(dir);
+    if (const int err = makePath(path))
+        return QStringLiteral("Cannot create the program directory %1: %2.").arg(dir, errnoText(err));
     QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // A directory that cannot take the lock and the database would otherwise be
+    // blamed on the lock, as if another instance held it.
+    if (::access(path.constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("The program directory %1 cannot be written: %2.").arg(dir, errnoText(errno));
     return {};
 }
 

@@ -1,6 +1,7 @@
 #include "history/historyfile.h"
 
 #include "common/failure.h"
+#include "common/filehandles.h"
 
 #include <QAtomicInt>
 #include <QFile>
@@ -22,7 +23,8 @@ constexpr int kSchemaVersion = 1;
 
 [[noreturn]] void fail(const QString& path, const QString& reason)
 {
-    throw Failure(failure::kDatabase, QStringLiteral("History file %1: %2").arg(path, reason));
+    throw Failure(failure::kDatabase,
+                  QStringLiteral("History file %1: %2").arg(path, fileHandleShortageOr(reason)));
 }
 
 QString errorText(const QSqlError& e)

@@ -1,3 +1,4 @@
+#include "common/environment.h"
 #include "desktop/commandline.h"
 #include "desktop/icon.h"
 #include "desktop/installation.h"
@@ -32,6 +33,7 @@ std::optional<BuildConfig> askForBuild()
 
 int main(int argc, char** argv)
 {
+    ignoreRelativeXdgDirectories();
     // Read before the application object exists: --help needs no display, and a
     // wrong port is told without opening a window.
     const desktop::CommandLine commandLine{

@@ -1,5 +1,6 @@
 #include "port/port.h"
 
+#include "common/errnotext.h"
 #include "common/failure.h"
 #include "port/ppdev.h"
 #include "port/simulated.h"
@@ -7,8 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtDebug>
 #include <cerrno>
-#include <cstring>
 
 namespace kestra::port {
 
@@ -17,27 +18,19 @@ namespace {
 class PpdevBackend final : public Backend
 {
 public:
-    PpdevBackend(PpdevDevice device, QString path) : m_device(std::move(device)), m_path(std::move(path)) {}
+    explicit PpdevBackend(PpdevDevice device) : m_device(std::move(device)) {}
 
     void write(Register reg, quint8 value) override
     {
-        const bool ok = reg == Register::Data ? m_device.writeData(value) : m_device.writeControl(value);
-        if (!ok) fail();
+        if (reg == Register::Data)
+            m_device.writeData(value);
+        else
+            m_device.writeControl(value);
     }
-    quint8 read(Register) override
-    {
-        quint8 v = 0;
-        if (!m_device.readStatus(v)) fail();
-        return v;
-    }
+    quint8 read(Register) override { return m_device.readStatus(); }
 
 private:
-    [[noreturn]] void fail()
-    {
-        throw Failure(failure::kPort, QStringLiteral("%1: %2").arg(m_path, m_device.error()));
-    }
     PpdevDevice m_device;
-    QString m_path;
 };
 
 QString putBackNotice(SimulatedPortFile::Shape shape, qint64 size)
@@ -107,7 +100,7 @@ bool firstNumber(const QString& path, quint32& out)
 
 QString unusableAdvice(const QString& device, int err)
 {
-    const QString reason = QString::fromLocal8Bit(std::strerror(err));
+    const QString reason = errnoText(err);
     switch (err) {
     case EACCES:
     case EPERM:
@@ -147,13 +140,13 @@ Choice choose(quint16 base, const Environment& env)
                 QStringLiteral("%1 is missing. Load the ppdev module (sudo modprobe ppdev).").arg(device);
             return c;
         }
-        PpdevDevice dev(device);
-        if (!dev.isOpen()) {
+        try {
+            c.backend = std::make_unique<PpdevBackend>(PpdevDevice(device));
+        } catch (const Failure& f) {
             c.kind = BackendKind::Unusable;
-            c.description = prefix + unusableAdvice(device, dev.errorNumber());
+            c.description = prefix + unusableAdvice(device, f.errorNumber);
             return c;
         }
-        c.backend = std::make_unique<PpdevBackend>(std::move(dev), device);
         c.kind = BackendKind::Ppdev;
         c.description = prefix + device;
         return c;
@@ -184,11 +177,28 @@ Choice choose(quint16 base, const Environment& env)
     return c;
 }
 
+namespace {
+// A listener that fails does not undo the access, which has happened; the
+// failure is told on standard error rather than lost. Called inside a catch.
+void observerFailed()
+{
+    try {
+        throw;
+    } catch (const Failure& f) {
+        qWarning().noquote() << "A listener of the port failed:" << f.description;
+    } catch (const std::exception& e) {
+        qWarning().noquote() << "A listener of the port failed:" << e.what();
+    } catch (...) {
+        qWarning() << "A listener of the port failed";
+    }
+}
+} // namespace
+
 Port::Port(quint16 base, Environment env) : m_base(base), m_env(std::move(env)) {}
 
 Port::~Port() = default;
 
-void Port::ensureChosen()
+void Port::chooseBackend()
 {
     if (m_kind != BackendKind::NotChosen) return;
     Choice c = choose(m_base, m_env);
@@ -208,7 +218,7 @@ void Port::note(const QString& notice)
 // Runs one backend call, keeping what went wrong (or that nothing did) and any notice.
 quint8 Port::call(Register reg, const std::function<quint8()>& c)
 {
-    ensureChosen();
+    chooseBackend();
     auto takeNotice = [&] {
         if (!m_backend) return;
         if (QString n = m_backend->takeNotice(); !n.isEmpty()) note(n);
@@ -247,6 +257,7 @@ void Port::out32(quint16 address, quint8 value)
         try {
             m_observer->written(reg, value);
         } catch (...) {
+            observerFailed();
         }
     }
 }
@@ -259,6 +270,7 @@ quint8 Port::inp32(quint16 address)
         try {
             m_observer->read(reg, value);
         } catch (...) {
+            observerFailed();
         }
     }
     return value;

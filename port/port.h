@@ -77,6 +77,10 @@ public:
     void writeControl(quint8 value) { out32(m_base + 2, value); }
     quint8 readStatus() { return inp32(m_base + 1); }
 
+    // Chooses the backend now, as the first call would: a printer port's device
+    // is opened and held from here on. Touches no register.
+    void chooseBackend();
+
     BackendKind kind() const { return m_kind; }
     // Which backend drives the outputs and why; empty before the first call.
     QString description() const { return m_description; }
@@ -94,7 +98,6 @@ public:
 
 private:
     Register registerAt(quint16 address) const;
-    void ensureChosen();
     void note(const QString& notice);
     quint8 call(Register reg, const std::function<quint8()>& c);
 

@@ -1,8 +1,10 @@
 #include "port/ppdev.h"
 
+#include "common/errnotext.h"
+#include "common/failure.h"
+
 #include <QFile>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
@@ -11,30 +13,17 @@
 
 namespace kestra::port {
 
-namespace {
-QString errnoText(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-} // namespace
-
-PpdevDevice::PpdevDevice(const QString& path)
+PpdevDevice::PpdevDevice(const QString& path) : m_path(path)
 {
     const QByteArray p = QFile::encodeName(path);
-    m_fd = ::open(p.constData(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0) {
-        m_errno = errno;
-        m_error = errnoText(m_errno);
-        return;
+    const int fd = ::open(p.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) fail(errno);
+    if (::ioctl(fd, PPEXCL) < 0 || ::ioctl(fd, PPCLAIM) < 0) {
+        const int err = errno;
+        ::close(fd);
+        fail(err);
     }
-    if (::ioctl(m_fd, PPEXCL) < 0 || ::ioctl(m_fd, PPCLAIM) < 0) {
-        m_errno = errno;
-        m_error = errnoText(m_errno);
-        ::close(m_fd);
-        m_fd = -1;
-        return;
-    }
-    m_claimed = true;
+    m_fd = fd;
 }
 
 PpdevDevice::~PpdevDevice()
@@ -43,63 +32,49 @@ PpdevDevice::~PpdevDevice()
 }
 
 PpdevDevice::PpdevDevice(PpdevDevice&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_claimed(std::exchange(other.m_claimed, false)),
-      m_error(std::move(other.m_error)), m_errno(other.m_errno)
+    : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1))
 {}
 
 PpdevDevice& PpdevDevice::operator=(PpdevDevice&& other) noexcept
 {
     if (this != &other) {
         release();
+        m_path = std::move(other.m_path);
         m_fd = std::exchange(other.m_fd, -1);
-        m_claimed = std::exchange(other.m_claimed, false);
-        m_error = std::move(other.m_error);
-        m_errno = other.m_errno;
     }
     return *this;
+}
+
+void PpdevDevice::fail(int err) const
+{
+    throw Failure(failure::kPort, QStringLiteral("%1: %2").arg(m_path, errnoText(err)), err);
 }
 
 void PpdevDevice::release()
 {
     if (m_fd < 0) return;
-    if (m_claimed) ::ioctl(m_fd, PPRELEASE);
+    ::ioctl(m_fd, PPRELEASE);
     ::close(m_fd);
     m_fd = -1;
-    m_claimed = false;
 }
 
-bool PpdevDevice::writeData(quint8 value)
+void PpdevDevice::writeData(quint8 value)
 {
     unsigned char v = value;
-    if (::ioctl(m_fd, PPWDATA, &v) < 0) {
-        m_errno = errno;
-        m_error = errnoText(m_errno);
-        return false;
-    }
-    return true;
+    if (::ioctl(m_fd, PPWDATA, &v) < 0) fail(errno);
 }
 
-bool PpdevDevice::writeControl(quint8 value)
+void PpdevDevice::writeControl(quint8 value)
 {
     unsigned char v = value;
-    if (::ioctl(m_fd, PPWCONTROL, &v) < 0) {
-        m_errno = errno;
-        m_error = errnoText(m_errno);
-        return false;
-    }
-    return true;
+    if (::ioctl(m_fd, PPWCONTROL, &v) < 0) fail(errno);
 }
 
-bool PpdevDevice::readStatus(quint8& value)
+quint8 PpdevDevice::readStatus()
 {
     unsigned char v = 0;
-    if (::ioctl(m_fd, PPRSTATUS, &v) < 0) {
-        m_errno = errno;
-        m_error = errnoText(m_errno);
-        return false;
-    }
-    value = v;
-    return true;
+    if (::ioctl(m_fd, PPRSTATUS, &v) < 0) fail(errno);
+    return v;
 }
 
 } // namespace kestra::port

@@ -10,8 +10,8 @@ namespace kestra::port {
 class PpdevDevice
 {
 public:
-    // Opens and claims the device. On failure the object is not open and
-    // error() says why (errno text).
+    // Opens and claims the device, or throws Failure(port) with the errno kept:
+    // there is no half-open device.
     explicit PpdevDevice(const QString& path);
     ~PpdevDevice();
     PpdevDevice(PpdevDevice&& other) noexcept;
@@ -19,20 +19,16 @@ public:
     PpdevDevice(const PpdevDevice&) = delete;
     PpdevDevice& operator=(const PpdevDevice&) = delete;
 
-    bool isOpen() const { return m_fd >= 0; }
-    QString error() const { return m_error; }
-    int errorNumber() const { return m_errno; }
-    // These return false and set error() when the ioctl fails.
-    bool writeData(quint8 value);
-    bool writeControl(quint8 value);
-    bool readStatus(quint8& value);
+    // These throw Failure(port), "/dev/parportN: <errno text>", when the ioctl fails.
+    void writeData(quint8 value);
+    void writeControl(quint8 value);
+    quint8 readStatus();
 
 private:
+    [[noreturn]] void fail(int err) const;
     void release();
+    QString m_path;
     int m_fd = -1;
-    bool m_claimed = false;
-    QString m_error;
-    int m_errno = 0;
 };
 
 } // namespace kestra::port

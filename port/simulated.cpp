@@ -1,10 +1,10 @@
 #include "port/simulated.h"
 
+#include "common/errnotext.h"
 #include "common/failure.h"
 
 #include <QFile>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ Failure portFailure(const QString& path, const QString& what)
 
 Failure errnoFailure(const QString& path, int err)
 {
-    return portFailure(path, QString::fromLocal8Bit(std::strerror(err)));
+    return portFailure(path, errnoText(err));
 }
 
 struct Fd

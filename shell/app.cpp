@@ -1,7 +1,9 @@
 #include "shell/app.h"
 
 #include "common/clock.h"
+#include "common/environment.h"
 #include "common/failure.h"
+#include "common/filehandles.h"
 #include "common/paths.h"
 #include "desktop/commandline.h"
 #include "desktop/icon.h"
@@ -64,9 +66,7 @@ std::optional<int> prepare(const BuildConfig& build, const Clock& clock,
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty()) return refuse(problem);
 
     ground.instance = std::make_unique<SingleInstance>(build.lockPath());
-    if (!ground.instance->acquire())
-        return refuse(QStringLiteral("%1 is already running. Use the window that is open (lock %2).")
-                          .arg(build.title, ground.instance->lockPath()));
+    if (!ground.instance->acquire()) return refuse(ground.instance->refusal(build.title));
 
     if (endRequested()) return 0;
     try {
@@ -90,6 +90,20 @@ port::Environment portEnvironment(const BuildConfig& build)
     port::Environment env;
     env.simulatedPortPath = build.simulatedPortPath();
     return env;
+}
+
+// The port before the history: a printer port's device is held from here on,
+// and the history opens only with handles to spare for the port and the windows.
+std::unique_ptr<service::Service> startService(const model::Context& ctx,
+                                               const std::function<int(const QString&)>& refuse, int* exitCode)
+{
+    ctx.port.chooseBackend();
+    FileHandleReserve reserve;
+    if (!reserve.problem().isEmpty()) {
+        *exitCode = refuse(ctx.build.title + QStringLiteral(" cannot run: ") + reserve.problem());
+        return nullptr;
+    }
+    return std::make_unique<service::Service>(ctx, history::historyPath(ctx.build));
 }
 
 // A refusal to start: said on the terminal and in a box that closes by itself,
@@ -140,10 +154,8 @@ int runWithWindows(int argc, char** argv, const BuildConfig& build)
 
     const SystemClock clock;
     Ground ground;
-    if (const auto code = prepare(
-            build, clock, [&](const QString& text) { return refuseInBox(app, forwarder, build.title, text); },
-            ground))
-        return *code;
+    const auto refuse = [&](const QString& text) { return refuseInBox(app, forwarder, build.title, text); };
+    if (const auto code = prepare(build, clock, refuse, ground)) return *code;
 
     port::Port port(build.portBase, portEnvironment(build));
     inputs::useMultimediaAudio();
@@ -154,7 +166,10 @@ int runWithWindows(int argc, char** argv, const BuildConfig& build)
     QApplication::processEvents();
     if (endRequested()) return 0;
 
-    service::Service service(ctx, history::historyPath(build));
+    int exitCode = 0;
+    const std::unique_ptr<service::Service> started = startService(ctx, refuse, &exitCode);
+    if (!started) return exitCode;
+    service::Service& service = *started;
     MainWindow main(service);
     HistoryHook history(service.recorder(), clock, build.title);
     history.attach(main);
@@ -199,7 +214,10 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
     port::Port port(build.portBase, portEnvironment(build));
     inputs::useMultimediaAudio();
     const model::Context ctx{build, port, *ground.database, clock};
-    service::Service service(ctx, history::historyPath(build));
+    int exitCode = 0;
+    const std::unique_ptr<service::Service> started = startService(ctx, refuse, &exitCode);
+    if (!started) return exitCode;
+    service::Service& service = *started;
     bool running = false;
     QObject::connect(&forwarder, &SignalForwarder::received, &app, [&] {
         if (!running) return;
@@ -230,6 +248,7 @@ int run(int argc, char** argv, const BuildConfig& build)
     // Everything the program creates (directories, database, port file, lock,
     // placement, help page) is private to the user, whatever umask it was given.
     ::umask(077);
+    ignoreRelativeXdgDirectories();
     // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
     SignalForwarder::install();
     // Before anything else: --help must work without a display and touch no file.
@@ -245,6 +264,7 @@ int run(int argc, char** argv, const BuildConfig& build)
     QStringList switches;
     if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv, nullptr, &switches))
         return *exitCode;
+    if (!raiseFileHandleLimit(build.title)) return 1;
     if (switches.contains(kHeadless)) return runHeadless(argc, argv, build);
     return runWithWindows(argc, argv, build);
 }

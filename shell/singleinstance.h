@@ -15,10 +15,14 @@ public:
     explicit SingleInstance(const QString& lockPath);
     bool acquire();
     QString lockPath() const { return m_path; }
+    // Why acquire() failed, for the user: another instance holds the lock, or
+    // the lock cannot be made at all (with the system's reason).
+    QString refusal(const QString& title) const;
 
 private:
     QString m_path;
     std::unique_ptr<QLockFile> m_lock;
+    QString m_cannot; // what keeps the lock from being made; empty when another instance holds it
 };
 
 } // namespace kestra::shell

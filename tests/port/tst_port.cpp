@@ -1,5 +1,6 @@
 #include "common/failure.h"
 #include "port/port.h"
+#include "port/ppdev.h"
 #include "port/simulated.h"
 
 #include <QDir>
@@ -113,6 +114,38 @@ private slots:
         QCOMPARE(port.kind(), BackendKind::Unusable);
         QVERIFY(port.description().contains(sys.dir.filePath("dev/parport0")));
         QVERIFY(!QFile::exists(env.simulatedPortPath));
+    }
+
+    // A device that opens but cannot be claimed is never half made, and its
+    // failure keeps the errno that the advice is chosen by.
+    void unclaimableDeviceIsNeverHalfMade()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("parport0"), {});
+        try {
+            PpdevDevice device(dir.filePath("parport0"));
+            QFAIL("a plain file was claimed");
+        } catch (const Failure& f) {
+            QCOMPARE(f.number, failure::kPort);
+            QCOMPARE(f.errorNumber, ENOTTY);
+        }
+    }
+
+    // A listener of the port that fails leaves the write done and is told, not hidden.
+    void failingObserverIsTold()
+    {
+        struct Failing final : Observer
+        {
+            void written(Register, quint8) override { throw Failure(failure::kInternal, "disk full"); }
+            void read(Register, quint8) override {}
+        } observer;
+        FakeSystem sys;
+        const Environment env = sys.env();
+        Port port(0x3BC, env);
+        port.setObserver(&observer);
+        QTest::ignoreMessage(QtWarningMsg, "A listener of the port failed: disk full");
+        port.writeData(0x5A);
+        QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\x5A\x78\x00", 3));
     }
 
     // Only a refused permission is helped by joining group lp.

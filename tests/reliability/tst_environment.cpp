@@ -1,0 +1,65 @@
+#include "reliability.h"
+
+// Starts in an environment that is not as it should be. Whatever the program
+// says names the real cause (never "already running" when nothing runs), and
+// wherever it can run it drives the port.
+
+using namespace reliability;
+
+class TstEnvironment : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unusualStart_data()
+    {
+        QTest::addColumn<bool>("runs");
+        QTest::addColumn<QString>("saying");
+        QTest::newRow("directory in place of the lock") << false << "Kestra3.lock: Is a directory";
+        QTest::newRow("program directory of another user") << false << "cannot be written: Permission denied";
+        QTest::newRow("relative XDG_DATA_HOME") << true << "XDG_DATA_HOME=reldata is not an absolute path";
+        // The history, not the port, goes short, wherever the limit lies.
+        for (int n = 10; n <= 16; ++n)
+            QTest::addRow("%d open files", n) << true << "History3BC.db: Too many open files";
+    }
+
+    void unusualStart()
+    {
+        QFETCH(bool, runs);
+        QFETCH(QString, saying);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        Sandbox box;
+        Build b = kestra3();
+        QVERIFY(QDir().mkpath(box.programDir()));
+        QStringList launcher;
+        if (tag == QLatin1String("directory in place of the lock"))
+            QVERIFY(QDir().mkpath(box.programDir() + QStringLiteral("/Kestra3.lock")));
+        if (tag == QLatin1String("program directory of another user")) {
+            if (!asRoot()) QSKIP("a directory of another user needs root to lay out");
+            const auto dropped = dropPrivileges(box, b);
+            QVERIFY(dropped && ::chown(QFile::encodeName(box.programDir()).constData(), 0, 0) == 0);
+            launcher = *dropped;
+        }
+        if (const QString n = tag.section(' ', 0, 0); tag.endsWith(QLatin1String("open files")))
+            launcher = QStringList{"prlimit", QStringLiteral("--nofile=%1:%1").arg(n)};
+        Program k(box, b);
+        k.setLauncher(launcher);
+        if (tag == QLatin1String("relative XDG_DATA_HOME")) {
+            // The default, $HOME/.local/share, is the sandbox's data directory here.
+            const QString home = box.root() + QStringLiteral("/home");
+            QVERIFY(QDir().mkpath(home + QStringLiteral("/.local")));
+            QVERIFY(QFile::link(box.data(), home + QStringLiteral("/.local/share")));
+            k.setEnvironment(QStringLiteral("HOME"), home);
+            k.setEnvironment(QStringLiteral("XDG_DATA_HOME"), QStringLiteral("reldata"));
+        }
+        QVERIFY(k.start());
+        if (runs) QVERIFY2(k.waitRunning(10s), qPrintable(said(k)));
+        QVERIFY2(waitUntil([&] { return k.standardError().contains(saying); }, 5s), qPrintable(said(k)));
+        QVERIFY2(!k.standardError().contains(QLatin1String("already running")), qPrintable(said(k)));
+        QVERIFY(termination(k).isEmpty());
+        QCOMPARE(k.process().exitCode(), runs ? 0 : 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstEnvironment)
+#include "tst_environment.moc"
