@@ -207,7 +207,7 @@ void MainWindow::buildWidgets()
         m_locations[n + 7] = loc;
     }
     for (int n = 1; n <= 13; ++n)
-        connect(m_locations[n - 1], &QLineEdit::textChanged, this,
+        connect(m_locations[n - 1], &QLineEdit::textEdited, this,
                 [this, n](const QString& text) { m_service.model().editLocation(n, text); });
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));

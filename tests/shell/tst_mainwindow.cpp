@@ -173,8 +173,8 @@ private slots:
     {
         Rig rig;
         rig.start();
-        rig.find<QLineEdit>("Text3")->setText("Garden pump");
-        rig.find<QLineEdit>("Text13")->setText("Door bell");
+        QTest::keyClicks(rig.find<QLineEdit>("Text3"), "Garden pump");
+        QTest::keyClicks(rig.find<QLineEdit>("Text13"), "Door bell");
         rig.stop();
         QCOMPARE(rig.stored("Loc3"), QStringLiteral("Garden pump"));
         QCOMPARE(rig.stored("Loc13"), QStringLiteral("Door bell"));
