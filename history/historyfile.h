@@ -2,6 +2,7 @@
 
 #include "history/hours.h"
 #include "history/record.h"
+#include "store/sqlite.h"
 
 #include <QList>
 #include <QString>
@@ -56,11 +57,11 @@ public:
     QList<PortRecord> allPortRecords() const;
 
 private:
-    HistoryFile(QString path, QString connection);
+    HistoryFile(QString path, store::SqliteConnection connection);
     void createOrCheck(Access access);
 
     QString m_path;
-    QString m_connection;
+    store::SqliteConnection m_connection;
 };
 
 } // namespace kestra::history
