@@ -24,6 +24,22 @@ constexpr int kSchemaVersion = 1;
 
 using store::errorText;
 
+// SQLite's word that the file is no database or a damaged one.
+bool isDamage(const QSqlError& e)
+{
+    constexpr int kCorrupt = 11, kNotADatabase = 26;
+    const int code = store::resultCode(e);
+    return code == kCorrupt || code == kNotADatabase;
+}
+
+[[noreturn]] void failUnusable(const QString& path, const QString& reason)
+{
+    throw Unusable(failure::kDatabase, QStringLiteral("History file %1: %2").arg(path, reason));
+}
+
+// How many records a count reads between two looks at its stop flag: a few ms.
+constexpr int kStopLook = 4096;
+
 const char* const kSchema[] = {
     // ms is the primary key (the rowid), so a record costs no index.
     "CREATE TABLE port_writes (ms INTEGER PRIMARY KEY, byte INTEGER NOT NULL, outputs INTEGER NOT NULL, "
@@ -86,7 +102,7 @@ HistoryFile::~HistoryFile() = default;
 std::unique_ptr<HistoryFile> HistoryFile::open(const QString& path, Access access)
 {
     const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) fail(path, QStringLiteral("not a file"));
+    if (info.exists() && !info.isFile()) failUnusable(path, QStringLiteral("not a file"));
     if (!info.exists()) {
         if (access == Access::Read) fail(path, QStringLiteral("there is no history yet"));
         // Made private before SQLite writes a byte; its WAL files take the same mode.
@@ -114,18 +130,25 @@ void HistoryFile::createOrCheck(Access access)
     // A file that is not SQLite fails here, at its first read.
     QSqlError error;
     const std::optional<int> objects = store::schemaObjects(db, &error);
-    if (!objects) fail(m_path, QStringLiteral("not a history file (%1)").arg(errorText(error)));
+    if (!objects) {
+        // A lock held elsewhere or a failing disk says nothing about the file itself.
+        if (isDamage(error))
+            failUnusable(m_path, QStringLiteral("not a history file (%1)").arg(errorText(error)));
+        fail(m_path, errorText(error));
+    }
     QSqlQuery q(db);
     if (*objects > 0) {
         // Someone else's file stays as it is: checked before anything is written.
         if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
             fail(m_path, errorText(q.lastError()));
         if (q.value(0).toInt() > kSchemaVersion)
-            fail(m_path, QStringLiteral("written by a newer program (version %1)").arg(q.value(0).toInt()));
+            failUnusable(m_path,
+                         QStringLiteral("written by a newer program (version %1)").arg(q.value(0).toInt()));
         q.finish();
         for (const char* t : kTables)
             if (!store::hasTable(db, QLatin1String(t)))
-                fail(m_path, QStringLiteral("not a history file: table %1 is missing").arg(QLatin1String(t)));
+                failUnusable(m_path,
+                             QStringLiteral("not a history file: table %1 is missing").arg(QLatin1String(t)));
     } else if (access == Access::Read) {
         fail(m_path, QStringLiteral("there is no history yet"));
     }
@@ -254,16 +277,25 @@ void HistoryFile::write(const QList<PortRecord>& ports, const QList<InputRecord>
     }
 }
 
-int HistoryFile::prune(qint64 beforeMs)
+int HistoryFile::prune(qint64 beforeMs, const std::atomic<bool>* stop)
 {
-    QSqlDatabase db = m_connection.db();
-    QSqlQuery q(db);
+    // After a long pause there may be tens of millions to delete: one day a
+    // statement, so that closing need not wait for all of them.
+    constexpr qint64 kDayMs = 24 * 3600 * 1000LL;
+    QSqlQuery q(m_connection.db());
     int n = 0;
     for (const QString& table : {QStringLiteral("port_writes"), QStringLiteral("input_changes")}) {
-        q.prepare(QStringLiteral("DELETE FROM %1 WHERE ms < ?").arg(table));
-        q.addBindValue(beforeMs);
-        if (!q.exec()) fail(m_path, errorText(q.lastError()));
-        n += q.numRowsAffected();
+        q.prepare(
+            QStringLiteral("DELETE FROM %1 WHERE ms < min(?, (SELECT min(ms) FROM %1) + ?)").arg(table));
+        for (;;) {
+            if (stop && stop->load(std::memory_order_relaxed)) return n;
+            q.addBindValue(beforeMs);
+            q.addBindValue(kDayMs);
+            if (!q.exec()) fail(m_path, errorText(q.lastError()));
+            const int deleted = q.numRowsAffected();
+            if (deleted <= 0) break;
+            n += deleted;
+        }
     }
     return n;
 }
@@ -313,6 +345,28 @@ std::optional<quint8> HistoryFile::outputsBefore(qint64 ms) const
 QList<PortRecord> HistoryFile::allPortRecords() const
 {
     return portRecordsBetween(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
+}
+
+bool HistoryFile::countHours(HoursTracker& hours, qint64 afterMs, const std::atomic<bool>& stop) const
+{
+    QSqlQuery q(m_connection.db());
+    // Forward only: the driver keeps no row it has passed, so memory stays flat.
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT ms, outputs FROM port_writes WHERE ms > ? ORDER BY ms"));
+    q.addBindValue(afterMs);
+    const auto failRead = [&] {
+        const QSqlError e = q.lastError();
+        if (isDamage(e)) failUnusable(m_path, errorText(e));
+        fail(m_path, errorText(e));
+    };
+    if (!q.exec()) failRead();
+    for (qint64 n = 1; q.next(); ++n) {
+        hours.change(q.value(0).toLongLong(), quint8(q.value(1).toUInt()));
+        if (n % kStopLook == 0 && stop.load(std::memory_order_relaxed)) return false;
+    }
+    // The rows end early when a read fails on the way.
+    if (q.lastError().isValid()) failRead();
+    return true;
 }
 
 } // namespace kestra::history

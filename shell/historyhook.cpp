@@ -34,6 +34,19 @@ HistoryHook::HistoryHook(const ui::AppContext& ctx, const QString& path)
                  "wait in memory and are written as soon as the file can be used again.")
                  .arg(m_recorder.path(), reason));
     });
+    // Only a file that is no history file is worth moving away; a lock or a failing read may pass.
+    connect(&m_recorder, &history::Recorder::notKept, this, [this](const QString& reason, bool unusable) {
+        tell(QStringLiteral("The history is not kept in this run: %1\n\nSwitching goes on as usual. %2")
+                 .arg(reason, unusable ? QStringLiteral("Move the file away to start a new history.")
+                                       : QStringLiteral("The file is tried again at the next start.")));
+    });
+    connect(&m_recorder, &history::Recorder::countFailed, this, [this](const QString& reason, bool unusable) {
+        tell(QStringLiteral("The operating hours could not be counted: %1\n\nSwitching and the history go on "
+                            "as usual; the hours are counted again at the next start.%2")
+                 .arg(reason,
+                      unusable ? QStringLiteral(" The file is damaged: move it away to start a new history.")
+                               : QString()));
+    });
 }
 
 HistoryHook::~HistoryHook()
@@ -76,11 +89,6 @@ void HistoryHook::attach(MainWindow& main)
         m_status[m - 1] = field;
         if (field) field->installEventFilter(this);
     }
-    if (!m_recorder.isOpen())
-        tell(QStringLiteral(
-                 "The history is not kept in this run: %1\n\nSwitching goes on as usual. Move the file "
-                 "away to start a new history.")
-                 .arg(m_recorder.problem()));
 }
 
 void HistoryHook::loaded()
@@ -110,7 +118,7 @@ QString HistoryHook::toolTip(int output) const
     const QLineEdit* field = m_status.at(output - 1);
     const QString own = field ? field->toolTip() : QString();
     const QString hours = m_recorder.isOpen()
-                              ? history::hoursText(output, m_recorder.hours(output))
+                              ? history::hoursText(output, m_recorder)
                               : QStringLiteral("No history in this run: %1").arg(m_recorder.problem());
     return statusToolTip(own, hours);
 }
