@@ -3,7 +3,6 @@
 #include "common/failure.h"
 #include "common/filehandles.h"
 
-#include <QAtomicInt>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -16,8 +15,6 @@ namespace kestra::history {
 
 namespace {
 
-QAtomicInt g_connections;
-
 // PRAGMA user_version of the tables below.
 constexpr int kSchemaVersion = 1;
 
@@ -27,11 +24,23 @@ constexpr int kSchemaVersion = 1;
                   QStringLiteral("History file %1: %2").arg(path, fileHandleShortageOr(reason)));
 }
 
-QString errorText(const QSqlError& e)
+using store::errorText;
+
+// SQLite's word that the file is no database or a damaged one.
+bool isDamage(const QSqlError& e)
 {
-    const QString t = e.text().trimmed();
-    return t.isEmpty() ? QStringLiteral("unknown database error") : t;
+    constexpr int kCorrupt = 11, kNotADatabase = 26;
+    const int code = store::resultCode(e);
+    return code == kCorrupt || code == kNotADatabase;
 }
+
+[[noreturn]] void failUnusable(const QString& path, const QString& reason)
+{
+    throw Unusable(failure::kDatabase, QStringLiteral("History file %1: %2").arg(path, reason));
+}
+
+// How many records a count reads between two looks at its stop flag: a few ms.
+constexpr int kStopLook = 4096;
 
 const char* const kSchema[] = {
     // ms is the primary key (the rowid), so a record costs no index.
@@ -69,10 +78,10 @@ InputRecord inputRecordOf(const QSqlQuery& q)
 
 // Every row of a query, each made into a record.
 template <typename Of>
-auto selectAll(const QString& connection, const QString& path, const QString& sql, const QVariantList& binds,
+auto selectAll(const QSqlDatabase& db, const QString& path, const QString& sql, const QVariantList& binds,
                Of of)
 {
-    QSqlQuery q(QSqlDatabase::database(connection, false));
+    QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(sql);
     for (const QVariant& v : binds)
@@ -86,23 +95,16 @@ auto selectAll(const QString& connection, const QString& path, const QString& sq
 
 } // namespace
 
-HistoryFile::HistoryFile(QString path, QString connection)
+HistoryFile::HistoryFile(QString path, store::SqliteConnection connection)
     : m_path(std::move(path)), m_connection(std::move(connection))
 {}
 
-HistoryFile::~HistoryFile()
-{
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connection);
-}
+HistoryFile::~HistoryFile() = default;
 
 std::unique_ptr<HistoryFile> HistoryFile::open(const QString& path, Access access)
 {
     const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) fail(path, QStringLiteral("not a file"));
+    if (info.exists() && !info.isFile()) failUnusable(path, QStringLiteral("not a file"));
     if (!info.exists()) {
         if (access == Access::Read) fail(path, QStringLiteral("there is no history yet"));
         // Made private before SQLite writes a byte; its WAL files take the same mode.
@@ -112,40 +114,43 @@ std::unique_ptr<HistoryFile> HistoryFile::open(const QString& path, Access acces
         if (!QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner))
             fail(path, QStringLiteral("cannot make it private to the user"));
     }
-    const QString connection = QStringLiteral("kestra-history-%1").arg(g_connections.fetchAndAddRelaxed(1));
-    std::unique_ptr<HistoryFile> self(new HistoryFile(path, connection));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-    db.setDatabaseName(path);
     // A lock held by another program is waited for briefly, in the writer's
     // thread or in the window, never in the switching.
-    db.setConnectOptions(access == Access::Read
-                             ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=500")
-                             : QStringLiteral("QSQLITE_BUSY_TIMEOUT=500"));
-    if (!db.open()) fail(path, errorText(db.lastError()));
+    std::unique_ptr<HistoryFile> self(new HistoryFile(
+        path, store::SqliteConnection(QStringLiteral("history"), path,
+                                      access == Access::Read
+                                          ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=500")
+                                          : QStringLiteral("QSQLITE_BUSY_TIMEOUT=500"))));
+    if (!self->m_connection.open()) fail(path, errorText(self->m_connection.lastError()));
     self->createOrCheck(access);
     return self;
 }
 
 void HistoryFile::createOrCheck(Access access)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
+    QSqlDatabase db = m_connection.db();
     // A file that is not SQLite fails here, at its first read.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next())
-        fail(m_path, QStringLiteral("not a history file (%1)").arg(errorText(q.lastError())));
-    const int objects = q.value(0).toInt();
-    q.finish();
-    if (objects > 0) {
+    QSqlError error;
+    const std::optional<int> objects = store::schemaObjects(db, &error);
+    if (!objects) {
+        // A lock held elsewhere or a failing disk says nothing about the file itself.
+        if (isDamage(error))
+            failUnusable(m_path, QStringLiteral("not a history file (%1)").arg(errorText(error)));
+        fail(m_path, errorText(error));
+    }
+    QSqlQuery q(db);
+    if (*objects > 0) {
         // Someone else's file stays as it is: checked before anything is written.
         if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
             fail(m_path, errorText(q.lastError()));
         if (q.value(0).toInt() > kSchemaVersion)
-            fail(m_path, QStringLiteral("written by a newer program (version %1)").arg(q.value(0).toInt()));
+            failUnusable(m_path,
+                         QStringLiteral("written by a newer program (version %1)").arg(q.value(0).toInt()));
         q.finish();
-        const QStringList tables = db.tables();
         for (const char* t : kTables)
-            if (!tables.contains(QLatin1String(t)))
-                fail(m_path, QStringLiteral("not a history file: table %1 is missing").arg(QLatin1String(t)));
+            if (!store::hasTable(db, QLatin1String(t)))
+                failUnusable(m_path,
+                             QStringLiteral("not a history file: table %1 is missing").arg(QLatin1String(t)));
     } else if (access == Access::Read) {
         fail(m_path, QStringLiteral("there is no history yet"));
     }
@@ -157,7 +162,7 @@ void HistoryFile::createOrCheck(Access access)
         // A commit is safe against the program being killed; a power cut may lose the last ones.
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
-    if (objects == 0) {
+    if (*objects == 0) {
         if (!db.transaction()) fail(m_path, errorText(db.lastError()));
         for (const char* sql : kSchema)
             if (!q.exec(QLatin1String(sql))) {
@@ -184,16 +189,16 @@ HistoryFile::State HistoryFile::state() const
 {
     State s;
     const auto ports = selectAll(
-        m_connection, m_path,
+        m_connection.db(), m_path,
         QStringLiteral("SELECT ms, byte, outputs, causes FROM port_writes ORDER BY ms DESC LIMIT 1"), {},
         portRecordOf);
     if (!ports.isEmpty()) s.lastPort = ports.first();
     const auto inputs =
-        selectAll(m_connection, m_path,
+        selectAll(m_connection.db(), m_path,
                   QStringLiteral("SELECT ms, inputs, changed FROM input_changes ORDER BY ms DESC LIMIT 1"),
                   {}, inputRecordOf);
     if (!inputs.isEmpty()) s.lastInput = inputs.first();
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlQuery q(m_connection.db());
     if (!q.exec(QStringLiteral(
             "SELECT output, reset_ms, total_ms, day_ms, week_ms, month_ms, upto_ms, outputs FROM hours")))
         fail(m_path, errorText(q.lastError()));
@@ -218,7 +223,7 @@ HistoryFile::State HistoryFile::state() const
 void HistoryFile::write(const QList<PortRecord>& ports, const QList<InputRecord>& inputs,
                         const std::optional<HoursTracker::Saved>& hours)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = m_connection.db();
     if (!db.transaction()) fail(m_path, errorText(db.lastError()));
     try {
         QSqlQuery q(db);
@@ -274,16 +279,25 @@ void HistoryFile::write(const QList<PortRecord>& ports, const QList<InputRecord>
     }
 }
 
-int HistoryFile::prune(qint64 beforeMs)
+int HistoryFile::prune(qint64 beforeMs, const std::atomic<bool>* stop)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
+    // After a long pause there may be tens of millions to delete: one day a
+    // statement, so that closing need not wait for all of them.
+    constexpr qint64 kDayMs = 24 * 3600 * 1000LL;
+    QSqlQuery q(m_connection.db());
     int n = 0;
     for (const QString& table : {QStringLiteral("port_writes"), QStringLiteral("input_changes")}) {
-        q.prepare(QStringLiteral("DELETE FROM %1 WHERE ms < ?").arg(table));
-        q.addBindValue(beforeMs);
-        if (!q.exec()) fail(m_path, errorText(q.lastError()));
-        n += q.numRowsAffected();
+        q.prepare(
+            QStringLiteral("DELETE FROM %1 WHERE ms < min(?, (SELECT min(ms) FROM %1) + ?)").arg(table));
+        for (;;) {
+            if (stop && stop->load(std::memory_order_relaxed)) return n;
+            q.addBindValue(beforeMs);
+            q.addBindValue(kDayMs);
+            if (!q.exec()) fail(m_path, errorText(q.lastError()));
+            const int deleted = q.numRowsAffected();
+            if (deleted <= 0) break;
+            n += deleted;
+        }
     }
     return n;
 }
@@ -293,7 +307,7 @@ QList<PortRecord> HistoryFile::portRecords(qint64 from, qint64 to, int output, i
     const QString which =
         output ? QStringLiteral(" AND (causes >> %1) & 15 != 0").arg(4 * (output - 1)) : QString();
     return selectAll(
-        m_connection, m_path,
+        m_connection.db(), m_path,
         QStringLiteral("SELECT ms, byte, outputs, causes FROM port_writes WHERE ms >= ? AND ms < ?%1 "
                        "ORDER BY ms DESC LIMIT ?")
             .arg(which),
@@ -304,7 +318,7 @@ QList<InputRecord> HistoryFile::inputRecords(qint64 from, qint64 to, int input, 
 {
     const QString which = input ? QStringLiteral(" AND (changed >> %1) & 1 = 1").arg(input - 1) : QString();
     return selectAll(
-        m_connection, m_path,
+        m_connection.db(), m_path,
         QStringLiteral("SELECT ms, inputs, changed FROM input_changes WHERE ms >= ? AND ms < ?%1 "
                        "ORDER BY ms DESC LIMIT ?")
             .arg(which),
@@ -314,7 +328,7 @@ QList<InputRecord> HistoryFile::inputRecords(qint64 from, qint64 to, int input, 
 QList<PortRecord> HistoryFile::portRecordsBetween(qint64 from, qint64 to) const
 {
     return selectAll(
-        m_connection, m_path,
+        m_connection.db(), m_path,
         QStringLiteral(
             "SELECT ms, byte, outputs, causes FROM port_writes WHERE ms >= ? AND ms < ? ORDER BY ms"),
         {from, to}, portRecordOf);
@@ -323,7 +337,7 @@ QList<PortRecord> HistoryFile::portRecordsBetween(qint64 from, qint64 to) const
 std::optional<quint8> HistoryFile::outputsBefore(qint64 ms) const
 {
     const QList<int> last =
-        selectAll(m_connection, m_path,
+        selectAll(m_connection.db(), m_path,
                   QStringLiteral("SELECT outputs FROM port_writes WHERE ms < ? ORDER BY ms DESC LIMIT 1"),
                   {ms}, [](const QSqlQuery& q) { return q.value(0).toInt(); });
     if (last.isEmpty()) return std::nullopt;
@@ -333,6 +347,28 @@ std::optional<quint8> HistoryFile::outputsBefore(qint64 ms) const
 QList<PortRecord> HistoryFile::allPortRecords() const
 {
     return portRecordsBetween(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
+}
+
+bool HistoryFile::countHours(HoursTracker& hours, qint64 afterMs, const std::atomic<bool>& stop) const
+{
+    QSqlQuery q(m_connection.db());
+    // Forward only: the driver keeps no row it has passed, so memory stays flat.
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT ms, outputs FROM port_writes WHERE ms > ? ORDER BY ms"));
+    q.addBindValue(afterMs);
+    const auto failRead = [&] {
+        const QSqlError e = q.lastError();
+        if (isDamage(e)) failUnusable(m_path, errorText(e));
+        fail(m_path, errorText(e));
+    };
+    if (!q.exec()) failRead();
+    for (qint64 n = 1; q.next(); ++n) {
+        hours.change(q.value(0).toLongLong(), quint8(q.value(1).toUInt()));
+        if (n % kStopLook == 0 && stop.load(std::memory_order_relaxed)) return false;
+    }
+    // The rows end early when a read fails on the way.
+    if (q.lastError().isValid()) failRead();
+    return true;
 }
 
 } // namespace kestra::history

@@ -1,14 +1,25 @@
 #pragma once
 
+#include "common/failure.h"
 #include "history/hours.h"
 #include "history/record.h"
+#include "store/sqlite.h"
 
 #include <QList>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <optional>
 
 namespace kestra::history {
+
+// A history file this program cannot use at all: not SQLite, damaged, without
+// its tables, or written by a newer program. Moving it away starts a new
+// history; any other Failure of the file may pass (a lock, no access, a full disk).
+struct Unusable : Failure
+{
+    using Failure::Failure;
+};
 
 // The history file: an SQLite file of its own, apart from the settings
 // database, in WAL mode so that other programs may read it while it is written.
@@ -20,7 +31,7 @@ public:
 
     // Opens the file; for writing it is created (mode 0600) when missing and
     // given its tables when empty. A file that cannot be used throws Failure
-    // with the reason; it is never changed then.
+    // (Unusable when it is no history file) with the reason; it is never changed then.
     static std::unique_ptr<HistoryFile> open(const QString& path, Access access);
     ~HistoryFile();
     HistoryFile(const HistoryFile&) = delete;
@@ -41,8 +52,9 @@ public:
     // whose millisecond is taken already goes to the next free one.
     void write(const QList<PortRecord>& ports, const QList<InputRecord>& inputs,
                const std::optional<HoursTracker::Saved>& hours);
-    // Deletes the records older than `beforeMs`; returns how many.
-    int prune(qint64 beforeMs);
+    // Deletes the records older than `beforeMs`, a day of them at a time, and
+    // returns how many; stops early, between two days, once `stop` is set.
+    int prune(qint64 beforeMs, const std::atomic<bool>* stop = nullptr);
 
     // Newest first, from <= ms < to, at most `limit`. output / input 0: all;
     // otherwise only the records that mark that output or change that input.
@@ -52,15 +64,20 @@ public:
     // (none when the file holds nothing older: what was on then is not known).
     QList<PortRecord> portRecordsBetween(qint64 from, qint64 to) const;
     std::optional<quint8> outputsBefore(qint64 ms) const;
-    // Everything in time order (for recounting; the file may be large).
+    // Everything in time order, in memory: for small files only.
     QList<PortRecord> allPortRecords() const;
+    // Counts the port records after `afterMs` into `hours`, in time order, one
+    // at a time: the file may hold tens of millions. Returns false, partly
+    // counted, as soon as it sees `stop` set (it looks every few thousand
+    // records). A read that fails throws Failure (Unusable when the file is damaged).
+    bool countHours(HoursTracker& hours, qint64 afterMs, const std::atomic<bool>& stop) const;
 
 private:
-    HistoryFile(QString path, QString connection);
+    HistoryFile(QString path, store::SqliteConnection connection);
     void createOrCheck(Access access);
 
     QString m_path;
-    QString m_connection;
+    store::SqliteConnection m_connection;
 };
 
 } // namespace kestra::history

@@ -152,10 +152,9 @@ HistoryWindow::HistoryWindow(Recorder& recorder, const Clock& clock, QWidget* ow
                     hours);
     m_hours->setRowCount(8);
     hl->addWidget(m_hours);
-    auto* reset =
-        button(QStringLiteral("cmdResetHours"), QStringLiteral("Re&set the selected output"), hours);
-    reset->setToolTip(QStringLiteral("Count the selected output's hours from zero, from now"));
-    hl->addWidget(reset, 0, Qt::AlignLeft);
+    m_reset = button(QStringLiteral("cmdResetHours"), QStringLiteral("Re&set the selected output"), hours);
+    m_reset->setToolTip(QStringLiteral("Count the selected output's hours from zero, from now"));
+    hl->addWidget(m_reset, 0, Qt::AlignLeft);
     tabs->addTab(hours, QStringLiteral("Operating hours"));
 
     m_problem = new QLabel(this);
@@ -170,7 +169,11 @@ HistoryWindow::HistoryWindow(Recorder& recorder, const Clock& clock, QWidget* ow
     connect(m_from, &QDateEdit::dateChanged, this, &HistoryWindow::refreshRecords);
     connect(m_to, &QDateEdit::dateChanged, this, &HistoryWindow::refreshRecords);
     connect(m_day, &QDateEdit::dateChanged, this, &HistoryWindow::refreshTimeline);
-    connect(reset, &QPushButton::clicked, this, &HistoryWindow::resetSelected);
+    connect(m_reset, &QPushButton::clicked, this, &HistoryWindow::resetSelected);
+    // The records that waited behind the count are in the file now, and the hours known.
+    connect(&m_recorder, &Recorder::countingEnded, this, [this] {
+        if (isVisible()) HistoryWindow::refresh();
+    });
     // The hours count on while the window is open; nothing runs while it is hidden.
     m_hoursTimer.setInterval(kHoursPeriod);
     connect(&m_hoursTimer, &QTimer::timeout, this, &HistoryWindow::refreshHours);
@@ -201,8 +204,9 @@ void HistoryWindow::setProblem(const QString& text)
 void HistoryWindow::refresh()
 {
     // Waiting for the writer is quick while the file is fine; while another
-    // program holds it, the window shows what is there instead of waiting.
-    if (m_recorder.problem().isEmpty()) m_recorder.sync();
+    // program holds it, or the hours are being counted, the window shows what
+    // is there instead of waiting.
+    if (m_recorder.problem().isEmpty() && !m_recorder.isCounting()) m_recorder.sync();
     refreshRecords();
     refreshTimeline();
     refreshHours();
@@ -271,6 +275,19 @@ void HistoryWindow::refreshTimeline()
 
 void HistoryWindow::refreshHours()
 {
+    const QString unknown = m_recorder.isCounting()                ? QStringLiteral("counting…")
+                            : !m_recorder.hoursProblem().isEmpty() ? QStringLiteral("not counted")
+                                                                   : QString();
+    m_hours->setToolTip(m_recorder.hoursProblem());
+    m_reset->setEnabled(m_recorder.hoursProblem().isEmpty());
+    if (!unknown.isEmpty()) {
+        for (int m = 1; m <= 8; ++m) {
+            setCell(m_hours, m - 1, 0, QString::number(m));
+            for (int c = 1; c <= 5; ++c)
+                setCell(m_hours, m - 1, c, unknown);
+        }
+        return;
+    }
     for (int m = 1; m <= 8; ++m) {
         const Hours h = m_recorder.hours(m);
         setCell(m_hours, m - 1, 0, QString::number(m));

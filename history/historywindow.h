@@ -10,6 +10,7 @@
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QPushButton;
 class QTableWidget;
 
 namespace kestra::history {
@@ -60,6 +61,7 @@ private:
     QDateEdit* m_day;
     Timeline* m_timeline;
     QTableWidget* m_hours;
+    QPushButton* m_reset;
     QLabel* m_problem;
     QTimer m_hoursTimer;
     QList<Row> m_rows;

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <limits>
 
 namespace kestra::history {
 
@@ -16,7 +15,7 @@ namespace {
 constexpr auto kPrunePeriod = 24h;
 } // namespace
 
-Recorder::Recorder(QString path, const Clock& clock, QObject* parent)
+Recorder::Recorder(QString path, const Clock& clock, QObject* parent, bool openNow)
     : QObject(parent), m_path(std::move(path)), m_clock(clock)
 {
     m_batchTimer.setSingleShot(true);
@@ -37,54 +36,56 @@ Recorder::Recorder(QString path, const Clock& clock, QObject* parent)
     m_writer->moveToThread(&m_thread);
     connect(m_writer, &Writer::failed, this, &Recorder::fail);
     connect(m_writer, &Writer::written, this, [this] { m_problem.clear(); });
+    m_open = true;
+    if (openNow) open();
+}
+
+void Recorder::open()
+{
+    if (!m_writer || m_thread.isRunning()) return;
     m_thread.start();
 
-    HistoryFile::State state;
-    QString error;
+    // On the history's thread, so that neither a slow disk nor a long count
+    // holds up the port. The batches handed over meanwhile queue up behind it.
+    Writer* writer = m_writer;
     QMetaObject::invokeMethod(
-        m_writer,
-        [&] {
+        writer,
+        [this, writer] {
+            const auto report = [this](const auto& call) {
+                QMetaObject::invokeMethod(this, call, Qt::QueuedConnection);
+            };
+            HistoryFile::State state;
+            QString error;
+            bool unusable = false;
             try {
-                state = m_writer->open();
-                // The records after the hours were saved are counted again; a file
-                // without saved hours (new, or emptied by hand) counts all of them.
-                if (state.lastPort && (!state.hours || state.lastPort->ms > state.hours->uptoMs)) {
-                    HoursTracker t;
-                    const auto reader = HistoryFile::open(m_path, HistoryFile::Access::Read);
-                    QList<PortRecord> after;
-                    if (state.hours) {
-                        t.restore(*state.hours);
-                        after = reader->portRecordsBetween(state.hours->uptoMs + 1,
-                                                           std::numeric_limits<qint64>::max());
-                    } else {
-                        after = reader->allPortRecords();
-                    }
-                    for (const PortRecord& r : after)
-                        t.change(r.ms, r.outputs);
-                    state.hours = t.saved();
-                }
+                state = writer->open();
+            } catch (const Unusable& f) {
+                error = f.description;
+                unusable = true;
             } catch (const Failure& f) {
                 error = f.description;
             } catch (const std::exception& e) {
                 error = QString::fromLocal8Bit(e.what());
             }
+            report([this, state, error, unusable] { opened(state, error, unusable); });
+            if (!error.isEmpty()) return;
+            std::optional<HoursTracker::Saved> hours;
+            try {
+                // Cut short by close(): nothing counted is saved, the next start counts again.
+                if (!writer->countHours(state, hours)) return;
+            } catch (const Unusable& f) {
+                report([this, text = f.description] { notCounted(text, true); });
+                return;
+            } catch (const Failure& f) {
+                report([this, text = f.description] { notCounted(text, false); });
+                return;
+            } catch (const std::exception& e) {
+                report([this, text = QString::fromLocal8Bit(e.what())] { notCounted(text, false); });
+                return;
+            }
+            report([this, hours] { counted(hours); });
         },
-        Qt::BlockingQueuedConnection);
-    if (!error.isEmpty()) {
-        m_problem = error;
-        m_said = true; // the owner tells it, having read problem()
-        m_thread.quit();
-        m_thread.wait();
-        delete m_writer;
-        m_writer = nullptr;
-        return;
-    }
-    m_open = true;
-    if (state.lastPort) {
-        m_lastByte = state.lastPort->byte;
-        m_lastOutputs = state.lastPort->outputs;
-    }
-    if (state.hours) m_hours.restore(*state.hours);
+        Qt::QueuedConnection);
     m_pruneDue = true;
     schedule();
     m_pruneTimer.start();
@@ -93,6 +94,67 @@ Recorder::Recorder(QString path, const Clock& clock, QObject* parent)
 Recorder::~Recorder()
 {
     close();
+}
+
+void Recorder::opened(const HistoryFile::State& state, const QString& error, bool unusable)
+{
+    if (!m_open) return;
+    if (!error.isEmpty()) {
+        m_open = false;
+        m_problem = error;
+        m_said = true; // told here, once
+        m_batchTimer.stop();
+        m_pruneTimer.stop();
+        m_hoursTimer.stop();
+        m_ports.clear();
+        m_inputs.clear();
+        m_uncounted.clear();
+        m_hoursState = HoursState::Failed;
+        // Its thread has nothing left but the batches it drops: it ends at once.
+        m_thread.quit();
+        m_thread.wait();
+        delete m_writer;
+        m_writer = nullptr;
+        emit notKept(error, unusable);
+        emit countingEnded();
+        return;
+    }
+    // The file's last write, unless this run has written already.
+    if (m_lastByte < 0 && state.lastPort) {
+        m_lastByte = state.lastPort->byte;
+        m_lastOutputs = state.lastPort->outputs;
+    }
+}
+
+void Recorder::counted(const std::optional<HoursTracker::Saved>& saved)
+{
+    if (!m_open || m_hoursState != HoursState::Counting) return;
+    HoursTracker t;
+    if (saved) t.restore(*saved);
+    for (const Uncounted& u : m_uncounted) {
+        if (u.resetOutput)
+            t.reset(u.resetOutput, u.ms);
+        else
+            t.change(u.ms, u.outputs);
+    }
+    m_uncounted.clear();
+    m_hours = t;
+    m_hoursState = HoursState::Known;
+    // Saved at once: a count may have taken long, and need not be done again.
+    m_hoursChanged = m_hours.isStarted();
+    m_hoursSaveNow = true;
+    schedule();
+    emit countingEnded();
+}
+
+void Recorder::notCounted(const QString& error, bool unusable)
+{
+    if (!m_open || m_hoursState != HoursState::Counting) return;
+    m_uncounted.clear();
+    m_hoursState = HoursState::Failed;
+    m_hoursProblem = error;
+    emit countFailed(error, unusable);
+    emit countingEnded();
 }
 
 void Recorder::written(port::Register reg, quint8 value)
@@ -118,8 +180,12 @@ void Recorder::written(port::Register reg, quint8 value)
                 causes = withCause(causes, m, Cause::Polarity);
         }
         m_ports.append(PortRecord{ms, value, outputs, causes});
-        m_hours.change(ms, outputs);
-        m_hoursChanged = true;
+        if (m_hoursState == HoursState::Counting) {
+            m_uncounted.append(Uncounted{ms, 0, outputs});
+        } else if (m_hoursState == HoursState::Known) {
+            m_hours.change(ms, outputs);
+            m_hoursChanged = true;
+        }
         m_lastByte = value;
         m_lastOutputs = outputs;
         schedule();
@@ -149,10 +215,15 @@ Hours Recorder::hours(int output) const
 
 void Recorder::resetHours(int output)
 {
-    if (!m_open) return;
-    m_hours.reset(output, m_clock.now().toMSecsSinceEpoch());
+    if (!m_open || m_hoursState == HoursState::Failed) return;
+    const qint64 ms = m_clock.now().toMSecsSinceEpoch();
+    if (m_hoursState == HoursState::Counting) {
+        m_uncounted.append(Uncounted{ms, output, 0});
+        return;
+    }
+    m_hours.reset(output, ms);
     m_hoursChanged = true;
-    m_hoursReset = true;
+    m_hoursSaveNow = true;
     schedule();
 }
 
@@ -170,11 +241,11 @@ void Recorder::flush(bool final)
     batch.ports.swap(m_ports);
     batch.inputs.swap(m_inputs);
     // The hours are a page of their own: saved once a minute, not with every batch.
-    const bool due = final || m_hoursReset || qAbs(now - m_hoursSavedMs) >= kHoursSavePeriod.count();
+    const bool due = final || m_hoursSaveNow || qAbs(now - m_hoursSavedMs) >= kHoursSavePeriod.count();
     if (m_hoursChanged && m_hours.isStarted() && due) {
         batch.hours = m_hours.saved();
         m_hoursChanged = false;
-        m_hoursReset = false;
+        m_hoursSaveNow = false;
         m_hoursSavedMs = now;
     }
     if (m_hoursChanged && !m_hoursTimer.isActive()) {
@@ -198,20 +269,26 @@ void Recorder::sync()
 {
     flush(true);
     if (!m_open) return;
+    open();
+    // Behind the opening and the count too: this may wait long while counting.
     QMetaObject::invokeMethod(
         m_writer, [] {}, Qt::BlockingQueuedConnection);
-    // The writer's report of this batch is queued for this thread: take it now.
+    // The writer's reports (opened, counted, this batch) are queued for this thread: take them now.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void Recorder::close()
 {
     if (!m_open) return;
+    open(); // what waits in memory is written all the same
     flush(true);
     m_open = false;
     m_pruneTimer.stop();
     m_hoursTimer.stop();
     Writer* writer = m_writer;
+    // A count under way gives up, so that the end is not held up; the records
+    // waiting behind it are written all the same.
+    writer->stop();
     QMetaObject::invokeMethod(
         writer, [writer] { writer->close(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();

@@ -2,6 +2,7 @@
 
 #include "channels/schedule.h"
 #include "common/clock.h"
+#include "history/historyfile.h"
 #include "history/hours.h"
 #include "history/record.h"
 #include "port/port.h"
@@ -39,13 +40,29 @@ public:
         std::array<channels::Cause, 8> causes{};
     };
 
-    Recorder(QString path, const Clock& clock, QObject* parent = nullptr);
+    // Returns at once: the file is opened, and its hours counted, on the
+    // history's own thread, while the port is driven. Records made meanwhile
+    // wait in memory and are written after, in order. With `openNow` false
+    // the file is opened only at open(): the program drives its port first.
+    Recorder(QString path, const Clock& clock, QObject* parent = nullptr, bool openNow = true);
+    // Starts opening the file (once); see the constructor.
+    void open();
     ~Recorder() override;
 
     const QString& path() const { return m_path; }
+    // Recording: from the start until the file turns out not to open (notKept) or close().
     bool isOpen() const { return m_open; }
     // Why the history is not being kept; empty while it is.
     QString problem() const { return m_problem; }
+
+    // The hours are being counted from the file: briefly at every start, for
+    // long when its saved hours are missing or behind (a file of a year of
+    // half-second pulses holds 69 million records). Meanwhile hours() knows
+    // nothing of the file; the changes of this run are counted on top after.
+    bool isCounting() const { return m_hoursState == HoursState::Counting; }
+    // Why the hours could not be counted in this run; empty otherwise. They
+    // are not saved in such a run, so the next start counts again.
+    QString hoursProblem() const { return m_hoursProblem; }
 
     void setPhase(Phase phase) { m_phase = phase; }
     void setSnapshotSource(std::function<Snapshot()> source) { m_snapshot = std::move(source); }
@@ -64,10 +81,31 @@ public:
     void close();
 
 signals:
-    // The first time the file cannot be used in this run.
+    // The first time the file cannot be written in this run.
     void problemFound(const QString& text);
+    // The file could not be opened: nothing is kept in this run. `unusable`: it
+    // is no history file this program can use, and moving it away starts a new
+    // one; otherwise it may well open at the next start (a lock, no access).
+    void notKept(const QString& reason, bool unusable);
+    // The hours could not be counted; `unusable` as above.
+    void countFailed(const QString& reason, bool unusable);
+    // Counting is over: the hours are known, or could not be counted, or the file did not open.
+    void countingEnded();
 
 private:
+    enum class HoursState { Counting, Known, Failed };
+    // A change of this run while the file is counted: the outputs ON from `ms`
+    // on, or (output 1 to 8) that output's reset.
+    struct Uncounted
+    {
+        qint64 ms = 0;
+        int resetOutput = 0;
+        quint8 outputs = 0;
+    };
+
+    void opened(const HistoryFile::State& state, const QString& error, bool unusable);
+    void counted(const std::optional<HoursTracker::Saved>& saved);
+    void notCounted(const QString& error, bool unusable);
     void schedule();
     void flush(bool final = false);
     void fail(const QString& reason);
@@ -88,11 +126,14 @@ private:
     QList<PortRecord> m_ports;
     QList<InputRecord> m_inputs;
     bool m_hoursChanged = false;
-    bool m_hoursReset = false;
+    bool m_hoursSaveNow = false;
     qint64 m_hoursSavedMs = 0;
     bool m_pruneDue = false;
     int m_batches = 0;
     HoursTracker m_hours;
+    HoursState m_hoursState = HoursState::Counting;
+    QString m_hoursProblem;
+    QList<Uncounted> m_uncounted;
     int m_lastByte = -1;
     int m_lastOutputs = -1;
     int m_lastInputs = -1; // -1: the first reading of this run

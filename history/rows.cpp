@@ -1,5 +1,7 @@
 #include "history/rows.h"
 
+#include "history/recorder.h"
+
 #include <QDateTime>
 
 namespace kestra::history {
@@ -73,6 +75,16 @@ QString hoursText(int output, const Hours& h)
         .arg(formatDuration(h.todayMs), formatDuration(h.weekMs), formatDuration(h.monthMs),
              QDateTime::fromMSecsSinceEpoch(h.resetMs).toString(QStringLiteral("yyyy-MM-dd HH:mm")),
              formatDuration(h.totalMs));
+}
+
+QString hoursText(int output, const Recorder& recorder)
+{
+    if (recorder.isCounting()) return QStringLiteral("Output %1: operating hours counting…").arg(output);
+    if (!recorder.hoursProblem().isEmpty())
+        return QStringLiteral("Output %1: operating hours not counted in this run (%2)")
+            .arg(output)
+            .arg(recorder.hoursProblem());
+    return hoursText(output, recorder.hours(output));
 }
 
 } // namespace kestra::history

@@ -8,6 +8,8 @@
 
 namespace kestra::history {
 
+class Recorder;
+
 // What the history window lists: one row per output or input that changed.
 struct Row
 {
@@ -38,5 +40,7 @@ QString csvOf(const QList<Row>& rows);
 
 // The tooltip lines of one output's operating hours.
 QString hoursText(int output, const Hours& hours);
+// The same as the recorder knows them: also while they are being counted, or when they could not be.
+QString hoursText(int output, const Recorder& recorder);
 
 } // namespace kestra::history

@@ -2,6 +2,8 @@
 
 #include "common/failure.h"
 
+#include <limits>
+
 namespace kestra::history {
 
 Writer::~Writer() = default;
@@ -10,6 +12,18 @@ HistoryFile::State Writer::open()
 {
     m_file = HistoryFile::open(m_path, HistoryFile::Access::Write);
     return m_file->state();
+}
+
+bool Writer::countHours(const HistoryFile::State& state, std::optional<HoursTracker::Saved>& hours)
+{
+    hours = state.hours;
+    if (!m_file || !state.lastPort || (state.hours && state.lastPort->ms <= state.hours->uptoMs)) return true;
+    HoursTracker t;
+    if (state.hours) t.restore(*state.hours);
+    const qint64 after = state.hours ? state.hours->uptoMs : std::numeric_limits<qint64>::min();
+    if (!m_file->countHours(t, after, m_stop)) return false;
+    hours = t.saved();
+    return true;
 }
 
 void Writer::write(const Batch& batch)
@@ -39,7 +53,8 @@ void Writer::write(const Batch& batch)
         m_pending.inputs.clear();
         m_pending.hours.reset();
         if (m_pending.pruneBeforeMs) {
-            m_file->prune(m_pending.pruneBeforeMs);
+            // Cut short by stop(): the next start prunes the rest.
+            m_file->prune(m_pending.pruneBeforeMs, &m_stop);
             m_pending.pruneBeforeMs = 0;
         }
         emit written();

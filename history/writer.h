@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -36,9 +37,16 @@ public:
 
     // These run in the writer's thread.
     HistoryFile::State open(); // throws Failure
+    // The hours the file comes to: `state`'s saved hours counted on over the
+    // records after them, or all records counted when none are saved; nothing
+    // when the file holds neither. False when stop() cut it short. Throws Failure.
+    bool countHours(const HistoryFile::State& state, std::optional<HoursTracker::Saved>& hours);
     void write(const Batch& batch);
     void close();
     bool hasPending() const { return !m_pending.isEmpty(); }
+
+    // From any thread: a count under way gives up within a few milliseconds.
+    void stop() { m_stop = true; }
 
 signals:
     void failed(const QString& reason);
@@ -50,6 +58,7 @@ private:
     Batch m_pending;
     QTimer* m_retry = nullptr; // made in the writer's thread
     qint64 m_dropped = 0;
+    std::atomic<bool> m_stop{false};
 };
 
 } // namespace kestra::history

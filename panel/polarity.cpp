@@ -1,9 +1,9 @@
 #include "panel/polarity.h"
 
 #include "common/timetext.h"
+#include "store/sqlite.h"
 
 #include <QFileInfo>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -11,19 +11,16 @@
 namespace kestra::panel {
 
 namespace {
-PolarityReading readFrom(QSqlDatabase& db)
+PolarityReading readFrom(store::SqliteConnection& connection)
 {
     PolarityReading r;
-    // The program may hold a write lock for a moment; a panel that waited would
-    // freeze, so a busy file counts as unreadable and the next poll tries again.
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
-    if (!db.open()) {
-        r.note = db.lastError().text();
+    if (!connection.open()) {
+        r.note = store::errorText(connection.lastError());
         return r;
     }
-    QSqlQuery q(db);
+    QSqlQuery q(connection.db());
     if (!q.exec(QStringLiteral("SELECT * FROM \"SaveSettingsTbl\" LIMIT 1"))) {
-        r.note = q.lastError().text();
+        r.note = store::errorText(q);
         return r;
     }
     if (!q.next()) {
@@ -49,17 +46,11 @@ PolarityReading readPolarity(const QString& databasePath)
 {
     if (!QFileInfo(databasePath).isFile())
         return {false, false, QStringLiteral("%1 does not exist yet").arg(databasePath)};
-    static int serial = 0;
-    const QString connection = QStringLiteral("kestra-panel-polarity-%1").arg(++serial);
-    PolarityReading r;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(databasePath);
-        r = readFrom(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return r;
+    // The program may hold a write lock for a moment; a panel that waited would
+    // freeze, so a busy file counts as unreadable and the next poll tries again.
+    store::SqliteConnection connection(QStringLiteral("panel-polarity"), databasePath,
+                                       QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+    return readFrom(connection);
 }
 
 } // namespace kestra::panel

@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "common/filehandles.h"
 #include "history/recorder.h"
 #include "model/teller.h"
 
@@ -9,7 +10,7 @@ namespace kestra::service {
 
 Service::Service(const model::Context& ctx, const QString& historyPath, QObject* parent)
     : QObject(parent), m_model(ctx), m_weekSource(m_model), m_week(m_weekSource, ctx.clock),
-      m_recorder(std::make_unique<history::Recorder>(historyPath, ctx.clock))
+      m_recorder(std::make_unique<history::Recorder>(historyPath, ctx.clock, nullptr, false))
 {
     ctx.port.setObserver(m_recorder.get());
     connect(m_recorder.get(), &history::Recorder::problemFound, this, [this](const QString& reason) {
@@ -18,6 +19,23 @@ Service::Service(const model::Context& ctx, const QString& historyPath, QObject*
                  "wait in memory and are written as soon as the file can be used again.")
                  .arg(m_recorder->path(), reason));
     });
+    // Only a file that is no history file is worth moving away; a lock or a failing read may pass.
+    connect(
+        m_recorder.get(), &history::Recorder::notKept, this, [this](const QString& reason, bool unusable) {
+            tell(QStringLiteral("The history is not kept in this run: %1\n\nSwitching goes on as usual. %2")
+                     .arg(reason, unusable ? QStringLiteral("Move the file away to start a new history.")
+                                           : QStringLiteral("The file is tried again at the next start.")));
+        });
+    connect(m_recorder.get(), &history::Recorder::countFailed, this,
+            [this](const QString& reason, bool unusable) {
+                tell(QStringLiteral(
+                         "The operating hours could not be counted: %1\n\nSwitching and the history go on "
+                         "as usual; the hours are counted again at the next start.%2")
+                         .arg(reason, unusable
+                                          ? QStringLiteral(
+                                                " The file is damaged: move it away to start a new history.")
+                                          : QString()));
+            });
     m_recorder->setSnapshotSource([this] {
         history::Recorder::Snapshot s;
         s.fiveVoltsOn = m_model.fiveVoltsOn();
@@ -38,13 +56,9 @@ Service::~Service()
 void Service::start(const std::function<void()>& placement)
 {
     m_recorder->setPhase(history::Recorder::Phase::StartUp);
-    if (!m_recorder->isOpen())
-        tell(QStringLiteral(
-                 "The history is not kept in this run: %1\n\nSwitching goes on as usual. Move the file "
-                 "away to start a new history.")
-                 .arg(m_recorder->problem()));
     m_model.load(placement);
     m_recorder->setPhase(history::Recorder::Phase::Running);
+    openHistory();
     m_started = true;
     refreshWeek();
 }
@@ -56,6 +70,18 @@ void Service::stop()
     m_model.unload();
     m_model.context().port.setObserver(nullptr);
     m_recorder->close();
+}
+
+void Service::openHistory()
+{
+    // The port is driven by now. The history finds its files only with
+    // handles to spare for the port and the windows: a few are kept back until
+    // it has opened (or given up).
+    auto reserve = std::make_shared<FileHandleReserve>();
+    connect(
+        m_recorder.get(), &history::Recorder::countingEnded, this, [reserve] { reserve->release(); },
+        Qt::SingleShotConnection);
+    m_recorder->open();
 }
 
 void Service::refreshWeek()

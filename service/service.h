@@ -44,6 +44,7 @@ public:
     void refreshWeek();
 
 private:
+    void openHistory();
     void tell(const QString& text);
 
     model::SwitchModel m_model;

@@ -93,16 +93,10 @@ port::Environment portEnvironment(const BuildConfig& build)
 }
 
 // The port before the history: a printer port's device is held from here on,
-// and the history opens only with handles to spare for the port and the windows.
-std::unique_ptr<service::Service> startService(const model::Context& ctx,
-                                               const std::function<int(const QString&)>& refuse, int* exitCode)
+// and the history opens its files once the port is driven.
+std::unique_ptr<service::Service> startService(const model::Context& ctx)
 {
     ctx.port.chooseBackend();
-    FileHandleReserve reserve;
-    if (!reserve.problem().isEmpty()) {
-        *exitCode = refuse(ctx.build.title + QStringLiteral(" cannot run: ") + reserve.problem());
-        return nullptr;
-    }
     return std::make_unique<service::Service>(ctx, history::historyPath(ctx.build));
 }
 
@@ -166,9 +160,7 @@ int runWithWindows(int argc, char** argv, const BuildConfig& build)
     QApplication::processEvents();
     if (endRequested()) return 0;
 
-    int exitCode = 0;
-    const std::unique_ptr<service::Service> started = startService(ctx, refuse, &exitCode);
-    if (!started) return exitCode;
+    const std::unique_ptr<service::Service> started = startService(ctx);
     service::Service& service = *started;
     MainWindow main(service);
     HistoryHook history(service.recorder(), clock, build.title);
@@ -214,9 +206,7 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
     port::Port port(build.portBase, portEnvironment(build));
     inputs::useMultimediaAudio();
     const model::Context ctx{build, port, *ground.database, clock};
-    int exitCode = 0;
-    const std::unique_ptr<service::Service> started = startService(ctx, refuse, &exitCode);
-    if (!started) return exitCode;
+    const std::unique_ptr<service::Service> started = startService(ctx);
     service::Service& service = *started;
     bool running = false;
     QObject::connect(&forwarder, &SignalForwarder::received, &app, [&] {

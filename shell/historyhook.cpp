@@ -72,7 +72,7 @@ QString HistoryHook::toolTip(int output) const
     const QLineEdit* field = m_status.at(output - 1);
     const QString own = field ? field->toolTip() : QString();
     const QString hours = m_recorder.isOpen()
-                              ? history::hoursText(output, m_recorder.hours(output))
+                              ? history::hoursText(output, m_recorder)
                               : QStringLiteral("No history in this run: %1").arg(m_recorder.problem());
     return statusToolTip(own, hours);
 }

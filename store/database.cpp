@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "store/schema.h"
+#include "store/sqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,27 +20,16 @@ namespace kestra::store {
 
 namespace {
 
-int g_connections = 0;
-
 [[noreturn]] void fail(const QString& path, const QString& reason)
 {
     throw Failure(failure::kDatabase, QStringLiteral("Settings database %1: %2").arg(path, reason));
-}
-
-QString errorText(const QSqlError& e)
-{
-    const QString t = e.text().trimmed();
-    return t.isEmpty() ? QStringLiteral("unknown database error") : t;
 }
 
 // What SQLite's answer means for the user: a file held by someone else, or a
 // disk that lets the file or its journal not be used; empty for anything else.
 QString knownReason(const QSqlError& e, const QString& path)
 {
-    bool ok = false;
-    const int code = e.nativeErrorCode().toInt(&ok) & 0xFF; // the primary result code
-    if (!ok) return {};
-    switch (code) {
+    switch (resultCode(e)) {
     case 5: // SQLITE_BUSY
     case 6: // SQLITE_LOCKED
         return QStringLiteral("in use by another program (%1). Close that program and start again.")
@@ -156,23 +146,13 @@ void moveIntoPlace(const QString& temp, const QString& path)
 void createWhole(const QString& path, const QDate& today)
 {
     const QString temp = creationPath(path);
-    const QString connection = QStringLiteral("kestra-create-%1").arg(++g_connections);
     try {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-            db.setDatabaseName(temp);
-            if (!db.open()) fail(path, reasonFor(db.lastError(), path));
-            try {
-                createFile(db, path, today);
-            } catch (...) {
-                db.close();
-                throw;
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(connection);
+        SqliteConnection connection(QStringLiteral("create"), temp);
+        if (!connection.open()) fail(path, reasonFor(connection.lastError(), path));
+        QSqlDatabase db = connection.db();
+        createFile(db, path, today);
     } catch (...) {
-        QSqlDatabase::removeDatabase(connection);
+        // The connection is gone by now, so its files can go too.
         removeCreationLeftovers(path);
         throw;
     }
@@ -182,18 +162,11 @@ void createWhole(const QString& path, const QDate& today)
 
 } // namespace
 
-Database::Database(QString path, QString connection)
+Database::Database(QString path, SqliteConnection connection)
     : m_path(std::move(path)), m_connection(std::move(connection))
 {}
 
-Database::~Database()
-{
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connection);
-}
+Database::~Database() = default;
 
 std::unique_ptr<Database> Database::open(const QString& path, const QDate& today, bool* created)
 {
@@ -206,37 +179,30 @@ std::unique_ptr<Database> Database::open(const QString& path, const QDate& today
             fail(path,
                  QStringLiteral("cannot be opened for reading and writing (%1)").arg(probe.errorString()));
     }
-    const QString connection = QStringLiteral("kestra-settings-%1").arg(++g_connections);
-    std::unique_ptr<Database> self(new Database(path, connection));
     if (!exists) createWhole(path, today);
     if (created) *created = !exists;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    if (!db.open()) fail(path, reasonFor(db.lastError(), path));
+    std::unique_ptr<Database> self(
+        new Database(path, SqliteConnection(QStringLiteral("settings"), path,
+                                            QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"))));
+    if (!self->m_connection.open()) fail(path, reasonFor(self->m_connection.lastError(), path));
     self->inspect();
     return self;
 }
 
 void Database::inspect()
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    const QStringList tables = db.tables();
-    if (tables.isEmpty() && db.lastError().isValid()) fail(m_path, reasonFor(db.lastError(), m_path));
-    auto hasTable = [&](const QString& t) {
-        return std::any_of(tables.begin(), tables.end(),
-                           [&](const QString& x) { return x.compare(t, Qt::CaseInsensitive) == 0; });
-    };
-    QSqlQuery q(db);
+    QSqlDatabase db = m_connection.db();
+    if (db.tables().isEmpty() && db.lastError().isValid()) fail(m_path, reasonFor(db.lastError(), m_path));
     // A file that is not SQLite at all fails at its first query.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        const QString known = knownReason(q.lastError(), m_path);
-        fail(m_path, known.isEmpty()
-                         ? QStringLiteral("not a settings database (%1)").arg(errorText(q.lastError()))
-                         : known);
+    QSqlError error;
+    if (!schemaObjects(db, &error)) {
+        const QString known = knownReason(error, m_path);
+        fail(m_path,
+             known.isEmpty() ? QStringLiteral("not a settings database (%1)").arg(errorText(error)) : known);
     }
     for (const QString& t : {kSettingsTable, kStartTimesTable, kRunTimesTable})
-        if (!hasTable(t)) fail(m_path, QStringLiteral("not a settings database: table %1 is missing").arg(t));
+        if (!hasTable(db, t))
+            fail(m_path, QStringLiteral("not a settings database: table %1 is missing").arg(t));
 
     const QSqlRecord rec = db.record(kSettingsTable);
     for (int i = 0; i < rec.count(); ++i)
@@ -247,13 +213,14 @@ void Database::inspect()
     if (!missing.isEmpty())
         fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
                          .arg(kSettingsTable, missing.mid(0, 5).join(QStringLiteral(", "))));
-    if (db.record(kStartTimesTable).indexOf(kStartTimesField) < 0)
+    if (!hasField(db, kStartTimesTable, kStartTimesField))
         fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
                          .arg(kStartTimesTable, kStartTimesField));
-    if (db.record(kRunTimesTable).indexOf(kRunTimesField) < 0)
+    if (!hasField(db, kRunTimesTable, kRunTimesField))
         fail(m_path, QStringLiteral("not a settings database: %1 has no field %2")
                          .arg(kRunTimesTable, kRunTimesField));
 
+    QSqlQuery q(db);
     exec(q, QStringLiteral("SELECT rowid FROM %1 ORDER BY rowid LIMIT 1").arg(quoted(kSettingsTable)),
          m_path);
     if (!q.next())
@@ -272,7 +239,7 @@ QString Database::column(const QString& field) const
 
 QHash<QString, QString> Database::readSettings() const
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = m_connection.db();
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(quoted(kSettingsTable)));
@@ -290,7 +257,7 @@ QHash<QString, QString> Database::readSettings() const
 void Database::writeSettings(const FieldValues& values)
 {
     if (values.empty()) return;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = m_connection.db();
     QStringList sets;
     for (const auto& [field, value] : values)
         sets << quoted(column(field)) + QStringLiteral(" = ?");
@@ -316,7 +283,7 @@ void Database::writeSettings(const FieldValues& values)
 
 QStringList Database::listValues(const QString& table, const QString& field) const
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = m_connection.db();
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(quoted(field), quoted(table))))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/sqlite.h"
+
 #include <QDate>
 #include <QHash>
 #include <QString>
@@ -37,12 +39,12 @@ public:
     QStringList listValues(const QString& table, const QString& field) const;
 
 private:
-    Database(QString path, QString connection);
+    Database(QString path, SqliteConnection connection);
     void inspect(); // throws when the file is not a settings database
     QString column(const QString& field) const;
 
     QString m_path;
-    QString m_connection;
+    SqliteConnection m_connection;
     QHash<QString, QString> m_columns; // lower-case name -> stored name
     qint64 m_rowid = 0;
 };

@@ -109,6 +109,13 @@ private slots:
         QCOMPARE(file->prune(7000), 2);
         QCOMPARE(file->allPortRecords(), QList<PortRecord>{c});
         QCOMPARE(file->inputRecords(0, 10000, 0, 10).size(), 1);
+        // After a long pause the records to go lie days apart: all of them go.
+        const qint64 day = 24 * 3600 * 1000LL;
+        const PortRecord d{2 * day, 255, 0, causes({{3, Cause::Schedule}})};
+        const PortRecord e{5 * day, 254, 1, causes({{1, Cause::Schedule}})};
+        file->write({d, e}, {}, std::nullopt);
+        QCOMPARE(file->prune(4 * day), 3);
+        QCOMPARE(file->allPortRecords(), QList<PortRecord>{e});
     }
 
     // A file the program cannot use is reported and left exactly as it was.

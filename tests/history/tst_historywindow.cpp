@@ -71,6 +71,7 @@ private slots:
         m_clock.set(QDateTime::fromMSecsSinceEpoch(at(kMonday, "12:00:10")));
         m_port->readStatus(); // first reading: all five inputs stated
         m_clock.set(QDateTime::fromMSecsSinceEpoch(at(kMonday, "18:00:00")));
+        m_recorder->sync(); // opened and counted on the history's thread
         m_window = std::make_unique<HistoryWindow>(*m_recorder, m_clock, nullptr);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

@@ -1,6 +1,8 @@
 #include "history/historyfile.h"
 #include "history/recorder.h"
+#include "history/rows.h"
 #include "port/simulated.h"
+#include "store/sqlite.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>
@@ -27,11 +29,14 @@ struct Rig
     std::unique_ptr<Recorder> recorder;
 
     QString path() const { return dir.filePath(QStringLiteral("History3BC.db")); }
-    void open()
+    // The recorder opens the file and counts the hours on its own thread; most
+    // cases go on once that is done.
+    void open(bool waitCounted = true)
     {
         recorder = std::make_unique<Recorder>(path(), clock);
         recorder->setSnapshotSource([this] { return snapshot; });
         port.setObserver(recorder.get());
+        if (waitCounted) recorder->sync();
     }
     QList<PortRecord> ports() const
     {
@@ -237,6 +242,32 @@ private slots:
         rig.open();
         QCOMPARE(rig.recorder->hours(1).totalMs, (600 + 60 + 30 + 3600 + 1) * 1000LL);
         QCOMPARE(rig.recorder->hours(2).totalMs, (60 + 60) * 1000LL);
+
+        // The hours table emptied by hand: all records are counted again from the
+        // first, and what this run does meanwhile counts on top, in its order.
+        rig.recorder->close();
+        {
+            store::SqliteConnection c(QStringLiteral("test"), rig.path());
+            QVERIFY(c.open());
+            QVERIFY(QSqlQuery(c.db()).exec(QStringLiteral("DELETE FROM hours")));
+        }
+        rig.clock.advanceSeconds(60);
+        rig.open(false);
+        QVERIFY(hoursText(1, *rig.recorder).contains(QStringLiteral("counting")));
+        rig.recorder->setPhase(Phase::Running);
+        rig.port.writeData(0b01);
+        const qint64 written = rig.clock.now().toMSecsSinceEpoch();
+        rig.clock.advanceSeconds(30);
+        rig.recorder->resetHours(1);
+        const qint64 reset = rig.clock.now().toMSecsSinceEpoch();
+        rig.clock.advanceSeconds(30);
+        rig.recorder->sync();
+        QCOMPARE(rig.recorder->hours(1).totalMs, 30 * 1000LL);
+        QCOMPARE(rig.recorder->hours(1).resetMs, reset);
+        // Output 2's reset was kept only in the table: its whole ON time, from the first record.
+        QCOMPARE(rig.recorder->hours(2).totalMs, (660 + 60) * 1000LL);
+        QCOMPARE(rig.recorder->hours(2).resetMs, kNoon.toMSecsSinceEpoch());
+        QCOMPARE(rig.ports().last().ms, written);
     }
 };
 

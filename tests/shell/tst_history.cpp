@@ -10,6 +10,7 @@
 #include "shell/historyhook.h"
 #include "shell/mainwindow.h"
 #include "shellrig.h"
+#include "store/sqlite.h"
 #include "ui/messenger.h"
 
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSqlQuery>
 #include <QTest>
 #include <ctime>
 
@@ -82,6 +84,7 @@ struct Program
                                                     QStringLiteral("KESTRA3"));
         hook->attach(*rig.main);
         rig.main->load();
+        hook->recorder().sync(); // opened and counted on the history's thread
     }
     void stop()
     {
@@ -302,15 +305,32 @@ private slots:
         program.stop();
     }
 
-    // A history file that cannot be used: said once, and the switching is as before.
+    // A history file that cannot be used: said once, and the switching is as
+    // before. Only a file that is no history file is worth moving away.
+    void unusableHistoryIsToldOnce_data()
+    {
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("not SQLite") << true;
+        QTest::newRow("locked by another program") << false;
+    }
     void unusableHistoryIsToldOnce()
     {
+        QFETCH(bool, damaged);
         ui::RecordingMessenger messages;
         Rig rig({{"On3", "True"}, {"SOURCEPORT", "True"}, {"output", "0"}});
-        QFile bad(rig.dir.filePath("History3BC.db"));
-        QVERIFY(bad.open(QIODevice::WriteOnly));
-        bad.write(QByteArray(4096, '\x5a'));
-        bad.close();
+        const QString path = rig.dir.filePath("History3BC.db");
+        std::optional<store::SqliteConnection> holder;
+        if (damaged) {
+            QFile bad(path);
+            QVERIFY(bad.open(QIODevice::WriteOnly));
+            bad.write(QByteArray(4096, '\x5a'));
+        } else {
+            history::HistoryFile::open(path, history::HistoryFile::Access::Write);
+            holder.emplace(QStringLiteral("holder"), path);
+            QVERIFY(holder->open());
+            QSqlQuery q(holder->db());
+            QVERIFY(q.exec("PRAGMA locking_mode=EXCLUSIVE") && q.exec("BEGIN EXCLUSIVE"));
+        }
         Program program(rig);
         Watch w;
         step(rig, w);
@@ -318,6 +338,7 @@ private slots:
         QTRY_COMPARE(messages.notices.size(), 1);
         QVERIFY2(messages.notices.first().contains(QStringLiteral("History3BC.db")),
                  qPrintable(messages.notices.first()));
+        QCOMPARE(messages.notices.first().contains(QStringLiteral("Move the file away")), damaged);
         rig.clock.advanceSeconds(1);
         step(rig, w);
         QTest::qWait(50);
