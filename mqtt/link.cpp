@@ -17,6 +17,7 @@
 #include <mosquitto.h>
 #include <mutex>
 #include <optional>
+#include <sched.h>
 
 namespace kestra::mqtt {
 
@@ -509,6 +510,16 @@ Link::Link(const BuildConfig& build, QObject* parent)
             [this](int state, const QString& detail) { takeState(State(state), detail); });
     connect(m_worker, &Worker::command, this,
             [this](int output, int mode) { emit modeCommand(output, Mode(mode)); });
+    // A batch thread does not preempt the thread that woke it: the setters
+    // return before the publishing starts, even when both cores are busy.
+    // libmosquitto's network thread inherits this.
+    QMetaObject::invokeMethod(
+        m_worker,
+        [] {
+            const sched_param none{};
+            sched_setscheduler(0, SCHED_BATCH, &none);
+        },
+        Qt::QueuedConnection);
     m_thread->start();
 }
 
