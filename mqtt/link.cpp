@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
 #include <QSemaphore>
@@ -35,6 +36,9 @@ constexpr auto kHoursPeriod = 60s;
 // Home Assistant asks for discovery when it starts; the delay spreads the answers of many devices.
 constexpr auto kBirthDelayMin = 1000ms;
 constexpr auto kBirthDelayMax = 5000ms;
+// An attempt that has not been answered by then is given up (libmosquitto
+// ends its loop silently on some TLS failures).
+constexpr auto kConnectTimeout = std::chrono::seconds(2 * kKeepaliveSeconds);
 // How long new settings wait for the old connection's last messages.
 constexpr auto kFarewellOnApply = 2000ms;
 
@@ -108,7 +112,10 @@ public:
         m_retry.setSingleShot(true);
         m_hours.setSingleShot(true);
         m_birth.setSingleShot(true);
+        m_answer.setSingleShot(true);
         connect(&m_retry, &QTimer::timeout, this, &Worker::attempt);
+        connect(&m_answer, &QTimer::timeout, this,
+                [this] { abandon(State::Unreachable, QStringLiteral("no answer from the broker")); });
         connect(&m_hours, &QTimer::timeout, this, &Worker::sync);
         connect(&m_birth, &QTimer::timeout, this, [this] {
             m_sent.remove(discoveryTopic(m_settings));
@@ -134,10 +141,13 @@ private:
     static void onDisconnect(mosquitto* mosq, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* msg);
     static void onPublish(mosquitto*, void* self, int mid);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
 
     void attempt();
     void connected(quint64 generation, int rc);
     void disconnected(quint64 generation, int rc);
+    void failed(quint64 generation, const QString& error);
+    void abandon(State state, const QString& detail);
     void received(quint64 generation, const QString& topic, const QByteArray& payload, bool retained);
     void close(bool farewell, QDeadlineTimer deadline = QDeadlineTimer());
     bool waitForAcknowledgements(QDeadlineTimer deadline);
@@ -173,6 +183,10 @@ private:
     QTimer m_retry{this};
     QTimer m_hours{this};
     QTimer m_birth{this};
+    QTimer m_answer{this};
+    // The library's first error message of an attempt: it says more than its return codes.
+    std::mutex m_errorMutex;
+    QString m_firstError;
 };
 
 void Worker::onConnect(mosquitto*, void* self, int rc)
@@ -203,6 +217,24 @@ void Worker::onMessage(mosquitto*, void* self, const mosquitto_message* msg)
     QMetaObject::invokeMethod(
         w, [w, g, topic, payload, retained] { w->received(g, topic, payload, retained); },
         Qt::QueuedConnection);
+}
+
+void Worker::onLog(mosquitto*, void* self, int level, const char* text)
+{
+    if (level != MOSQ_LOG_ERR) return;
+    auto* w = static_cast<Worker*>(self);
+    const quint64 g = w->m_generation.load();
+    QString error = QString::fromUtf8(text);
+    // "Error: host name verification failed.", "OpenSSL Error[0]: error:0A000086:SSL routines::certificate
+    // verify failed"
+    error = error.mid(error.lastIndexOf(QLatin1Char(':')) + 1).trimmed();
+    if (error.endsWith(QLatin1Char('.'))) error.chop(1);
+    {
+        std::lock_guard lock(w->m_errorMutex);
+        if (w->m_firstError.isEmpty()) w->m_firstError = error;
+    }
+    QMetaObject::invokeMethod(
+        w, [w, g, error] { w->failed(g, error); }, Qt::QueuedConnection);
 }
 
 void Worker::onPublish(mosquitto*, void* self, int)
@@ -252,6 +284,7 @@ bool Worker::createClient()
     mosquitto_disconnect_callback_set(m_client, &Worker::onDisconnect);
     mosquitto_message_callback_set(m_client, &Worker::onMessage);
     mosquitto_publish_callback_set(m_client, &Worker::onPublish);
+    mosquitto_log_callback_set(m_client, &Worker::onLog);
     // The OFF states and "offline" of a clean stop must not wait behind a quota.
     mosquitto_max_inflight_messages_set(m_client, 0);
     const QByteArray will = availabilityTopic(m_settings).toUtf8();
@@ -270,7 +303,9 @@ bool Worker::createClient()
                            : mosquitto_tls_set(m_client, ca.constData(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             report(State::TlsError,
-                   QStringLiteral("certificate authorities: %1").arg(mosquitto_strerror(rc)));
+                   ca.isEmpty() || QFileInfo(m_settings.caFile).isReadable()
+                       ? QString::fromUtf8(mosquitto_strerror(rc))
+                       : QStringLiteral("cannot read the CA file %1").arg(m_settings.caFile));
             mosquitto_destroy(m_client);
             m_client = nullptr;
             return false;
@@ -288,21 +323,50 @@ void Worker::attempt()
         return;
     }
     m_refusal = 0;
+    {
+        std::lock_guard lock(m_errorMutex);
+        m_firstError.clear();
+    }
     const QByteArray host = m_settings.host.toUtf8();
-    int rc = mosquitto_connect_async(m_client, host.constData(), m_settings.port, kKeepaliveSeconds);
+    // The TCP connect blocks this thread, never the caller's. With TLS, the
+    // asynchronous connect of libmosquitto 2.0.11 spins on a refused port.
+    int rc = mosquitto_connect(m_client, host.constData(), m_settings.port, kKeepaliveSeconds);
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(m_client);
     if (rc != MOSQ_ERR_SUCCESS) {
-        report(rc == MOSQ_ERR_TLS ? State::TlsError : State::Unreachable,
-               QString::fromUtf8(mosquitto_strerror(rc)));
+        std::unique_lock lock(m_errorMutex);
+        const QString why = m_firstError.isEmpty() ? QString::fromUtf8(mosquitto_strerror(rc)) : m_firstError;
+        lock.unlock();
+        report(rc == MOSQ_ERR_TLS ? State::TlsError : State::Unreachable, why);
         m_retry.start(backoff());
         return;
     }
     m_loopRunning = true;
+    m_answer.start(kConnectTimeout);
+}
+
+void Worker::failed(quint64 generation, const QString& error)
+{
+    // Errors before the broker answered end the attempt, and some of them end
+    // the library's loop without a callback.
+    if (generation != m_generation || !m_loopRunning || m_connected || m_refusal) return;
+    abandon(m_settings.tls ? State::TlsError : State::Unreachable, error);
+}
+
+void Worker::abandon(State state, const QString& detail)
+{
+    if (!m_loopRunning || m_connected) return;
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, false);
+    m_loopRunning = false;
+    ++m_generation;
+    report(state, detail);
+    m_retry.start(backoff());
 }
 
 void Worker::connected(quint64 generation, int rc)
 {
     if (generation != m_generation || !m_loopRunning) return;
+    m_answer.stop();
     if (rc != 0) {
         // The disconnect that follows schedules the next attempt.
         m_refusal = rc;
@@ -341,6 +405,7 @@ void Worker::disconnected(quint64 generation, int rc)
     const bool wasConnected = m_connected;
     m_connected = false;
     m_birth.stop();
+    m_answer.stop();
     if (m_refusal == 4 || m_refusal == 5) {
         m_retry.start(kCredentialsRetry);
         return;
@@ -442,6 +507,7 @@ void Worker::close(bool farewell, QDeadlineTimer deadline)
     m_retry.stop();
     m_birth.stop();
     m_hours.stop();
+    m_answer.stop();
     if (m_connected && farewell) {
         sync();
         send(availabilityTopic(m_settings), QByteArrayLiteral("offline"), true);
