@@ -175,6 +175,8 @@ private:
     QHash<QString, QByteArray> m_sent;
     std::array<QElapsedTimer, kOutputs> m_hoursSentAt;
     QSet<QString> m_badTopics;
+    QByteArray m_discovery; // the payload for m_discoveryLocations and the settings
+    std::array<QString, kOutputs> m_discoveryLocations;
     // QoS 1 messages sent and acknowledged by the broker on this connection.
     std::mutex m_ackMutex;
     std::condition_variable m_ackChanged;
@@ -483,9 +485,14 @@ void Worker::sync()
     }
     if (!m_connected) return;
     const Values& v = m_values;
-    if (m_settings.discovery)
-        send(discoveryTopic(m_settings),
-             discoveryPayload(m_settings, m_build.title.toLower(), versionNumber(), v.locations), true);
+    if (m_settings.discovery) {
+        // Made again only when a location changed, not at every port write.
+        if (m_discovery.isEmpty() || v.locations != m_discoveryLocations) {
+            m_discoveryLocations = v.locations;
+            m_discovery = discoveryPayload(m_settings, m_build.title.toLower(), versionNumber(), v.locations);
+        }
+        send(discoveryTopic(m_settings), m_discovery, true);
+    }
     for (int m = 1; m <= kOutputs; ++m) {
         const int i = m - 1;
         if (v.outputs) {
@@ -556,6 +563,7 @@ void Worker::apply(const Settings& s)
         send(discoveryTopic(old), QByteArray(), true);
     close(true, QDeadlineTimer(kFarewellOnApply));
     m_settings = s;
+    m_discovery.clear();
     m_failures = 0;
     m_badTopics.clear();
     report(s.enabled ? State::Connecting : State::Off);

@@ -32,6 +32,12 @@ Settings settingsFor(int port)
     return s;
 }
 
+bool connects(Link& link, const Settings& s)
+{
+    link.apply(s);
+    return QTest::qWaitFor([&] { return link.state() == State::Connected; }, 5000);
+}
+
 void publish(int port, const QString& topic, const QString& payload, bool retain = false)
 {
     QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", topic};
@@ -76,29 +82,27 @@ private slots:
         link.setHours(1, 1.5);
         link.setInput(2, true);
         link.setLocation(1, QStringLiteral("Porch light"));
-        link.apply(settingsFor(broker.port()));
-        QTRY_COMPARE_WITH_TIMEOUT(link.state(), State::Connected, 5000);
+        QVERIFY(connects(link, settingsFor(broker.port())));
 
         Subscriber sub(broker.port());
         const std::optional<Message> online = sub.wait(T + "availability");
         QVERIFY(online && online->retained && online->payload == "online");
-        const QList<std::pair<QString, QByteArray>> expected{{"output/1/state", "ON"},
-                                                             {"output/2/state", "OFF"},
-                                                             {"output/3/state", "ON"},
-                                                             {"output/8/state", "OFF"},
-                                                             {"output/1/mode", "AUTO"},
-                                                             {"output/2/mode", "None"},
-                                                             {"output/1/hours", "1.50"},
-                                                             {"input/2/state", "ON"},
-                                                             {"output/1/next", "2026-12-08T17:00:00+01:00"}};
-        for (const auto& [topic, payload] : expected) {
-            const std::optional<Message> m = sub.wait(T + topic);
-            QVERIFY2(m && m->retained && m->payload == payload, qPrintable(topic));
+        const QString expected = "output/1/state=ON output/2/state=OFF output/3/state=ON output/8/state=OFF "
+                                 "output/1/mode=AUTO output/2/mode=None output/1/hours=1.50 input/2/state=ON "
+                                 "output/1/next=2026-12-08T17:00:00+01:00";
+        for (const QString& pair : expected.split(' ')) {
+            const std::optional<Message> m = sub.wait(T + pair.section('=', 0, 0));
+            QVERIFY2(m && m->retained && m->payload == pair.section('=', 1).toUtf8(), qPrintable(pair));
         }
         const std::optional<Message> config =
             sub.wait(QStringLiteral("homeassistant/device/kestra3-test/config"));
         QVERIFY(config && config->retained && config->payload.contains("\"name\":\"Porch light\""));
 
+        Settings noDiscovery = settingsFor(broker.port());
+        noDiscovery.discovery = false; // takes the device out of Home Assistant
+        link.apply(noDiscovery);
+        const std::optional<Message> removal = sub.wait(config->topic, 5000, config->index + 1);
+        QVERIFY(removal && removal->payload.isEmpty());
         const size_t before = sub.messages().size();
         link.setOutputs(0);
         link.stop(std::chrono::seconds(2));
@@ -115,8 +119,7 @@ private slots:
         QVERIFY(broker.start());
         Link link(kestra3Config());
         link.setOutputs(0);
-        link.apply(settingsFor(broker.port()));
-        QTRY_COMPARE_WITH_TIMEOUT(link.state(), State::Connected, 5000);
+        QVERIFY(connects(link, settingsFor(broker.port())));
         Subscriber sub(broker.port(), T + "output/1/state");
         QVERIFY(sub.wait(T + "output/1/state"));
         std::vector<double> ms;
@@ -143,8 +146,7 @@ private slots:
         Stderr err;
         Link link(kestra3Config());
         QSignalSpy commands(&link, &Link::modeCommand);
-        link.apply(settingsFor(broker.port()));
-        QTRY_COMPARE_WITH_TIMEOUT(link.state(), State::Connected, 5000);
+        QVERIFY(connects(link, settingsFor(broker.port())));
         publish(broker.port(), T + "output/2/mode/set", "toggle");
         publish(broker.port(), T + "output/9/mode/set", "ON");
         publish(broker.port(), T + "output/2/mode/set", "");
@@ -164,8 +166,7 @@ private slots:
         Subscriber sub(broker.port(), T + "availability");
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {"--child", QString::number(broker.port())});
-        const std::optional<Message> online = sub.wait(T + "availability");
-        QVERIFY(online && online->payload == "online");
+        QVERIFY(sub.wait(T + "availability"));
         const size_t from = sub.messages().size();
         child.kill();
         QVERIFY(sub.wait(T + "availability", 5000, from));
@@ -181,8 +182,7 @@ private slots:
         QVERIFY(broker.start());
         Link link(kestra3Config());
         link.setOutputs(1);
-        link.apply(settingsFor(broker.port()));
-        QTRY_COMPARE_WITH_TIMEOUT(link.state(), State::Connected, 5000);
+        QVERIFY(connects(link, settingsFor(broker.port())));
         broker.stop();
         QTRY_COMPARE_WITH_TIMEOUT(link.state(), State::Unreachable, 5000);
         link.setOutputs(0x81); // while away: the latest value is what counts

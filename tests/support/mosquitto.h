@@ -21,29 +21,17 @@
 
 namespace mqtttest {
 
-inline bool accepts(int port)
+// port 0: binds to a free port and returns it; else whether something accepts on it.
+inline int loopback(int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(quint16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-inline int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, htons(quint16(port)), {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    const int r = port ? ::connect(fd, reinterpret_cast<sockaddr*>(&a), size) == 0
+                       : (::bind(fd, reinterpret_cast<sockaddr*>(&a), size),
+                          getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size), ntohs(a.sin_port));
     ::close(fd);
-    return ntohs(a.sin_port);
+    return r;
 }
 
 class Broker
@@ -51,7 +39,7 @@ class Broker
 public:
     // With a user, anonymous clients are still let in, so that a client that
     // fell back to anonymous would be seen connecting.
-    explicit Broker(const QString& user = {}, const QString& password = {}) : m_port(freePort())
+    explicit Broker(const QString& user = {}, const QString& password = {}) : m_port(loopback(0))
     {
         QStringList conf{QStringLiteral("listener %1 127.0.0.1").arg(m_port),
                          QStringLiteral("allow_anonymous true"), QStringLiteral("persistence false"),
@@ -78,7 +66,7 @@ public:
         QDeadlineTimer deadline(5000);
         m_process.waitForStarted(5000);
         while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            if (accepts(m_port)) return true;
+            if (loopback(m_port)) return true;
             QThread::msleep(10);
         }
         return false;
