@@ -452,7 +452,8 @@ void Worker::send(const QString& topic, const QByteArray& payload, bool retain)
         m_sent.insert(topic, payload);
         std::lock_guard lock(m_ackMutex);
         ++m_published;
-    } else if (!m_badTopics.contains(topic)) {
+    } else if (rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST && !m_badTopics.contains(topic)) {
+        // A topic the broker cannot take (a wildcard in an output's topic): said once.
         m_badTopics.insert(topic);
         say(m_build.title, QStringLiteral("cannot publish to %1: %2").arg(topic, mosquitto_strerror(rc)));
     }
