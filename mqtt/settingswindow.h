@@ -1,0 +1,62 @@
+#pragma once
+
+#include "mqtt/settings.h"
+
+#include <QDialog>
+#include <array>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSpinBox;
+
+namespace kestra::mqtt {
+
+class Link;
+
+// File, "Home automation (MQTT)...": edits group MQTT of the placement file and
+// hands the result to the link, which takes it without a restart.
+class SettingsWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    SettingsWindow(Link& link, const QString& title, QWidget* parent = nullptr);
+
+    // Fills the controls from the file, as stored.
+    void load();
+    // Saves the controls and applies them to the link.
+    void applyChanges();
+
+private:
+    Settings fromControls() const;
+    void showState();
+
+    Link& m_link;
+    QString m_title;
+    QCheckBox* m_enabled;
+    QLineEdit* m_host;
+    QSpinBox* m_port;
+    QCheckBox* m_tls;
+    QLineEdit* m_caFile;
+    QLineEdit* m_username;
+    QLineEdit* m_password;
+    QLineEdit* m_name;
+    QLineEdit* m_baseTopic;
+    QCheckBox* m_discovery;
+    QLineEdit* m_discoveryPrefix;
+    struct TargetEdits
+    {
+        QLineEdit* topic;
+        QLineEdit* on;
+        QLineEdit* off;
+    };
+    std::array<TargetEdits, kOutputs> m_targets{};
+    QLabel* m_state;
+};
+
+// Adds "Home automation (MQTT)..." to `menu`; it opens one window over `parent`, made on first use.
+QAction* addSettingsAction(QMenu* menu, Link& link, const QString& title, QWidget* parent);
+
+} // namespace kestra::mqtt
