@@ -49,7 +49,7 @@ files() {
   desktop-file-validate "$stage"/share/applications/*.desktop || fail "desktop-file-validate"
   grep -qx "Exec=$stage/bin/kestra3" "$stage/share/applications/net.kestra.kestra3.desktop" ||
     fail "the kestra3 launcher does not start the installed kestra3"
-  grep -qx "ExecStart=$stage/bin/%i" "$stage/lib/systemd/user/kestra@.service" ||
+  grep -qx "ExecStart=$stage/bin/%i --headless" "$stage/lib/systemd/user/kestra@.service" ||
     fail "the systemd unit does not start the installed program"
   if command -v systemd-analyze >/dev/null; then
     # An instance of the template as systemd would load it; it also checks that ExecStart runs.
