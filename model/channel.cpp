@@ -59,10 +59,10 @@ Channel::Channel(const Context& ctx, int number, Inputs* inputs, Ticker& ticker,
       })
 {
     setObjectName(QStringLiteral("Channel%1").arg(number));
-    m_timer1.setParent(this);
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(kTickPeriod);
-    ticker.attach(&m_timer1, Ticker::Rank::Channels, [this] { tick(); });
+    m_tickTimer.setParent(this);
+    m_tickTimer.setObjectName(QStringLiteral("Timer1"));
+    m_tickTimer.setInterval(kTickPeriod);
+    ticker.attach(&m_tickTimer, Ticker::Rank::Channels, [this] { tick(); });
 
     for (QString& f : m_dayFlags)
         f = flagText(false);
@@ -78,7 +78,7 @@ Channel::Channel(const Context& ctx, int number, Inputs* inputs, Ticker& ticker,
     }
     if (number == 1 || number == 2) {
         m_pulse = new Pulse(
-            number, m_timer1, [this](State s) { publish(s, channels::Cause::Pulse); }, this);
+            number, m_tickTimer, [this](State s) { publish(s, channels::Cause::Pulse); }, this);
         connect(m_pulse, &Pulse::changed, this, [this] { emit pulseChanged(m_number); });
     }
     bindFields();
@@ -130,13 +130,13 @@ void Channel::load()
     applyStoredFlags();
     if (m_pulse) m_pulse->reset();
     m_loaded = true;
-    m_timer1.start();
+    m_tickTimer.start();
     emit settingsChanged(m_number);
 }
 
 void Channel::unload()
 {
-    m_timer1.stop();
+    m_tickTimer.stop();
     if (m_pulse) m_pulse->halt();
     if (!m_loaded) return;
     m_loaded = false;

@@ -71,7 +71,7 @@ public:
     Pulse* pulse() const { return m_pulse; }
 
     ErrorRoutine& errors() { return m_errors; }
-    QTimer& timer1() { return m_timer1; }
+    QTimer& tickTimer() { return m_tickTimer; }
 
     // What the window hands over. Each runs as a handler: a failure goes to the
     // channel's error routine.
@@ -127,7 +127,7 @@ private:
     std::unique_ptr<store::DataSource> m_record;
     ErrorRoutine m_errors;
     bool m_loaded = false;
-    QTimer m_timer1;
+    QTimer m_tickTimer;
     Pulse* m_pulse = nullptr;
 
     QString m_caption;

@@ -28,10 +28,10 @@ Inputs::Inputs(const Context& ctx, Ticker& ticker, QObject* parent)
           [this] { reread(); })
 {
     setObjectName(QStringLiteral("Inputs"));
-    m_timer1.setParent(this);
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(kCyclePeriod);
-    ticker.attach(&m_timer1, Ticker::Rank::Inputs, [this] { cycle(); });
+    m_cycleTimer.setParent(this);
+    m_cycleTimer.setObjectName(QStringLiteral("Timer1"));
+    m_cycleTimer.setInterval(kCyclePeriod);
+    ticker.attach(&m_cycleTimer, Ticker::Rank::Inputs, [this] { cycle(); });
     m_input4Player = new inputs::SoundPlayer(QStringLiteral("MMControl1"), this);
     m_input5Player = new inputs::SoundPlayer(QStringLiteral("MMControl2"), this);
     for (auto& input : m_flags)
@@ -86,7 +86,7 @@ void Inputs::bindRecord()
 void Inputs::load()
 {
     // The monitoring needs nothing from the record; it runs even if the rest fails.
-    m_timer1.start();
+    m_cycleTimer.start();
     m_runTimes = m_ctx.database.listValues(store::kRunTimesTable, store::kRunTimesField);
     m_record->refresh();
     m_input4Directory = homeDirectory();
@@ -96,7 +96,7 @@ void Inputs::load()
 
 void Inputs::unload()
 {
-    m_timer1.stop();
+    m_cycleTimer.stop();
     m_input4Player->close();
     m_input5Player->close();
     m_record->close();

@@ -76,7 +76,7 @@ public:
     void followClock(const QDateTime& now);
 
     ErrorRoutine& errors() { return m_errors; }
-    QTimer& timer1() { return m_timer1; }
+    QTimer& cycleTimer() { return m_cycleTimer; }
 
     // What the window hands over; failures go to the inputs' error routine.
     void clickMapping(int input, bool on, int output, int value);
@@ -112,7 +112,7 @@ private:
     Context m_ctx;
     std::unique_ptr<store::DataSource> m_record;
     ErrorRoutine m_errors;
-    QTimer m_timer1;
+    QTimer m_cycleTimer;
 
     std::array<std::optional<bool>, 5> m_levels{};
     // [input-1][0 ON, 1 OFF][output-1]: the box values, and their flag texts as bound.

@@ -29,8 +29,8 @@ void makePhaseTimer(QTimer& t, const QString& name, bool oneShot)
 }
 } // namespace
 
-Pulse::Pulse(int channel, QTimer& timer1, std::function<void(State)> publish, QObject* parent)
-    : QObject(parent), m_channel(channel), m_timer1(timer1), m_publish(std::move(publish))
+Pulse::Pulse(int channel, QTimer& tickTimer, std::function<void(State)> publish, QObject* parent)
+    : QObject(parent), m_channel(channel), m_tickTimer(tickTimer), m_publish(std::move(publish))
 {
     setObjectName(QStringLiteral("Pulse%1").arg(channel));
     makePhaseTimer(m_onTimer, QStringLiteral("PulseOnTimer"), inSeconds());
@@ -109,7 +109,7 @@ void Pulse::startPhaseTimer(QTimer& timer)
 
 void Pulse::start()
 {
-    m_timer1.stop();
+    m_tickTimer.stop();
     m_offTimer.stop();
     if (inSeconds()) {
         m_onTimer.setInterval(interval(m_onSelection));
@@ -127,11 +127,11 @@ void Pulse::stop()
 {
     if (inSeconds()) {
         // The state keeps its last pulse value until Timer1's next tick.
-        m_timer1.start();
+        m_tickTimer.start();
         halt();
     } else {
         halt();
-        m_timer1.start();
+        m_tickTimer.start();
         m_publish(State::Off);
     }
     emit changed();

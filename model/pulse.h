@@ -23,8 +23,8 @@ class Pulse : public QObject
 {
     Q_OBJECT
 public:
-    // `timer1` is the channel's evaluation timer; `publish` writes its state.
-    Pulse(int channel, QTimer& timer1, std::function<void(State)> publish, QObject* parent = nullptr);
+    // `tickTimer` is the channel's evaluation timer; `publish` writes its state.
+    Pulse(int channel, QTimer& tickTimer, std::function<void(State)> publish, QObject* parent = nullptr);
 
     bool inSeconds() const { return m_channel == 1; }
     bool isPulsing() const { return m_onTimer.isActive() || m_offTimer.isActive(); }
@@ -77,7 +77,7 @@ private:
     static bool countMinute(QString& counter, const QString& selection);
 
     int m_channel;
-    QTimer& m_timer1;
+    QTimer& m_tickTimer;
     std::function<void(State)> m_publish;
     QString m_onSelection;
     QString m_offSelection;

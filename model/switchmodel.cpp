@@ -28,17 +28,17 @@ SwitchModel::SwitchModel(const Context& ctx, QObject* parent)
     for (int m = 1; m <= 8; ++m) {
         m_channels[m - 1] = new Channel(ctx, m, m_inputs, *m_ticker, this);
         connect(m_channels[m - 1], &Channel::stateChanged, this, [this] {
-            if (m_timer1.isActive()) m_prompt.start();
+            if (m_scanTimer.isActive()) m_prompt.start();
         });
     }
     // An input that forces outputs acts at once, not at the channels' next tick.
     connect(m_inputs, &Inputs::overrideInputsChanged, this, &SwitchModel::evaluateNow);
 
-    m_timer1.setParent(this);
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(kScanPeriod);
+    m_scanTimer.setParent(this);
+    m_scanTimer.setObjectName(QStringLiteral("Timer1"));
+    m_scanTimer.setInterval(kScanPeriod);
     // The scan runs in the same wake-up as the channel ticks, right after them.
-    m_ticker->attach(&m_timer1, Ticker::Rank::Scan, [this] { scan(); });
+    m_ticker->attach(&m_scanTimer, Ticker::Rank::Scan, [this] { scan(); });
     m_prompt.setSingleShot(true);
     m_prompt.setInterval(0);
     connect(&m_prompt, &QTimer::timeout, this, &SwitchModel::scan);
@@ -80,16 +80,16 @@ void SwitchModel::load(const std::function<void()>& placement)
             writeOutputByte(quint8(stored));
         }
     });
-    m_timer1.start();
+    m_scanTimer.start();
     notePortNotice();
     emit portChanged();
 }
 
 void SwitchModel::evaluateNow()
 {
-    if (!m_timer1.isActive()) return;
+    if (!m_scanTimer.isActive()) return;
     for (Channel* c : m_channels)
-        if (c->timer1().isActive()) c->tick();
+        if (c->tickTimer().isActive()) c->tick();
 }
 
 void SwitchModel::scan()
@@ -229,7 +229,7 @@ void SwitchModel::unload()
     if (m_unloaded) return;
     m_unloaded = true;
     emit aboutToUnload();
-    m_timer1.stop();
+    m_scanTimer.stop();
     m_prompt.stop();
     ErrorRoutine::setQuiet(true);
     // Leave every relay OFF under the polarity in force, whatever happens next.

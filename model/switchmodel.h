@@ -54,7 +54,7 @@ public:
 
     // One scan: what a tick of the scan timer does.
     void scan();
-    QTimer& scanTimer() { return m_timer1; }
+    QTimer& scanTimer() { return m_scanTimer; }
     ErrorRoutine& errors() { return m_errors; }
 
     // The main window's copy of the record: the locations of outputs 1..8 and
@@ -117,7 +117,7 @@ private:
     std::unique_ptr<store::DataSource> m_aboutRecord;
     ErrorRoutine m_errors;
     ErrorRoutine m_aboutErrors;
-    QTimer m_timer1;
+    QTimer m_scanTimer;
     // A scan right after a channel publishes a new state, so that a switching does
     // not also wait for the next regular scan.
     QTimer m_prompt;

@@ -245,7 +245,7 @@ Register Port::registerAt(quint16 address) const
     return Register(address - m_base);
 }
 
-void Port::out32(quint16 address, quint8 value)
+void Port::writeRegister(quint16 address, quint8 value)
 {
     const Register reg = registerAt(address);
     call(reg, [&] {
@@ -262,7 +262,7 @@ void Port::out32(quint16 address, quint8 value)
     }
 }
 
-quint8 Port::inp32(quint16 address)
+quint8 Port::readRegister(quint16 address)
 {
     const Register reg = registerAt(address);
     const quint8 value = call(reg, [&] { return m_backend->read(reg); });

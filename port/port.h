@@ -70,12 +70,12 @@ public:
     ~Port();
 
     quint16 base() const { return m_base; }
-    void out32(quint16 address, quint8 value); // throws Failure(port)
-    quint8 inp32(quint16 address);             // throws Failure(port)
+    void writeRegister(quint16 address, quint8 value); // throws Failure(port)
+    quint8 readRegister(quint16 address);              // throws Failure(port)
 
-    void writeData(quint8 value) { out32(m_base, value); }
-    void writeControl(quint8 value) { out32(m_base + 2, value); }
-    quint8 readStatus() { return inp32(m_base + 1); }
+    void writeData(quint8 value) { writeRegister(m_base, value); }
+    void writeControl(quint8 value) { writeRegister(m_base + 2, value); }
+    quint8 readStatus() { return readRegister(m_base + 1); }
 
     // Chooses the backend now, as the first call would: a printer port's device
     // is opened and held from here on. Touches no register.

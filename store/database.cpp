@@ -1,5 +1,6 @@
 #include "store/database.h"
 
+#include "common/errnotext.h"
 #include "common/failure.h"
 #include "store/schema.h"
 #include "store/sqlite.h"
@@ -12,7 +13,6 @@
 #include <QSqlRecord>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -136,8 +136,7 @@ void moveIntoPlace(const QString& temp, const QString& path)
     if (rc != 0) {
         const int err = errno;
         QFile::remove(temp);
-        fail(path,
-             QStringLiteral("cannot be put in place (%1)").arg(QString::fromLocal8Bit(std::strerror(err))));
+        fail(path, QStringLiteral("cannot be put in place (%1)").arg(errnoText(err)));
     }
     syncDirectoryOf(path);
 }

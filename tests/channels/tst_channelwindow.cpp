@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(status->text(), QStringLiteral("calculating"));
         QCOMPARE(w.channel().state(), State::Calculating);
         QCOMPARE(child<QPushButton>(&w, "Close1")->text(), QStringLiteral("OK"));
-        QTimer* timer1 = &w.channel().timer1();
+        QTimer* timer1 = &w.channel().tickTimer();
         QVERIFY(timer1->isActive());
         QCOMPARE(timer1->interval(), 500);
 

@@ -146,7 +146,7 @@ private slots:
             QCOMPARE(t->isSingleShot(), m == 1);
         }
         QVERIFY(!run.isPulsing());
-        QVERIFY((&w->channel().timer1())->isActive());
+        QVERIFY((&w->channel().tickTimer())->isActive());
     }
 
     // Channel 1: a phase timer's interval is the selected seconds, read when the phase begins.
@@ -180,7 +180,7 @@ private slots:
         child<QPushButton>(w.get(), "PULSE")->click();
         QCOMPARE((&run.onTimer())->interval(), onMs);
         QVERIFY((&run.onTimer())->isActive());
-        QVERIFY(!(&w->channel().timer1())->isActive());
+        QVERIFY(!(&w->channel().tickTimer())->isActive());
         run.onPhaseTick();
         QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
         QCOMPARE((&run.offTimer())->interval(), offMs);
@@ -255,7 +255,7 @@ private slots:
         QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         child<QPushButton>(w.get(), "PLSEOFF")->click();
         QVERIFY(!run.isPulsing());
-        QVERIFY((&w->channel().timer1())->isActive());
+        QVERIFY((&w->channel().tickTimer())->isActive());
         QCOMPARE(statusOf(*w), QStringLiteral("ON"));
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("OFF"), 1000);
     }
@@ -277,7 +277,7 @@ private slots:
         QCOMPARE(pstop->text(), QStringLiteral("0"));
         QVERIFY((&run.onTimer())->isActive());
         QCOMPARE((&run.onTimer())->interval(), 60000);
-        QVERIFY(!(&w->channel().timer1())->isActive());
+        QVERIFY(!(&w->channel().tickTimer())->isActive());
 
         QStringList seen;
         for (int i = 0; i < 3; ++i) {
@@ -356,7 +356,7 @@ private slots:
         child<QPushButton>(w.get(), "PLSEOFF")->click();
         QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
         QVERIFY(!run.isPulsing());
-        QVERIFY((&w->channel().timer1())->isActive());
+        QVERIFY((&w->channel().tickTimer())->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("ON"), 1000);
     }
 
@@ -386,7 +386,7 @@ private slots:
         QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
         w->channel().tick();
         QCOMPARE(statusOf(*w), QStringLiteral("OFF"));
-        QVERIFY(!(&w->channel().timer1())->isActive());
+        QVERIFY(!(&w->channel().tickTimer())->isActive());
         run.stop();
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("ON"), 1000);
     }
@@ -426,7 +426,7 @@ private slots:
         }
         auto w = rig.window(2);
         QVERIFY(!w->channel().pulse()->isPulsing());
-        QVERIFY((&w->channel().timer1())->isActive());
+        QVERIFY((&w->channel().tickTimer())->isActive());
         QCOMPARE(child<QLineEdit>(w.get(), "PSTART")->text(), QStringLiteral("2"));
         QCOMPARE(w->pulseFrame()->onList()->currentItem()->text(), QStringLiteral("1"));
     }

@@ -97,7 +97,7 @@ struct InputsRig
         return open();
     }
     model::Inputs& inputs() const { return *part; }
-    QTimer* timer() const { return &part->timer1(); }
+    QTimer* timer() const { return &part->cycleTimer(); }
     template <class T> T* child(const QString& name) const
     {
         T* c = window->findChild<T*>(name);

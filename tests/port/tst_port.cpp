@@ -181,15 +181,15 @@ private slots:
         FakeSystem sys;
         const Environment env = sys.env();
         Port port(quint16(base), env);
-        port.out32(quint16(base), 0x81);
-        port.out32(quint16(base + 2), 2);
+        port.writeRegister(quint16(base), 0x81);
+        port.writeRegister(quint16(base + 2), 2);
         SimulatedPortFile(env.simulatedPortPath).write(1, 0x80);
-        QCOMPARE(port.inp32(quint16(base + 1)), quint8(0x80));
+        QCOMPARE(port.readRegister(quint16(base + 1)), quint8(0x80));
         QCOMPARE(bytesOf(env.simulatedPortPath), QByteArray("\x81\x80\x02", 3));
         QCOMPARE(port.writeCount(Register::Data), 1);
         QCOMPARE(port.writeCount(Register::Control), 1);
         for (int address : {base - 1, base + 3, 0x378})
-            QVERIFY_THROWS_EXCEPTION(Failure, port.out32(quint16(address), 0));
+            QVERIFY_THROWS_EXCEPTION(Failure, port.writeRegister(quint16(address), 0));
     }
 
     void simulatedFileIsReadAfreshOnEveryCall()
