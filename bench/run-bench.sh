@@ -6,8 +6,9 @@
 #      monotonic clock;
 #   2. how long the pulse phases of channel 1 (and, if asked, channel 2) last on
 #      the port, with kestra-pulse-bench, which clicks PULSE ON in a complete program;
-#   3. what the program costs while idle: CPU, wake-ups, memory, and the instructions
-#      per second under callgrind.
+#   3. how soon a change of an input line that forces an output reaches the port;
+#   4. what the program costs while idle, with its windows and (--headless) without:
+#      CPU, wake-ups, memory, and the instructions per second under callgrind.
 # With KESTRA3_BEFORE (and KESTRA_PULSE_BENCH_BEFORE) set, every measurement is also
 # taken of that other build, run by run in turn with this one, for a before/after table.
 # It builds nothing. Every start gets fresh XDG_DATA_HOME, XDG_CONFIG_HOME and
@@ -28,6 +29,8 @@ usage: bench/run-bench.sh [options]
   --pulse PLANS    channel 1 pulse plans, ON/OFFxPAIRS in seconds, default
                    ".5/1x10 2/5x2 60/59.5x1" (26 phases, 2.5 minutes); "" skips
   --ch2-pairs N    also pulse channel 2 for N pairs of 1 minute ON, 1 minute OFF
+  --inputs N       input changes at random moments for the input latency, default 40;
+                   0 skips
   --idle N         seconds of idle sampling, default 30
   --no-callgrind   skip the idle count under callgrind
   --keep           keep the temporary directories (logs, databases, callgrind dumps)
@@ -48,6 +51,7 @@ shift_us=""
 pulse_plans=".5/1x10 2/5x2 60/59.5x1"
 ch2_pairs=0
 idle_seconds=30
+input_changes=40
 with_callgrind=1
 keep=0
 while (($#)); do
@@ -61,6 +65,7 @@ while (($#)); do
     --pulse) pulse_plans=$2; shift ;;
     --ch2-pairs) ch2_pairs=$2; shift ;;
     --idle) idle_seconds=$2; shift ;;
+    --inputs) input_changes=$2; shift ;;
     --no-callgrind) with_callgrind=0 ;;
     --keep) keep=1 ;;
     -h | --help) usage; exit 0 ;;
@@ -168,14 +173,16 @@ faked_env() {
 }
 
 # start_program [wrapper...]: runs kestra3 (under the wrapper, if any) in the
-# background; sets pid (env execs, so it is the program's own).
+# background, with the arguments in program_args; sets pid (env execs, so it is
+# the program's own).
+program_args=()
 start_program() {
     local -a lc=(-u LC_ALL) fake
     [[ -n $program_lc_all_set ]] && lc=("LC_ALL=$program_lc_all")
     mapfile -t fake < <(faked_env)
     env "${lc[@]}" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$env_dir/config" \
         XDG_RUNTIME_DIR="$env_dir/runtime" QT_QPA_PLATFORM=offscreen "${fake[@]}" \
-        "$@" "$bin" >>"$env_dir/log" 2>&1 &
+        "$@" "$bin" "${program_args[@]}" >>"$env_dir/log" 2>&1 &
     pid=$!
     launch_us=$(now_us)
 }
@@ -586,13 +593,66 @@ if [[ -n $pulse_plans || $ch2_pairs -gt 0 ]]; then
     echo
 fi
 
-# --- 3. idle cost ---------------------------------------------------------------
+# --- 3. input latency ------------------------------------------------------------
+
+# Input 1 forces output 5 ON (channel 5 in AUTO, no day ticked, 5 V is ON so the data
+# byte's bit 16 is output 5). The test pulls input 1 low and lets it go again at random
+# moments, as a push button would, and times each change from just before the write of
+# the status byte to the change of bit 16 on the port. The inputs are read every 200 ms.
+set_status() { printf "\\x$(printf %x "$1")" | dd of="$port" bs=1 seek=1 conv=notrunc status=none; }
+input_run() {
+    local label=$1 k want t0 until v c
+    create_database "inputs-$label"
+    sqlite3 "$db" "UPDATE SaveSettingsTbl SET SOURCEPORT='True', output='0', Auto5='True', On5='False',
+        Off5='False', \"1INP ON5\"='True'"
+    start_program
+    wait_up 60
+    sleep 2
+    for ((k = 0; k < input_changes; k++)); do
+        nap "0.$((RANDOM % 9 + 1))$((RANDOM % 10))"
+        want=$(((k % 2 == 0) ? 16 : 0))
+        t0=$(now_us)
+        set_status $(((k % 2 == 0) ? 0xF8 : 0x78))
+        until=$((t0 + 2000000))
+        while :; do
+            c=""
+            IFS= read -r -d '' -n 1 c <"$port" || true
+            printf -v v %d "'$c"
+            if (((v & 16) == want)); then
+                eval "input_lat_$label+=($(($(now_us) - t0)))"
+                break
+            fi
+            (($(now_us) > until)) && { echo "  change $k not seen on the port within 2 s" >&2; break; }
+            nap "$poll_wait"
+        done
+    done
+    stop_program
+}
+if ((input_changes > 0)); then
+    echo "3. input latency: $input_changes changes of input 1 at random moments, each to the port"
+    for label in "${labels[@]}"; do
+        bin=${program[$label]}
+        input_run "$label"
+    done
+    echo
+fi
+
+# --- 4. idle cost ---------------------------------------------------------------
 
 clk=$(getconf CLK_TCK)
 declare -A idle_cpu idle_wakeups idle_rss idle_hwm idle_ips
-for label in "${labels[@]}"; do
-    bin=${program[$label]}
-    echo "3. idle cost ($label): new database, settle 5 s, sample ${idle_seconds} s"
+# Each build with its windows, and this one also as the service without them.
+idle_runs=("${labels[@]}")
+if "${program[after]}" --help 2>/dev/null | grep -q -- --headless; then idle_runs+=(headless); fi
+for label in "${idle_runs[@]}"; do
+    program_args=()
+    if [[ $label == headless ]]; then
+        bin=${program[after]}
+        program_args=(--headless)
+    else
+        bin=${program[$label]}
+    fi
+    echo "4. idle cost ($label): new database, settle 5 s, sample ${idle_seconds} s"
     fresh_env "idle-$label"
     start_program
     wait_up 60
@@ -616,7 +676,7 @@ for label in "${labels[@]}"; do
 
     idle_ips[$label]=""
     if ((with_callgrind)); then
-        echo "3b. idle instructions under callgrind ($label): settle 5 s, count ${idle_seconds} s"
+        echo "4b. idle instructions under callgrind ($label): settle 5 s, count ${idle_seconds} s"
         if ! command -v valgrind >/dev/null || ! command -v callgrind_control >/dev/null; then
             echo "  valgrind is not installed: skipped"
         else
@@ -645,8 +705,9 @@ for label in "${labels[@]}"; do
     fi
     echo
 done
+program_args=()
 
-# --- 4. summary ---------------------------------------------------------------
+# --- 5. summary ---------------------------------------------------------------
 
 echo "summary ($(date '+%F %T %Z'), $(nproc) cores, load: $(uptime | sed 's/.*load average: //'))"
 row "switching latency (ms, as seen on the port)" program min median p95 max n
@@ -698,8 +759,16 @@ if [[ -n $pulse_plans || $ch2_pairs -gt 0 ]]; then
         done
     done
 fi
+if ((input_changes > 0)); then
+    row "input 1 to the port (ms)" program min median p95 max n
+    for label in "${labels[@]}"; do
+        declare -n lat="input_lat_$label"
+        latency_row "  input change to output 5" "$label" "${lat[@]}"
+        unset -n lat
+    done
+fi
 row "idle cost" program value "" "" "" ""
-for label in "${labels[@]}"; do
+for label in "${idle_runs[@]}"; do
     row "  CPU (% of one core)" "$label" "${idle_cpu[$label]}" "" "" "" ""
     row "  context switches per second" "$label" "${idle_wakeups[$label]}" "" "" "" ""
     row "  VmRSS (kB)" "$label" "${idle_rss[$label]}" "" "" "" ""

@@ -92,11 +92,11 @@ port::Environment portEnvironment(const BuildConfig& build)
     return env;
 }
 
-// The port before the history: a printer port's device is held from here on,
-// and the history opens its files once the port is driven.
+// The history opens its file once the start-up has driven the port (see
+// Service::start), so that a slow or large history never holds up the relays and
+// with few open files the port comes first.
 std::unique_ptr<service::Service> startService(const model::Context& ctx)
 {
-    ctx.port.chooseBackend();
     return std::make_unique<service::Service>(ctx, history::historyPath(ctx.build));
 }
 

@@ -564,6 +564,41 @@ private slots:
         QVERIFY(k.terminate());
     }
 
+    // The service without windows, as the systemd unit starts it, with no display
+    // to be had: a switching at its second, an input forcing an output in the
+    // cycle that reads it, and SIGTERM leaving every output OFF.
+    void headlessService()
+    {
+        Sandbox box;
+        const Build b = kestra3();
+        FIRST_RUN(box, b);
+        SET_FIELDS(box, b,
+                   kFiveVoltsAllOff + autoOn(3, {QStringLiteral("Mon")}) + autoOn(5, {}) +
+                       Fields{{QStringLiteral("Start3a"), QStringLiteral("12:00:00")},
+                              {QStringLiteral("Run3a"), QStringLiteral("00:30:00")},
+                              {QStringLiteral("1INP ON5"), QStringLiteral("True")}});
+        QVERIFY(box.writePort(b, 0, 0));
+
+        Program k(box, b);
+        k.setArguments({QStringLiteral("--headless")});
+        k.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        k.setEnvironment(QStringLiteral("DISPLAY"), QString());
+        k.setEnvironment(QStringLiteral("WAYLAND_DISPLAY"), QString());
+        QVERIFY(k.start(kMonday));
+        QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
+        QVERIFY2(waitUntil([&] { return box.port(b).data == 4; }, 10s), qPrintable(describe(box.port(b))));
+        QElapsedTimer input;
+        input.start();
+        QVERIFY(box.writePort(b, 1, 0xF8));
+        QVERIFY2(waitUntil([&] { return box.port(b).data == 4 + 16; }, 2s, 1),
+                 qPrintable(describe(box.port(b))));
+        qInfo("input 1 reached the port %lld ms after it changed", input.elapsed());
+        QVERIFY(k.terminate());
+        QCOMPARE(box.port(b), (PortBytes{0, 0xF8, 0}));
+        QCOMPARE(k.process().exitCode(), 0);
+        QCOMPARE(k.standardError(), QString());
+    }
+
     // Input 3 keeps its output ON for the hold time after it is released, and the
     // moment it was last seen reaches the stored record.
     void input3Hold()
