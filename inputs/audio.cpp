@@ -32,9 +32,14 @@ private:
 
 } // namespace
 
+AudioOutput* makeEffectOutput(QObject* parent)
+{
+    return new EffectOutput(parent);
+}
+
 void useMultimediaAudio()
 {
-    setAudioFactory([](QObject* parent) { return std::make_unique<EffectOutput>(parent); });
+    setAudioFactory([](QObject* parent) { return std::unique_ptr<AudioOutput>(makeEffectOutput(parent)); });
 }
 
 } // namespace kestra::inputs

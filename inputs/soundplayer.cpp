@@ -2,6 +2,10 @@
 
 #include "inputs/soundfiles.h"
 
+#include <QDebug>
+#include <QFile>
+#include <dlfcn.h>
+
 namespace kestra::inputs {
 
 namespace {
@@ -15,6 +19,23 @@ AudioFactory g_audio;
 void setAudioFactory(AudioFactory factory)
 {
     g_audio = std::move(factory);
+}
+
+void useAudioModule(const QString& dir)
+{
+    setAudioFactory([dir](QObject* parent) -> std::unique_ptr<AudioOutput> {
+        using Make = AudioOutput* (*)(QObject*);
+        static Make make = [&dir]() -> Make {
+            const QString path = dir + QStringLiteral("/kestra-audio.so");
+            void* module = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+            if (!module) {
+                qWarning().noquote() << "no sounds in this run:" << QString::fromLocal8Bit(::dlerror());
+                return nullptr;
+            }
+            return reinterpret_cast<Make>(::dlsym(module, "kestra_audio_output"));
+        }();
+        return std::unique_ptr<AudioOutput>(make ? make(parent) : nullptr);
+    });
 }
 
 SoundPlayer::SoundPlayer(const QString& name, QObject* parent) : QObject(parent)

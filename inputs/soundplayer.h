@@ -24,6 +24,10 @@ public:
 using AudioFactory = std::function<std::unique_ptr<AudioOutput>(QObject* parent)>;
 // Makes the output of each player at its first play that can be heard.
 void setAudioFactory(AudioFactory factory);
+// Outputs from the audio module (kestra-audio.so) in `dir`, loaded at the first
+// play that needs one, so that a program that never plays a sound never loads
+// the audio libraries. Without the module every player is silent, said once.
+void useAudioModule(const QString& dir);
 
 // A wave player driven by commands, as the sound inputs use it: "close",
 // device type, file name, "open", "play". "play" returns at once and the sound

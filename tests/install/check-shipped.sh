@@ -24,6 +24,7 @@ expected=(
   share/kestra/help.html
   share/doc/kestra/README.md share/doc/kestra/copyright share/doc/kestra/changelog.gz
   lib/systemd/user/kestra@.service
+  libexec/kestra/kestra3-service libexec/kestra/kestra2-service libexec/kestra/kestra-audio.so
 )
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -148,6 +149,23 @@ deb() {
   [ "$control" = 2 ] && [ "$rc" = 0 ] && [ -s "$home/data/Timer/Kestra3.db" ] || { cat "$work/run.log"; ok=0; }
   # The installed help page is used where it is, not copied into the program directory.
   [ ! -e "$home/data/Timer/help.html" ] || { echo "the installed help page was not found"; ok=0; }
+  # As the systemd unit starts it: the service program without windows, with no display.
+  rm -rf "$home" && mkdir -p "$home/data" "$home/config" "$home/run" && chmod 700 "$home/run"
+  env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config \
+    XDG_RUNTIME_DIR=$home/run /usr/bin/kestra3 --headless >"$work/headless.log" 2>&1 &
+  pid=$! control=""
+  for _ in $(seq 200); do
+    control=$(od -An -tu1 -j2 -N1 "$home/data/Timer/port-3BC" 2>/dev/null | tr -d ' ') || true
+    [ "$control" = 2 ] && break
+    sleep 0.1
+  done
+  local comm
+  comm=$(cat "/proc/$pid/comm" 2>/dev/null) || true
+  kill -TERM "$pid" 2>/dev/null || true
+  rc=0
+  wait "$pid" || rc=$?
+  echo "/usr/bin/kestra3 --headless ran as $comm (control register $control), ended with $rc on SIGTERM"
+  [ "$control" = 2 ] && [ "$rc" = 0 ] && [ "$comm" = kestra3-service ] || { cat "$work/headless.log"; ok=0; }
   panel=$(sed -n 's/^Exec=//p' /usr/share/applications/net.kestra.panel.desktop)
   [ "$(env -u DISPLAY "$panel" --version)" = "kestra-panel $version" ] || ok=0
   "${apt[@]}" purge kestra >"$work/apt-purge.log" 2>&1 || { cat "$work/apt-purge.log"; fail "apt-get purge"; }

@@ -1,0 +1,157 @@
+#include "shell/startup.h"
+
+#include "common/clock.h"
+#include "common/environment.h"
+#include "common/failure.h"
+#include "common/filehandles.h"
+#include "common/paths.h"
+#include "desktop/commandline.h"
+#include "history/record.h"
+#include "inputs/soundplayer.h"
+#include "model/teller.h"
+#include "port/port.h"
+#include "service/service.h"
+#include "shell/signals.h"
+#include "shell/singleinstance.h"
+#include "store/database.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <sys/stat.h>
+
+namespace kestra::shell {
+
+std::optional<int> beginStart(int argc, char** argv, const BuildConfig& build, QStringList* switches)
+{
+    // Everything the program creates (directories, database, port file, lock,
+    // placement, help page) is private to the user, whatever umask it was given.
+    ::umask(077);
+    ignoreRelativeXdgDirectories();
+    // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
+    SignalForwarder::install();
+    // Before anything else: --help must work without a display and touch no file.
+    desktop::CommandLine commandLine;
+    commandLine.program = build.title.toLower();
+    commandLine.description =
+        QStringLiteral("Weekly time switch on the printer port at 0x%1. Without options the program "
+                       "starts with its windows.")
+            .arg(build.portText());
+    commandLine.switches = {
+        {kHeadlessOption,
+         QStringLiteral("Run without windows and without a display, as a service: the outputs "
+                        "switch as set, messages go to standard error.")}};
+    if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv, nullptr, switches))
+        return *exitCode;
+    if (!raiseFileHandleLimit(build.title)) return 1;
+    return std::nullopt;
+}
+
+bool endRequested()
+{
+    return SignalForwarder::pending() != 0;
+}
+
+Ground::Ground() = default;
+Ground::~Ground() = default;
+
+std::optional<int> prepare(const BuildConfig& build, const Clock& clock,
+                           const std::function<int(const QString&)>& refuse, Ground& ground)
+{
+    if (endRequested()) return 0;
+    if (const QString problem = ensureProgramDirectory(); !problem.isEmpty()) return refuse(problem);
+
+    ground.instance = std::make_unique<SingleInstance>(build.lockPath());
+    if (!ground.instance->acquire()) return refuse(ground.instance->refusal(build.title));
+
+    if (endRequested()) return 0;
+    try {
+        ground.database = store::Database::open(build.databasePath(), clock.now().date(), &ground.created);
+    } catch (const Failure& f) {
+        return refuse(f.description +
+                      QStringLiteral("\n\nThe file was left as it is. %1 ends without using the port.")
+                          .arg(build.title));
+    }
+    if (endRequested()) return 0;
+    return std::nullopt;
+}
+
+QString createdText(const store::Database& database)
+{
+    return QStringLiteral("A new settings database was created at %1.").arg(database.path());
+}
+
+port::Environment portEnvironment(const BuildConfig& build)
+{
+    port::Environment env;
+    env.simulatedPortPath = build.simulatedPortPath();
+    return env;
+}
+
+std::unique_ptr<service::Service> startService(const model::Context& ctx)
+{
+    return std::make_unique<service::Service>(ctx, history::historyPath(ctx.build));
+}
+
+int runHeadless(int argc, char** argv, const BuildConfig& build)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(build.title);
+    QCoreApplication::setApplicationVersion(versionNumber());
+    SignalForwarder forwarder;
+    if (endRequested()) return 0;
+
+    const SystemClock clock;
+    Ground ground;
+    const auto refuse = [&](const QString& text) {
+        model::echo(build.title, text);
+        return 1;
+    };
+    if (const auto code = prepare(build, clock, refuse, ground)) return *code;
+
+    port::Port port(build.portBase, portEnvironment(build));
+    // The sounds of inputs 4 and 5 load the audio libraries when one is first played.
+    inputs::useAudioModule(QCoreApplication::applicationDirPath());
+    const model::Context ctx{build, port, *ground.database, clock};
+    const std::unique_ptr<service::Service> started = startService(ctx);
+    service::Service& service = *started;
+    bool running = false;
+    QObject::connect(&forwarder, &SignalForwarder::received, &app, [&] {
+        if (!running) return;
+        running = false;
+        // Queued: the handler that runs now finishes first, as with the windows.
+        QMetaObject::invokeMethod(
+            &app,
+            [&] {
+                service.stop();
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
+    });
+    service.start();
+    if (endRequested()) {
+        service.stop();
+        return 0;
+    }
+    running = true;
+    if (ground.created) model::echo(build.title, createdText(*ground.database));
+    return app.exec();
+}
+
+int runService(int argc, char** argv, const BuildConfig& build)
+{
+    QStringList switches;
+    if (const auto code = beginStart(argc, argv, build, &switches)) return *code;
+    return runHeadless(argc, argv, build);
+}
+
+QString serviceProgram(const QString& programDirectory, const BuildConfig& build)
+{
+    const QString name = build.title.toLower() + QStringLiteral("-service");
+    for (const QString& candidate : {programDirectory + QLatin1Char('/') + name,
+                                     programDirectory + QStringLiteral("/../libexec/kestra/") + name})
+        if (QFileInfo(candidate).isExecutable()) return QDir::cleanPath(candidate);
+    return {};
+}
+
+} // namespace kestra::shell
