@@ -24,9 +24,11 @@
 #include "week/next.h"
 #include "week/weekview.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -147,6 +149,7 @@ MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow
     connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showLocations);
     connect(&model, &model::SwitchModel::portChanged, this, &MainWindow::updatePortLine);
     connect(&service.week(), &week::WeekModel::nextChanged, this, &MainWindow::showNext);
+    watchSessionEnd();
 }
 
 MainWindow::~MainWindow() = default;
@@ -263,7 +266,7 @@ void MainWindow::buildWidgets()
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(exit, &QAction::triggered, this, &MainWindow::exitByUser);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
     QAction* week = view->addAction(QStringLiteral("&Week"));
@@ -440,6 +443,12 @@ void MainWindow::placeNextTexts()
 
 void MainWindow::closeEvent(QCloseEvent* e)
 {
+    // A close the user makes (the window system's close button) asks; one from
+    // the program (a signal, the session's end) does not.
+    if (e->spontaneous() && !m_unloaded && !askToStop()) {
+        e->ignore();
+        return;
+    }
     if (!m_unloaded) {
         m_unloaded = true;
         unload();
@@ -460,6 +469,44 @@ void MainWindow::unload()
                         double(ui::pixelsToTwips(size.width(), this)),
                         double(ui::pixelsToTwips(size.height(), this))});
     }
+}
+
+void MainWindow::watchSessionEnd()
+{
+    // A logout or shutdown must not wait on the question; if the session
+    // manager ends the program without closing its window, it ends as File, Exit does.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::sessionEnding);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!m_unloaded) close();
+    });
+}
+
+void MainWindow::sessionEnding()
+{
+    m_sessionEnding = true;
+    // An open question is answered as its default; the session's end follows.
+    if (m_asking)
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) box->reject();
+}
+
+void MainWindow::exitByUser()
+{
+    if (!m_unloaded && !askToStop()) return;
+    close();
+}
+
+bool MainWindow::askToStop()
+{
+    if (m_sessionEnding) return true;
+    if (m_asking) return false; // one question at a time
+    m_asking = true;
+    const bool stop =
+        ui::messenger().question(this, m_service.model().build().title,
+                                 QStringLiteral("Stop the time switch? All 8 outputs will be switched OFF."),
+                                 QStringLiteral("Stop"), QStringLiteral("Keep running"));
+    m_asking = false;
+    // A signal may have ended the program while the question was open.
+    return stop && !m_unloaded;
 }
 
 } // namespace kestra::shell

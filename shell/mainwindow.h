@@ -4,6 +4,7 @@
 #include <array>
 
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QPushButton;
 
@@ -55,6 +56,11 @@ public:
     // The week view, once it has been shown.
     week::WeekView* weekView() const { return m_weekView; }
 
+    // Closing as the user does it (the window's close button, File, Exit) asks
+    // first; a session that ends, a signal or a test's close() never does.
+    // With the session ending, no close asks any more.
+    void sessionEnding();
+
 public slots:
     void showChannel(int channel);
     void showInputs();
@@ -62,6 +68,8 @@ public slots:
     // File, Start at login: writes or removes this build's autostart entry.
     void setStartAtLogin(bool on);
     void showWeek();
+    // File, Exit: asks, then ends the program as closing the window does.
+    void exitByUser();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -77,6 +85,8 @@ private:
     void showNext(int channel);
     void placeNextTexts();
     QString statusToolTip(int channel) const;
+    void watchSessionEnd();
+    bool askToStop();
 
     service::Service& m_service;
     std::array<channels::ChannelWindow*, 8> m_channels{};
@@ -90,6 +100,8 @@ private:
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
     bool m_unloaded = false;
+    bool m_sessionEnding = false;
+    bool m_asking = false;
 };
 
 } // namespace kestra::shell
