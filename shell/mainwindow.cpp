@@ -78,7 +78,8 @@ int nextTextWidth(const QFontMetrics& fm)
     int w = 0;
     for (const QString& sample :
          {QStringLiteral("next: Wed 00:00:00 OFF"), QStringLiteral("no switching this week"),
-          QStringLiteral("frozen at its last state")})
+          QStringLiteral("frozen at its last state"),
+          QStringLiteral("no mode chosen: select AUTO in its window")})
         w = std::max(w, fm.horizontalAdvance(sample));
     return w;
 }
@@ -149,6 +150,10 @@ MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow
     connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showLocations);
     connect(&model, &model::SwitchModel::portChanged, this, &MainWindow::updatePortLine);
     connect(&service.week(), &week::WeekModel::nextChanged, this, &MainWindow::showNext);
+    connect(&model, &model::SwitchModel::scanDone, this, &MainWindow::showModesToInputs);
+    // The next line's tool tip names the outputs by their locations.
+    connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showNextLine);
+    connect(&model, &model::SwitchModel::locationEdited, this, &MainWindow::showNextLine);
     watchSessionEnd();
 }
 
@@ -198,6 +203,7 @@ void MainWindow::buildWidgets()
         m_next[m - 1]->hide();
         grid->addWidget(m_next[m - 1], m, 4);
     }
+    buildNextLine(grid, 9);
     for (int n = 1; n <= 5; ++n) {
         m_inputTexts[n - 1] = field(QStringLiteral("INPUT%1").arg(n), true);
         m_inputTexts[n - 1]->setText(QStringLiteral("calculating"));
@@ -300,6 +306,8 @@ void MainWindow::showNext(int channel)
     const week::NextSwitching& next = m_service.week().next(channel);
     m_next[channel - 1]->setText(week::nextSwitchingText(next));
     m_status[channel - 1]->setToolTip(statusToolTip(channel));
+    m_channels[channel - 1]->showNext(week::nextSwitchingText(next, true), statusToolTip(channel));
+    showNextLine();
 }
 
 QString MainWindow::statusToolTip(int channel) const
@@ -469,6 +477,44 @@ void MainWindow::unload()
                         double(ui::pixelsToTwips(size.width(), this)),
                         double(ui::pixelsToTwips(size.height(), this))});
     }
+}
+
+void MainWindow::buildNextLine(QGridLayout* grid, int row)
+{
+    // At the default size there is no room for a column of next switchings
+    // beside the states: one line under the outputs names the soonest, and
+    // its tool tip each output's.
+    m_nextLine = new ui::ElidedLabel(centralWidget());
+    m_nextLine->setObjectName(QStringLiteral("lblNext"));
+    m_nextLine->setElideMode(Qt::ElideRight);
+    // It never widens a column: the location fields keep their width.
+    m_nextLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    grid->addWidget(m_nextLine, row, 0, 1, 4);
+}
+
+void MainWindow::showNextLine()
+{
+    std::array<week::NextSwitching, 8> next;
+    QStringList each;
+    for (int m = 1; m <= 8; ++m) {
+        next[m - 1] = m_service.week().next(m);
+        const QString& location = m_service.model().location(m);
+        each << QStringLiteral("%1%2: %3")
+                    .arg(m)
+                    .arg(location.isEmpty() ? QString() : QStringLiteral(" ") + location,
+                         week::nextSwitchingText(next[m - 1]));
+    }
+    const QString text = week::nextOverviewText(next);
+    m_nextLine->setParts({}, text);
+    m_nextLine->setToolTip(each.join(QLatin1Char('\n')));
+}
+
+void MainWindow::showModesToInputs()
+{
+    std::array<channels::Mode, 8> modes{};
+    for (int m = 1; m <= 8; ++m)
+        modes[m - 1] = m_service.model().channel(m).mode();
+    m_inputs->showModes(modes);
 }
 
 void MainWindow::watchSessionEnd()

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <array>
 
+class QGridLayout;
 class QLabel;
 class QMenu;
 class QLineEdit;
@@ -85,8 +86,11 @@ private:
     void showNext(int channel);
     void placeNextTexts();
     QString statusToolTip(int channel) const;
+    void buildNextLine(QGridLayout* grid, int row);
+    void showNextLine();
     void watchSessionEnd();
     bool askToStop();
+    void showModesToInputs();
 
     service::Service& m_service;
     std::array<channels::ChannelWindow*, 8> m_channels{};
@@ -96,6 +100,7 @@ private:
     std::array<QLineEdit*, 5> m_inputTexts{};
     std::array<QLineEdit*, 13> m_locations{};
     std::array<QLabel*, 8> m_next{};
+    ui::ElidedLabel* m_nextLine = nullptr;
     week::WeekView* m_weekView = nullptr;
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;

@@ -21,6 +21,7 @@ const QColor kPresentColour(0, 0, 160);
 // drawn as a striped band of the same ON share instead of phase by phase.
 constexpr double kMinPulsePixels = 4;
 constexpr int kStripePixels = 8;
+const QString kNoModeNote = QStringLiteral("no mode chosen: select AUTO in its window");
 
 QString stateText(bool on)
 {
@@ -178,6 +179,7 @@ void WeekChart::drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pi
         p.setBrush(kOnColour);
         for (const Interval& i : pic.week.on)
             drawSpan(p, g, bar, i.from, i.to + 1.0);
+        if (pic.mode == channels::Mode::None) note(kNoModeNote);
     }
     if (pic.hold && now.isValid() && now < pic.hold->until) {
         p.setPen(Qt::NoPen);
@@ -343,6 +345,7 @@ QString WeekChart::toolTipAt(const QPoint& pos) const
             }
         }
     }
+    if (pic.mode == channels::Mode::None) return head + QStringLiteral("\n") + kNoModeNote;
     if (!period) return head + QStringLiteral("\nOFF at %1").arg(weekSecondText(ws).left(9));
     if (period->from == 0 && period->to == kSecondsPerWeek - 1) return head + QStringLiteral("\nON all week");
     return head + QStringLiteral("\nON from %1 to %2, both seconds included")

@@ -1,6 +1,7 @@
 #include "channels/pulseframe.h"
 #include "tests/shell/shellrig.h"
 #include "ui/contrast.h"
+#include "ui/elidedlabel.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 #include "week/model.h"
@@ -66,7 +67,13 @@ private slots:
         QCOMPARE(rig.find<QLabel>("Next3")->text(), QStringLiteral("next: Mon 12:00:06 ON"));
         QVERIFY(rig.find<QLineEdit>("Status3")->toolTip().contains(
             QStringLiteral("ON on Mon 7 Dec 2026 at 12:00:06")));
-        QCOMPARE(rig.find<QLabel>("Next5")->text(), QStringLiteral("no switching this week"));
+        QCOMPARE(rig.find<QLabel>("Next5")->text(),
+                 QStringLiteral("no mode chosen: select AUTO in its window"));
+        // At the default size: the soonest under the outputs, and each in its window.
+        QCOMPARE(rig.find<ui::ElidedLabel>("lblNext")->rest(),
+                 QStringLiteral("Next: output 3 ON at Mon 12:00:06 \u00b7 no mode: 1, 2, 5, 6"));
+        QCOMPARE(rig.main->channelWindow(3)->findChild<QLabel*>("lblNext")->text(),
+                 QStringLiteral("next: Mon 12:00:06 ON"));
 
         // The texts show only where the window has room: the location fields keep their width.
         rig.main->show();
