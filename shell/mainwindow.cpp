@@ -18,6 +18,7 @@
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
 #include "ui/naming.h"
+#include "ui/outputcolour.h"
 #include "ui/ownedwindow.h"
 #include "ui/twips.h"
 #include "week/model.h"
@@ -83,14 +84,6 @@ int nextTextWidth(const QFontMetrics& fm)
         w = std::max(w, fm.horizontalAdvance(sample));
     return w;
 }
-
-struct ButtonColour
-{
-    int r, g, b;
-};
-constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},
-                                            {128, 255, 128}, {128, 128, 255}, {255, 128, 128},
-                                            {192, 192, 192}, {255, 255, 0}};
 
 const QString kHelpLinkText = QStringLiteral("Help: how to use this time switch");
 
@@ -182,8 +175,7 @@ void MainWindow::buildWidgets()
         auto* button = new QPushButton(QString::number(m), central);
         button->setObjectName(QStringLiteral("Output%1").arg(m));
         button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
-        const ButtonColour c = kButtonColours[m - 1];
-        ui::paintButton(button, QColor(c.r, c.g, c.b));
+        ui::paintButton(button, ui::outputColour(m));
         ui::nameControl(button, QStringLiteral("Output %1").arg(m));
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
@@ -318,13 +310,8 @@ QString MainWindow::statusToolTip(int channel) const
 void MainWindow::showWeek()
 {
     if (!m_weekView) {
-        m_weekView = new week::WeekView(
-            m_service.week(),
-            [this](int m) {
-                const QWidget* w = m_channels.at(m - 1);
-                return w->autoFillBackground() ? w->palette().color(QPalette::Window) : QColor();
-            },
-            m_service.model().build().title, this);
+        m_weekView =
+            new week::WeekView(m_service.week(), &ui::outputColour, m_service.model().build().title, this);
         connect(m_weekView, &week::WeekView::openChannel, this, &MainWindow::showChannel);
     }
     m_weekView->show();

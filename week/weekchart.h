@@ -9,7 +9,7 @@
 namespace kestra::week {
 
 // The picture of the week: one row per output (number and location on the
-// output's window colour), one column per day, the ON periods in red, pulses
+// colour `colour` gives it), one column per day, the ON periods in red, pulses
 // as their pattern, a frozen output hatched grey, an input 3 hold hatched, and
 // a line at the present moment. Each slot shows the next time that weekday and
 // time of day comes round.
