@@ -85,6 +85,11 @@ int nextTextWidth(const QFontMetrics& fm)
     return w;
 }
 
+// Owned windows are numbered for their place beside the main window: the
+// outputs 0 to 7, the inputs 8; the week (0) and the history (1) start again,
+// being too large to cascade far.
+constexpr int kWeekWindowIndex = 0;
+
 const QString kHelpLinkText = QStringLiteral("Help: how to use this time switch");
 
 // The help page travels inside the program and is put into the program
@@ -314,9 +319,7 @@ void MainWindow::showWeek()
             new week::WeekView(m_service.week(), &ui::outputColour, m_service.model().build().title, this);
         connect(m_weekView, &week::WeekView::openChannel, this, &MainWindow::showChannel);
     }
-    m_weekView->show();
-    m_weekView->raise();
-    m_weekView->activateWindow();
+    ui::showOwnedWindow(m_weekView, kWeekWindowIndex);
 }
 
 void MainWindow::restorePlacement()
