@@ -39,6 +39,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSaveFile>
@@ -276,6 +277,7 @@ void MainWindow::buildWidgets()
     week->setObjectName(QStringLiteral("mnuWeek"));
     week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     connect(week, &QAction::triggered, this, &MainWindow::showWeek);
+    buildPanelItem(view);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
     QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
@@ -370,6 +372,7 @@ void MainWindow::updatePortLine()
     if (facts.kind == port::BackendKind::Simulated)
         facts.advice = QStringLiteral("To see the outputs and set the inputs, start: %1 %2")
                            .arg(panelCommand(), model.build().portText());
+    showPanelItem();
     const port::PortLine line = port::describePort(facts);
     m_portLabel->setParts(line.head, line.rest);
     if (m_portLabel->toolTip() != line.full) {
@@ -505,6 +508,34 @@ void MainWindow::showModesToInputs()
     for (int m = 1; m <= 8; ++m)
         modes[m - 1] = m_service.model().channel(m).mode();
     m_inputs->showModes(modes);
+}
+
+void MainWindow::buildPanelItem(QMenu* view)
+{
+    m_panelItem = view->addAction(QStringLiteral("Port &panel"));
+    m_panelItem->setObjectName(QStringLiteral("mnuPanel"));
+    m_panelItem->setToolTip(QStringLiteral("Shows the simulated port's outputs and sets its inputs"));
+    connect(m_panelItem, &QAction::triggered, this, &MainWindow::startPanel);
+    showPanelItem();
+}
+
+void MainWindow::showPanelItem()
+{
+    // Only a simulated port has a panel: a printer port has real lines.
+    if (!m_panelItem) return;
+    const bool simulated = m_service.model().portFacts().kind == port::BackendKind::Simulated;
+    if (m_panelItem->isVisible() != simulated) m_panelItem->setVisible(simulated);
+}
+
+void MainWindow::startPanel()
+{
+    const BuildConfig& build = m_service.model().build();
+    const QString program = panelCommand();
+    if (QProcess::startDetached(program, {build.portText()})) return;
+    ui::messenger().notice(this, build.title,
+                           QStringLiteral("The port panel could not be started: %1 was not found or cannot "
+                                          "run.\nStart it in a terminal: %1 %2")
+                               .arg(program, build.portText()));
 }
 
 void MainWindow::watchSessionEnd()

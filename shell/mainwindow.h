@@ -71,6 +71,8 @@ public slots:
     void showWeek();
     // File, Exit: asks, then ends the program as closing the window does.
     void exitByUser();
+    // View, Port panel: starts the virtual port panel beside the program.
+    void startPanel();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -88,6 +90,8 @@ private:
     QString statusToolTip(int channel) const;
     void buildNextLine(QGridLayout* grid, int row);
     void showNextLine();
+    void buildPanelItem(QMenu* view);
+    void showPanelItem();
     void watchSessionEnd();
     bool askToStop();
     void showModesToInputs();
@@ -101,6 +105,7 @@ private:
     std::array<QLineEdit*, 13> m_locations{};
     std::array<QLabel*, 8> m_next{};
     ui::ElidedLabel* m_nextLine = nullptr;
+    QAction* m_panelItem = nullptr;
     week::WeekView* m_weekView = nullptr;
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
