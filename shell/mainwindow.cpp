@@ -240,15 +240,8 @@ void MainWindow::buildWidgets()
     link->setWordWrap(true);
     link->setToolTip(QStringLiteral("Opens %1 in the web browser").arg(help.toLocalFile()));
     ui::nameControl(link, kHelpLinkText);
-    // Without a program for web pages nothing would happen at all: say where the page is.
-    connect(link, &QLabel::linkActivated, this, [this, help] {
-        if (QDesktopServices::openUrl(help)) return;
-        ui::messenger().notice(
-            this, m_service.model().build().title,
-            QStringLiteral("The help page could not be opened: no program to show web pages "
-                           "was found.\nOpen this file with a web browser:\n%1")
-                .arg(help.toLocalFile()));
-    });
+    m_helpUrl = help;
+    connect(link, &QLabel::linkActivated, this, &MainWindow::showHelp);
     grid->addWidget(link, 16, 0, 1, 3);
 
     setCentralWidget(central);
@@ -280,6 +273,7 @@ void MainWindow::buildWidgets()
     buildPanelItem(view);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
+    buildHelpItems(helpMenu);
     QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
@@ -536,6 +530,25 @@ void MainWindow::startPanel()
                            QStringLiteral("The port panel could not be started: %1 was not found or cannot "
                                           "run.\nStart it in a terminal: %1 %2")
                                .arg(program, build.portText()));
+}
+
+void MainWindow::buildHelpItems(QMenu* help)
+{
+    QAction* contents = help->addAction(QStringLiteral("&Contents"));
+    contents->setObjectName(QStringLiteral("mnuContents"));
+    contents->setShortcut(QKeySequence::HelpContents);
+    connect(contents, &QAction::triggered, this, &MainWindow::showHelp);
+    help->addSeparator();
+}
+
+void MainWindow::showHelp()
+{
+    if (QDesktopServices::openUrl(m_helpUrl)) return;
+    // Without a program for web pages nothing would happen at all: say where the page is.
+    ui::messenger().notice(this, m_service.model().build().title,
+                           QStringLiteral("The help page could not be opened: no program to show web pages "
+                                          "was found.\nOpen this file with a web browser:\n%1")
+                               .arg(m_helpUrl.toLocalFile()));
 }
 
 void MainWindow::watchSessionEnd()

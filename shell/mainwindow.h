@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
 #include <array>
 
 class QGridLayout;
@@ -73,6 +74,8 @@ public slots:
     void exitByUser();
     // View, Port panel: starts the virtual port panel beside the program.
     void startPanel();
+    // Help, Contents: the help page.
+    void showHelp();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -92,6 +95,7 @@ private:
     void showNextLine();
     void buildPanelItem(QMenu* view);
     void showPanelItem();
+    void buildHelpItems(QMenu* help);
     void watchSessionEnd();
     bool askToStop();
     void showModesToInputs();
@@ -109,6 +113,7 @@ private:
     week::WeekView* m_weekView = nullptr;
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
+    QUrl m_helpUrl;
     bool m_unloaded = false;
     bool m_sessionEnding = false;
     bool m_asking = false;

@@ -48,6 +48,7 @@ private:
     struct Geometry;
     Geometry geometry(const QRect& area) const;
     void drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pic) const;
+    void drawHours(QPainter& p, const Geometry& g) const;
     // Wall-clock seconds of the week [from, to), split at midnights.
     void drawSpan(QPainter& p, const Geometry& g, const QRectF& bar, double from, double to) const;
     // The week second a moment shows on the wall clock.
