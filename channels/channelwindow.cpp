@@ -110,6 +110,13 @@ ChannelWindow::ChannelWindow(model::Channel& channel, QWidget* owner)
     statusRow->addStretch();
     statusRow->addWidget(close);
     top->addLayout(statusRow);
+    m_next = new QLabel(this);
+    m_next->setObjectName(QStringLiteral("lblNext"));
+    m_next->setTextFormat(Qt::PlainText);
+    // As wide as the longest text, so that the fixed-size window keeps its size.
+    m_next->setMinimumWidth(
+        m_next->fontMetrics().horizontalAdvance(QStringLiteral("no mode chosen: select AUTO above")));
+    top->addWidget(m_next);
     if (const auto colour = background(m))
         for (QPushButton* b : findChildren<QPushButton*>())
             ui::paintButton(b, *colour);
@@ -249,6 +256,12 @@ void ChannelWindow::showSettings()
     m_on->setChecked(mode == Mode::On);
     m_off->setChecked(mode == Mode::Off);
     m_modeGroup->setExclusive(true);
+}
+
+void ChannelWindow::showNext(const QString& text, const QString& toolTip)
+{
+    if (m_next->text() != text) m_next->setText(text);
+    m_next->setToolTip(toolTip);
 }
 
 void ChannelWindow::showState()

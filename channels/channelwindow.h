@@ -6,6 +6,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QVBoxLayout;
@@ -34,6 +35,9 @@ public:
     model::Channel& channel() const { return m_channel; }
     // Channels 1 and 2: the pulse controls; null otherwise.
     PulseFrame* pulseFrame() const { return m_pulse; }
+    // What the output does next, under its STATUS ("next: Mon 12:00:01 ON"),
+    // with the whole of it as the tool tip.
+    void showNext(const QString& text, const QString& toolTip);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -48,6 +52,7 @@ private:
 
     model::Channel& m_channel;
     QLineEdit* m_status;
+    QLabel* m_next;
     std::array<QCheckBox*, 7> m_days{};
     std::array<QCheckBox*, 7> m_finishDays{}; // channel 7
     QButtonGroup* m_modeGroup = nullptr;

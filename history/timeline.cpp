@@ -1,5 +1,8 @@
 #include "history/timeline.h"
 
+#include "ui/contrast.h"
+#include "ui/outputcolour.h"
+
 #include <QPainter>
 
 namespace kestra::history {
@@ -47,9 +50,12 @@ void Timeline::paintEvent(QPaintEvent*)
     }
     for (int m = 0; m < 8; ++m) {
         const int y = kScaleHeight + m * kRowHeight;
-        p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(QRect(0, y, kLabelWidth - 4, kRowHeight), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(m + 1));
+        // Each output on the colour of its button in the main window.
+        const QColor colour = ui::outputColour(m + 1);
+        const QRect label(0, y + 1, kLabelWidth - 2, kRowHeight - 2);
+        p.fillRect(label, colour);
+        p.setPen(ui::readableTextOn(colour));
+        p.drawText(label.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter, QString::number(m + 1));
         const QRect row(kLabelWidth, y + 2, width, kRowHeight - 4);
         // Known OFF is green; what the history does not know (before its first
         // record, after now) stays blank.

@@ -31,6 +31,8 @@ constexpr int kBoxLeft = 1560;
 constexpr int kBoxTop = 720;
 constexpr int kBoxPitch = 360;
 constexpr int kBoxSize = 255;
+// What does nothing for want of AUTO is said from here to the right edge, beside "OUTPUTS".
+constexpr int kNoteLeft = 3480;
 
 // "Small Fonts" does not exist here; a small point size gives the same compact lists.
 constexpr int kListFontPointSize = 7;
@@ -38,6 +40,8 @@ constexpr int kListFontPointSize = 7;
 const QString kWavePatternFile1 = QStringLiteral("*.WAV");
 const QString kWavePatternFile2 = QStringLiteral("*.wav");
 const QString kListToolTip = QStringLiteral("Plays sound when input on");
+// A mapping that does nothing, said in red.
+const QColor kWarningColour(192, 0, 0);
 
 // The value of a two-state box as the override step reads it: 0 clear, 1 set, 2 greyed.
 int boxValue(const QCheckBox* box)
@@ -140,12 +144,41 @@ void InputsWindow::buildMapping()
                     QStringLiteral("While output %1 is in AUTO").arg(m));
                 ui::placeAt(box, kBoxLeft + kBoxPitch * (m - 1), kBoxTop + kBoxPitch * row, kBoxSize,
                             kBoxSize);
-                connect(box, &QCheckBox::clicked, this,
-                        [this, box, n, on, m] { m_inputs.clickMapping(n, on, m, boxValue(box)); });
+                connect(box, &QCheckBox::clicked, this, [this, box, n, on, m] {
+                    m_inputs.clickMapping(n, on, m, boxValue(box));
+                    showModeNotes();
+                });
                 m_box[n - 1][a][m - 1] = box;
             }
         }
     }
+
+    // Under each column, a mark where the output's boxes do nothing; above
+    // the rule "1,2,3 Inputs if in Auto only", which outputs and why.
+    const QPalette warning = [this] {
+        QPalette p = palette();
+        p.setColor(QPalette::WindowText, kWarningColour);
+        return p;
+    }();
+    m_modes.fill(channels::Mode::Auto);
+    for (int m = 1; m <= 8; ++m) {
+        auto* mark = new QLabel(QStringLiteral("!"), this);
+        mark->setObjectName(QStringLiteral("lblNotAuto%1").arg(m));
+        mark->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        mark->setPalette(warning);
+        QFont bold = mark->font();
+        bold.setBold(true);
+        mark->setFont(bold);
+        ui::placeAt(mark, kBoxLeft + kBoxPitch * (m - 1), kBoxTop + kBoxPitch * 5 + kBoxSize + 5, kBoxSize, 210);
+        mark->hide();
+        m_modeMarks[m - 1] = mark;
+    }
+    m_modeNote = new QLabel(this);
+    m_modeNote->setObjectName(QStringLiteral("lblNotAuto"));
+    m_modeNote->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_modeNote->setPalette(warning);
+    ui::placeAt(m_modeNote, kNoteLeft, 90, kWidthTwips - kNoteLeft - 60, 240);
+    m_modeNote->hide();
 
     m_holdTime = new ui::TimeBox(QStringLiteral("INP3TIME"), this);
     m_holdTime->setToolTip(QStringLiteral("Turns on  or off for selected time,only for input 3."));
@@ -225,6 +258,53 @@ void InputsWindow::showLevels()
     }
 }
 
+void InputsWindow::showModes(const std::array<channels::Mode, 8>& modes)
+{
+    if (modes == m_modes) return;
+    m_modes = modes;
+    showModeNotes();
+}
+
+void InputsWindow::showModeNotes()
+{
+    QStringList outputs;
+    bool noneChosen = true;
+    for (int m = 1; m <= 8; ++m) {
+        bool set = false;
+        for (int n = 1; n <= 3; ++n)
+            set = set || m_inputs.mapping(n, true, m) == kBoxSet || m_inputs.mapping(n, false, m) == kBoxSet;
+        const channels::Mode mode = m_modes[m - 1];
+        const bool flagged = set && mode != channels::Mode::Auto;
+        QLabel* mark = m_modeMarks[m - 1];
+        if (mark->isVisibleTo(this) != flagged) mark->setVisible(flagged);
+        if (!flagged) continue;
+        outputs << QString::number(m);
+        noneChosen = noneChosen && mode == channels::Mode::None;
+        const QString why = mode == channels::Mode::None ? QStringLiteral("no mode is chosen")
+                            : mode == channels::Mode::On ? QStringLiteral("it is in ON")
+                                                         : QStringLiteral("it is in OFF");
+        mark->setToolTip(QStringLiteral("Output %1 is not in AUTO (%2): its boxes do nothing. Select AUTO "
+                                        "in its window.")
+                             .arg(m)
+                             .arg(why));
+    }
+    QString note;
+    const bool one = outputs.size() == 1;
+    const QString which =
+        (one ? QStringLiteral("Output ") : QStringLiteral("Outputs ")) + outputs.join(QStringLiteral(", "));
+    if (!outputs.isEmpty() && noneChosen)
+        note = which + (one ? QStringLiteral(" has no mode: select AUTO")
+                            : QStringLiteral(" have no mode: select AUTO"));
+    else if (!outputs.isEmpty())
+        note = which + (one ? QStringLiteral(" not in AUTO: inputs skip it")
+                            : QStringLiteral(" not in AUTO: inputs skip them"));
+    // One line: a long list is cut, and whole in the tool tip.
+    const QString shown = m_modeNote->fontMetrics().elidedText(note, Qt::ElideRight, m_modeNote->width());
+    if (m_modeNote->text() != shown) m_modeNote->setText(shown);
+    m_modeNote->setToolTip(note);
+    if (m_modeNote->isVisibleTo(this) == note.isEmpty()) m_modeNote->setVisible(!note.isEmpty());
+}
+
 void InputsWindow::showRecord()
 {
     for (int n = 1; n <= 3; ++n)
@@ -237,6 +317,7 @@ void InputsWindow::showRecord()
         QLineEdit* e = input == 4 ? m_input4Name : m_input5Name;
         if (e->text() != m_inputs.soundName(input)) e->setText(m_inputs.soundName(input));
     }
+    showModeNotes();
 }
 
 void InputsWindow::ok()

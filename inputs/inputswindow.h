@@ -1,10 +1,13 @@
 #pragma once
 
+#include "channels/schedule.h"
+
 #include <QWidget>
 #include <array>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
@@ -31,6 +34,9 @@ public:
     ~InputsWindow() override;
 
     model::Inputs& inputs() const { return m_inputs; }
+    // The outputs' modes: a column with a set box whose output is not in AUTO
+    // is marked, since inputs switch only outputs in AUTO.
+    void showModes(const std::array<channels::Mode, 8>& modes);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -39,6 +45,7 @@ private:
     void buildMapping();
     void buildSounds();
     void showLevels();
+    void showModeNotes();
     void showRecord();
     void ok();
     void fileListClicked(QListWidget* list, QListWidgetItem* item);
@@ -60,6 +67,10 @@ private:
     DirectoryList* m_directory = nullptr; // Dir1
     QListWidget* m_input4Files = nullptr; // File1
     QListWidget* m_input5Files = nullptr; // File2
+
+    std::array<channels::Mode, 8> m_modes;
+    std::array<QLabel*, 8> m_modeMarks{};
+    QLabel* m_modeNote = nullptr;
 };
 
 } // namespace kestra::inputs

@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 namespace {
 // Fast enough to see a pulse of one second, light enough to leave running.
 constexpr auto kPollPeriod = 100ms;
+// Room for a location of a few words; a longer one is cut, and whole in the tool tip.
+constexpr int kLocationWidth = 150;
 // A database that could not be read is tried again this often.
 constexpr auto kPolarityRetry = 1s;
 
@@ -74,21 +76,25 @@ PanelWindow::PanelWindow(const BuildConfig& build, QWidget* parent)
     auto* grid = new QGridLayout(outputs);
     for (int m = 1; m <= 8; ++m) {
         grid->addWidget(new QLabel(QStringLiteral("Output %1").arg(m), outputs), m - 1, 0);
+        // Where the output is, as the program's main window names it.
+        m_locations[m - 1] = label(QStringLiteral("Location%1").arg(m), outputs);
+        m_locations[m - 1]->setFixedWidth(kLocationWidth);
+        grid->addWidget(m_locations[m - 1], m - 1, 1);
         m_lamps[m - 1] = label(QStringLiteral("Lamp%1").arg(m), outputs);
         m_lamps[m - 1]->setFixedSize(18, 18);
-        grid->addWidget(m_lamps[m - 1], m - 1, 1);
+        grid->addWidget(m_lamps[m - 1], m - 1, 2);
         m_levels[m - 1] = label(QStringLiteral("Level%1").arg(m), outputs);
-        grid->addWidget(m_levels[m - 1], m - 1, 2);
+        grid->addWidget(m_levels[m - 1], m - 1, 3);
         m_states[m - 1] = label(QStringLiteral("State%1").arg(m), outputs);
-        grid->addWidget(m_states[m - 1], m - 1, 3);
+        grid->addWidget(m_states[m - 1], m - 1, 4);
     }
-    grid->setColumnStretch(4, 1);
+    grid->setColumnStretch(5, 1);
     m_data = label(QStringLiteral("lblData"), outputs);
-    grid->addWidget(m_data, 8, 0, 1, 4);
+    grid->addWidget(m_data, 8, 0, 1, 5);
     // One line that sizes the window: a wrapped label got the height of one line
     // in a top-level window and was cut off.
     m_polarityLine = label(QStringLiteral("lblPolarity"), outputs);
-    grid->addWidget(m_polarityLine, 9, 0, 1, 4);
+    grid->addWidget(m_polarityLine, 9, 0, 1, 5);
     layout->addWidget(outputs);
 
     auto* control = new QGroupBox(QStringLiteral("Control register (offset 2)"), this);
@@ -184,6 +190,12 @@ void PanelWindow::showPort(const std::optional<Bytes>& bytes, const QString& pro
     else if (!m_polarity.note.isEmpty())
         polarity += QStringLiteral(" %1").arg(m_polarity.note);
     setTextIfChanged(m_polarityLine, polarity);
+    for (int m = 1; m <= 8; ++m) {
+        const QString& location = m_polarity.locations[m - 1];
+        setTextIfChanged(m_locations[m - 1], m_locations[m - 1]->fontMetrics().elidedText(
+                                                 location, Qt::ElideRight, kLocationWidth));
+        if (m_locations[m - 1]->toolTip() != location) m_locations[m - 1]->setToolTip(location);
+    }
 
     for (QCheckBox* box : m_switches)
         box->setEnabled(bytes.has_value());

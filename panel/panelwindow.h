@@ -54,6 +54,7 @@ private:
     QLabel* m_control = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_problem = nullptr;
+    std::array<QLabel*, 8> m_locations{};
     std::array<QLabel*, 8> m_lamps{};
     std::array<QLabel*, 8> m_levels{};
     std::array<QLabel*, 8> m_states{};

@@ -33,6 +33,9 @@ PolarityReading readFrom(store::SqliteConnection& connection)
         return r;
     }
     r.readable = true;
+    for (int m = 1; m <= 8; ++m)
+        if (const int loc = q.record().indexOf(QStringLiteral("Loc%1").arg(m)); loc >= 0)
+            r.locations[m - 1] = q.value(loc).toString();
     const QString text = q.value(field).toString();
     const auto flag = tryParseFlag(text);
     r.fiveVoltsOn = flag.value_or(false);
@@ -45,7 +48,7 @@ PolarityReading readFrom(store::SqliteConnection& connection)
 PolarityReading readPolarity(const QString& databasePath)
 {
     if (!QFileInfo(databasePath).isFile())
-        return {false, false, QStringLiteral("%1 does not exist yet").arg(databasePath)};
+        return {false, false, QStringLiteral("%1 does not exist yet").arg(databasePath), {}};
     // The program may hold a write lock for a moment; a panel that waited would
     // freeze, so a busy file counts as unreadable and the next poll tries again.
     store::SqliteConnection connection(QStringLiteral("panel-polarity"), databasePath,

@@ -3,6 +3,7 @@
 #include "history/historywindow.h"
 #include "history/rows.h"
 #include "shell/mainwindow.h"
+#include "ui/ownedwindow.h"
 
 #include <QEvent>
 #include <QHelpEvent>
@@ -62,9 +63,8 @@ void HistoryHook::showWindow()
         // Named like the program's other windows, so that KESTRA3's and KESTRA2's can be told apart.
         m_window->setWindowTitle(QStringLiteral("%1 - History").arg(m_title));
     }
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    // Beside the main window, a step below where the week opens.
+    ui::showOwnedWindow(m_window, 1);
 }
 
 QString HistoryHook::toolTip(int output) const

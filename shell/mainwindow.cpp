@@ -18,15 +18,18 @@
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
 #include "ui/naming.h"
+#include "ui/outputcolour.h"
 #include "ui/ownedwindow.h"
 #include "ui/twips.h"
 #include "week/model.h"
 #include "week/next.h"
 #include "week/weekview.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,6 +39,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSaveFile>
@@ -76,18 +80,16 @@ int nextTextWidth(const QFontMetrics& fm)
     int w = 0;
     for (const QString& sample :
          {QStringLiteral("next: Wed 00:00:00 OFF"), QStringLiteral("no switching this week"),
-          QStringLiteral("frozen at its last state")})
+          QStringLiteral("frozen at its last state"),
+          QStringLiteral("no mode chosen: select AUTO in its window")})
         w = std::max(w, fm.horizontalAdvance(sample));
     return w;
 }
 
-struct ButtonColour
-{
-    int r, g, b;
-};
-constexpr ButtonColour kButtonColours[8] = {{128, 255, 255}, {255, 192, 128}, {0, 0, 192},
-                                            {128, 255, 128}, {128, 128, 255}, {255, 128, 128},
-                                            {192, 192, 192}, {255, 255, 0}};
+// Owned windows are numbered for their place beside the main window: the
+// outputs 0 to 7, the inputs 8; the week (0) and the history (1) start again,
+// being too large to cascade far.
+constexpr int kWeekWindowIndex = 0;
 
 const QString kHelpLinkText = QStringLiteral("Help: how to use this time switch");
 
@@ -147,6 +149,11 @@ MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow
     connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showLocations);
     connect(&model, &model::SwitchModel::portChanged, this, &MainWindow::updatePortLine);
     connect(&service.week(), &week::WeekModel::nextChanged, this, &MainWindow::showNext);
+    connect(&model, &model::SwitchModel::scanDone, this, &MainWindow::showModesToInputs);
+    // The next line's tool tip names the outputs by their locations.
+    connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showNextLine);
+    connect(&model, &model::SwitchModel::locationEdited, this, &MainWindow::showNextLine);
+    watchSessionEnd();
 }
 
 MainWindow::~MainWindow() = default;
@@ -174,8 +181,7 @@ void MainWindow::buildWidgets()
         auto* button = new QPushButton(QString::number(m), central);
         button->setObjectName(QStringLiteral("Output%1").arg(m));
         button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
-        const ButtonColour c = kButtonColours[m - 1];
-        ui::paintButton(button, QColor(c.r, c.g, c.b));
+        ui::paintButton(button, ui::outputColour(m));
         ui::nameControl(button, QStringLiteral("Output %1").arg(m));
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
@@ -195,6 +201,7 @@ void MainWindow::buildWidgets()
         m_next[m - 1]->hide();
         grid->addWidget(m_next[m - 1], m, 4);
     }
+    buildNextLine(grid, 9);
     for (int n = 1; n <= 5; ++n) {
         m_inputTexts[n - 1] = field(QStringLiteral("INPUT%1").arg(n), true);
         m_inputTexts[n - 1]->setText(QStringLiteral("calculating"));
@@ -233,15 +240,8 @@ void MainWindow::buildWidgets()
     link->setWordWrap(true);
     link->setToolTip(QStringLiteral("Opens %1 in the web browser").arg(help.toLocalFile()));
     ui::nameControl(link, kHelpLinkText);
-    // Without a program for web pages nothing would happen at all: say where the page is.
-    connect(link, &QLabel::linkActivated, this, [this, help] {
-        if (QDesktopServices::openUrl(help)) return;
-        ui::messenger().notice(
-            this, m_service.model().build().title,
-            QStringLiteral("The help page could not be opened: no program to show web pages "
-                           "was found.\nOpen this file with a web browser:\n%1")
-                .arg(help.toLocalFile()));
-    });
+    m_helpUrl = help;
+    connect(link, &QLabel::linkActivated, this, &MainWindow::showHelp);
     grid->addWidget(link, 16, 0, 1, 3);
 
     setCentralWidget(central);
@@ -263,15 +263,17 @@ void MainWindow::buildWidgets()
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(exit, &QAction::triggered, this, &MainWindow::exitByUser);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
     QAction* week = view->addAction(QStringLiteral("&Week"));
     week->setObjectName(QStringLiteral("mnuWeek"));
     week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     connect(week, &QAction::triggered, this, &MainWindow::showWeek);
+    buildPanelItem(view);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
+    buildHelpItems(helpMenu);
     QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
@@ -297,6 +299,8 @@ void MainWindow::showNext(int channel)
     const week::NextSwitching& next = m_service.week().next(channel);
     m_next[channel - 1]->setText(week::nextSwitchingText(next));
     m_status[channel - 1]->setToolTip(statusToolTip(channel));
+    m_channels[channel - 1]->showNext(week::nextSwitchingText(next, true), statusToolTip(channel));
+    showNextLine();
 }
 
 QString MainWindow::statusToolTip(int channel) const
@@ -307,18 +311,11 @@ QString MainWindow::statusToolTip(int channel) const
 void MainWindow::showWeek()
 {
     if (!m_weekView) {
-        m_weekView = new week::WeekView(
-            m_service.week(),
-            [this](int m) {
-                const QWidget* w = m_channels.at(m - 1);
-                return w->autoFillBackground() ? w->palette().color(QPalette::Window) : QColor();
-            },
-            m_service.model().build().title, this);
+        m_weekView =
+            new week::WeekView(m_service.week(), &ui::outputColour, m_service.model().build().title, this);
         connect(m_weekView, &week::WeekView::openChannel, this, &MainWindow::showChannel);
     }
-    m_weekView->show();
-    m_weekView->raise();
-    m_weekView->activateWindow();
+    ui::showOwnedWindow(m_weekView, kWeekWindowIndex);
 }
 
 void MainWindow::restorePlacement()
@@ -369,6 +366,7 @@ void MainWindow::updatePortLine()
     if (facts.kind == port::BackendKind::Simulated)
         facts.advice = QStringLiteral("To see the outputs and set the inputs, start: %1 %2")
                            .arg(panelCommand(), model.build().portText());
+    showPanelItem();
     const port::PortLine line = port::describePort(facts);
     m_portLabel->setParts(line.head, line.rest);
     if (m_portLabel->toolTip() != line.full) {
@@ -440,6 +438,12 @@ void MainWindow::placeNextTexts()
 
 void MainWindow::closeEvent(QCloseEvent* e)
 {
+    // A close the user makes (the window system's close button) asks; one from
+    // the program (a signal, the session's end) does not.
+    if (e->spontaneous() && !m_unloaded && !askToStop()) {
+        e->ignore();
+        return;
+    }
     if (!m_unloaded) {
         m_unloaded = true;
         unload();
@@ -460,6 +464,129 @@ void MainWindow::unload()
                         double(ui::pixelsToTwips(size.width(), this)),
                         double(ui::pixelsToTwips(size.height(), this))});
     }
+}
+
+void MainWindow::buildNextLine(QGridLayout* grid, int row)
+{
+    // At the default size there is no room for a column of next switchings
+    // beside the states: one line under the outputs names the soonest, and
+    // its tool tip each output's.
+    m_nextLine = new ui::ElidedLabel(centralWidget());
+    m_nextLine->setObjectName(QStringLiteral("lblNext"));
+    m_nextLine->setElideMode(Qt::ElideRight);
+    // It never widens a column: the location fields keep their width.
+    m_nextLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    grid->addWidget(m_nextLine, row, 0, 1, 4);
+}
+
+void MainWindow::showNextLine()
+{
+    std::array<week::NextSwitching, 8> next;
+    QStringList each;
+    for (int m = 1; m <= 8; ++m) {
+        next[m - 1] = m_service.week().next(m);
+        const QString& location = m_service.model().location(m);
+        each << QStringLiteral("%1%2: %3")
+                    .arg(m)
+                    .arg(location.isEmpty() ? QString() : QStringLiteral(" ") + location,
+                         week::nextSwitchingText(next[m - 1]));
+    }
+    const QString text = week::nextOverviewText(next);
+    m_nextLine->setParts({}, text);
+    m_nextLine->setToolTip(each.join(QLatin1Char('\n')));
+}
+
+void MainWindow::showModesToInputs()
+{
+    std::array<channels::Mode, 8> modes{};
+    for (int m = 1; m <= 8; ++m)
+        modes[m - 1] = m_service.model().channel(m).mode();
+    m_inputs->showModes(modes);
+}
+
+void MainWindow::buildPanelItem(QMenu* view)
+{
+    m_panelItem = view->addAction(QStringLiteral("Port &panel"));
+    m_panelItem->setObjectName(QStringLiteral("mnuPanel"));
+    m_panelItem->setToolTip(QStringLiteral("Shows the simulated port's outputs and sets its inputs"));
+    connect(m_panelItem, &QAction::triggered, this, &MainWindow::startPanel);
+    showPanelItem();
+}
+
+void MainWindow::showPanelItem()
+{
+    // Only a simulated port has a panel: a printer port has real lines.
+    if (!m_panelItem) return;
+    const bool simulated = m_service.model().portFacts().kind == port::BackendKind::Simulated;
+    if (m_panelItem->isVisible() != simulated) m_panelItem->setVisible(simulated);
+}
+
+void MainWindow::startPanel()
+{
+    const BuildConfig& build = m_service.model().build();
+    const QString program = panelCommand();
+    if (QProcess::startDetached(program, {build.portText()})) return;
+    ui::messenger().notice(this, build.title,
+                           QStringLiteral("The port panel could not be started: %1 was not found or cannot "
+                                          "run.\nStart it in a terminal: %1 %2")
+                               .arg(program, build.portText()));
+}
+
+void MainWindow::buildHelpItems(QMenu* help)
+{
+    QAction* contents = help->addAction(QStringLiteral("&Contents"));
+    contents->setObjectName(QStringLiteral("mnuContents"));
+    contents->setShortcut(QKeySequence::HelpContents);
+    connect(contents, &QAction::triggered, this, &MainWindow::showHelp);
+    help->addSeparator();
+}
+
+void MainWindow::showHelp()
+{
+    if (QDesktopServices::openUrl(m_helpUrl)) return;
+    // Without a program for web pages nothing would happen at all: say where the page is.
+    ui::messenger().notice(this, m_service.model().build().title,
+                           QStringLiteral("The help page could not be opened: no program to show web pages "
+                                          "was found.\nOpen this file with a web browser:\n%1")
+                               .arg(m_helpUrl.toLocalFile()));
+}
+
+void MainWindow::watchSessionEnd()
+{
+    // A logout or shutdown must not wait on the question; if the session
+    // manager ends the program without closing its window, it ends as File, Exit does.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::sessionEnding);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!m_unloaded) close();
+    });
+}
+
+void MainWindow::sessionEnding()
+{
+    m_sessionEnding = true;
+    // An open question is answered as its default; the session's end follows.
+    if (m_asking)
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) box->reject();
+}
+
+void MainWindow::exitByUser()
+{
+    if (!m_unloaded && !askToStop()) return;
+    close();
+}
+
+bool MainWindow::askToStop()
+{
+    if (m_sessionEnding) return true;
+    if (m_asking) return false; // one question at a time
+    m_asking = true;
+    const bool stop =
+        ui::messenger().question(this, m_service.model().build().title,
+                                 QStringLiteral("Stop the time switch? All 8 outputs will be switched OFF."),
+                                 QStringLiteral("Stop"), QStringLiteral("Keep running"));
+    m_asking = false;
+    // A signal may have ended the program while the question was open.
+    return stop && !m_unloaded;
 }
 
 } // namespace kestra::shell

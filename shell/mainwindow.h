@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
 #include <array>
 
+class QGridLayout;
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QPushButton;
 
@@ -55,6 +58,11 @@ public:
     // The week view, once it has been shown.
     week::WeekView* weekView() const { return m_weekView; }
 
+    // Closing as the user does it (the window's close button, File, Exit) asks
+    // first; a session that ends, a signal or a test's close() never does.
+    // With the session ending, no close asks any more.
+    void sessionEnding();
+
 public slots:
     void showChannel(int channel);
     void showInputs();
@@ -62,6 +70,12 @@ public slots:
     // File, Start at login: writes or removes this build's autostart entry.
     void setStartAtLogin(bool on);
     void showWeek();
+    // File, Exit: asks, then ends the program as closing the window does.
+    void exitByUser();
+    // View, Port panel: starts the virtual port panel beside the program.
+    void startPanel();
+    // Help, Contents: the help page.
+    void showHelp();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -77,6 +91,14 @@ private:
     void showNext(int channel);
     void placeNextTexts();
     QString statusToolTip(int channel) const;
+    void buildNextLine(QGridLayout* grid, int row);
+    void showNextLine();
+    void buildPanelItem(QMenu* view);
+    void showPanelItem();
+    void buildHelpItems(QMenu* help);
+    void watchSessionEnd();
+    bool askToStop();
+    void showModesToInputs();
 
     service::Service& m_service;
     std::array<channels::ChannelWindow*, 8> m_channels{};
@@ -86,10 +108,15 @@ private:
     std::array<QLineEdit*, 5> m_inputTexts{};
     std::array<QLineEdit*, 13> m_locations{};
     std::array<QLabel*, 8> m_next{};
+    ui::ElidedLabel* m_nextLine = nullptr;
+    QAction* m_panelItem = nullptr;
     week::WeekView* m_weekView = nullptr;
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
+    QUrl m_helpUrl;
     bool m_unloaded = false;
+    bool m_sessionEnding = false;
+    bool m_asking = false;
 };
 
 } // namespace kestra::shell

@@ -45,7 +45,7 @@ void ElidedLabel::elide()
 {
     const QFontMetrics fm(font());
     const int room = contentsRect().width() - 2 * margin() - fm.horizontalAdvance(m_head);
-    const QString shown = m_head + fm.elidedText(m_rest, Qt::ElideMiddle, std::max(room, 0));
+    const QString shown = m_head + fm.elidedText(m_rest, m_mode, std::max(room, 0));
     if (text() != shown) setText(shown);
 }
 

@@ -14,6 +14,8 @@ public:
     explicit ElidedLabel(QWidget* parent = nullptr);
 
     void setParts(const QString& head, const QString& rest);
+    // Where the rest loses its letters: in the middle (the default) or at its end.
+    void setElideMode(Qt::TextElideMode mode) { m_mode = mode; }
     QString head() const { return m_head; }
     QString rest() const { return m_rest; }
 
@@ -27,6 +29,7 @@ private:
     void elide();
     QString m_head;
     QString m_rest;
+    Qt::TextElideMode m_mode = Qt::ElideMiddle;
 };
 
 } // namespace kestra::ui

@@ -1,6 +1,7 @@
 #include "ui/messenger.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kestra::ui {
 
@@ -23,6 +24,19 @@ public:
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();
+    }
+    bool question(QObject* window, const QString& title, const QString& text, const QString& act,
+                  const QString& keep) override
+    {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton,
+                        qobject_cast<QWidget*>(window));
+        box.setObjectName(QStringLiteral("msgQuestion"));
+        QPushButton* yes = box.addButton(act, QMessageBox::AcceptRole);
+        QPushButton* no = box.addButton(keep, QMessageBox::RejectRole);
+        box.setDefaultButton(no);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes;
     }
 };
 
@@ -47,6 +61,14 @@ void RecordingMessenger::modal(QObject*, const QString& title, const QString& te
     titles << title;
     modals << text;
     if (whileOpen) whileOpen();
+}
+
+bool RecordingMessenger::question(QObject*, const QString& title, const QString& text, const QString&,
+                                  const QString&)
+{
+    titles << title;
+    questions << text;
+    return answer;
 }
 
 void RecordingMessenger::notice(QObject*, const QString& title, const QString& text)

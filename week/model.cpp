@@ -43,6 +43,26 @@ std::optional<Hold> holdAsItStands(const channels::ChannelControls& c, const inp
     return h;
 }
 
+NextSwitching nextSwitching(const ChannelPicture& picture, const std::optional<Hold>& hold,
+                            const QDateTime& now)
+{
+    // Pulsing runs whatever the mode and the time texts; a freeze whatever the mode.
+    if (picture.pulse) return nextSwitching(*picture.pulse, now);
+    if (picture.week.frozen) return nextSwitching(picture.week, now);
+    NextSwitching next;
+    if (picture.mode == channels::Mode::None) {
+        next.kind = NextSwitching::Kind::NoMode;
+        return next;
+    }
+    if (hold && now < hold->until) {
+        next.kind = NextSwitching::Kind::Held;
+        next.at = hold->until;
+        next.on = hold->on;
+        return next;
+    }
+    return nextSwitching(picture.week, now);
+}
+
 WeekModel::WeekModel(const WeekSource& source, const Clock& clock, QObject* parent)
     : QObject(parent), m_source(source), m_clock(clock)
 {
@@ -63,6 +83,10 @@ bool WeekModel::update(Entry& e, int channel, bool& recount)
             p.week = std::move(w);
             changed = true;
         }
+    }
+    if (e.controls.mode != p.mode) {
+        p.mode = e.controls.mode;
+        changed = true;
     }
     const QString location = m_source.location(channel);
     if (location != p.location) {
@@ -88,6 +112,12 @@ bool WeekModel::update(Entry& e, int channel, bool& recount)
         p.hold = hold;
         changed = true;
     }
+    // The text names the hold's end to the second: while input 3 is still on
+    // that moves every second.
+    if (hold != e.hold) {
+        e.hold = hold;
+        recount = true;
+    }
     e.known = true;
     return changed;
 }
@@ -103,10 +133,10 @@ void WeekModel::refresh()
         const bool first = !e.known;
         bool recount = first || clockBack;
         if (update(e, m, recount)) emit pictureChanged(m);
-        if (e.next.kind == NextSwitching::Kind::At && now >= e.next.at) recount = true;
+        const bool timed = e.next.kind == NextSwitching::Kind::At || e.next.kind == NextSwitching::Kind::Held;
+        if (timed && now >= e.next.at) recount = true;
         if (!recount) continue;
-        const NextSwitching next =
-            e.picture.pulse ? nextSwitching(*e.picture.pulse, now) : nextSwitching(e.picture.week, now);
+        const NextSwitching next = nextSwitching(e.picture, e.hold, now);
         if (next == e.next && !first) continue;
         e.next = next;
         emit nextChanged(m);

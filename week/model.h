@@ -30,11 +30,17 @@ struct ChannelPicture
 {
     int channel = 0;
     QString location;
+    channels::Mode mode = channels::Mode::None;
     ChannelWeek week;
     QString frozenStatus; // the state a frozen output stays in
     std::optional<PulsePlan> pulse;
     std::optional<Hold> hold;
 };
+
+// What the output does next as it stands: its pulse, a freeze, no mode, the
+// end of an input 3 hold (`hold` exactly as it stands), or its schedule.
+NextSwitching nextSwitching(const ChannelPicture& picture, const std::optional<Hold>& hold,
+                            const QDateTime& now);
 
 // Where the model reads each output (1 .. 8). The shell answers from the
 // windows, so edits that are not saved yet count, as they do for the ticks.
@@ -78,6 +84,7 @@ private:
         bool known = false;
         channels::ChannelControls controls;
         ChannelPicture picture;
+        std::optional<Hold> hold; // as it stands, while the picture's may lag
         NextSwitching next;
     };
     // True when the picture changed; `recount` when the next switching must be found again.

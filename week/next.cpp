@@ -3,6 +3,7 @@
 #include "common/clock.h"
 
 #include <QLocale>
+#include <QStringList>
 #include <QTimeZone>
 
 namespace kestra::week {
@@ -27,6 +28,15 @@ QDateTime moment(const QDateTime& like, qint64 msecs)
 QString stateText(bool on)
 {
     return on ? QStringLiteral("ON") : QStringLiteral("OFF");
+}
+
+// "Mon 7 Dec 2026 at 12:00:06"
+QString dateText(const QDateTime& t)
+{
+    return QStringLiteral("%1 %2 at %3")
+        .arg(dayCaption(weekdayNumber(t.date()) - 1),
+             QLocale::c().toString(t.date(), QStringLiteral("d MMM yyyy")),
+             t.time().toString(QStringLiteral("hh:mm:ss")));
 }
 } // namespace
 
@@ -75,7 +85,7 @@ NextSwitching nextSwitching(const ChannelWeek& week, const QDateTime& now)
 NextSwitching nextSwitching(const PulsePlan& pulse, const QDateTime& now)
 {
     NextSwitching next;
-    next.pulse = true;
+    next.pulse = pulse;
     const PulsePlan::Phase phase = pulse.phaseAt(now.toMSecsSinceEpoch());
     if (pulse.endless) return next;
     next.kind = NextSwitching::Kind::At;
@@ -84,13 +94,21 @@ NextSwitching nextSwitching(const PulsePlan& pulse, const QDateTime& now)
     return next;
 }
 
-QString nextSwitchingText(const NextSwitching& next)
+QString nextSwitchingText(const NextSwitching& next, bool inItsWindow)
 {
+    // The phases come too fast to be read one by one.
+    if (next.pulse) return next.pulse->describe();
     switch (next.kind) {
     case NextSwitching::Kind::Frozen:
         return QStringLiteral("frozen at its last state");
     case NextSwitching::Kind::None:
         return QStringLiteral("no switching this week");
+    case NextSwitching::Kind::NoMode:
+        return inItsWindow ? QStringLiteral("no mode chosen: select AUTO above")
+                           : QStringLiteral("no mode chosen: select AUTO in its window");
+    case NextSwitching::Kind::Held:
+        return QStringLiteral("held %1 until %2")
+            .arg(stateText(next.on), next.at.time().toString(QStringLiteral("hh:mm:ss")));
     case NextSwitching::Kind::At:
         break;
     }
@@ -108,14 +126,79 @@ QString nextSwitchingToolTip(const NextSwitching& next)
     case NextSwitching::Kind::None:
         return next.pulse ? QStringLiteral("Pulsing: the running phase does not end by itself.")
                           : QStringLiteral("No switching this week.");
+    case NextSwitching::Kind::NoMode:
+        return QStringLiteral("No mode chosen: the output stays OFF, and its days, times and inputs do "
+                              "nothing. Select AUTO in its window (or ON or OFF) and press OK.");
+    case NextSwitching::Kind::Held:
+        return QStringLiteral("Held %1 by input 3 until %2, then by its schedule again (as it stands: "
+                              "while input 3 is on, the hold runs on).")
+            .arg(stateText(next.on), dateText(next.at));
     case NextSwitching::Kind::At:
         break;
     }
-    return QStringLiteral("%1Next switching: %2 on %3 %4 at %5")
-        .arg(next.pulse ? QStringLiteral("Pulsing. ") : QString(), stateText(next.on),
-             dayCaption(weekdayNumber(next.at.date()) - 1),
-             QLocale::c().toString(next.at.date(), QStringLiteral("d MMM yyyy")),
-             next.at.time().toString(QStringLiteral("hh:mm:ss")));
+    QString pulse;
+    if (next.pulse) {
+        pulse = next.pulse->describe() + QStringLiteral(". ");
+        pulse[0] = pulse[0].toUpper();
+    }
+    return QStringLiteral("%1Next switching: %2 on %3").arg(pulse, stateText(next.on), dateText(next.at));
+}
+
+namespace {
+// "1, 2, 4-8": a run of three or more as its ends.
+QString outputList(const QList<int>& outputs)
+{
+    QStringList parts;
+    for (qsizetype i = 0; i < outputs.size();) {
+        qsizetype j = i;
+        while (j + 1 < outputs.size() && outputs[j + 1] == outputs[j] + 1)
+            ++j;
+        if (j - i >= 2) {
+            parts << QStringLiteral("%1\u2013%2").arg(outputs[i]).arg(outputs[j]);
+        } else {
+            for (qsizetype k = i; k <= j; ++k)
+                parts << QString::number(outputs[k]);
+        }
+        i = j + 1;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+} // namespace
+
+QString nextOverviewText(const std::array<NextSwitching, 8>& next)
+{
+    QList<int> noMode, pulsing;
+    QStringList soonest;
+    QDateTime at;
+    for (int m = 1; m <= 8; ++m) {
+        const NextSwitching& n = next[m - 1];
+        if (n.kind == NextSwitching::Kind::NoMode) noMode << m;
+        if (n.pulse) pulsing << m;
+        const bool timed = n.kind == NextSwitching::Kind::At || n.kind == NextSwitching::Kind::Held;
+        if (n.pulse || !timed || (at.isValid() && n.at > at)) continue;
+        if (at.isValid() && n.at < at) soonest.clear();
+        at = n.at;
+        const QString when = QStringLiteral("%1 %2").arg(dayCaption(weekdayNumber(n.at.date()) - 1),
+                                                         n.at.time().toString(QStringLiteral("hh:mm:ss")));
+        soonest << (n.kind == NextSwitching::Kind::Held
+                        ? QStringLiteral("output %1 held %2 until %3").arg(m).arg(stateText(n.on), when)
+                        : QStringLiteral("output %1 %2 at %3").arg(m).arg(stateText(n.on), when));
+    }
+    if (!soonest.isEmpty()) {
+        QString line = QStringLiteral("Next: ") + soonest.join(QStringLiteral("; "));
+        if (!noMode.isEmpty()) line += QStringLiteral(" \u00b7 no mode: ") + outputList(noMode);
+        return line;
+    }
+    if (noMode.size() == 8)
+        return QStringLiteral("No mode chosen on any output: select AUTO in their windows");
+    if (noMode.size() == 1)
+        return QStringLiteral("No mode chosen on output %1: select AUTO in its window").arg(noMode.first());
+    if (!noMode.isEmpty())
+        return QStringLiteral("No mode chosen on outputs %1: select AUTO").arg(outputList(noMode));
+    if (!pulsing.isEmpty())
+        return QStringLiteral("No switching this week but the pulsing of output%1 %2")
+            .arg(pulsing.size() == 1 ? QString() : QStringLiteral("s"), outputList(pulsing));
+    return QStringLiteral("No switching this week");
 }
 
 } // namespace kestra::week

@@ -4,17 +4,21 @@
 #include "week/pulse.h"
 
 #include <QDateTime>
+#include <array>
+#include <optional>
 
 namespace kestra::week {
 
 // The next moment at which an output changes by its schedule or its pulse.
 struct NextSwitching
 {
-    enum class Kind { None, At, Frozen };
+    // NoMode: no mode option selected, so the schedule and the inputs do
+    // nothing. Held: an input 3 hold runs; `at` is its end, `on` the state held.
+    enum class Kind { None, At, Frozen, NoMode, Held };
     Kind kind = Kind::None;
-    QDateTime at;    // Kind::At: the first moment of the new state
-    bool on = false; // the new state
-    bool pulse = false;
+    QDateTime at;                   // Kind::At: the first moment of the new state
+    bool on = false;                // the new state
+    std::optional<PulsePlan> pulse; // while pulsing
 
     bool operator==(const NextSwitching&) const = default;
 };
@@ -28,9 +32,17 @@ NextSwitching nextSwitching(const ChannelWeek& week, const QDateTime& now);
 // The end of the running pulse phase.
 NextSwitching nextSwitching(const PulsePlan& pulse, const QDateTime& now);
 
-// "next: Mon 12:00:01 ON", "no switching this week", "frozen at its last state"
-QString nextSwitchingText(const NextSwitching& next);
+// "next: Mon 12:00:01 ON", "no switching this week", "frozen at its last state",
+// "no mode chosen: select AUTO in its window", "held ON until 14:55:53",
+// "pulsing 2 s ON, 3 s OFF". In the output's own window, "no mode chosen:
+// select AUTO above".
+QString nextSwitchingText(const NextSwitching& next, bool inItsWindow = false);
 // The same with the date, for a tooltip.
 QString nextSwitchingToolTip(const NextSwitching& next);
+
+// One line for outputs 1 to 8: the soonest switching or end of a hold (a pulse
+// is left out: its phases come too fast), and the outputs with no mode.
+// "Next: output 3 ON at Mon 12:00:06", "No mode chosen on any output: ..."
+QString nextOverviewText(const std::array<NextSwitching, 8>& next);
 
 } // namespace kestra::week

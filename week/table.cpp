@@ -39,7 +39,10 @@ QString weekCsv(const std::vector<ChannelPicture>& pictures, int firstDay)
             continue;
         }
         std::vector<Interval> periods = p.week.periods();
-        if (periods.empty()) line(QStringLiteral("OFF"), {}, {}, QStringLiteral("no switching this week"));
+        if (periods.empty())
+            line(QStringLiteral("OFF"), {}, {},
+                 p.mode == channels::Mode::None ? QStringLiteral("no mode chosen: select AUTO in its window")
+                                                : QStringLiteral("no switching this week"));
         if (periods.size() == 1 && periods.front() == Interval{0, kSecondsPerWeek - 1}) {
             line(QStringLiteral("ON"), {}, {}, QStringLiteral("all week"));
             periods.clear();

@@ -21,6 +21,10 @@ const QColor kPresentColour(0, 0, 160);
 // drawn as a striped band of the same ON share instead of phase by phase.
 constexpr double kMinPulsePixels = 4;
 constexpr int kStripePixels = 8;
+// The hours named under the day captions, at the dotted lines.
+constexpr int kMarkedHours[] = {6, 12, 18};
+const QColor kHourColour(80, 80, 80);
+const QString kNoModeNote = QStringLiteral("no mode chosen: select AUTO in its window");
 
 QString stateText(bool on)
 {
@@ -38,6 +42,7 @@ struct WeekChart::Geometry
     QRectF area;
     double labelWidth = 0;
     double headerHeight = 0;
+    double captionHeight = 0; // the day captions; the hour labels below them
     double rowHeight = 0;
     double dayWidth = 0;
 
@@ -74,7 +79,7 @@ void WeekChart::setFirstDay(int day)
 
 QSize WeekChart::sizeHint() const
 {
-    return {960, fontMetrics().height() * 2 + 8 * 40};
+    return {960, fontMetrics().height() * 3 + 8 * 40};
 }
 
 QString WeekChart::rowLabel(int channel) const
@@ -89,7 +94,8 @@ WeekChart::Geometry WeekChart::geometry(const QRect& area) const
     const QFontMetrics fm = fontMetrics();
     Geometry g;
     g.area = area;
-    g.headerHeight = fm.height() * 1.8;
+    g.captionHeight = fm.height() * 1.4;
+    g.headerHeight = g.captionHeight + fm.height() * 1.2;
     double widest = 0;
     for (int m = 1; m <= 8; ++m)
         widest = std::max<double>(widest, fm.horizontalAdvance(rowLabel(m)));
@@ -178,6 +184,7 @@ void WeekChart::drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pi
         p.setBrush(kOnColour);
         for (const Interval& i : pic.week.on)
             drawSpan(p, g, bar, i.from, i.to + 1.0);
+        if (pic.mode == channels::Mode::None) note(kNoModeNote);
     }
     if (pic.hold && now.isValid() && now < pic.hold->until) {
         p.setPen(Qt::NoPen);
@@ -208,10 +215,11 @@ void WeekChart::paint(QPainter& p, const QRect& area) const
         const int day = (m_firstDay + column) % 7;
         p.setFont(day == today ? bold : font());
         p.setPen(Qt::black);
-        p.drawText(QRectF(g.x(column, 0), area.top(), g.dayWidth, g.headerHeight), Qt::AlignCenter,
+        p.drawText(QRectF(g.x(column, 0), area.top(), g.dayWidth, g.captionHeight), Qt::AlignCenter,
                    dayCaption(day));
     }
     p.setFont(font());
+    drawHours(p, g);
     const double top = area.top() + g.headerHeight;
     const double bottom = top + 8 * g.rowHeight;
     // Hours under the periods, so that a short one at 12:00 still shows.
@@ -231,9 +239,28 @@ void WeekChart::paint(QPainter& p, const QRect& area) const
     if (now.isValid()) {
         const double x = g.x((today - m_firstDay + 7) % 7, secondsOfDay(now));
         p.setPen(QPen(kPresentColour, 2));
-        p.drawLine(QPointF(x, area.top() + g.headerHeight * 0.6), QPointF(x, bottom));
+        p.drawLine(QPointF(x, top - g.rowHeight * 0.1), QPointF(x, bottom));
     }
     p.restore();
+}
+
+void WeekChart::drawHours(QPainter& p, const Geometry& g) const
+{
+    // Every marked hour where the labels have room, else noon alone, else none.
+    const QFontMetricsF fm(p.font());
+    const double room = fm.horizontalAdvance(QStringLiteral("18")) + 6;
+    const double spacing = g.dayWidth / 4;
+    const bool all = spacing >= room;
+    if (!all && 2 * spacing < room) return;
+    p.setPen(kHourColour);
+    const double y = g.area.top() + g.captionHeight;
+    for (int column = 0; column < 7; ++column)
+        for (int hour : kMarkedHours) {
+            if (!all && hour != 12) continue;
+            const double x = g.x(column, hour * 3600);
+            p.drawText(QRectF(x - spacing / 2, y, spacing, g.headerHeight - g.captionHeight),
+                       Qt::AlignHCenter | Qt::AlignTop, QString::number(hour));
+        }
 }
 
 void WeekChart::paintEvent(QPaintEvent*)
@@ -343,6 +370,7 @@ QString WeekChart::toolTipAt(const QPoint& pos) const
             }
         }
     }
+    if (pic.mode == channels::Mode::None) return head + QStringLiteral("\n") + kNoModeNote;
     if (!period) return head + QStringLiteral("\nOFF at %1").arg(weekSecondText(ws).left(9));
     if (period->from == 0 && period->to == kSecondsPerWeek - 1) return head + QStringLiteral("\nON all week");
     return head + QStringLiteral("\nON from %1 to %2, both seconds included")

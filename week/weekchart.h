@@ -9,7 +9,7 @@
 namespace kestra::week {
 
 // The picture of the week: one row per output (number and location on the
-// output's window colour), one column per day, the ON periods in red, pulses
+// colour `colour` gives it), one column per day, the ON periods in red, pulses
 // as their pattern, a frozen output hatched grey, an input 3 hold hatched, and
 // a line at the present moment. Each slot shows the next time that weekday and
 // time of day comes round.
@@ -48,6 +48,7 @@ private:
     struct Geometry;
     Geometry geometry(const QRect& area) const;
     void drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pic) const;
+    void drawHours(QPainter& p, const Geometry& g) const;
     // Wall-clock seconds of the week [from, to), split at midnights.
     void drawSpan(QPainter& p, const Geometry& g, const QRectF& bar, double from, double to) const;
     // The week second a moment shows on the wall clock.

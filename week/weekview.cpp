@@ -25,7 +25,8 @@ constexpr int kPngRowHeight = 44;
 WeekView::WeekView(const WeekModel& model, std::function<QColor(int)> colour, const QString& title,
                    QWidget* owner)
     : QWidget(owner, Qt::Window), m_model(model), m_title(title),
-      m_chart(new WeekChart(model, std::move(colour), this)), m_errors(this, title, model::badEntryText, nullptr)
+      m_chart(new WeekChart(model, std::move(colour), this)),
+      m_errors(this, title, model::badEntryText, nullptr)
 {
     setObjectName(QStringLiteral("frmWeek"));
     setWindowTitle(QStringLiteral("%1 - Week").arg(title));
@@ -84,7 +85,7 @@ void WeekView::save(const QString& filter, const QString& suffix,
 QRect WeekView::pngChartArea() const
 {
     const int title = m_chart->fontMetrics().height() * 2;
-    return {0, title, kPngWidth, m_chart->fontMetrics().height() * 2 + 8 * kPngRowHeight};
+    return {0, title, kPngWidth, m_chart->fontMetrics().height() * 3 + 8 * kPngRowHeight};
 }
 
 bool WeekView::savePng(const QString& path, QString* error) const

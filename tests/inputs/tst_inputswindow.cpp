@@ -399,6 +399,29 @@ private slots:
         }
     }
 
+    // A set box of an output that is not in AUTO does nothing: its column is
+    // marked and the line at the top names the output, until it is in AUTO.
+    void mappingOfAnOutputNotInAutoIsMarked()
+    {
+        InputsRig rig;
+        auto& w = rig.open();
+        std::array<channels::Mode, 8> modes;
+        modes.fill(channels::Mode::Auto);
+        modes[3] = channels::Mode::None;
+        w.showModes(modes);
+        auto* mark = rig.child<QLabel>(QStringLiteral("lblNotAuto4"));
+        QVERIFY(!mark->isVisibleTo(&w)); // nothing set in its column yet
+        rig.child<QCheckBox>(QStringLiteral("INP2OFF4"))->click();
+        QVERIFY(mark->isVisibleTo(&w));
+        QVERIFY(!rig.child<QLabel>(QStringLiteral("lblNotAuto3"))->isVisibleTo(&w));
+        QCOMPARE(rig.child<QLabel>(QStringLiteral("lblNotAuto"))->toolTip(),
+                 QStringLiteral("Output 4 has no mode: select AUTO"));
+        modes[3] = channels::Mode::Auto;
+        w.showModes(modes);
+        QVERIFY(!mark->isVisibleTo(&w));
+        QVERIFY(!rig.child<QLabel>(QStringLiteral("lblNotAuto"))->isVisibleTo(&w));
+    }
+
     void closeBoxHidesAndCommits()
     {
         InputsRig rig;

@@ -35,7 +35,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 // A database as someone might make it by hand: only what the panel reads, and
 // the field name in another case than the program writes it.
-void makeDatabase(const QString& path, const QString& sourceport)
+void makeDatabase(const QString& path, const QString& sourceport, const QString& loc3 = {})
 {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
@@ -43,10 +43,11 @@ void makeDatabase(const QString& path, const QString& sourceport)
         QVERIFY(db.open());
         QSqlQuery q(db);
         QVERIFY(q.exec(QStringLiteral("DROP TABLE IF EXISTS SaveSettingsTbl")));
-        QVERIFY(
-            q.exec(QStringLiteral("CREATE TABLE SaveSettingsTbl (\"output\" TEXT, \"sourceport\" TEXT)")));
-        q.prepare(QStringLiteral("INSERT INTO SaveSettingsTbl VALUES ('0', ?)"));
+        QVERIFY(q.exec(QStringLiteral(
+            "CREATE TABLE SaveSettingsTbl (\"output\" TEXT, \"sourceport\" TEXT, \"Loc3\" TEXT)")));
+        q.prepare(QStringLiteral("INSERT INTO SaveSettingsTbl VALUES ('0', ?, ?)"));
         q.addBindValue(sourceport);
+        q.addBindValue(loc3);
         QVERIFY(q.exec());
     }
     QSqlDatabase::removeDatabase(QStringLiteral("make"));
@@ -249,6 +250,17 @@ private slots:
         QCOMPARE(r.readable, readable);
         QCOMPARE(r.fiveVoltsOn, fiveVoltsOn);
         QCOMPARE(QFile::exists(build.databasePath()), stored != QLatin1String("-"));
+    }
+
+    // Each output is named as the program's main window names it, read from the settings.
+    void outputsShowTheirLocations()
+    {
+        makeDatabase(build.databasePath(), QStringLiteral("False"), QStringLiteral("Hall heater"));
+        writeFile(build.simulatedPortPath(), QByteArray("\xFB\x78\x02", 3));
+        PanelWindow w(build);
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("Location3"))->text(), QStringLiteral("Hall heater"));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("Location4"))->text(), QString());
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("State3"))->text(), QStringLiteral("ON"));
     }
 
     // The program holding a write lock must neither freeze the panel nor flip its lamps.

@@ -17,7 +17,10 @@
 #include "ui/messenger.h"
 
 #include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -33,6 +36,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
 
 using namespace kestra;
 using namespace kestra::test;
@@ -142,6 +146,46 @@ private slots:
         rig.stop();
         QCOMPARE(rig.data(), quint8(allOff));
         QCOMPARE(rig.control(), quint8(0));
+    }
+
+    // Closing the window by hand or File, Exit asks before every output goes
+    // OFF, and "Keep running" keeps them; a close from the program (a signal,
+    // the session's end) never asks, since nobody may be there to answer.
+    void closingAsksFirstButNeverForASignal()
+    {
+        ui::RecordingMessenger messages;
+        Rig rig({{"On3", "True"}});
+        rig.start();
+        rig.main->show();
+        rig.model().channel(3).tick();
+        rig.model().scan();
+        QCOMPARE(rig.data(), quint8(0xFB));
+        QCloseEvent byHand;
+        QSpontaneKeyEvent::setSpontaneous(&byHand);
+        qApp->notify(rig.main.get(), &byHand); // as the window system sends it
+        QCOMPARE(messages.questions,
+                 QStringList{"Stop the time switch? All 8 outputs will be switched OFF."});
+        QVERIFY(!byHand.isAccepted());
+        rig.find<QAction>("mnuExit")->trigger();
+        QCOMPARE(messages.questions.size(), 2);
+        QCOMPARE(rig.data(), quint8(0xFB));
+        QCOMPARE(rig.control(), quint8(2));
+
+        messages.answer = true;
+        rig.find<QAction>("mnuExit")->trigger();
+        QCOMPARE(messages.questions.size(), 3);
+        QCOMPARE(rig.data(), quint8(0xFF));
+        QCOMPARE(rig.control(), quint8(0));
+
+        messages.answer = false;
+        rig.start();
+        rig.main->close(); // as the signal path closes it
+        QCOMPARE(rig.control(), quint8(0));
+        rig.start();
+        rig.main->sessionEnding();
+        qApp->notify(rig.main.get(), &byHand);
+        QCOMPARE(rig.control(), quint8(0));
+        QCOMPARE(messages.questions.size(), 3);
     }
 
     void polarityOptionSurvivesOkAndRestart()
@@ -349,7 +393,8 @@ private slots:
 
     // The channel windows, the inputs window and About belong to the main
     // window: the window system keeps them in front of it (X11 marks only
-    // dialog-type windows transient), and they open over it on its screen.
+    // dialog-type windows transient), and they open on its screen, leaving its
+    // buttons free.
     void windowsBelongToTheMainWindow()
     {
         Rig rig;
@@ -364,8 +409,10 @@ private slots:
         rig.find<QPushButton>("INPUTS")->click();
         owned << rig.main->inputsWindow();
         owned << rig.main->aboutWindow();
-        const QRect mainFrame = rig.main->frameGeometry();
         const QRect screen = rig.main->screen()->availableGeometry();
+        QList<QPoint> buttons;
+        for (auto* b : rig.main->centralWidget()->findChildren<QPushButton*>())
+            buttons << b->mapToGlobal(b->rect().center());
         QSet<QPoint> corners;
         for (QWidget* w : owned) {
             const QByteArray name = w->objectName().toLatin1();
@@ -373,7 +420,9 @@ private slots:
             if (w == rig.main->aboutWindow()) continue; // shown modally below
             QCOMPARE(w->windowHandle()->transientParent(), rig.main->windowHandle());
             const QRect frame = w->frameGeometry();
-            QVERIFY2(screen.contains(frame) && mainFrame.contains(frame.topLeft()), name);
+            QVERIFY2(screen.contains(frame), name);
+            for (const QPoint& b : buttons)
+                QVERIFY2(!frame.contains(b), name);
             corners.insert(frame.topLeft());
         }
         QCOMPARE(corners.size(), 9); // cascaded, not stacked on one spot

@@ -115,11 +115,12 @@ class FakeSource final : public WeekSource
 public:
     std::array<ChannelControls, 8> controlsOf;
     std::array<std::optional<PulsePlan>, 8> pulses;
+    std::array<inputs::OverrideView, 8> views;
     ChannelControls controls(int m) const override { return controlsOf[m - 1]; }
     QString location(int m) const override { return QStringLiteral("L%1").arg(m); }
     State state(int) const override { return State::Off; }
     std::optional<PulsePlan> pulse(int m, qint64) const override { return pulses[m - 1]; }
-    inputs::OverrideView inputs(int) const override { return {}; }
+    inputs::OverrideView inputs(int m) const override { return views[m - 1]; }
 };
 } // namespace
 
@@ -290,8 +291,8 @@ private slots:
         // A selection not above the minutes counted: the phase does not end by itself.
         const PulsePlan endless = minutesPulse(true, 20'000, 3, 3, 2, t);
         QVERIFY(endless.endless);
-        QCOMPARE(nextSwitchingText(week::nextSwitching(endless, now)),
-                 QStringLiteral("no switching this week"));
+        QCOMPARE(nextSwitchingToolTip(week::nextSwitching(endless, now)),
+                 QStringLiteral("Pulsing: the running phase does not end by itself."));
         QCOMPARE(endless.onPhases(t, t + 1000), (Phases{{t, t + 1000}}));
     }
 
@@ -364,6 +365,7 @@ private slots:
         std::vector<ChannelPicture> pictures(8);
         for (int m = 1; m <= 8; ++m) {
             pictures[m - 1].channel = m;
+            pictures[m - 1].mode = Mode::Off;
             pictures[m - 1].week = weekOf(channel(m, Mode::Off, "", {"00:00:00"}, {"00:00:00"}));
         }
         pictures[0].pulse = secondsPulse(true, 100, 500, 1000, 0);
@@ -433,17 +435,49 @@ private slots:
         const qint64 t = clock.now().toMSecsSinceEpoch();
         source.pulses[0] = secondsPulse(true, 1000, 1000, 1000, t);
         model.refresh();
-        QCOMPARE(seen(), (QStringList{"picture 1", "next 1 next: Mon 12:00:02 OFF"}));
+        QCOMPARE(seen(), (QStringList{"picture 1", "next 1 pulsing 1 s ON, 1 s OFF"}));
         source.pulses[0] = secondsPulse(true, 999, 1000, 1000, t + 2); // read again, 1 ms late
         model.refresh();
         QCOMPARE(seen(), QStringList());
         source.pulses[0] = secondsPulse(true, 999, 1000, 5000, t + 2); // OFF time changed
         model.refresh();
-        QCOMPARE(seen(), (QStringList{"picture 1", "next 1 next: Mon 12:00:02 OFF"}));
+        QCOMPARE(seen(), (QStringList{"picture 1", "next 1 pulsing 1 s ON, 5 s OFF"}));
 
         clock.advanceSeconds(-3600); // the clock set back an hour: the switching passed comes again
         model.refresh();
         QCOMPARE(seen(), QStringList{"next 3 next: Mon 12:00:01 ON"});
+    }
+
+    // During an input 3 hold an output's next is the hold's end, to the
+    // second, also while input 3 is still on and moves it; then its schedule.
+    // An output without a mode says so instead.
+    void nextFollowsAHoldAsItStands()
+    {
+        FakeSource source;
+        for (int m = 1; m <= 8; ++m)
+            source.controlsOf[m - 1] = channel(m, Mode::Off, "", {"00:00:00"}, {"00:00:00"});
+        source.controlsOf[2] = channel(3, Mode::Auto, "Mon", {"12:00:00"}, {"01:00:00"});
+        FakeClock clock(QDateTime(QDate(2026, 3, 2), QTime(10, 0, 20), QTimeZone::utc()));
+        WeekModel model(source, clock);
+        model.refresh();
+        QCOMPARE(nextSwitchingText(model.next(3)), QStringLiteral("next: Mon 12:00:01 ON"));
+        inputs::OverrideView& held = source.views[2];
+        held.boxes[4] = inputs::kBoxSet;
+        held.inp3Start = QStringLiteral("10:00:10");
+        held.inp3Time = QStringLiteral("00:00:30");
+        held.inp3Date = QStringLiteral("2026-03-02");
+        model.refresh();
+        QCOMPARE(nextSwitchingText(model.next(3)), QStringLiteral("held ON until 10:00:40"));
+        held.inp3Start = QStringLiteral("10:00:20"); // input 3 read ON again
+        model.refresh();
+        QCOMPARE(nextSwitchingText(model.next(3)), QStringLiteral("held ON until 10:00:50"));
+        clock.advanceSeconds(30);
+        model.refresh();
+        QCOMPARE(nextSwitchingText(model.next(3)), QStringLiteral("next: Mon 12:00:01 ON"));
+        source.controlsOf[2].mode = Mode::None;
+        model.refresh();
+        QCOMPARE(nextSwitchingText(model.next(3)),
+                 QStringLiteral("no mode chosen: select AUTO in its window"));
     }
 };
 

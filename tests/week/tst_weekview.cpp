@@ -1,6 +1,7 @@
 #include "channels/pulseframe.h"
 #include "tests/shell/shellrig.h"
 #include "ui/contrast.h"
+#include "ui/elidedlabel.h"
 #include "ui/messenger.h"
 #include "ui/timebox.h"
 #include "week/model.h"
@@ -14,6 +15,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolTip>
@@ -66,7 +68,13 @@ private slots:
         QCOMPARE(rig.find<QLabel>("Next3")->text(), QStringLiteral("next: Mon 12:00:06 ON"));
         QVERIFY(rig.find<QLineEdit>("Status3")->toolTip().contains(
             QStringLiteral("ON on Mon 7 Dec 2026 at 12:00:06")));
-        QCOMPARE(rig.find<QLabel>("Next5")->text(), QStringLiteral("no switching this week"));
+        QCOMPARE(rig.find<QLabel>("Next5")->text(),
+                 QStringLiteral("no mode chosen: select AUTO in its window"));
+        // At the default size: the soonest under the outputs, and each in its window.
+        QCOMPARE(rig.find<ui::ElidedLabel>("lblNext")->rest(),
+                 QStringLiteral("Next: output 3 ON at Mon 12:00:06 \u00b7 no mode: 1, 2, 5, 6"));
+        QCOMPARE(rig.main->channelWindow(3)->findChild<QLabel*>("lblNext")->text(),
+                 QStringLiteral("next: Mon 12:00:06 ON"));
 
         // The texts show only where the window has room: the location fields keep their width.
         rig.main->show();
@@ -192,14 +200,15 @@ private slots:
         QCOMPARE(pixel(3, monday1215), QColor(255, 0, 0));
         QCOMPARE(pixel(3, weekSecond(1, 13 * 3600)), QColor(Qt::white));
         QCOMPARE(pixel(5, weekSecond(4, 3 * 3600)), QColor(255, 0, 0));
-        QCOMPARE(png.pixelColor(2, chart->pointOf(3, 0, area).y()),
-                 QColor(255, 128, 128)); // channel 3's colour
-        QCOMPARE(png.pixelColor(2, chart->pointOf(7, 0, area).y()), QColor(255, 0, 255));
-        // Every row's label reads on its colour: the text's own colour (its
-        // strongest pixel against the background) at 4.5:1 or better.
+        // Every row's label is on the colour of the output's button in the main
+        // window, and reads on it: the text's own colour (its strongest pixel
+        // against the background) at 4.5:1 or better.
         for (int m = 1; m <= 8; ++m) {
             const int y = chart->pointOf(m, 0, area).y();
             const QColor background = png.pixelColor(2, y);
+            QCOMPARE(
+                background,
+                rig.find<QPushButton>(QStringLiteral("Output%1").arg(m))->palette().color(QPalette::Button));
             int right = area.right();
             for (int d = 0; d < 7; ++d)
                 right = std::min(right, chart->pointOf(m, weekSecond(d, 0), area).x());
