@@ -289,6 +289,9 @@ bool Worker::createClient()
     mosquitto_log_callback_set(m_client, &Worker::onLog);
     // The OFF states and "offline" of a clean stop must not wait behind a quota.
     mosquitto_max_inflight_messages_set(m_client, 0);
+    // A state right after another small message (the mode of a command) must
+    // not wait for the broker's delayed TCP acknowledgement: 40 ms on Linux.
+    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
     const QByteArray will = availabilityTopic(m_settings).toUtf8();
     mosquitto_will_set(m_client, will.constData(), 7, "offline", 1, true);
     if (!m_settings.username.isEmpty()) {
@@ -602,7 +605,9 @@ Link::~Link()
 {
     stop(1s);
     m_thread->quit();
-    if (m_thread->wait(QDeadlineTimer(1000)))
+    // A thread that missed the stop's bound is held by the network (a connect
+    // to a host that does not answer): the end is not held up a second time.
+    if (m_thread->wait(QDeadlineTimer(m_stopTimedOut ? 0 : 1000)))
         delete m_thread;
     else
         say(m_build.title, QStringLiteral("the broker connection was still closing when the program ended"));
@@ -734,7 +739,8 @@ void Link::stop(std::chrono::milliseconds within)
             done->release();
         },
         Qt::QueuedConnection);
-    if (!done->tryAcquire(1, int(within.count())))
+    m_stopTimedOut = !done->tryAcquire(1, int(within.count()));
+    if (m_stopTimedOut)
         say(m_build.title,
             QStringLiteral("the broker did not take the last states within %1 ms").arg(within.count()));
 }

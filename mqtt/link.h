@@ -78,6 +78,7 @@ private:
     State m_state = State::Off;
     QString m_detail;
     bool m_stopped = false;
+    bool m_stopTimedOut = false;
     std::shared_ptr<Shared> m_shared;
     QThread* m_thread = nullptr;
     Worker* m_worker = nullptr;
