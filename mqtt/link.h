@@ -70,6 +70,7 @@ signals:
     void stateChanged();
 
 private:
+    bool startThread();
     void wake();
     void takeState(State state, const QString& detail);
 
