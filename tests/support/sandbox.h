@@ -243,9 +243,9 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(m_box.data());
         if (m_launcher.isEmpty())
-            m_process.start(m_build.exe, {});
+            m_process.start(m_build.exe, m_arguments);
         else
-            m_process.start(m_launcher.first(), m_launcher.mid(1) << m_build.exe);
+            m_process.start(m_launcher.first(), m_launcher.mid(1) << m_build.exe << m_arguments);
         return m_process.waitForStarted(10000);
     }
 
@@ -263,6 +263,9 @@ public:
     // A program that runs the build in its place, for example to drop privileges
     // ("setpriv", "--reuid=nobody", ...); it must exec the build, keeping the pid.
     void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
+
+    // The command line of the next start ("--headless").
+    void setArguments(const QStringList& arguments) { m_arguments = arguments; }
 
     // Added to the environment of the next start.
     void setEnvironment(const QString& name, const QString& value) { m_extraEnvironment.insert(name, value); }
@@ -300,6 +303,7 @@ private:
     QProcess m_process;
     QProcessEnvironment m_extraEnvironment;
     QStringList m_launcher;
+    QStringList m_arguments;
     QString m_stderr;
     qint64 m_stopMs = -1;
 };
