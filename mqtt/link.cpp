@@ -15,10 +15,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <mutex>
 #include <optional>
 #include <sched.h>
+#include <unistd.h>
+#include <vector>
 
 namespace kestra::mqtt {
 
@@ -41,6 +44,9 @@ constexpr auto kBirthDelayMax = 5000ms;
 constexpr auto kConnectTimeout = std::chrono::seconds(2 * kKeepaliveSeconds);
 // How long new settings wait for the old connection's last messages.
 constexpr auto kFarewellOnApply = 2000ms;
+// Free file handles the link's thread and connection want: the thread's
+// wake-up, the socket, libmosquitto's wake-up pair, a name lookup's files.
+constexpr int kHandlesNeeded = 8;
 
 void say(const QString& title, const QString& text)
 {
@@ -289,6 +295,9 @@ bool Worker::createClient()
     mosquitto_log_callback_set(m_client, &Worker::onLog);
     // The OFF states and "offline" of a clean stop must not wait behind a quota.
     mosquitto_max_inflight_messages_set(m_client, 0);
+    // A state right after another small message (the mode of a command) must
+    // not wait for the broker's delayed TCP acknowledgement: 40 ms on Linux.
+    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
     const QByteArray will = availabilityTopic(m_settings).toUtf8();
     mosquitto_will_set(m_client, will.constData(), 7, "offline", 1, true);
     if (!m_settings.username.isEmpty()) {
@@ -575,10 +584,25 @@ Link::Link(const BuildConfig& build, QObject* parent)
     : QObject(parent), m_build(build), m_shared(std::make_shared<Shared>())
 {
     m_settings.name = defaultName(build);
+}
+
+bool Link::startThread()
+{
+    // The thread's event loop aborts the program when it cannot make its
+    // wake-up; the connection needs a socket and name lookups besides. So the
+    // thread starts only when the link is switched on, and only with handles to
+    // spare (with ulimit -n 10 the switch still runs, without MQTT).
+    std::vector<int> probes;
+    for (int i = 0; i < kHandlesNeeded; ++i)
+        if (const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC); fd >= 0) probes.push_back(fd);
+    const bool enough = probes.size() == size_t(kHandlesNeeded);
+    for (const int fd : probes)
+        ::close(fd);
+    if (!enough) return false;
     // Not parented: when the network holds it past the end, it is left to the process's exit.
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("mqtt"));
-    m_worker = new Worker(build, m_shared);
+    m_worker = new Worker(m_build, m_shared);
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &Worker::reported, this,
@@ -596,13 +620,17 @@ Link::Link(const BuildConfig& build, QObject* parent)
         },
         Qt::QueuedConnection);
     m_thread->start();
+    return true;
 }
 
 Link::~Link()
 {
     stop(1s);
+    if (!m_thread) return;
     m_thread->quit();
-    if (m_thread->wait(QDeadlineTimer(1000)))
+    // A thread that missed the stop's bound is held by the network (a connect
+    // to a host that does not answer): the end is not held up a second time.
+    if (m_thread->wait(QDeadlineTimer(m_stopTimedOut ? 0 : 1000)))
         delete m_thread;
     else
         say(m_build.title, QStringLiteral("the broker connection was still closing when the program ended"));
@@ -648,6 +676,16 @@ void Link::apply(const Settings& settings)
 {
     if (m_stopped) return;
     m_settings = settings;
+    if (!m_worker && !settings.enabled) return;
+    if (!m_worker && !startThread()) {
+        const QString why = QStringLiteral("too few open files, see ulimit -n");
+        if (m_detail != why) say(m_build.title, describe(State::Unreachable, why, m_settings));
+        takeState(State::Unreachable, why);
+        QTimer::singleShot(kLastRetry, this, [this, settings] {
+            if (!m_worker && m_settings == settings) apply(settings);
+        });
+        return;
+    }
     Worker* w = m_worker;
     QMetaObject::invokeMethod(
         w, [w, settings] { w->apply(settings); }, Qt::QueuedConnection);
@@ -655,8 +693,9 @@ void Link::apply(const Settings& settings)
 
 void Link::wake()
 {
-    // Called with the mutex held; posting only queues an event.
-    if (m_shared->wakePosted) return;
+    // Called with the mutex held; posting only queues an event. Before the
+    // thread starts there is nobody to wake: it takes the values at its first connect.
+    if (!m_worker || m_shared->wakePosted) return;
     m_shared->wakePosted = true;
     QMetaObject::invokeMethod(m_worker, &Worker::sync, Qt::QueuedConnection);
 }
@@ -723,6 +762,7 @@ void Link::stop(std::chrono::milliseconds within)
 {
     if (m_stopped) return;
     m_stopped = true;
+    if (!m_worker) return;
     auto done = std::make_shared<QSemaphore>();
     Worker* w = m_worker;
     // The worker gives up waiting for the broker a little earlier, to disconnect in time.
@@ -734,7 +774,8 @@ void Link::stop(std::chrono::milliseconds within)
             done->release();
         },
         Qt::QueuedConnection);
-    if (!done->tryAcquire(1, int(within.count())))
+    m_stopTimedOut = !done->tryAcquire(1, int(within.count()));
+    if (m_stopTimedOut)
         say(m_build.title,
             QStringLiteral("the broker did not take the last states within %1 ms").arg(within.count()));
 }

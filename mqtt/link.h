@@ -70,6 +70,7 @@ signals:
     void stateChanged();
 
 private:
+    bool startThread();
     void wake();
     void takeState(State state, const QString& detail);
 
@@ -78,6 +79,7 @@ private:
     State m_state = State::Off;
     QString m_detail;
     bool m_stopped = false;
+    bool m_stopTimedOut = false;
     std::shared_ptr<Shared> m_shared;
     QThread* m_thread = nullptr;
     Worker* m_worker = nullptr;

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -190,6 +191,21 @@ QAction* addSettingsAction(QMenu* menu, Link& link, const QString& title, QWidge
         (*window)->activateWindow();
     });
     return action;
+}
+
+QLabel* addStatusLabel(QStatusBar* bar, Link& link)
+{
+    auto* label = new QLabel(bar);
+    label->setObjectName(QStringLiteral("lblMqtt"));
+    const auto show = [label, &link] {
+        label->setText(link.shortState());
+        label->setToolTip(link.stateText());
+        label->setVisible(link.settings().enabled);
+    };
+    bar->addPermanentWidget(label);
+    show();
+    QObject::connect(&link, &Link::stateChanged, label, show);
+    return label;
 }
 
 } // namespace kestra::mqtt

@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSpinBox;
+class QStatusBar;
 
 namespace kestra::mqtt {
 
@@ -58,5 +59,8 @@ private:
 
 // Adds "Home automation (MQTT)..." to `menu`; it opens one window over `parent`, made on first use.
 QAction* addSettingsAction(QMenu* menu, Link& link, const QString& title, QWidget* parent);
+// Adds the link's short state ("MQTT: connected") to the right of `bar` (objectName lblMqtt),
+// shown while the link is switched on, its sentence as the tool tip.
+QLabel* addStatusLabel(QStatusBar* bar, Link& link);
 
 } // namespace kestra::mqtt

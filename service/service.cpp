@@ -3,6 +3,7 @@
 #include "common/filehandles.h"
 #include "history/recorder.h"
 #include "model/teller.h"
+#include "service/homeautomation.h"
 
 #include <QTimer>
 
@@ -10,7 +11,8 @@ namespace kestra::service {
 
 Service::Service(const model::Context& ctx, const QString& historyPath, QObject* parent)
     : QObject(parent), m_model(ctx), m_weekSource(m_model), m_week(m_weekSource, ctx.clock),
-      m_recorder(std::make_unique<history::Recorder>(historyPath, ctx.clock, nullptr, false))
+      m_recorder(std::make_unique<history::Recorder>(historyPath, ctx.clock, nullptr, false)),
+      m_home(std::make_unique<HomeAutomation>(m_model, m_week, *m_recorder))
 {
     ctx.port.setObserver(m_recorder.get());
     connect(m_recorder.get(), &history::Recorder::problemFound, this, [this](const QString& reason) {
@@ -61,6 +63,7 @@ void Service::start(const std::function<void()>& placement)
     openHistory();
     m_started = true;
     refreshWeek();
+    m_home->start();
 }
 
 void Service::stop()
@@ -68,6 +71,8 @@ void Service::stop()
     if (!m_started) return;
     m_started = false;
     m_model.unload();
+    // The all-OFF states just written go out before "offline".
+    m_home->stop();
     m_model.context().port.setObserver(nullptr);
     m_recorder->close();
 }

@@ -16,6 +16,8 @@ class Recorder;
 
 namespace kestra::service {
 
+class HomeAutomation;
+
 // The running time switch, with or without windows: the switch model, the
 // week and next switchings that follow every scan, and the history that listens
 // at the port. The windows are views on top of it; the service without windows
@@ -30,6 +32,8 @@ public:
     model::SwitchModel& model() { return m_model; }
     week::WeekModel& week() { return m_week; }
     history::Recorder& recorder() { return *m_recorder; }
+    // The link to an MQTT broker (home automation).
+    HomeAutomation& homeAutomation() { return *m_home; }
 
     // Where the service's own notices appear (the main window); null: none.
     void setWindow(QObject* window) { m_window = window; }
@@ -37,7 +41,7 @@ public:
     // Start-up as the switch does it (see SwitchModel::load); the writes of it
     // are the start-up's in the history, the later ones the scan's.
     void start(const std::function<void()>& placement = {});
-    // Shutdown: outputs OFF, records saved, history closed.
+    // Shutdown: outputs OFF, the broker told so, records saved, history closed.
     void stop();
 
     // Brings the week and the next switchings up to date; runs after each scan.
@@ -51,6 +55,7 @@ private:
     model::ModelWeekSource m_weekSource;
     week::WeekModel m_week;
     std::unique_ptr<history::Recorder> m_recorder;
+    std::unique_ptr<HomeAutomation> m_home;
     QPointer<QObject> m_window;
     bool m_started = false;
 };

@@ -9,7 +9,9 @@
 #include "inputs/inputswindow.h"
 #include "model/switchmodel.h"
 #include "model/teller.h"
+#include "mqtt/settingswindow.h"
 #include "port/portline.h"
+#include "service/homeautomation.h"
 #include "service/service.h"
 #include "shell/aboutwindow.h"
 #include "shell/logo.h"
@@ -260,6 +262,10 @@ void MainWindow::buildWidgets()
     };
     showLoginState();
     connect(file, &QMenu::aboutToShow, this, showLoginState);
+    // Home automation: its settings under File, applied at once; its state in the status line.
+    mqtt::Link& broker = m_service.homeAutomation().link();
+    mqtt::addSettingsAction(file, broker, m_service.model().build().title, this);
+    mqtt::addStatusLabel(statusBar(), broker);
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
