@@ -28,6 +28,7 @@ private slots:
         QFETCH(bool, runs);
         QFETCH(QString, saying);
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        ++m_tried;
         Sandbox box;
         Build b = kestra3();
         QVERIFY(QDir().mkpath(box.programDir()));
@@ -58,7 +59,19 @@ private slots:
         QVERIFY2(!k.standardError().contains(QLatin1String("already running")), qPrintable(said(k)));
         QVERIFY(termination(k).isEmpty());
         QCOMPARE(k.process().exitCode(), runs ? 0 : 1);
+        ++(runs ? m_ran : m_refused);
     }
+
+    void cleanupTestCase()
+    {
+        qInfo("unusual starts: %d tried, %d with the real cause named (%d refused, %d run)", m_tried,
+              m_ran + m_refused, m_refused, m_ran);
+    }
+
+private:
+    int m_tried = 0;
+    int m_ran = 0;
+    int m_refused = 0;
 };
 
 QTEST_GUILESS_MAIN(TstEnvironment)

@@ -72,6 +72,9 @@ private slots:
         QCOMPARE(
             one(QStringLiteral("SELECT cause FROM output_changes WHERE output = 1 ORDER BY ms DESC LIMIT 1")),
             QStringLiteral("shutdown"));
+        qInfo(
+            "history recount: 1 tried, port driven in %lld ms and ended %lld ms after SIGTERM (%lld records)",
+            up, end, records);
     }
 };
 
