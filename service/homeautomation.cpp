@@ -74,7 +74,10 @@ void HomeAutomation::feedModes()
 void HomeAutomation::feedNext(int output)
 {
     const week::NextSwitching& next = m_week.next(output);
-    m_link.setNext(output, next.kind == week::NextSwitching::Kind::At ? next.at : QDateTime());
+    // A running input 3 hold ends at its own moment, which is then the next switching.
+    const bool timed =
+        next.kind == week::NextSwitching::Kind::At || next.kind == week::NextSwitching::Kind::Held;
+    m_link.setNext(output, timed ? next.at : QDateTime());
 }
 
 void HomeAutomation::feedHours()

@@ -18,9 +18,12 @@ private slots:
         QTest::newRow("directory in place of the lock") << false << "Kestra3.lock: Is a directory";
         QTest::newRow("program directory of another user") << false << "cannot be written: Permission denied";
         QTest::newRow("relative XDG_DATA_HOME") << true << "XDG_DATA_HOME=reldata is not an absolute path";
-        // The history, not the port, goes short, wherever the limit lies.
-        for (int n = 10; n <= 16; ++n)
-            QTest::addRow("%d open files", n) << true << "History3BC.db: Too many open files";
+        // The history, not the port, goes short, wherever the limit lies. A sanitizer's
+        // runtime needs open files of its own (its reports, its checks of memory), so
+        // these rows are for the plain build.
+        if (!qEnvironmentVariableIsSet("ASAN_OPTIONS") && !qEnvironmentVariableIsSet("UBSAN_OPTIONS"))
+            for (int n = 10; n <= 16; ++n)
+                QTest::addRow("%d open files", n) << true << "History3BC.db: Too many open files";
     }
 
     void unusualStart()
