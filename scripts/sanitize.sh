@@ -28,6 +28,9 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$PWD/$logs/ubs
 export KESTRA_RELIABILITY_KILLS=${KESTRA_RELIABILITY_KILLS:-30} KESTRA_RELIABILITY_SIGTERMS=${KESTRA_RELIABILITY_SIGTERMS:-20}
 
 reports() {
+  # A leak check that met a thread in the middle of its exit cannot look at it
+  # and says only that; such a note is not a finding.
+  grep -L -v 'Unable to get registers from thread' "$logs"/* 2>/dev/null | xargs -r rm -f
   if compgen -G "$logs/*" >/dev/null; then
     echo "sanitizer reports:"
     cat "$logs"/*
