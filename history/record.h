@@ -2,6 +2,7 @@
 
 #include "channels/schedule.h"
 #include "common/buildconfig.h"
+#include "port/bits.h"
 
 #include <QList>
 #include <QString>
@@ -70,10 +71,7 @@ inline quint32 withCause(quint32 causes, int output, Cause c)
 }
 
 // The outputs ON for a byte on the port under the polarity option.
-inline quint8 outputsOf(quint8 byte, bool fiveVoltsOn)
-{
-    return fiveVoltsOn ? byte : quint8(~byte);
-}
+using port::outputsOf;
 
 // "History3BC.db", beside the settings database.
 QString historyFileName(const BuildConfig& build);

@@ -77,10 +77,6 @@ public:
     void writeControl(quint8 value) { writeRegister(m_base + 2, value); }
     quint8 readStatus() { return readRegister(m_base + 1); }
 
-    // Chooses the backend now, as the first call would: a printer port's device
-    // is opened and held from here on. Touches no register.
-    void chooseBackend();
-
     BackendKind kind() const { return m_kind; }
     // Which backend drives the outputs and why; empty before the first call.
     QString description() const { return m_description; }
@@ -97,6 +93,9 @@ public:
     void setObserver(Observer* observer) { m_observer = observer; }
 
 private:
+    // Chooses the backend, once: a printer port's device is opened and held from
+    // here on. Touches no register.
+    void chooseBackend();
     Register registerAt(quint16 address) const;
     void note(const QString& notice);
     quint8 call(Register reg, const std::function<quint8()>& c);
