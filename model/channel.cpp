@@ -35,6 +35,11 @@ QString Channel::timeName(int index) const
     return timeFieldName(m_number, index);
 }
 
+QString finishDayField(int d)
+{
+    return QLatin1String(kFinishFieldNames.at(d));
+}
+
 QString timeFieldName(int channel, int index)
 {
     const int k = index / 2;
@@ -176,6 +181,11 @@ QString Channel::boundValue(const QString& field) const
     return {};
 }
 
+QString Channel::storedValue(const QString& field) const
+{
+    return m_record->value(field);
+}
+
 void Channel::publish(State s, channels::Cause cause)
 {
     m_cause = cause;
@@ -217,12 +227,14 @@ void Channel::clickDay(int d, bool ticked)
 {
     m_days.at(d) = ticked;
     m_dayFlags[d] = flagText(ticked);
+    emit edited(m_number);
 }
 
 void Channel::clickFinishDay(int d, bool ticked)
 {
     m_finishDays.at(d) = ticked;
     m_finishFlags[d] = flagText(ticked);
+    emit edited(m_number);
 }
 
 void Channel::setMode(Mode mode)
@@ -237,7 +249,9 @@ void Channel::setMode(Mode mode)
 
 void Channel::selectMode(Mode mode)
 {
-    if (mode != Mode::None) setMode(mode);
+    if (mode == Mode::None) return;
+    setMode(mode);
+    emit edited(m_number);
 }
 
 void Channel::applyStoredFlags()
@@ -260,6 +274,7 @@ void Channel::applyStoredFlags()
 void Channel::editTime(int index, const QString& text)
 {
     m_times.at(index).edit(text);
+    emit edited(m_number);
 }
 
 void Channel::setTimeFocus(int index, bool focused)
@@ -270,6 +285,7 @@ void Channel::setTimeFocus(int index, bool focused)
 void Channel::finishTimeEdit(int index)
 {
     guarded(m_errors, [&] { m_times.at(index).finishEdit(); });
+    emit edited(m_number);
 }
 
 Failure Channel::refusal(const TimeField& f) const
@@ -297,6 +313,7 @@ void Channel::saveBound()
 void Channel::ok()
 {
     guarded(m_errors, [this] { saveBound(); });
+    emit edited(m_number);
 }
 
 void Channel::commandMode(Mode mode)
