@@ -109,16 +109,18 @@ void Api::start()
     QString why;
     if (!m_server->listen(wanted, &why)) {
         // Another program (or this build of another user) has the port: clients
-        // find the switch through the endpoint file wherever it listens.
+        // find the switch through the endpoint file wherever it listens. Only a
+        // port chosen in the placement file is worth a word.
         QString second;
         if (wanted == 0 || !m_server->listen(0, &second)) {
             model::echo(build.title, QStringLiteral("The API is not offered: %1").arg(why));
             m_server.reset();
             return;
         }
-        model::echo(
-            build.title,
-            QStringLiteral("The API listens on 127.0.0.1:%1 instead: %2").arg(m_server->port()).arg(why));
+        if (wanted != defaultPort(build))
+            model::echo(build.title, QStringLiteral("The API listens on 127.0.0.1:%1 instead: %2")
+                                         .arg(m_server->port())
+                                         .arg(why));
     }
     const QString problem =
         writeEndpoint(build, Endpoint{m_server->port(), QCoreApplication::applicationPid(), m_token});

@@ -74,7 +74,8 @@ Reply Client::raw(const QByteArray& request, std::chrono::milliseconds timeout) 
     return reply;
 }
 
-Reply Client::watch(const std::function<bool(const QByteArray&, const QByteArray&)>& onEvent) const
+Reply Client::watch(const std::function<bool(const QByteArray&, const QByteArray&)>& onEvent,
+                    std::chrono::milliseconds timeout) const
 {
     Reply reply;
     QTcpSocket socket;
@@ -125,6 +126,13 @@ Reply Client::watch(const std::function<bool(const QByteArray&, const QByteArray
         if (reply.error.isEmpty()) reply.error = socket.errorString();
         loop.quit();
     });
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        reply.error = QStringLiteral("no end within %1 ms").arg(timeout.count());
+        loop.quit();
+    });
+    if (timeout.count() > 0) timer.start(timeout);
     socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);
     loop.exec();
     if (headDone && reply.status != 200) reply.body = data.mid(data.indexOf("\r\n\r\n") + 4);

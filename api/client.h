@@ -33,7 +33,9 @@ public:
     // Follows the event stream: `onEvent` gets each event's name and data and
     // returns false to stop. Returns the reply that ended it (status 200 when the
     // stream itself ended, with `error` saying so).
-    Reply watch(const std::function<bool(const QByteArray& event, const QByteArray& data)>& onEvent) const;
+    // A `timeout` other than 0 ends it then.
+    Reply watch(const std::function<bool(const QByteArray& event, const QByteArray& data)>& onEvent,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) const;
 
 private:
     QByteArray request(const QByteArray& method, const QByteArray& path, const QByteArray& body) const;

@@ -358,7 +358,10 @@ void HttpServer::broadcast(const QByteArray& bytes)
 int HttpServer::streamCount() const
 {
     std::lock_guard lock(m_streamsMutex);
-    return int(m_streams.size());
+    return int(std::count_if(m_streams.begin(), m_streams.end(), [](const std::shared_ptr<Stream>& s) {
+        std::lock_guard streamLock(s->mutex);
+        return !s->dropped;
+    }));
 }
 
 void HttpServer::dropStream(const Stream* s)

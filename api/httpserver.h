@@ -93,6 +93,7 @@ public:
     // Main thread. Hands `bytes` to every open event stream; a stream too far
     // behind is dropped instead of waited for.
     void broadcast(const QByteArray& bytes);
+    // The event streams open and not dropped.
     int streamCount() const;
 
     // Requests not yet taken by the main thread are answered 503, streams end,
