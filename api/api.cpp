@@ -118,9 +118,9 @@ void Api::start()
             return;
         }
         if (wanted != defaultPort(build))
-            model::echo(build.title, QStringLiteral("The API listens on 127.0.0.1:%1 instead: %2")
-                                         .arg(m_server->port())
-                                         .arg(why));
+            model::echo(
+                build.title,
+                QStringLiteral("The API listens on 127.0.0.1:%1 instead: %2").arg(m_server->port()).arg(why));
     }
     const QString problem =
         writeEndpoint(build, Endpoint{m_server->port(), QCoreApplication::applicationPid(), m_token});

@@ -30,6 +30,20 @@ HttpResponse refused(int status, const QString& text)
     return {status, errorBody(status, text)};
 }
 
+// A refused body up to this size is read and dropped, a larger one cut off.
+constexpr qint64 kDrainAtMost = 16 << 20;
+
+HttpResponse unauthorized()
+{
+    return refused(401,
+                   QStringLiteral("a request must carry the switch's token: Authorization: Bearer <token>"));
+}
+
+HttpResponse tooLarge(qsizetype limit)
+{
+    return refused(413, QStringLiteral("the body is larger than %1 bytes").arg(limit));
+}
+
 // The server's threads give way to the switch: a flood of requests must not
 // take the processor from the scan.
 void yieldToTheSwitch()
@@ -121,31 +135,29 @@ struct HttpCallbacks
             p->path = url;
             p->authorized = server->m_auth.allows(
                 MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION));
-            // Refused before the body is read: the connection is closed after the answer.
-            if (!p->authorized)
-                return queue(c, refused(401, QStringLiteral("a request must carry the switch's token: "
-                                                            "Authorization: Bearer <token>")));
             const char* length =
                 MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (length && QByteArray(length).toLongLong() > server->m_limits.maxBody) p->tooLarge = true;
-            if (p->tooLarge)
-                return queue(c, refused(413, QStringLiteral("the body is larger than %1 bytes")
-                                                 .arg(server->m_limits.maxBody)));
-            return MHD_YES;
-        }
-        if (!p->authorized || p->tooLarge) {
-            *uploadSize = 0;
+            const qint64 declared = length ? QByteArray(length).toLongLong() : 0;
+            p->tooLarge = declared > server->m_limits.maxBody;
+            // A body of a sane size is read and dropped before the refusal, so that
+            // the client, still sending, reads the answer rather than a reset
+            // connection; a huge one is refused at once.
+            if (declared > kDrainAtMost)
+                return queue(c, p->authorized ? tooLarge(server->m_limits.maxBody) : unauthorized());
             return MHD_YES;
         }
         if (*uploadSize != 0) {
-            if (p->body.size() + qsizetype(*uploadSize) > server->m_limits.maxBody) {
-                p->tooLarge = true;
-                p->body.clear();
-            } else
-                p->body.append(upload, qsizetype(*uploadSize));
+            if (p->authorized && !p->tooLarge) {
+                if (p->body.size() + qsizetype(*uploadSize) > server->m_limits.maxBody) {
+                    p->tooLarge = true;
+                    p->body.clear();
+                } else
+                    p->body.append(upload, qsizetype(*uploadSize));
+            }
             *uploadSize = 0;
             return MHD_YES;
         }
+        if (!p->authorized) return queue(c, unauthorized());
         std::shared_ptr<HttpServer::Stream> stream;
         const HttpResponse r =
             p->tooLarge
@@ -166,6 +178,13 @@ struct HttpCallbacks
         const MHD_Result ok = MHD_queue_response(c, MHD_HTTP_OK, response);
         MHD_destroy_response(response);
         return ok;
+    }
+
+    // Runs on the thread that accepts connections: it, and the connection threads
+    // it starts (which inherit its priority), give way to the switch.
+    static void connectionNotice(void*, MHD_Connection*, void**, MHD_ConnectionNotificationCode)
+    {
+        yieldToTheSwitch();
     }
 
     static void completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 using namespace e2e;
+using namespace kestra;
 
 namespace {
 
@@ -162,7 +163,8 @@ public:
         QFile::remove(m_box.runtime() + QStringLiteral("/kestra/kestra3-api.json"));
         m_program = std::make_unique<Program>(m_box, m_build);
         m_program->setArguments({QStringLiteral("--headless")});
-        if (!m_program->start() || !m_program->waitRunning()) return fail(QStringLiteral("kestra3 did not start"));
+        if (!m_program->start() || !m_program->waitRunning())
+            return fail(QStringLiteral("kestra3 did not start"));
         m_portFd = ::open(qPrintable(m_box.portPath(m_build)), O_RDONLY | O_CLOEXEC);
         qputenv("XDG_RUNTIME_DIR", m_box.runtime().toLocal8Bit());
         if (!waitUntil([&] { return bool(m_endpoint = api::readEndpoint(kestra3Config())); }, 5s))
@@ -173,6 +175,7 @@ public:
     {
         ::close(m_portFd);
         const bool ended = m_program->terminate(10s);
+        m_lastStopMs = m_program->lastStopMs();
         m_program.reset();
         return ended || fail(QStringLiteral("kestra3 did not end within 10 s of SIGTERM"));
     }
@@ -203,14 +206,16 @@ public:
         if (!start()) return false;
         m_rssIdle = rssMb();
         Streams watcher(m_endpoint->port, m_endpoint->token, 1);
-        if (!waitUntil([&] { return watcher.open() == 1; }, 5s)) return fail(QStringLiteral("no event stream"));
+        if (!waitUntil([&] { return watcher.open() == 1; }, 5s))
+            return fail(QStringLiteral("no event stream"));
         QThread::msleep(300);
         const api::Client c(m_endpoint->port, m_endpoint->token);
         for (int i = 0; i < count; ++i) {
             const bool on = i % 2 == 0;
             const double sent = nowSeconds();
-            const api::Reply r = c.post("/api/command", QByteArray(R"({"command":"mode","output":4,"mode":")") +
-                                                            (on ? "ON" : "OFF") + "\"}");
+            const api::Reply r =
+                c.post("/api/command",
+                       QByteArray(R"({"command":"mode","output":4,"mode":")") + (on ? "ON" : "OFF") + "\"}");
             const auto atPort = waitBit(8, on, sent + 5);
             if (r.status != 200 || !atPort) return fail(QStringLiteral("command %1 was not followed").arg(i));
             m_commandToPort.push_back((*atPort - sent) * 1e3);
@@ -227,7 +232,8 @@ public:
     {
         QDateTime first = QDateTime::currentDateTimeUtc().addSecs(6);
         first.setTime(QTime(first.time().hour(), first.time().minute(), first.time().second()));
-        if (first.time() > QTime(23, 58)) return fail(QStringLiteral("too close to midnight; run again later"));
+        if (first.time() > QTime(23, 58))
+            return fail(QStringLiteral("too close to midnight; run again later"));
         static const char* days[] = {"Sun8", "Mon8", "Tue8", "Wed8", "Thr8", "Fri8", "Sat8"};
         Fields fields{{"Auto8", "True"}, {"On8", "False"}, {"Off8", "False"}};
         for (int d = 0; d < 7; ++d)
@@ -242,7 +248,8 @@ public:
         std::unique_ptr<Flood> flood;
         if (loaded) {
             streams = std::make_unique<Streams>(m_endpoint->port, m_endpoint->token, 50);
-            if (!waitUntil([&] { return streams->open() == 50; }, 5s)) return fail(QStringLiteral("50 streams"));
+            if (!waitUntil([&] { return streams->open() == 50; }, 5s))
+                return fail(QStringLiteral("50 streams"));
             flood = std::make_unique<Flood>(m_endpoint->port, m_endpoint->token, 4);
         }
         const double firstS = double(first.toSecsSinceEpoch());
@@ -260,9 +267,12 @@ public:
                           .arg(flood->ok())
                           .arg(flood->refused());
         }
+        // The end with the streams open and the flood going on.
+        const bool stopped = stop();
+        m_stops[loaded].push_back(double(m_lastStopMs));
         flood.reset();
         streams.reset();
-        return stop();
+        return stopped;
     }
 
     void report() const
@@ -273,6 +283,8 @@ public:
         say(QStringLiteral("switching to the port, 50 streams + a flood of GET /api/state, ms: ") +
             summary(m_edges[1]));
         say(QStringLiteral("flood: ") + m_flood);
+        say(QStringLiteral("SIGTERM to the end, quiet, ms: ") + summary(m_stops[0]));
+        say(QStringLiteral("SIGTERM to the end, 50 streams and the flood, ms: ") + summary(m_stops[1]));
         say(QStringLiteral("service memory (VmRSS): idle %1 MB, with 50 streams and the flood %2 MB")
                 .arg(m_rssIdle, 0, 'f', 1)
                 .arg(m_rssStreams, 0, 'f', 1));
@@ -294,6 +306,8 @@ private:
     std::vector<double> m_commandToPort, m_portToEvent, m_edges[2];
     double m_rssIdle = 0, m_rssStreams = 0;
     QString m_flood;
+    qint64 m_lastStopMs = 0;
+    std::vector<double> m_stops[2];
 };
 
 } // namespace
@@ -308,14 +322,20 @@ int main(int argc, char** argv)
                                      QStringLiteral("path"), QStringLiteral(KESTRA3_PATH));
     const QCommandLineOption commands(QStringLiteral("commands"), QStringLiteral("mode commands (100)"),
                                       QStringLiteral("n"), QStringLiteral("100"));
-    parser.addOptions({program, commands});
+    const QCommandLineOption runs(QStringLiteral("runs"),
+                                  QStringLiteral("runs of 10 switchings each way (1)"), QStringLiteral("n"),
+                                  QStringLiteral("1"));
+    parser.addOptions({program, commands, runs});
     parser.process(app);
 
     Bench bench(parser.value(program));
-    say(QStringLiteral("kestra3: %1 --headless; %2 cores").arg(parser.value(program)).arg(QThread::idealThreadCount()));
+    say(QStringLiteral("kestra3: %1 --headless; %2 cores")
+            .arg(parser.value(program))
+            .arg(QThread::idealThreadCount()));
     if (!bench.start() || !bench.stop()) return 1; // the first start makes the settings file
-    if (!bench.commands(parser.value(commands).toInt()) || !bench.switchings(false) || !bench.switchings(true))
-        return 1;
+    if (!bench.commands(parser.value(commands).toInt())) return 1;
+    for (int r = 0; r < parser.value(runs).toInt(); ++r)
+        if (!bench.switchings(false) || !bench.switchings(true)) return 1;
     bench.report();
     return 0;
 }

@@ -88,10 +88,14 @@ void ErrorRoutine::run(const Failure& f)
         // The caller is told instead of a box; what follows the box's OK still happens.
         if (failure::isBadEntry(f.number)) {
             capture->take(f, m_compose(f));
+            // A re-read under way (after a box or a capture) covers this one too.
+            if (g_boxOpen) return;
             g_told.insert(this, f.description);
+            m_showing = g_boxOpen = true;
             logged(QStringLiteral("re-read after a bad entry"), [this] {
                 if (m_reread) m_reread();
             });
+            m_showing = g_boxOpen = false;
         } else if (f.number == failure::kDatabase) {
             qWarning().noquote() << f.description;
             capture->take(f, QStringLiteral("The settings could not be saved.\n%1").arg(f.description));

@@ -71,8 +71,9 @@ private slots:
                              {QStringLiteral("Run3a"), QStringLiteral("00:30:00")},
                              {QStringLiteral("Auto3"), QStringLiteral("True")}});
         m_port = std::make_unique<port::Port>(0x3BC, test::simulatedPortEnvironment(m_dir));
-        m_service = std::make_unique<service::Service>(model::Context{kestra3Config(), *m_port, *m_db, m_clock},
-                                                       m_dir.filePath(QStringLiteral("History3BC.db")));
+        m_service =
+            std::make_unique<service::Service>(model::Context{kestra3Config(), *m_port, *m_db, m_clock},
+                                               m_dir.filePath(QStringLiteral("History3BC.db")));
         m_service->start();
         QVERIFY(api().isListening());
         // The endpoint file tells clients where and how, readable by this user only.
@@ -96,8 +97,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
         const auto post = [](const QByteArray& body, const QByteArray& auth = "Bearer TOKEN") {
-            return "POST /api/command HTTP/1.0\r\nAuthorization: " + auth + "\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+            return "POST /api/command HTTP/1.0\r\nAuthorization: " + auth +
+                   "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
         const QByteArray mode3 = R"({"command":"mode","output":3,"mode":"ON"})";
         QTest::newRow("no token") << post(mode3, "") << 401 << "token";
@@ -105,8 +106,10 @@ private slots:
         QTest::newRow("no token, reading") << QByteArray("GET /api/state HTTP/1.0\r\n\r\n") << 401 << "token";
         QTest::newRow("malformed JSON") << post(R"({"command":"mode",)") << 400 << "no JSON";
         QTest::newRow("not an object") << post("[1,2]") << 400 << "object";
-        QTest::newRow("unknown command") << post(R"({"command":"explode","output":3})") << 400 << "unknown command";
-        QTest::newRow("output 9") << post(R"({"command":"mode","output":9,"mode":"ON"})") << 400 << "out of range";
+        QTest::newRow("unknown command")
+            << post(R"({"command":"explode","output":3})") << 400 << "unknown command";
+        QTest::newRow("output 9") << post(R"({"command":"mode","output":9,"mode":"ON"})") << 400
+                                  << "out of range";
         QTest::newRow("output 0") << post(R"({"command":"day","output":0,"day":1,"ticked":true})") << 400
                                   << "out of range";
         QTest::newRow("output 2.5") << post(R"({"command":"mode","output":2.5,"mode":"ON"})") << 400
@@ -117,17 +120,20 @@ private slots:
                                    << "AUTO, ON or OFF";
         QTest::newRow("time index") << post(R"({"command":"time","output":3,"index":2,"text":"1:00"})") << 400
                                     << "out of range";
-        QTest::newRow("pulse on output 3") << post(R"({"command":"pulseStart","output":3})") << 400
-                                           << "out of range";
+        QTest::newRow("pulse on output 3")
+            << post(R"({"command":"pulseStart","output":3})") << 400 << "out of range";
         QTest::newRow("other version") << post(R"({"api":2,"command":"ok","output":3})") << 400 << "version";
         QTest::newRow("1 MB body") << post(QByteArray(1 << 20, ' ') + mode3) << 413 << "larger";
-        QTest::newRow("command by GET") << QByteArray("GET /api/command HTTP/1.0\r\nAuthorization: Bearer TOKEN\r\n\r\n")
-                                        << 405 << "POST";
-        QTest::newRow("no such call") << QByteArray("GET /api/nothing HTTP/1.0\r\nAuthorization: Bearer TOKEN\r\n\r\n")
-                                      << 404 << "no such call";
+        QTest::newRow("command by GET")
+            << QByteArray("GET /api/command HTTP/1.0\r\nAuthorization: Bearer TOKEN\r\n\r\n") << 405
+            << "POST";
+        QTest::newRow("no such call")
+            << QByteArray("GET /api/nothing HTTP/1.0\r\nAuthorization: Bearer TOKEN\r\n\r\n") << 404
+            << "no such call";
         // The switch's own refusal: the window's message with its number, the draft read again.
-        QTest::newRow("a time that is none") << post(R"({"command":"time","output":3,"index":0,"text":"25:00:00"})")
-                                             << 422 << model::kTimeFormatMessage + "\nError Number: 13";
+        QTest::newRow("a time that is none")
+            << post(R"({"command":"time","output":3,"index":0,"text":"25:00:00"})") << 422
+            << model::kTimeFormatMessage + "\nError Number: 13";
     }
 
     void refusals()

@@ -50,15 +50,17 @@ private slots:
         k.setArguments({QStringLiteral("--headless")});
         QVERIFY(k.start());
         QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
-        QVERIFY(waitUntil([&] { return QFileInfo::exists(box.runtime() + QStringLiteral("/kestra/kestra3-api.json")); },
-                          5s));
+        QVERIFY(waitUntil(
+            [&] { return QFileInfo::exists(box.runtime() + QStringLiteral("/kestra/kestra3-api.json")); },
+            5s));
 
         QProcess watch;
         watch.setProcessEnvironment(box.environment());
         watch.start(b.exe, {QStringLiteral("ctl"), QStringLiteral("watch")});
         QVERIFY(watch.waitForStarted());
         QByteArray watched;
-        QVERIFY(waitUntil([&] { return (watched += watch.readAllStandardOutput()).contains("watching KESTRA3"); }, 5s));
+        QVERIFY(waitUntil(
+            [&] { return (watched += watch.readAllStandardOutput()).contains("watching KESTRA3"); }, 5s));
 
         const struct
         {
@@ -66,14 +68,10 @@ private slots:
             int code;
             QString says; // in standard output (exit 0) or standard error
         } rows[] = {
-            {{"mode", "3", "ON"}, 0, {}},
-            {{"status"}, 0, "no mode chosen"},
-            {{"next"}, 0, "no mode chosen"},
-            {{"mode", "3", "MAYBE"}, 2, "AUTO, ON or OFF"},
-            {{"mode", "9", "ON"}, 2, "1 to 8"},
-            {{"mode", "3"}, 2, "an output and a mode"},
-            {{"reboot"}, 2, "unknown command"},
-            {{}, 2, "a command is needed"},
+            {{"mode", "3", "ON"}, 0, {}},       {{"status"}, 0, "no mode chosen"},
+            {{"next"}, 0, "no mode chosen"},    {{"mode", "3", "MAYBE"}, 2, "AUTO, ON or OFF"},
+            {{"mode", "9", "ON"}, 2, "1 to 8"}, {{"mode", "3"}, 2, "an output and a mode"},
+            {{"reboot"}, 2, "unknown command"}, {{}, 2, "a command is needed"},
             {{"--help"}, 0, "Exit codes"},
         };
         for (const auto& row : rows) {
@@ -89,8 +87,8 @@ private slots:
         QCOMPARE(state.value("api").toInt(), 1);
         QCOMPARE(state.value("port").toObject().value("byte").toInt(), 0xFB);
 
-        QVERIFY(waitUntil([&] { return (watched += watch.readAllStandardOutput()).contains("output 3 : ON (mode)"); },
-                          5s));
+        QVERIFY(waitUntil(
+            [&] { return (watched += watch.readAllStandardOutput()).contains("output 3 : ON (mode)"); }, 5s));
 
         QVERIFY(k.terminate());
         QVERIFY(watch.waitForFinished(5000));
