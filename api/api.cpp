@@ -12,12 +12,18 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <sys/resource.h>
+#include <sys/select.h>
 
 namespace kestra::api {
 
 namespace {
 
 const QByteArray kEvents = "/api/events";
+// Open files the rest of the program may hold (see common/filehandles.h), and
+// the fewest connections worth offering.
+constexpr qint64 kHandlesBesides = 64;
+constexpr qint64 kConnectionsAtLeast = 8;
 
 HttpResponse json(int status, QJsonObject body)
 {

@@ -19,7 +19,7 @@ namespace kestra::api {
 
 quint16 defaultPort(const BuildConfig& build)
 {
-    return quint16(40000 + build.portBase);
+    return quint16(20000 + build.portBase);
 }
 
 quint16 configuredPort(const BuildConfig& build)

@@ -12,8 +12,10 @@ namespace kestra::api {
 inline constexpr int kVersion = 1;
 
 // The port the API listens on unless the placement file says otherwise (group
-// "Api", key "Port"): 40000 plus the printer port's base, 40956 for kestra3 and
-// 40632 for kestra2, so that both builds can run side by side.
+// "Api", key "Port"): 20000 plus the printer port's base, 20956 for kestra3 and
+// 20632 for kestra2, so that both builds can run side by side; below the
+// kernel's range of ports for outgoing connections (32768 on), one of which
+// would otherwise hold the port now and then.
 quint16 defaultPort(const BuildConfig& build);
 // The port of the placement file, or the default; 0 means any free port.
 quint16 configuredPort(const BuildConfig& build);
