@@ -139,6 +139,7 @@ void Service::applyRequested()
         model::Channel& channel = m_model.channel(m);
         if (!channel.isLoaded()) continue;
         m_appliedAt[m - 1] = now;
+        noteCommandRate(m, now);
         // Shown and evaluated at once; the prompt scan after the new state writes the port.
         channel.commandMode(mode);
         // The channel's handlers may have begun the end.
@@ -147,6 +148,29 @@ void Service::applyRequested()
     if (nextDue && (!m_applyTimer.isActive() || m_applyTimer.remainingTime() > *nextDue - now))
         m_applyTimer.start(int(std::max<qint64>(0, *nextDue - now)));
     scheduleStore();
+}
+
+void Service::noteCommandRate(int output, qint64 now)
+{
+    // Commands that keep an output at the spacing's pace for seconds are
+    // most likely a loop: outputs whose OutputNTopics command each other.
+    constexpr qint64 kWindow = 3000, kSaidEvery = 60000;
+    auto& [since, count] = m_commandRate[output - 1];
+    if (now - since >= kWindow) {
+        since = now;
+        count = 0;
+    }
+    if (++count < kWindow / kCommandSpacing.count() * 2 / 3) return;
+    count = 0;
+    since = now;
+    if (m_rateSaidAt && now - *m_rateSaidAt < kSaidEvery) return;
+    m_rateSaidAt = now;
+    model::echo(
+        m_model.build().title,
+        QStringLiteral("Output %1 is commanded several times a second without end; its mode follows at "
+                       "most every %2 ms. Do outputs drive each other's command topics?")
+            .arg(output)
+            .arg(kCommandSpacing.count()));
 }
 
 void Service::scheduleStore()

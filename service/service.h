@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace kestra::history {
 class Recorder;
@@ -67,6 +68,7 @@ public:
 
 private:
     void applyRequested();
+    void noteCommandRate(int output, qint64 now);
     void scheduleStore();
     void storeCommanded();
 
@@ -82,7 +84,9 @@ private:
     bool m_started = false;
     bool m_ending = false;
     std::array<std::optional<channels::Mode>, 8> m_requested;
-    std::array<std::optional<qint64>, 8> m_appliedAt; // m_mono's ms
+    std::array<std::optional<qint64>, 8> m_appliedAt;      // m_mono's ms
+    std::array<std::pair<qint64, int>, 8> m_commandRate{}; // since, applied since then
+    std::optional<qint64> m_rateSaidAt;
     QElapsedTimer m_mono;
     QTimer m_applyTimer;
     QTimer m_storeTimer;
