@@ -7,6 +7,7 @@
 #include "store/datasource.h"
 #include "store/schema.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace kestra::model {
@@ -144,6 +145,8 @@ void Channel::unload()
     m_tickTimer.stop();
     if (m_pulse) m_pulse->halt();
     if (!m_loaded) return;
+    // The last command's mode first, should the validation or the save fail.
+    logged(QStringLiteral("storing the mode of channel %1").arg(m_number), [this] { storeCommandedMode(); });
     m_loaded = false;
     m_record->close();
 }
@@ -217,6 +220,7 @@ void Channel::tick()
 
 void Channel::reread()
 {
+    storeCommandedMode();
     m_record->refresh();
     // The toggles follow their re-read flags, so what is shown is what is stored.
     applyStoredFlags();
@@ -328,6 +332,7 @@ Failure Channel::refusal(const TimeField& f) const
 
 void Channel::saveBound()
 {
+    storeCommandedMode();
     std::optional<Failure> refused;
     for (TimeField& tf : m_times) {
         if (tryParseTime(tf.text())) {
@@ -351,13 +356,37 @@ void Channel::commandMode(Mode mode)
     if (mode == Mode::None) return;
     edit([&] {
         setMode(mode);
+        m_commanded = mode;
         emit settingsChanged(m_number);
-        // Only the three mode flags are stored; the copy takes them as saved.
-        m_record->writeFields({{store::modeField(m_number, QStringLiteral("Auto")), m_autoFlag},
-                               {store::modeField(m_number, QStringLiteral("Off")), m_offFlag},
-                               {store::modeField(m_number, QStringLiteral("On")), m_onFlag}});
     });
     tick();
+}
+
+store::FieldValues Channel::unstoredCommandedMode() const
+{
+    if (!m_commanded || !m_loaded) return {};
+    const QString yes = flagText(true), no = flagText(false);
+    store::FieldValues fields{
+        {store::modeField(m_number, QStringLiteral("Auto")), *m_commanded == Mode::Auto ? yes : no},
+        {store::modeField(m_number, QStringLiteral("Off")), *m_commanded == Mode::Off ? yes : no},
+        {store::modeField(m_number, QStringLiteral("On")), *m_commanded == Mode::On ? yes : no}};
+    // A command that only repeats the stored mode writes nothing.
+    const bool stored = std::all_of(fields.begin(), fields.end(),
+                                    [this](const auto& f) { return m_record->value(f.first) == f.second; });
+    return stored ? store::FieldValues{} : fields;
+}
+
+void Channel::commandedModeStored(const store::FieldValues& written)
+{
+    m_commanded.reset();
+    m_record->noteWritten(written);
+}
+
+void Channel::storeCommandedMode()
+{
+    const store::FieldValues fields = unstoredCommandedMode();
+    m_commanded.reset();
+    if (!fields.empty()) m_record->writeFields(fields);
 }
 
 void Channel::startPulse()

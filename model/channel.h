@@ -5,6 +5,7 @@
 #include "model/context.h"
 #include "model/errorroutine.h"
 #include "model/timefield.h"
+#include "store/database.h"
 
 #include <QObject>
 #include <QTimer>
@@ -89,9 +90,15 @@ public:
     // OK: the bound values are stored (the window hides itself first).
     void ok();
     // What selecting `mode` and pressing OK does for the mode, from outside the
-    // window (home automation): shown, stored, and followed at once. Other
-    // unsaved edits of the window stay as they are, unsaved.
+    // window (home automation): shown and followed at once, stored soon after.
+    // Other unsaved edits of the window stay as they are, unsaved.
     void commandMode(channels::Mode mode);
+    // The mode flags of the last command while they are not stored yet; empty
+    // when there are none. Whoever writes them calls commandedModeStored() after.
+    store::FieldValues unstoredCommandedMode() const;
+    void commandedModeStored(const store::FieldValues& written);
+    // A failed write: the command's mode is not stored (the error routine's re-read shows the stored one).
+    void dropCommandedMode() { m_commanded.reset(); }
     // Pulse mode of channels 1 and 2.
     void startPulse();
     void stopPulse();
@@ -141,6 +148,9 @@ private:
     // Writes the bound values; a time text that does not convert stays out of
     // the record and throws Failure 524 once the rest is written.
     void saveBound();
+    // Writes the commanded mode's flags now when they wait: before anything
+    // else reads or writes the record, so that neither loses nor reverts them.
+    void storeCommandedMode();
     void validate();
     Failure refusal(const TimeField& f) const;
     QString timeName(int index) const;
@@ -161,7 +171,8 @@ private:
     std::array<bool, 7> m_finishDays{}; // channel 7
     std::array<QString, 7> m_finishFlags;
     channels::Mode m_mode = channels::Mode::None;
-    QString m_autoFlag, m_onFlag, m_offFlag; // Auto<m>, On<m>, Off<m> as bound
+    std::optional<channels::Mode> m_commanded; // set by a command, not stored yet
+    QString m_autoFlag, m_onFlag, m_offFlag;   // Auto<m>, On<m>, Off<m> as bound
     std::vector<TimeField> m_times;
     QStringList m_startTimes, m_runTimes;
 

@@ -17,10 +17,12 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <mutex>
 #include <optional>
 #include <sched.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kestra::mqtt {
@@ -44,6 +46,19 @@ constexpr auto kBirthDelayMax = 5000ms;
 constexpr auto kConnectTimeout = std::chrono::seconds(2 * kKeepaliveSeconds);
 // How long new settings wait for the old connection's last messages.
 constexpr auto kFarewellOnApply = 2000ms;
+// A connection that lasted this long was a good one: the back-off starts again
+// at its first step. One dropped sooner (another client with the same client
+// id, a broker that takes and drops) goes on growing it.
+constexpr auto kStableConnection = 60s;
+// A connection dropped this soon after it was made is likely taken over by a
+// client with the same client id (MQTT 3.1.1 does not say so).
+constexpr auto kTakenOverWithin = 5s;
+// Another client's value on one of this device's topics is put back at once,
+// then at most once per this interval per topic (two switches with one Name
+// would otherwise correct each other without end).
+constexpr auto kCorrectionSpacing = 5s;
+// Lines about another client's publications, at most one per this interval.
+constexpr auto kForeignNoteSpacing = 60s;
 // Free file handles the link's thread and connection want: the thread's
 // wake-up, the socket, libmosquitto's wake-up pair, a name lookup's files.
 constexpr int kHandlesNeeded = 8;
@@ -80,8 +95,25 @@ QString describe(State state, const QString& detail, const Settings& s)
         return QStringLiteral("The TLS connection to %1 failed (%2). Trying again.").arg(where, detail);
     case State::Unreachable:
         return QStringLiteral("The broker at %1 cannot be reached (%2). Trying again.").arg(where, detail);
+    case State::BadSettings:
+        return QStringLiteral(
+                   "The MQTT settings cannot be used: %1. Nothing is sent to a broker until they are "
+                   "mended.")
+            .arg(detail);
     }
     return {};
+}
+
+// A disconnect's code: libmosquitto's error, or the reason of an MQTT 5 broker.
+QString reasonText(int rc)
+{
+    return QString::fromUtf8(rc >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(rc)
+                                                       : mosquitto_strerror(rc));
+}
+
+bool isCredentialsRefusal(int rc)
+{
+    return rc == 4 || rc == 5 || rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD || rc == MQTT_RC_NOT_AUTHORIZED;
 }
 } // namespace
 
@@ -101,6 +133,10 @@ struct Shared
     std::mutex mutex;
     Values values;
     bool wakePosted = false; // one wake-up covers any number of changes
+    // Commands received and not yet handed to the main thread: the latest per
+    // output, so that a storm of them is one event there, not thousands.
+    std::array<std::optional<Mode>, kOutputs> commands;
+    bool commandsPosted = false;
 };
 
 // Owns the client on the link's thread. libmosquitto's network thread
@@ -123,6 +159,8 @@ public:
         connect(&m_answer, &QTimer::timeout, this,
                 [this] { abandon(State::Unreachable, QStringLiteral("no answer from the broker")); });
         connect(&m_hours, &QTimer::timeout, this, &Worker::sync);
+        m_correct.setSingleShot(true);
+        connect(&m_correct, &QTimer::timeout, this, &Worker::correctLater);
         connect(&m_birth, &QTimer::timeout, this, [this] {
             m_sent.remove(discoveryTopic(m_settings));
             sync();
@@ -130,7 +168,7 @@ public:
     }
     ~Worker() override { close(false); }
 
-    void apply(const Settings& s);
+    void apply(const Settings& s, const Announced& record);
     void sync();
     void stop(QDeadlineTimer deadline)
     {
@@ -140,7 +178,10 @@ public:
 
 signals:
     void reported(int state, const QString& detail);
-    void command(int output, int mode);
+    // What this connection announced, for the next start to know.
+    void announced(const QString& discoveryTopic, const QString& availabilityTopic);
+    // Commands wait in Shared::commands.
+    void commandsWaiting();
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);
@@ -161,6 +202,12 @@ private:
     std::chrono::seconds backoff();
     void send(const QString& topic, const QByteArray& payload, bool retain);
     void sendHours(int output, const std::optional<double>& hours);
+    // `options`: MQTT 5 subscription options besides those every subscription has.
+    void subscribe(const QString& topic, int options = 0);
+    // Another client's payload on one of this device's topics: ours again.
+    void correct(const QString& topic, const QByteArray& payload, bool retained);
+    void correctLater();
+    void removeOldDevice();
     void report(State state, const QString& detail = QString());
 
     BuildConfig m_build;
@@ -174,6 +221,19 @@ private:
     bool m_stopped = false;
     int m_refusal = 0; // CONNACK code of the attempt under way
     int m_failures = 0;
+    // MQTT 5 until the broker turns it away; then 3.1.1 for these settings.
+    bool m_v5 = true;
+    bool m_fallBack = false; // the attempt under way ends in a retry with 3.1.1
+    QElapsedTimer m_connectedAt;
+    bool m_takenOver = false; // connections keep ending soon after they were made
+    Announced m_announced;
+    bool m_announcedTaken = false;
+    // When each topic was last put back, and those waiting for their spacing.
+    QHash<QString, QElapsedTimer> m_correctedAt;
+    QSet<QString> m_correctLater;
+    QTimer m_correct{this};
+    QElapsedTimer m_foreignNoted;
+    int m_foreignUnsaid = 0;
     State m_state = State::Off;
     QString m_detail;
     Values m_values;
@@ -334,10 +394,14 @@ void Worker::attempt()
         return;
     }
     m_refusal = 0;
+    m_fallBack = false;
     {
         std::lock_guard lock(m_errorMutex);
         m_firstError.clear();
     }
+    // MQTT 5 keeps the retain flag of what is delivered while connected
+    // (retain as published), so a retained command is known as one then too.
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, m_v5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     const QByteArray host = m_settings.host.toUtf8();
     // The TCP connect blocks this thread, never the caller's. With TLS, the
     // asynchronous connect of libmosquitto 2.0.11 spins on a refused port.
@@ -381,30 +445,120 @@ void Worker::connected(quint64 generation, int rc)
     if (rc != 0) {
         // The disconnect that follows schedules the next attempt.
         m_refusal = rc;
-        report(rc == 4   ? State::BadCredentials
-               : rc == 5 ? State::NotAuthorised
-                         : State::Refused,
-               QString::fromUtf8(mosquitto_connack_string(rc)));
+        if (m_v5 && (rc == 1 || rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION)) {
+            m_fallBack = true;
+            return;
+        }
+        report(rc == 4 || rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD ? State::BadCredentials
+               : rc == 5 || rc == MQTT_RC_NOT_AUTHORIZED         ? State::NotAuthorised
+                                                                 : State::Refused,
+               QString::fromUtf8(m_v5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc)));
         return;
     }
     m_connected = true;
-    m_failures = 0;
+    m_connectedAt.start();
     m_sent.clear();
+    m_correctedAt.clear();
+    m_correctLater.clear();
     {
         std::lock_guard lock(m_ackMutex);
         m_published = m_acknowledged = 0;
     }
-    const QByteArray commands = (m_settings.root() + QStringLiteral("/#")).toUtf8();
-    const QByteArray birth = birthTopic(m_settings).toUtf8();
-    mosquitto_subscribe(m_client, nullptr, commands.constData(), 1);
-    if (m_settings.discovery)
-        mosquitto_subscribe(m_client, nullptr, birth.constData(), 1);
-    else
-        send(discoveryTopic(m_settings), QByteArray(), true);
+    // Commands, and this device's own topics: what another client publishes
+    // there is put right. Under MQTT 5 without what is retained there: the
+    // states of the last run, replaced by this connect's in a moment, and
+    // retained commands, which never act.
+    subscribe(m_settings.root() + QStringLiteral("/#"), MQTT_SUB_OPT_SEND_RETAIN_NEVER);
+    if (m_settings.discovery) subscribe(birthTopic(m_settings));
+    removeOldDevice();
     // Every state first, so that Home Assistant has them when the device comes online.
     sync();
     send(availabilityTopic(m_settings), QByteArrayLiteral("online"), true);
+    const Announced now{true, m_settings.discovery ? discoveryTopic(m_settings) : QString(),
+                        availabilityTopic(m_settings)};
+    if (!(now == m_announced)) {
+        m_announced = now;
+        emit announced(now.discoveryTopic, now.availabilityTopic);
+    }
     report(State::Connected);
+}
+
+void Worker::removeOldDevice()
+{
+    const QString discovery = m_settings.discovery ? discoveryTopic(m_settings) : QString();
+    if (!m_announced.known) {
+        // An earlier version connected (or none): with discovery off, a device
+        // it announced may still be there, under the same topic.
+        if (discovery.isEmpty()) send(discoveryTopic(m_settings), QByteArray(), true);
+        return;
+    }
+    // Once, at the first connect after the change; the record says so from then on.
+    if (!m_announced.discoveryTopic.isEmpty() && m_announced.discoveryTopic != discovery)
+        send(m_announced.discoveryTopic, QByteArray(), true);
+    if (!m_announced.availabilityTopic.isEmpty() &&
+        m_announced.availabilityTopic != availabilityTopic(m_settings))
+        send(m_announced.availabilityTopic, QByteArray(), true);
+}
+
+void Worker::subscribe(const QString& topic, int options)
+{
+    const QByteArray t = topic.toUtf8();
+    // Not this client's own messages; the retain flag as the publisher set it.
+    options |= MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED;
+    const int rc = m_v5 ? mosquitto_subscribe_v5(m_client, nullptr, t.constData(), 1, options, nullptr)
+                        : mosquitto_subscribe(m_client, nullptr, t.constData(), 1);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST)
+        say(m_build.title, QStringLiteral("cannot subscribe to %1: %2").arg(topic, mosquitto_strerror(rc)));
+}
+
+void Worker::correct(const QString& topic, const QByteArray& payload, bool retained)
+{
+    const auto sent = m_sent.constFind(topic);
+    // Nothing sent there yet (the next switching not known): nothing to put right.
+    if (sent == m_sent.constEnd() || *sent == payload) return;
+    // Under MQTT 3.1.1 this client's own messages come back too; one overtaken
+    // by a newer value looks foreign, and putting the newer one again is harmless.
+    if (m_v5) {
+        if (!m_foreignNoted.isValid() ||
+            m_foreignNoted.elapsed() >= std::chrono::milliseconds(kForeignNoteSpacing).count()) {
+            say(m_build.title,
+                QStringLiteral("another client published %1 on %2%3; put back to %4%5")
+                    .arg(QString::fromUtf8(payload.left(kMaxCommandBytes)).simplified(), topic,
+                         retained ? QStringLiteral(" (retained)") : QString(), QString::fromUtf8(*sent),
+                         m_foreignUnsaid
+                             ? QStringLiteral(" (and %1 more since the last line)").arg(m_foreignUnsaid)
+                             : QString()));
+            m_foreignNoted.start();
+            m_foreignUnsaid = 0;
+        } else {
+            ++m_foreignUnsaid;
+        }
+    }
+    QElapsedTimer& at = m_correctedAt[topic];
+    const qint64 spacing = std::chrono::milliseconds(kCorrectionSpacing).count();
+    if (at.isValid() && at.elapsed() < spacing) {
+        m_correctLater.insert(topic);
+        if (!m_correct.isActive()) m_correct.start(int(spacing - at.elapsed()));
+        return;
+    }
+    at.start();
+    const QByteArray truth = *sent;
+    m_sent.remove(topic);
+    send(topic, truth, true);
+}
+
+void Worker::correctLater()
+{
+    const QSet<QString> topics = std::exchange(m_correctLater, {});
+    if (!m_connected) return;
+    for (const QString& topic : topics) {
+        const auto sent = m_sent.constFind(topic);
+        if (sent == m_sent.constEnd()) continue;
+        m_correctedAt[topic].start();
+        const QByteArray truth = *sent;
+        m_sent.remove(topic);
+        send(topic, truth, true);
+    }
 }
 
 void Worker::disconnected(quint64 generation, int rc)
@@ -417,15 +571,56 @@ void Worker::disconnected(quint64 generation, int rc)
     m_connected = false;
     m_birth.stop();
     m_answer.stop();
-    if (m_refusal == 4 || m_refusal == 5) {
+    m_correct.stop();
+    // A broker of MQTT 3.1.1 only may also answer a CONNECT of version 5 with
+    // a packet the library cannot read.
+    if (m_v5 && !wasConnected && !m_refusal && (rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_MALFORMED_PACKET))
+        m_fallBack = true;
+    if (m_fallBack) {
+        m_v5 = false;
+        say(m_build.title,
+            QStringLiteral("the broker at %1:%2 does not take MQTT 5; connecting with MQTT 3.1.1, where a "
+                           "retained command published while connected cannot be told from a live one")
+                .arg(m_settings.host)
+                .arg(m_settings.port));
+        m_retry.start(0);
+        return;
+    }
+    if (isCredentialsRefusal(m_refusal)) {
         m_retry.start(kCredentialsRetry);
         return;
     }
+    const qint64 lasted = wasConnected ? m_connectedAt.elapsed() : 0;
+    const bool stable = lasted >= std::chrono::milliseconds(kStableConnection).count();
+    if (wasConnected && stable) {
+        m_failures = 0;
+        m_takenOver = false;
+    }
     if (m_refusal == 0) {
-        const QString why = rc == MOSQ_ERR_KEEPALIVE ? QStringLiteral("no answer from the broker")
-                            : wasConnected ? QStringLiteral("connection lost: %1").arg(mosquitto_strerror(rc))
-                                           : QString::fromUtf8(mosquitto_strerror(rc));
-        report(rc == MOSQ_ERR_TLS ? State::TlsError : State::Unreachable, why);
+        // mosquitto closes the connection it hands to another client with the
+        // same id without a word; one closed at once is taken for that, and
+        // the next ones closed before they lasted a minute as well.
+        m_takenOver =
+            m_takenOver ||
+            (wasConnected &&
+             (rc == MQTT_RC_SESSION_TAKEN_OVER ||
+              (rc == MOSQ_ERR_CONN_LOST && lasted < std::chrono::milliseconds(kTakenOverWithin).count())));
+        const bool takenOver = wasConnected && !stable && m_takenOver;
+        if (takenOver) {
+            report(State::Refused,
+                   rc == MQTT_RC_SESSION_TAKEN_OVER
+                       ? QStringLiteral("another client connected with the same client id, %1; give each "
+                                        "switch a Name of its own")
+                             .arg(m_settings.name)
+                       : QStringLiteral("it keeps closing the connection soon after it was made; another "
+                                        "client may use the same client id, %1")
+                             .arg(m_settings.name));
+        } else {
+            const QString why = rc == MOSQ_ERR_KEEPALIVE ? QStringLiteral("no answer from the broker")
+                                : wasConnected ? QStringLiteral("connection lost: %1").arg(reasonText(rc))
+                                               : reasonText(rc);
+            report(rc == MOSQ_ERR_TLS ? State::TlsError : State::Unreachable, why);
+        }
     }
     m_retry.start(backoff());
 }
@@ -435,14 +630,21 @@ void Worker::received(quint64 generation, const QString& topic, const QByteArray
     if (generation != m_generation || !m_connected) return;
     const Received r = classify(m_settings, topic, payload, retained);
     switch (r.kind) {
-    case Received::Kind::Command:
-        emit command(r.output, int(r.mode));
+    case Received::Kind::Command: {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->commands[r.output - 1] = r.mode;
+        if (!m_shared->commandsPosted) {
+            m_shared->commandsPosted = true;
+            emit commandsWaiting();
+        }
         break;
+    }
     case Received::Kind::Birth:
         m_birth.start(std::chrono::milliseconds(QRandomGenerator::global()->bounded(
             int(kBirthDelayMin.count()), int(kBirthDelayMax.count()) + 1)));
         break;
     case Received::Kind::Own:
+        correct(topic, payload, retained);
         break;
     case Received::Kind::Ignored:
         say(m_build.title, QStringLiteral("ignored %1: %2").arg(topic, r.why));
@@ -545,11 +747,11 @@ void Worker::close(bool farewell, QDeadlineTimer deadline)
     m_client = nullptr;
 }
 
-void Worker::apply(const Settings& s)
+void Worker::apply(const Settings& s, const Announced& record)
 {
     const auto connection = [](const Settings& a) {
         return std::tie(a.enabled, a.host, a.port, a.tls, a.caFile, a.username, a.password, a.name,
-                        a.baseTopic, a.discoveryPrefix);
+                        a.baseTopic, a.discoveryPrefix, a.problem);
     };
     const Settings old = m_settings;
     if (connection(old) == connection(s)) {
@@ -558,24 +760,41 @@ void Worker::apply(const Settings& s)
         if (old.discovery && !s.discovery) {
             m_sent.remove(discoveryTopic(s));
             send(discoveryTopic(s), QByteArray(), true);
+            m_announced.discoveryTopic.clear();
+            emit announced(m_announced.discoveryTopic, m_announced.availabilityTopic);
         }
-        if (!old.discovery && s.discovery) {
-            const QByteArray birth = birthTopic(s).toUtf8();
-            mosquitto_subscribe(m_client, nullptr, birth.constData(), 1);
-        }
+        if (!old.discovery && s.discovery) subscribe(birthTopic(s));
         for (int i = 0; i < kOutputs; ++i)
             if (!(old.outputs[i] == s.outputs[i])) m_sent.remove(s.outputs[i].topic);
         sync();
+        if (!old.discovery && s.discovery) {
+            m_announced.discoveryTopic = discoveryTopic(s);
+            emit announced(m_announced.discoveryTopic, m_announced.availabilityTopic);
+        }
         return;
     }
-    // The old device goes from Home Assistant when it is not the same one any more.
-    if (m_connected && old.discovery && (!s.discovery || discoveryTopic(old) != discoveryTopic(s)))
+    // The file's record counts until this thread has one of its own (the
+    // file may not have the latest yet).
+    if (!m_announcedTaken) m_announced = record;
+    m_announcedTaken = true;
+    // The old device goes from Home Assistant when it is not the same one any more
+    // (on this broker: the next connect may be to another one).
+    if (m_connected && old.discovery && (!s.discovery || discoveryTopic(old) != discoveryTopic(s))) {
         send(discoveryTopic(old), QByteArray(), true);
+        m_announced.discoveryTopic.clear();
+        emit announced(m_announced.discoveryTopic, m_announced.availabilityTopic);
+    }
     close(true, QDeadlineTimer(kFarewellOnApply));
     m_settings = s;
     m_discovery.clear();
     m_failures = 0;
+    m_v5 = true;
+    m_takenOver = false;
     m_badTopics.clear();
+    if (s.enabled && !s.problem.isEmpty()) {
+        report(State::BadSettings, s.problem);
+        return;
+    }
     report(s.enabled ? State::Connecting : State::Off);
     attempt();
 }
@@ -607,8 +826,11 @@ bool Link::startThread()
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &Worker::reported, this,
             [this](int state, const QString& detail) { takeState(State(state), detail); });
-    connect(m_worker, &Worker::command, this,
-            [this](int output, int mode) { emit modeCommand(output, Mode(mode)); });
+    connect(m_worker, &Worker::commandsWaiting, this, &Link::takeCommands);
+    connect(m_worker, &Worker::announced, this,
+            [this](const QString& discovery, const QString& availability) {
+                Announced{true, discovery, availability}.save(m_build.title);
+            });
     // A batch thread does not preempt the thread that woke it: the setters
     // return before the publishing starts, even when both cores are busy.
     // libmosquitto's network thread inherits this.
@@ -634,6 +856,21 @@ Link::~Link()
         delete m_thread;
     else
         say(m_build.title, QStringLiteral("the broker connection was still closing when the program ended"));
+}
+
+void Link::takeCommands()
+{
+    std::array<std::optional<Mode>, kOutputs> commands;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        commands = m_shared->commands;
+        m_shared->commands.fill(std::nullopt);
+        m_shared->commandsPosted = false;
+    }
+    // A command that crossed the stop is not acted on: the outputs are OFF by then.
+    if (m_stopped) return;
+    for (int m = 1; m <= kOutputs; ++m)
+        if (commands[m - 1]) emit modeCommand(m, *commands[m - 1]);
 }
 
 void Link::takeState(State state, const QString& detail)
@@ -668,6 +905,8 @@ QString Link::shortState() const
         return QStringLiteral("MQTT: TLS error");
     case State::Unreachable:
         return QStringLiteral("MQTT: unreachable");
+    case State::BadSettings:
+        return QStringLiteral("MQTT: settings refused");
     }
     return {};
 }
@@ -677,6 +916,13 @@ void Link::apply(const Settings& settings)
     if (m_stopped) return;
     m_settings = settings;
     if (!m_worker && !settings.enabled) return;
+    if (!m_worker && !settings.problem.isEmpty()) {
+        // Settings that cannot work need no thread: said once, nothing sent.
+        if (m_state != State::BadSettings || m_detail != settings.problem)
+            say(m_build.title, describe(State::BadSettings, settings.problem, m_settings));
+        takeState(State::BadSettings, settings.problem);
+        return;
+    }
     if (!m_worker && !startThread()) {
         const QString why = QStringLiteral("too few open files, see ulimit -n");
         if (m_detail != why) say(m_build.title, describe(State::Unreachable, why, m_settings));
@@ -687,8 +933,9 @@ void Link::apply(const Settings& settings)
         return;
     }
     Worker* w = m_worker;
+    const Announced announced = Announced::load(m_build.title);
     QMetaObject::invokeMethod(
-        w, [w, settings] { w->apply(settings); }, Qt::QueuedConnection);
+        w, [w, settings, announced] { w->apply(settings, announced); }, Qt::QueuedConnection);
 }
 
 void Link::wake()

@@ -32,7 +32,8 @@ public:
         BadCredentials,
         NotAuthorised,
         TlsError,
-        Unreachable
+        Unreachable,
+        BadSettings // a setting cannot work (Settings::problem): no connection is made
     };
 
     explicit Link(const BuildConfig& build, QObject* parent = nullptr);
@@ -65,7 +66,8 @@ public slots:
     void stop(std::chrono::milliseconds within);
 
 signals:
-    // A valid command from T/output/N/mode/set.
+    // A valid command from T/output/N/mode/set; of several for one output that
+    // arrived while the main thread was busy, only the latest.
     void modeCommand(int output, channels::Mode mode);
     void stateChanged();
 
@@ -73,6 +75,7 @@ private:
     bool startThread();
     void wake();
     void takeState(State state, const QString& detail);
+    void takeCommands();
 
     BuildConfig m_build;
     Settings m_settings;

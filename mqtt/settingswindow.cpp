@@ -95,8 +95,7 @@ SettingsWindow::SettingsWindow(Link& link, const QString& title, QWidget* parent
     buttons->button(QDialogButtonBox::Apply)->setObjectName(QStringLiteral("Apply"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        applyChanges();
-        accept();
+        if (applyChanges()) accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
@@ -149,26 +148,29 @@ Settings SettingsWindow::fromControls() const
     s.caFile = m_caFile->text().trimmed();
     s.username = m_username->text();
     s.password = m_password->text();
-    s.name = sanitizeName(m_name->text().trimmed());
-    if (s.name.isEmpty()) s.name = defaultName(m_title);
-    s.baseTopic = cleanTopicPrefix(m_baseTopic->text(), s.baseTopic);
     s.discovery = m_discovery->isChecked();
-    s.discoveryPrefix = cleanTopicPrefix(m_discoveryPrefix->text(), s.discoveryPrefix);
+    takeNames(s, m_name->text(), m_baseTopic->text(), m_discoveryPrefix->text(), defaultName(m_title));
     for (int i = 0; i < kOutputs; ++i)
         s.outputs[i] = {m_targets[i].topic->text().trimmed(), m_targets[i].on->text(),
                         m_targets[i].off->text()};
     return s;
 }
 
-void SettingsWindow::applyChanges()
+bool SettingsWindow::applyChanges()
 {
     const Settings s = fromControls();
+    if (!s.problem.isEmpty()) {
+        // Neither stored nor used: the link goes on with what it had.
+        m_state->setText(QStringLiteral("Not saved: %1.").arg(s.problem));
+        return false;
+    }
     s.save(m_title);
     m_link.apply(s);
-    // Shows what was taken: a sanitised name, a default for an unusable topic.
+    // Shows what was taken: a sanitised name, topics without the slashes around them.
     m_name->setText(s.name);
     m_baseTopic->setText(s.baseTopic);
     m_discoveryPrefix->setText(s.discoveryPrefix);
+    return true;
 }
 
 void SettingsWindow::showState()

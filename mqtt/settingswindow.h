@@ -27,8 +27,8 @@ public:
 
     // Fills the controls from the file, as stored.
     void load();
-    // Saves the controls and applies them to the link.
-    void applyChanges();
+    // Stores and applies what the controls hold; false, and the reason shown, when it cannot work.
+    bool applyChanges();
 
 private:
     Settings fromControls() const;

@@ -25,7 +25,7 @@ cmake --build "$dir" -j "$(nproc)"
 rm -rf "$logs" && mkdir -p "$logs"
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:log_path=$PWD/$logs/asan"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$PWD/$logs/ubsan"
-export KESTRA_RELIABILITY_KILLS=${KESTRA_RELIABILITY_KILLS:-30} KESTRA_RELIABILITY_SIGTERMS=${KESTRA_RELIABILITY_SIGTERMS:-20}
+export KESTRA_RELIABILITY_KILLS=${KESTRA_RELIABILITY_KILLS:-30} KESTRA_RELIABILITY_SIGTERMS=${KESTRA_RELIABILITY_SIGTERMS:-20} KESTRA_RELIABILITY_STORMS=${KESTRA_RELIABILITY_STORMS:-4}
 
 reports() {
   # A leak check that met a thread in the middle of its exit cannot look at it

@@ -18,8 +18,9 @@ constexpr double kMsPerHour = 3.6e6;
 } // namespace
 
 HomeAutomation::HomeAutomation(model::SwitchModel& model, week::WeekModel& week, history::Recorder& recorder,
-                               QObject* parent)
-    : QObject(parent), m_model(model), m_week(week), m_recorder(recorder), m_link(model.build())
+                               std::function<void(int, channels::Mode)> command, QObject* parent)
+    : QObject(parent), m_model(model), m_week(week), m_recorder(recorder), m_command(std::move(command)),
+      m_link(model.build())
 {
     connect(&model, &model::SwitchModel::outputWritten, this, &HomeAutomation::feedOutputs);
     // The window's own mode selection takes effect unsaved and says nothing:
@@ -38,7 +39,8 @@ HomeAutomation::HomeAutomation(model::SwitchModel& model, week::WeekModel& week,
     connect(&m_link, &mqtt::Link::stateChanged, this, &HomeAutomation::feedHours);
     m_hoursTimer.setInterval(kHoursFeedPeriod);
     model.ticker().attach(&m_hoursTimer, Ticker::Rank::Display, [this] { feedHours(); });
-    connect(&m_link, &mqtt::Link::modeCommand, this, &HomeAutomation::command);
+    connect(&m_link, &mqtt::Link::modeCommand, this,
+            [this](int output, channels::Mode mode) { m_command(output, mode); });
 }
 
 void HomeAutomation::start()
@@ -103,14 +105,6 @@ void HomeAutomation::feedLocations()
 {
     for (int m = 1; m <= 8; ++m)
         m_link.setLocation(m, m_model.location(m));
-}
-
-void HomeAutomation::command(int output, channels::Mode mode)
-{
-    // A command that crossed the end is not acted on: the port is already OFF.
-    if (output < 1 || output > 8 || m_model.isUnloaded() || !m_model.channel(output).isLoaded()) return;
-    // Shown, stored and evaluated at once; the scan that follows the new state writes the port.
-    m_model.channel(output).commandMode(mode);
 }
 
 } // namespace kestra::service

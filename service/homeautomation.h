@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 
 namespace kestra::model {
 class SwitchModel;
@@ -30,8 +31,9 @@ public:
     // must end the program within about a second.
     static constexpr std::chrono::milliseconds kStopWithin{500};
 
+    // `command` takes the link's mode commands (the service's one way in for them).
     HomeAutomation(model::SwitchModel& model, week::WeekModel& week, history::Recorder& recorder,
-                   QObject* parent = nullptr);
+                   std::function<void(int, channels::Mode)> command, QObject* parent = nullptr);
 
     mqtt::Link& link() { return m_link; }
 
@@ -49,11 +51,11 @@ private:
     void feedHours();
     void feedInputs();
     void feedLocations();
-    void command(int output, channels::Mode mode);
 
     model::SwitchModel& m_model;
     week::WeekModel& m_week;
     history::Recorder& m_recorder;
+    std::function<void(int, channels::Mode)> m_command;
     mqtt::Link m_link;
     QTimer m_hoursTimer;
     bool m_started = false;

@@ -5,10 +5,16 @@
 #include "model/weeksource.h"
 #include "week/model.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
+#include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace kestra::history {
 class Recorder;
@@ -50,15 +56,28 @@ public:
     // is taken from the moment it begins), records saved, history closed.
     void stop();
 
-    // A mode command from outside the windows (home automation, a client of the
-    // API): as if the option were chosen in the output's window and OK pressed
-    // for the mode alone. Not acted on once the end has begun.
-    void requestMode(int output, channels::Mode mode);
-
     // Brings the week and the next switchings up to date; runs after each scan.
     void refreshWeek();
 
+    // A mode for output 1..8 from outside the windows (the MQTT link, the HTTP
+    // API): what choosing it in the output's window and OK do for the mode. The
+    // one way in for every such client, so that a storm of them costs the
+    // switching nothing: the latest mode per output wins and is applied at once,
+    // or, when that output was commanded less than kCommandSpacing ago, at the
+    // end of that spacing; the modes are stored together, once per half second
+    // at most, between two ticks (kill -9 may lose the commands of the last
+    // kStoreWithin). False, and nothing done, for an output or mode that is
+    // none, before the start and once the end has begun.
+    bool requestMode(int output, channels::Mode mode);
+    static constexpr std::chrono::milliseconds kCommandSpacing{100};
+    static constexpr std::chrono::milliseconds kStoreWithin{600};
+
 private:
+    void applyRequested();
+    void noteCommandRate(int output, qint64 now);
+    void scheduleStore();
+    void storeCommanded();
+
     void openHistory();
     void tell(const QString& text);
 
@@ -70,6 +89,14 @@ private:
     std::unique_ptr<api::Api> m_api;
     QPointer<QObject> m_window;
     bool m_started = false;
+    bool m_ending = false;
+    std::array<std::optional<channels::Mode>, 8> m_requested;
+    std::array<std::optional<qint64>, 8> m_appliedAt;      // m_mono's ms
+    std::array<std::pair<qint64, int>, 8> m_commandRate{}; // since, applied since then
+    std::optional<qint64> m_rateSaidAt;
+    QElapsedTimer m_mono;
+    QTimer m_applyTimer;
+    QTimer m_storeTimer;
 };
 
 } // namespace kestra::service

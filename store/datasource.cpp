@@ -83,6 +83,11 @@ void DataSource::writeField(const QString& field, const QString& value)
 void DataSource::writeFields(const FieldValues& values)
 {
     m_db.writeSettings(values);
+    noteWritten(values);
+}
+
+void DataSource::noteWritten(const FieldValues& values)
+{
     for (const auto& [field, value] : values) {
         m_record.insert(field.toLower(), value);
         for (Binding& b : m_bindings)

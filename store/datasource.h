@@ -41,6 +41,9 @@ public:
     void writeField(const QString& field, const QString& value);
     // Writes these fields now in one transaction, as writeField does for one.
     void writeFields(const FieldValues& values);
+    // These fields reached the file by another copy's write (several copies'
+    // fields in one transaction): taken as written, as writeFields does.
+    void noteWritten(const FieldValues& values);
 
     // The record as this copy last read or wrote it.
     QString value(const QString& field) const { return m_record.value(field.toLower()); }

@@ -103,6 +103,7 @@ private slots:
         link.apply(noDiscovery);
         const std::optional<Message> removal = sub.wait(config->topic, 5000, config->index + 1);
         QVERIFY(removal && removal->payload.isEmpty());
+        QCOMPARE(Announced::load(QStringLiteral("KESTRA3")).discoveryTopic, QString());
         const size_t before = sub.messages().size();
         link.setOutputs(0);
         link.stop(std::chrono::seconds(2));
@@ -137,7 +138,9 @@ private slots:
         QVERIFY(ms.back() < 1000);
     }
 
-    // A retained command would switch a relay at every reconnect; garbage is said and ignored.
+    // A retained command would switch a relay at every reconnect; garbage is said
+    // and ignored. MQTT 3.1.1 would hand one published while connected over
+    // without its flag: with MQTT 5 (retain as published) it is known.
     void onlyALiveValidCommandActs()
     {
         Broker broker;
@@ -147,6 +150,7 @@ private slots:
         Link link(kestra3Config());
         QSignalSpy commands(&link, &Link::modeCommand);
         QVERIFY(connects(link, settingsFor(broker.port())));
+        publish(broker.port(), T + "output/1/mode/set", "ON", true);
         publish(broker.port(), T + "output/2/mode/set", "toggle");
         publish(broker.port(), T + "output/9/mode/set", "ON");
         publish(broker.port(), T + "output/2/mode/set", "");
@@ -233,8 +237,97 @@ private slots:
         QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KESTRA3"));
         QCOMPARE(QFileInfo(file.fileName()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
     }
-};
+    // TLS asked for in the file's own words is TLS: against a plain listener
+    // the link fails, and the broker never sees the credentials in the clear.
+    void tlsYesNeverFallsBackToPlainText()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port());
+        QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KESTRA3"));
+        file.clear();
+        for (const QString& kv :
+             QStringLiteral("Enabled=yes Host=127.0.0.1 Tls=yes Username=a Password=b").split(' '))
+            file.setValue("MQTT/" + kv.section('=', 0, 0), kv.section('=', 1));
+        file.setValue("MQTT/Port", broker.port());
+        file.sync();
+        Stderr err;
+        Link link(kestra3Config());
+        link.apply(Settings::load(QStringLiteral("KESTRA3")));
+        QTRY_COMPARE_WITH_TIMEOUT(link.state(), LinkState::TlsError, 5000);
+        QTest::qWait(1500);
+        QVERIFY(link.state() != LinkState::Connected);
+        QVERIFY(sub.messages().empty()); // not one message in plain text
+        QVERIFY(err.text().contains(QStringLiteral("TLS")));
+    }
 
+    // Another client's retained state, mode or availability on this device's
+    // topics would stay wrong for good: the link puts its own back.
+    void spoofedRetainedValuesArePutBack()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Link link(kestra3Config());
+        link.setOutputs(0);
+        link.setMode(7, channels::Mode::Off);
+        QVERIFY(connects(link, settingsFor(broker.port())));
+        QVERIFY(Subscriber(broker.port()).wait(T + "output/7/mode"));
+        Stderr err;
+        publish(broker.port(), T + "output/8/state", "ON", true);
+        publish(broker.port(), T + "output/7/mode", "AUTO", true);
+        publish(broker.port(), T + "availability", "offline", true);
+        QTest::qWait(500);
+        // What a Home Assistant that starts now is given.
+        Subscriber late(broker.port(), T + "#");
+        for (const auto& [leaf, payload] :
+             {std::pair{"output/8/state", "OFF"}, {"output/7/mode", "OFF"}, {"availability", "online"}}) {
+            const std::optional<Message> m = late.wait(T + leaf, 3000);
+            QVERIFY2(m && m->retained && m->payload == payload, leaf);
+        }
+        QVERIFY(
+            err.text().contains(QStringLiteral("another client published ON on ") + T + "output/8/state"));
+    }
+
+    // A rename leaves no dead device in Home Assistant: the old discovery and
+    // retained availability go at the first connect after it, and only then;
+    // with discovery off, no empty discovery goes out at every connect.
+    void renameRemovesTheOldDeviceOnce()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KESTRA3")).clear();
+        Subscriber sub(broker.port());
+        const QString oldConfig = QStringLiteral("homeassistant/device/kestra3-test/config");
+        const QString newConfig = QStringLiteral("homeassistant/device/kestra3-new/config");
+        Settings renamed = settingsFor(broker.port());
+        renamed.name = QStringLiteral("kestra3-new");
+        // One run under the old name, ended as a stop ends it; then two under the new.
+        for (const Settings& s : {settingsFor(broker.port()), renamed, renamed}) {
+            Link link(kestra3Config());
+            QVERIFY(connects(link, s));
+            QVERIFY(sub.wait(s.name == renamed.name ? newConfig : oldConfig));
+            link.stop(std::chrono::seconds(2));
+        }
+        const auto count = [&](const QString& topic, bool empty) {
+            return std::count_if(sub.messages().begin(), sub.messages().end(), [&](const Message& m) {
+                return m.topic == topic && m.payload.isEmpty() == empty;
+            });
+        };
+        QCOMPARE(count(oldConfig, true), 1);
+        QCOMPARE(count(T + "availability", true), 1);
+        QVERIFY(!Subscriber(broker.port()).wait(oldConfig, 300)); // nothing retained there now
+
+        Settings off = renamed;
+        off.discovery = false;
+        for (int run = 0; run < 2; ++run) {
+            Link link(kestra3Config());
+            QVERIFY(connects(link, off));
+            link.stop(std::chrono::seconds(2));
+        }
+        QTest::qWait(300);
+        QCOMPARE(count(newConfig, true), 1);
+    }
+};
 int main(int argc, char** argv)
 {
     if (argc == 3 && qstrcmp(argv[1], "--child") == 0) {

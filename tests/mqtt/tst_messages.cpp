@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QTest>
 #include <QTimeZone>
 
@@ -70,7 +71,6 @@ private slots:
         row("name", QStringLiteral("kestra3-my.host/a+b#c d"), QStringLiteral("kestra3-my-host-a-b-c-d"));
         row("name", QStringLiteral("Küche_2"), QStringLiteral("k-che_2"));
         row("prefix", QStringLiteral("/home/kestra/"), QStringLiteral("home/kestra"));
-        row("prefix", QStringLiteral("home/+/x"), QStringLiteral("fallback"));
         row("topic", QStringLiteral("availability"), t + QStringLiteral("availability"));
         row("topic", QStringLiteral("output 8 mode/set"), t + QStringLiteral("output/8/mode/set"));
         row("topic", QStringLiteral("input 5"), t + QStringLiteral("input/5/state"));
@@ -134,7 +134,7 @@ private slots:
         if (kind == QLatin1String("name"))
             got = sanitizeName(input);
         else if (kind == QLatin1String("prefix"))
-            got = cleanTopicPrefix(input, QStringLiteral("fallback"));
+            got = cleanTopicPrefix(input);
         else if (kind == QLatin1String("topic"))
             got = w[0] == QLatin1String("availability") ? availabilityTopic(office())
                   : w[0] == QLatin1String("input")      ? inputTopic(office(), w[1].toInt())
@@ -154,6 +154,65 @@ private slots:
         else if (kind == QLatin1String("discovery"))
             got = discovery(input);
         QCOMPARE(got, expected);
+    }
+
+    // What the placement file may hold that cannot work: refused with its reason
+    // (no connection), never replaced by a default or sent to fail at every
+    // publish; TLS in any word the file knows for yes is TLS.
+    void placementFile_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected"); // "tls" for the TLS flag, else the problem or "" for none
+        const auto row = [](const char* key, const QString& value, const char* expected) {
+            QTest::addRow("%s=%s", key, qPrintable(value.left(20).toUtf8().toPercentEncoding()))
+                << QString::fromLatin1(key) << value << QString::fromLatin1(expected);
+        };
+        for (const char* yes : {"yes", "on", "1", " Yes "})
+            row("Tls", QString::fromLatin1(yes), "tls true");
+        for (const char* no : {"no", "off", "0"})
+            row("Tls", QString::fromLatin1(no), "tls false");
+        row("Tls", QStringLiteral("maybe"), "Tls=maybe is neither true nor false");
+        row("Enabled", QStringLiteral("ja"), "Enabled=ja is neither true nor false");
+        row("BaseTopic", QStringLiteral("+"), "BaseTopic \"+\" cannot be used: it holds a wildcard");
+        row("BaseTopic", QStringLiteral("a/+/b"), "wildcard");
+        row("BaseTopic", QStringLiteral(""), "it is empty");
+        row("BaseTopic", QStringLiteral("/"), "it is empty");
+        row("BaseTopic", QStringLiteral("$SYS/x"), "begins with $");
+        row("BaseTopic", QStringLiteral("a\nb"), "a control character or a line break");
+        row("BaseTopic", QStringLiteral("a//b"), "an empty level");
+        row("BaseTopic", QString(70000, QLatin1Char('k')), "longer than 200 bytes");
+        row("BaseTopic", QStringLiteral("/home/kestra/"), "");
+        row("DiscoveryPrefix", QStringLiteral("ha/#"), "DiscoveryPrefix \"ha/#\" cannot be used");
+        row("Name", QStringLiteral("+"), "Name \"+\" cannot be used: it holds a wildcard");
+        row("Name", QStringLiteral("---"), "no letter a-z or digit");
+        row("Name", QStringLiteral("a\tb"), "control character");
+        row("Name", QString(70000, QLatin1Char('n')), "longer than 100 characters");
+        row("Name", QStringLiteral("Office 2/left"), "");
+    }
+
+    void placementFile()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        {
+            QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KESTRA3"));
+            file.clear();
+            file.setValue(QStringLiteral("MQTT/Enabled"), QStringLiteral("true"));
+            file.setValue(QStringLiteral("MQTT/") + key, value);
+        }
+        const Settings s = Settings::load(QStringLiteral("KESTRA3"));
+        if (expected.startsWith(QLatin1String("tls"))) {
+            QCOMPARE(s.tls, expected == QLatin1String("tls true"));
+            QCOMPARE(s.port, s.tls ? Settings::kTlsPort : Settings::kPlainPort);
+            QCOMPARE(s.problem, QString());
+        } else if (expected.isEmpty()) {
+            QCOMPARE(s.problem, QString());
+        } else {
+            QVERIFY2(s.problem.contains(expected), qPrintable(s.problem));
+            QVERIFY(s.problem.size() < 200); // a 70 KB value is not repeated in the message
+        }
     }
 };
 
