@@ -224,6 +224,21 @@ private slots:
         QCOMPARE(rig.stored("Loc13"), QStringLiteral("Door bell"));
     }
 
+    // Stored when the edit ends (Enter, or the focus leaving), not only at the
+    // end of the program: a crash keeps it and the port panel shows it at once.
+    void locationTextIsStoredWhenTheEditEnds()
+    {
+        Rig rig;
+        rig.start();
+        auto* field = rig.find<QLineEdit>("Text4");
+        QTest::keyClicks(field, "Porch");
+        QVERIFY(rig.stored("Loc4") != QStringLiteral("Porch"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(rig.stored("Loc4"), QStringLiteral("Porch"));
+        rig.stop();
+        QCOMPARE(rig.stored("Loc4"), QStringLiteral("Porch"));
+    }
+
     void placementDefaultsAndStore()
     {
         Rig rig;
@@ -296,6 +311,31 @@ private slots:
         QCOMPARE(rig.data(), quint8(9));
         QCOMPARE(rig.control(), quint8(2));
         QVERIFY(messages.modals.isEmpty());
+    }
+
+    // Esc closes each window the main window opens, as its close button does.
+    void escapeClosesTheOpenedWindows_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("output") << "Output3" << "Form3";
+        QTest::newRow("inputs") << "INPUTS" << "Form9";
+        QTest::newRow("week") << "cmdWeek" << "frmWeek";
+    }
+    void escapeClosesTheOpenedWindows()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, window);
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        rig.find<QPushButton>(button)->click();
+        auto* opened = rig.main->findChild<QWidget*>(window);
+        QVERIFY(opened && opened->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(opened));
+        QTest::keyClick(opened, Qt::Key_Escape);
+        QTRY_VERIFY(!opened->isVisible());
+        QVERIFY(rig.main->isVisible());
     }
 
     void commandsShowOneWindowEach()
