@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestra {
@@ -44,21 +45,17 @@ Diagnostics::Diagnostics(int fd, Clock now) : m_now(std::move(now)), m_fd(fd)
         // The journal's stream: each send is told not to wait, the socket stays as it is.
         m_way = Way::Socket;
     } else if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
-        // A pipe or a terminal, opened once more: the new file description does
-        // not wait, while the one shared with other programs stays untouched.
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-        m_own = ::open(self.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        m_way = m_own >= 0 ? Way::Plain : Way::Polled;
+        // A pipe or a terminal: each write is told not to wait (RWF_NOWAIT), so
+        // that the descriptor shared with other programs stays as it is and no
+        // further handle is taken.
+        m_way = Way::NoWait;
     } else {
         // A file on disk takes what is written without waiting on anyone.
         m_way = Way::Plain;
     }
 }
 
-Diagnostics::~Diagnostics()
-{
-    if (m_own >= 0) ::close(m_own);
-}
+Diagnostics::~Diagnostics() = default;
 
 void Diagnostics::say(const QString& text)
 {
@@ -124,7 +121,7 @@ bool Diagnostics::write(const QByteArray& line)
 {
     if (m_way == Way::Closed) return true;
     const QByteArray bytes = (m_lineOpen ? QByteArray("\n") : QByteArray()) + line + '\n';
-    const int fd = m_own >= 0 ? m_own : m_fd;
+    const int fd = m_fd;
     qsizetype done = 0;
     // A pipe takes up to 4096 bytes whole or not at all; elsewhere the rest is tried once more.
     for (int attempt = 0; attempt < 2 && done < bytes.size(); ++attempt) {
@@ -139,6 +136,16 @@ bool Diagnostics::write(const QByteArray& line)
                 n = ::send(fd, from, size, MSG_DONTWAIT | MSG_NOSIGNAL);
             while (n < 0 && errno == EINTR);
             break;
+        case Way::NoWait: {
+            const iovec part{const_cast<char*>(from), size};
+            do
+                n = ::pwritev2(fd, &part, 1, -1, RWF_NOWAIT);
+            while (n < 0 && errno == EINTR);
+            if (n >= 0 || errno != EOPNOTSUPP) break;
+            // A kernel or a device that cannot: asked whether there is room first.
+            m_way = Way::Polled;
+            [[fallthrough]];
+        }
         case Way::Polled: {
             pollfd p{fd, POLLOUT, 0};
             if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) break;

@@ -43,7 +43,7 @@ private:
         quint64 more = 0;
         QString last;
     };
-    enum class Way { Closed, Plain, Socket, Polled };
+    enum class Way { Closed, Plain, Socket, NoWait, Polled };
 
     void sayExpired(std::chrono::steady_clock::time_point now, bool all);
     bool put(const QString& text);
@@ -52,7 +52,6 @@ private:
     mutable std::mutex m_mutex;
     Clock m_now;
     int m_fd = -1;
-    int m_own = -1; // a file description of our own, opened without blocking
     Way m_way = Way::Closed;
     quint64 m_dropped = 0;
     bool m_lineOpen = false; // a line was cut short by a full pipe
