@@ -3,15 +3,83 @@
 #include "model/switchmodel.h"
 
 #include <QStringList>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <systemd/sd-daemon.h>
+#include <thread>
 
 namespace kestra::shell {
 
 namespace {
-void notify(const QString& state)
+// sd_notify() waits while the service manager's socket is full (systemd busy or
+// hung): the messages go out from a thread of their own, so that the scan never
+// waits for it. What piles up behind a waiting send is dropped, READY=1 and
+// STOPPING=1 aside; the thread is never joined, as it may wait on for good.
+class Sender
 {
-    // unset_environment 0: a failure here changes nothing for the switch.
-    sd_notify(0, state.toUtf8().constData());
+public:
+    void send(const QByteArray& state, bool mustArrive)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!mustArrive && m_queue.size() >= 4) return;
+            m_queue.push_back(state);
+            if (!m_started) {
+                m_started = true;
+                std::thread([this] { run(); }).detach();
+            }
+        }
+        m_wake.notify_all();
+    }
+
+    // Waits, at most `most`, until what was handed over has been sent.
+    void flush(std::chrono::milliseconds most)
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_for(lock, most, [this] { return m_queue.empty() && !m_sending; });
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            QByteArray state;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return !m_queue.empty(); });
+                state = m_queue.front();
+                m_queue.pop_front();
+                m_sending = true;
+            }
+            // unset_environment 0: a failure here changes nothing for the switch.
+            sd_notify(0, state.constData());
+            {
+                const std::lock_guard lock(m_mutex);
+                m_sending = false;
+            }
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<QByteArray> m_queue;
+    bool m_started = false;
+    bool m_sending = false;
+};
+
+Sender* notifier()
+{
+    // Without systemd there is nobody to tell, and no thread is started.
+    // Never destroyed: the thread may still be sending when the program ends.
+    static Sender* const instance = qEnvironmentVariableIsSet("NOTIFY_SOCKET") ? new Sender : nullptr;
+    return instance;
+}
+
+void notify(const QString& state, bool mustArrive = false)
+{
+    if (Sender* s = notifier()) s->send(state.toUtf8(), mustArrive);
 }
 } // namespace
 
@@ -30,7 +98,7 @@ void ServiceManager::ready()
     m_ready = true;
     m_status = status();
     m_sinceWatchdog.start();
-    notify(QStringLiteral("READY=1\nSTATUS=") + m_status);
+    notify(QStringLiteral("READY=1\nSTATUS=") + m_status, true);
 }
 
 void ServiceManager::scanned()
@@ -52,7 +120,9 @@ void ServiceManager::stopping()
 {
     if (!m_ready) return;
     m_ready = false;
-    notify(QStringLiteral("STOPPING=1\nSTATUS=Stopping: every output is switched OFF"));
+    notify(QStringLiteral("STOPPING=1\nSTATUS=Stopping: every output is switched OFF"), true);
+    // Sent before the program goes, unless systemd does not listen.
+    if (Sender* s = notifier()) s->flush(std::chrono::milliseconds(200));
 }
 
 QString ServiceManager::status() const

@@ -36,7 +36,7 @@ std::optional<int> beginStart(int argc, char** argv, const BuildConfig& build, Q
     // What is said goes to standard error without ever waiting for its reader.
     routeQtMessages(&LastStop::run);
     ignoreRelativeXdgDirectories();
-    // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
+    // From here on a signal that ends a process is never lost (see endRequested).
     SignalForwarder::install();
     // Before anything else: --help must work without a display and touch no file.
     desktop::CommandLine commandLine;
