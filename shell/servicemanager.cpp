@@ -33,11 +33,19 @@ public:
         m_wake.notify_all();
     }
 
-    // Waits, at most `most`, until what was handed over has been sent.
+    // Waits, at most `most`, until what was handed over has been sent. In short
+    // sleeps rather than a timed wait: under libfaketime a timed wait on the
+    // monotonic clock may never time out.
     void flush(std::chrono::milliseconds most)
     {
-        std::unique_lock lock(m_mutex);
-        m_wake.wait_for(lock, most, [this] { return m_queue.empty() && !m_sending; });
+        for (auto waited = std::chrono::milliseconds(0); waited < most;
+             waited += std::chrono::milliseconds(10)) {
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_queue.empty() && !m_sending) return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
 private:
