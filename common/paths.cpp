@@ -35,8 +35,25 @@ QString programDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Timer");
 }
 
+QString homeProblem()
+{
+    // Without a home (env -i, HOME= in a unit file) the directories would be
+    // made below the root directory: /.local/share/Timer with a new database.
+    const auto absolute = [](const char* name) {
+        const QByteArray v = qgetenv(name);
+        return !v.isEmpty() && v.startsWith('/');
+    };
+    if (absolute("HOME") || (absolute("XDG_DATA_HOME") && absolute("XDG_CONFIG_HOME"))) return {};
+    return QStringLiteral("HOME is %1: the program does not know where its files are. Start it with HOME "
+                          "set to your home directory (or XDG_DATA_HOME and XDG_CONFIG_HOME to absolute "
+                          "paths).")
+        .arg(qEnvironmentVariableIsSet("HOME") ? QStringLiteral("\"%1\"").arg(qEnvironmentVariable("HOME"))
+                                               : QStringLiteral("not set"));
+}
+
 QString ensureProgramDirectory()
 {
+    if (QString problem = homeProblem(); !problem.isEmpty()) return problem;
     const QString dir = programDirectory();
     const QByteArray path = QFile::encodeName(dir);
     if (const int err = makePath(path))

@@ -172,6 +172,14 @@ void SwitchModel::editLocation(int n, const QString& text)
     emit locationEdited(n);
 }
 
+void SwitchModel::storeLocation(int n)
+{
+    const QString field = QStringLiteral("Loc%1").arg(n);
+    const QString& text = m_locations.at(n - 1);
+    if (m_unloaded || !m_record->isLoaded() || m_record->value(field) == text) return;
+    guarded(m_errors, [&] { m_record->writeField(field, text); });
+}
+
 void SwitchModel::reread()
 {
     logged(QStringLiteral("re-read of the inputs"), [this] { m_inputs->reread(); });

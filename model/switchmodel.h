@@ -61,6 +61,9 @@ public:
     // inputs 1..5 (n = 1..13, Loc1 .. Loc13) and the byte last written (Output9).
     const QString& location(int n) const { return m_locations.at(n - 1); }
     void editLocation(int n, const QString& text);
+    // Stores location n now (the edit has ended), so that the port panel shows
+    // it at once and a crash does not lose it.
+    void storeLocation(int n);
     const QString& outputText() const { return m_outputText; }
 
     // What the last scan showed: output m ON (false also before the first scan),

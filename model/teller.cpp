@@ -1,6 +1,6 @@
 #include "model/teller.h"
 
-#include <cstdio>
+#include "common/diagnostics.h"
 
 namespace kestra::model {
 
@@ -32,8 +32,7 @@ void echo(const QString& title, const QString& text)
 {
     QString lines = text;
     lines.replace(QLatin1Char('\n'), QLatin1String("\n  "));
-    std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(lines));
-    std::fflush(stderr);
+    diagnostics().say(title + QStringLiteral(": ") + lines);
 }
 
 } // namespace kestra::model

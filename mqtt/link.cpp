@@ -1,5 +1,6 @@
 #include "mqtt/link.h"
 
+#include "common/diagnostics.h"
 #include "mqtt/messages.h"
 
 #include <QDeadlineTimer>
@@ -65,8 +66,8 @@ constexpr int kHandlesNeeded = 8;
 
 void say(const QString& title, const QString& text)
 {
-    std::fprintf(stderr, "%s: MQTT: %s\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    // Never waits: this runs on the link's thread as well.
+    diagnostics().say(QStringLiteral("%1: MQTT: %2").arg(title, text));
 }
 
 QString describe(State state, const QString& detail, const Settings& s)

@@ -1,3 +1,4 @@
+#include "common/diagnostics.h"
 #include "common/environment.h"
 #include "desktop/commandline.h"
 #include "desktop/icon.h"
@@ -33,6 +34,8 @@ std::optional<BuildConfig> askForBuild()
 
 int main(int argc, char** argv)
 {
+    // A descriptor 0, 1 or 2 left closed would be taken by the first file the panel opens.
+    occupyStandardDescriptors();
     ignoreRelativeXdgDirectories();
     // Read before the application object exists: --help needs no display, and a
     // wrong port is told without opening a window.

@@ -12,7 +12,9 @@
 #include "port/port.h"
 #include "service/service.h"
 #include "shell/historyhook.h"
+#include "shell/laststop.h"
 #include "shell/mainwindow.h"
+#include "shell/servicemanager.h"
 #include "shell/signals.h"
 #include "shell/singleinstance.h"
 #include "shell/splash.h"
@@ -105,6 +107,15 @@ int runWithWindows(int argc, char** argv, const BuildConfig& build)
 
     const std::unique_ptr<service::Service> started = startService(ctx);
     service::Service& service = *started;
+    ServiceManager manager(service.model());
+    // A window library that loses its display ends the process with exit(): the
+    // switch stops first, as on a signal.
+    const LastStop last([&] {
+        model::echo(build.title, QStringLiteral("The display or the session has gone (see the line before): "
+                                                "every output is switched OFF and the program ends."));
+        service.stop();
+        ground.instance.reset(); // the lock, which no destructor removes on this way out
+    });
     MainWindow main(service);
     HistoryHook history(service.recorder(), clock, build.title);
     history.attach(main);
@@ -123,6 +134,7 @@ int runWithWindows(int argc, char** argv, const BuildConfig& build)
         return 0;
     }
     running = true;
+    manager.ready();
     main.show();
     if (ground.created) ui::messenger().notice(&main, build.title, createdText(*ground.database));
     return app.exec();

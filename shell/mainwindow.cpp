@@ -215,9 +215,12 @@ void MainWindow::buildWidgets()
         grid->addWidget(loc, 9 + n, 2);
         m_locations[n + 7] = loc;
     }
-    for (int n = 1; n <= 13; ++n)
+    for (int n = 1; n <= 13; ++n) {
         connect(m_locations[n - 1], &QLineEdit::textEdited, this,
                 [this, n](const QString& text) { m_service.model().editLocation(n, text); });
+        connect(m_locations[n - 1], &QLineEdit::editingFinished, this,
+                [this, n] { m_service.model().storeLocation(n); });
+    }
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     inputs->setToolTip(QStringLiteral("Select Inputs"));
@@ -408,10 +411,20 @@ void MainWindow::setStartAtLogin(bool on)
     const BuildConfig& build = m_service.model().build();
     const QString id = desktop::desktopId(build);
     try {
-        if (on)
-            desktop::enableAutostart(
-                desktop::programAutostartEntry(build, QCoreApplication::applicationFilePath()));
-        else
+        if (on) {
+            const QString program = QCoreApplication::applicationFilePath();
+            desktop::enableAutostart(desktop::programAutostartEntry(build, program));
+            // An installed program has its help page in <prefix>/share/kestra; a build tree has not.
+            if (desktop::installedDataFile(QCoreApplication::applicationDirPath(),
+                                           QStringLiteral("help.html"))
+                    .isEmpty())
+                ui::messenger().notice(
+                    this, build.title,
+                    QStringLiteral("Start at login will start %1, which is not an installed program (a build "
+                                   "tree, say). The entry stops working when that file is moved or deleted: "
+                                   "tick the item in the installed program instead.")
+                        .arg(program));
+        } else
             desktop::disableAutostart(id);
     } catch (const Failure& f) {
         ui::messenger().notice(this, build.title,

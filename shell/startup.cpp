@@ -2,7 +2,9 @@
 
 #include "api/ctl.h"
 #include "common/clock.h"
+#include "common/diagnostics.h"
 #include "common/environment.h"
+#include "common/errnotext.h"
 #include "common/failure.h"
 #include "common/filehandles.h"
 #include "common/paths.h"
@@ -12,6 +14,8 @@
 #include "model/teller.h"
 #include "port/port.h"
 #include "service/service.h"
+#include "shell/laststop.h"
+#include "shell/servicemanager.h"
 #include "shell/signals.h"
 #include "shell/singleinstance.h"
 #include "store/database.h"
@@ -19,6 +23,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace kestra::shell {
@@ -28,8 +34,10 @@ std::optional<int> beginStart(int argc, char** argv, const BuildConfig& build, Q
     // Everything the program creates (directories, database, port file, lock,
     // placement, help page) is private to the user, whatever umask it was given.
     ::umask(077);
+    // What is said goes to standard error without ever waiting for its reader.
+    routeQtMessages(&LastStop::run);
     ignoreRelativeXdgDirectories();
-    // From here on a SIGTERM, SIGINT or SIGHUP is never lost (see endRequested).
+    // From here on a signal that ends a process is never lost (see endRequested).
     SignalForwarder::install();
     // Before anything else: --help must work without a display and touch no file.
     desktop::CommandLine commandLine;
@@ -57,6 +65,29 @@ bool endRequested()
     return SignalForwarder::pending() != 0;
 }
 
+namespace {
+// The placement file may hold the broker's password: one made by hand (or
+// copied) that others can read is made private, and the user told so.
+void makePlacementPrivate(const BuildConfig& build)
+{
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QLatin1Char('/') + build.title + QStringLiteral(".ini");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st
+    {
+    };
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 077) == 0) return;
+    if (::chmod(name.constData(), 0600) == 0)
+        model::echo(build.title, QStringLiteral("%1 could be read by other users; it is now private to you "
+                                                "(mode 0600), as it may hold the broker's password.")
+                                     .arg(path));
+    else
+        model::echo(build.title, QStringLiteral("%1 can be read by other users and cannot be made private "
+                                                "(%2); it may hold the broker's password.")
+                                     .arg(path, errnoText(errno)));
+}
+} // namespace
+
 Ground::Ground() = default;
 Ground::~Ground() = default;
 
@@ -65,6 +96,8 @@ std::optional<int> prepare(const BuildConfig& build, const Clock& clock,
 {
     if (endRequested()) return 0;
     if (const QString problem = ensureProgramDirectory(); !problem.isEmpty()) return refuse(problem);
+
+    makePlacementPrivate(build);
 
     ground.instance = std::make_unique<SingleInstance>(build.lockPath());
     if (!ground.instance->acquire()) return refuse(ground.instance->refusal(build.title));
@@ -120,6 +153,11 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
     const model::Context ctx{build, port, *ground.database, clock};
     const std::unique_ptr<service::Service> started = startService(ctx);
     service::Service& service = *started;
+    ServiceManager manager(service.model());
+    const LastStop last([&] {
+        service.stop();
+        ground.instance.reset(); // the lock, which no destructor removes on this way out
+    });
     bool running = false;
     QObject::connect(&forwarder, &SignalForwarder::received, &app, [&] {
         if (!running) return;
@@ -139,6 +177,7 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
         return 0;
     }
     running = true;
+    manager.ready();
     if (ground.created) model::echo(build.title, createdText(*ground.database));
     return app.exec();
 }

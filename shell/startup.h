@@ -24,8 +24,8 @@ class SingleInstance;
 inline const QString kHeadlessOption = QStringLiteral("headless");
 
 // What a start does before anything else, with or without windows: files private
-// to the user, relative XDG directories ignored, SIGTERM, SIGINT and SIGHUP never
-// lost. Then the command line: the exit code when the program must end now
+// to the user, standard error that never waits, relative XDG directories ignored,
+// no signal that ends a process lost. Then the command line: the exit code when the program must end now
 // (--help, --version, a word it does not know, too few open files).
 std::optional<int> beginStart(int argc, char** argv, const BuildConfig& build, QStringList* switches);
 

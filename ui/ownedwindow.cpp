@@ -5,7 +5,9 @@
 #include <QLayout>
 #include <QMargins>
 #include <QScreen>
+#include <QShortcut>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 namespace kestra::ui {
@@ -21,9 +23,10 @@ QMargins frameOf(const QWidget* w)
 }
 } // namespace
 
-QRect ownedWindowRect(const QRect& owner, const QSize& size, int index, int step, const QRect& available)
+QRect ownedWindowRect(const QRect& owner, const QSize& size, int index, int step, const QRect& available,
+                      const QSize& minimum)
 {
-    const QSize s = size.boundedTo(available.size());
+    QSize s = size.boundedTo(available.size());
     const int offset = step * index;
     const int lowestX = available.left();
     const int highestX = available.right() + 1 - s.width();
@@ -32,7 +35,12 @@ QRect ownedWindowRect(const QRect& owner, const QSize& size, int index, int step
         x = std::min(owner.right() + 1 + offset, highestX);
     else if (owner.left() - s.width() >= lowestX)
         x = std::max(owner.left() - s.width() - offset, lowestX);
-    else // as far from the owner's buttons, on its left, as the screen allows; cascaded downwards only
+    else if (const int right = available.right() - owner.right(), left = owner.left() - available.left();
+             minimum.isValid() && minimum.width() <= std::max(right, left)) {
+        // Narrower, beside it, on the side with more room: the owner stays whole in view.
+        s.setWidth(std::max(right, left));
+        x = right >= left ? owner.right() + 1 : lowestX;
+    } else // as far from the owner's buttons, on its left, as the screen allows; cascaded downwards only
         x = std::max(highestX, lowestX);
     const int highestY = available.bottom() + 1 - s.height();
     const int y = std::clamp(owner.top() + offset, available.top(), std::max(available.top(), highestY));
@@ -41,6 +49,19 @@ QRect ownedWindowRect(const QRect& owner, const QSize& size, int index, int step
 
 void showOwnedWindow(QWidget* window, int index)
 {
+    if (!window->property("kestraEscape").toBool()) {
+        // Esc does what the close button does: each window keeps or drops its edits as on that close.
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+        escape->setContext(Qt::WindowShortcut);
+        // Through the window system, as its close button would: the close is the user's.
+        QObject::connect(escape, &QShortcut::activated, window, [window] {
+            if (QWindow* handle = window->windowHandle())
+                handle->close();
+            else
+                window->close();
+        });
+        window->setProperty("kestraEscape", true);
+    }
     const QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
     if (owner && owner->isVisible()) {
         QScreen* screen = owner->screen();
@@ -53,10 +74,14 @@ void showOwnedWindow(QWidget* window, int index)
             QMargins frame = frameOf(window);
             if (frame.isNull()) frame = frameOf(owner);
             const QSize frameSize = window->size().grownBy(frame);
-            const QRect r =
-                ownedWindowRect(owner->frameGeometry(), frameSize, index,
-                                twipsToPixels(kCascadeStepTwips, owner), screen->availableGeometry());
-            if (r.size() != frameSize && window->minimumSize() != window->maximumSize())
+            const bool resizable = window->minimumSize() != window->maximumSize();
+            const QSize narrowest =
+                resizable ? window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(frame)
+                          : QSize();
+            const QRect r = ownedWindowRect(owner->frameGeometry(), frameSize, index,
+                                            twipsToPixels(kCascadeStepTwips, owner),
+                                            screen->availableGeometry(), narrowest);
+            if (r.size() != frameSize && resizable)
                 window->resize(r.size().shrunkBy(frame).expandedTo(window->minimumSizeHint()));
             window->move(r.topLeft());
             window->setProperty("kestraPlaced", true);

@@ -18,6 +18,10 @@ private slots:
         QTest::newRow("directory in place of the lock") << false << "Kestra3.lock: Is a directory";
         QTest::newRow("program directory of another user") << false << "cannot be written: Permission denied";
         QTest::newRow("relative XDG_DATA_HOME") << true << "XDG_DATA_HOME=reldata is not an absolute path";
+        // env -i, or HOME= in a unit: never a new database below the root directory.
+        QTest::newRow("no HOME") << false << "HOME is not set";
+        QTest::newRow("empty HOME") << false << "HOME is \"\"";
+        QTest::newRow("placement file readable by others") << true << "it is now private to you (mode 0600)";
         // The history, not the port, goes short, wherever the limit lies. A sanitizer's
         // runtime needs open files of its own (its reports, its checks of memory), so
         // these rows are for the plain build.
@@ -46,6 +50,15 @@ private slots:
         }
         if (const QString n = tag.section(' ', 0, 0); tag.endsWith(QLatin1String("open files")))
             launcher = QStringList{"prlimit", QStringLiteral("--nofile=%1:%1").arg(n)};
+        if (tag == QLatin1String("no HOME"))
+            launcher = QStringList{"env", "-u", "XDG_DATA_HOME", "-u", "XDG_CONFIG_HOME", "-u", "HOME"};
+        if (tag == QLatin1String("empty HOME"))
+            launcher = QStringList{"env", "-u", "XDG_DATA_HOME", "-u", "XDG_CONFIG_HOME", "HOME="};
+        const QString ini = box.iniPath(b);
+        if (tag == QLatin1String("placement file readable by others"))
+            QVERIFY(writeFile(ini, "[MQTT]\nPassword=secret\n") &&
+                    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                   QFile::ReadOther));
         Program k(box, b);
         k.setLauncher(launcher);
         if (tag == QLatin1String("relative XDG_DATA_HOME")) {
@@ -62,6 +75,8 @@ private slots:
         QVERIFY2(!k.standardError().contains(QLatin1String("already running")), qPrintable(said(k)));
         QVERIFY(termination(k).isEmpty());
         QCOMPARE(k.process().exitCode(), runs ? 0 : 1);
+        if (QFileInfo::exists(ini))
+            QVERIFY(!(QFile::permissions(ini) & (QFile::ReadGroup | QFile::ReadOther)));
         ++(runs ? m_ran : m_refused);
     }
 

@@ -224,6 +224,21 @@ private slots:
         QCOMPARE(rig.stored("Loc13"), QStringLiteral("Door bell"));
     }
 
+    // Stored when the edit ends (Enter, or the focus leaving), not only at the
+    // end of the program: a crash keeps it and the port panel shows it at once.
+    void locationTextIsStoredWhenTheEditEnds()
+    {
+        Rig rig;
+        rig.start();
+        auto* field = rig.find<QLineEdit>("Text4");
+        QTest::keyClicks(field, "Porch");
+        QVERIFY(rig.stored("Loc4") != QStringLiteral("Porch"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(rig.stored("Loc4"), QStringLiteral("Porch"));
+        rig.stop();
+        QCOMPARE(rig.stored("Loc4"), QStringLiteral("Porch"));
+    }
+
     void placementDefaultsAndStore()
     {
         Rig rig;
@@ -296,6 +311,19 @@ private slots:
         QCOMPARE(rig.data(), quint8(9));
         QCOMPARE(rig.control(), quint8(2));
         QVERIFY(messages.modals.isEmpty());
+    }
+
+    // Esc closes an output's window as its close button does (like its OK).
+    void escapeClosesAnOutputWindow()
+    {
+        Rig rig;
+        rig.start();
+        rig.main->show();
+        rig.find<QPushButton>("Output3")->click();
+        QWidget* form = rig.main->channelWindow(3);
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QTest::keyClick(form, Qt::Key_Escape);
+        QTRY_VERIFY(!form->isVisible());
     }
 
     void commandsShowOneWindowEach()

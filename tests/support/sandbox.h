@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -274,6 +275,9 @@ public:
     {
         m_process.setChildProcessModifier([mask] { ::umask(mask); });
     }
+
+    // Runs in the started process before the program: descriptors set up as a test needs them.
+    void setChildSetup(std::function<void()> setup) { m_process.setChildProcessModifier(std::move(setup)); }
 
     void signal(int sig) const { ::kill(pid_t(m_process.processId()), sig); }
 
