@@ -56,8 +56,8 @@ int place(const QStringList& args, QTextStream& out, QTextStream& err, const Cal
     return 0;
 }
 
-int sun(const QStringList& args, QTextStream& out, QTextStream& err, const CalendarFile& file, const QDate& today,
-        const QTimeZone& zone)
+int sun(const QStringList& args, QTextStream& out, QTextStream& err, const CalendarFile& file,
+        const QDate& today, const QTimeZone& zone)
 {
     bool json = false;
     QDate date = today;
@@ -84,20 +84,18 @@ int sun(const QStringList& args, QTextStream& out, QTextStream& err, const Calen
         return 1;
     }
     const SunDay d = sunDay(s.place, s.twilight, date, zone);
-    const auto when = [&](const std::optional<qint64>& t) {
-        return QDateTime::fromSecsSinceEpoch(*t, zone);
-    };
+    const auto when = [&](const std::optional<qint64>& t) { return QDateTime::fromSecsSinceEpoch(*t, zone); };
     if (json) {
         QJsonObject o{{QStringLiteral("date"), date.toString(Qt::ISODate)},
-                      {QStringLiteral("place"),
-                       QJsonObject{{QStringLiteral("latitude"), s.place.latitude},
-                                   {QStringLiteral("longitude"), s.place.longitude},
-                                   {QStringLiteral("name"), s.place.name}}},
+                      {QStringLiteral("place"), QJsonObject{{QStringLiteral("latitude"), s.place.latitude},
+                                                            {QStringLiteral("longitude"), s.place.longitude},
+                                                            {QStringLiteral("name"), s.place.name}}},
                       {QStringLiteral("twilight"), twilightName(s.twilight)},
                       {QStringLiteral("horizon"), horizonOf(s.twilight)}};
         o[QStringLiteral("sunrise")] =
-            d.rise ? QJsonValue(when(d.rise).toOffsetFromUtc(when(d.rise).offsetFromUtc()).toString(Qt::ISODate))
-                   : QJsonValue(QJsonValue::Null);
+            d.rise
+                ? QJsonValue(when(d.rise).toOffsetFromUtc(when(d.rise).offsetFromUtc()).toString(Qt::ISODate))
+                : QJsonValue(QJsonValue::Null);
         o[QStringLiteral("sunset")] =
             d.set ? QJsonValue(when(d.set).toOffsetFromUtc(when(d.set).offsetFromUtc()).toString(Qt::ISODate))
                   : QJsonValue(QJsonValue::Null);
@@ -108,9 +106,11 @@ int sun(const QStringList& args, QTextStream& out, QTextStream& err, const Calen
     }
     out << placeText(s.place) << ", " << QLocale::c().toString(date, QStringLiteral("ddd d MMM yyyy")) << ", "
         << twilightName(s.twilight) << " twilight (" << horizonOf(s.twilight) << "\u00b0)\n";
-    out << "sunrise " << (d.rise ? when(d.rise).toString(QStringLiteral("hh:mm:ss")) : missingText(true, d.noRise, date))
+    out << "sunrise "
+        << (d.rise ? when(d.rise).toString(QStringLiteral("hh:mm:ss")) : missingText(true, d.noRise, date))
         << "\n";
-    out << "sunset  " << (d.set ? when(d.set).toString(QStringLiteral("hh:mm:ss")) : missingText(false, d.noSet, date))
+    out << "sunset  "
+        << (d.set ? when(d.set).toString(QStringLiteral("hh:mm:ss")) : missingText(false, d.noSet, date))
         << "\n";
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "common/failure.h"
 #include "store/sqlite.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -31,7 +32,8 @@ QString reasonFor(const QSqlError& e)
     case 10:
     case 13:
     case 14:
-        return QStringLiteral("a disk problem (%1): the file and its journal must be writable, on a disk with room")
+        return QStringLiteral(
+                   "a disk problem (%1): the file and its journal must be writable, on a disk with room")
             .arg(store::errorText(e));
     default:
         return store::errorText(e);
@@ -64,8 +66,7 @@ store::SqliteConnection openChecked(const QString& path, bool create, bool* empt
         fail(path, QStringLiteral("damaged (%1)").arg(reasonFor(q.lastError())));
     if (q.value(0).toString() != QLatin1String("ok"))
         fail(path, QStringLiteral("damaged (%1)").arg(q.value(0).toString()));
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-        fail(path, reasonFor(q.lastError()));
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) fail(path, reasonFor(q.lastError()));
     if (q.value(0).toInt() > kVersion)
         fail(path, QStringLiteral("written by a newer program (version %1)").arg(q.value(0).toInt()));
     return c;
@@ -105,7 +106,8 @@ Settings CalendarFile::load() const
     QJsonParseError pe;
     const QJsonDocument doc = QJsonDocument::fromJson(q.value(0).toString().toUtf8(), &pe);
     q.finish();
-    if (!doc.isObject()) fail(m_path, QStringLiteral("damaged: the settings do not read (%1)").arg(pe.errorString()));
+    if (!doc.isObject())
+        fail(m_path, QStringLiteral("damaged: the settings do not read (%1)").arg(pe.errorString()));
     try {
         return fromJson(doc.object());
     } catch (const Failure& f) {
@@ -118,6 +120,13 @@ void CalendarFile::save(const Settings& s) const
     const QString f = fault(s);
     if (!f.isEmpty()) throw Failure(failure::kConversion, f);
     const bool created = !exists();
+    // The program directory is made at the program's start; `ctl` may come first.
+    const QFileInfo where(m_path);
+    if (!where.dir().exists()) {
+        if (!QDir().mkpath(where.absolutePath()))
+            fail(m_path, QStringLiteral("its directory cannot be made"));
+        QFile::setPermissions(where.absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     {
         store::SqliteConnection c = openChecked(m_path, true);
         QSqlDatabase db = c.db();

@@ -96,7 +96,8 @@ std::vector<Holiday> importIcs(const QByteArray& text, quint8 outputs, Holiday::
         if (r.freq != ICAL_YEARLY_RECURRENCE)
             refuse(which + QStringLiteral(": only yearly repeat rules are taken"));
         if (plainlyYearly(r)) {
-            if (from->daysTo(to) >= 365) refuse(which + QStringLiteral(": a yearly period must be shorter than a year"));
+            if (from->daysTo(to) >= 365)
+                refuse(which + QStringLiteral(": a yearly period must be shorter than a year"));
             out.push_back({name, *from, to, true, outputs, action});
             continue;
         }
@@ -113,7 +114,8 @@ std::vector<Holiday> importIcs(const QByteArray& text, quint8 outputs, Holiday::
             if (++taken > kMaxIcsOccurrences) refuse(which + QStringLiteral(": its rule repeats too often"));
             out.push_back({name, *d, d->addDays(length), false, outputs, action});
         }
-        if (out.size() > size_t(kMaxHolidays)) refuse(QStringLiteral("more than %1 periods").arg(kMaxHolidays));
+        if (out.size() > size_t(kMaxHolidays))
+            refuse(QStringLiteral("more than %1 periods").arg(kMaxHolidays));
     }
     if (events == 0) refuse(QStringLiteral("it holds no events"));
     return out;

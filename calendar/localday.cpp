@@ -60,7 +60,8 @@ qint64 LocalDay::toUtc(int second) const
         const qint64 utc = wall - s.offset;
         if (utc >= s.from && utc < s.to) return utc;
         // Past this segment's end, but before the next one's wall clock begins: the gap.
-        if (utc >= s.to && i + 1 < m_segments.size() && wall - m_segments[i + 1].offset < m_segments[i + 1].from)
+        if (utc >= s.to && i + 1 < m_segments.size() &&
+            wall - m_segments[i + 1].offset < m_segments[i + 1].from)
             return m_segments[i + 1].from;
     }
     return wall - m_segments.back().offset;

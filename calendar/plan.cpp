@@ -30,7 +30,9 @@ struct Edge
 class EdgeMaker
 {
 public:
-    EdgeMaker(const Settings& s, const LocalDay& day, const QTimeZone& zone) : m_s(s), m_day(day), m_zone(zone) {}
+    EdgeMaker(const Settings& s, const LocalDay& day, const QTimeZone& zone)
+        : m_s(s), m_day(day), m_zone(zone)
+    {}
 
     std::optional<Edge> make(const Anchor& a, int clockSecond, QStringList& notes)
     {

@@ -169,20 +169,24 @@ QString fault(const Settings& s)
             return QStringLiteral("latitude %1 is out of -90..90").arg(s.place.latitude);
         if (!std::isfinite(s.place.longitude) || std::abs(s.place.longitude) > 180)
             return QStringLiteral("longitude %1 is out of -180..180").arg(s.place.longitude);
-        if (s.place.name.size() > 200) return QStringLiteral("the place's name is longer than 200 characters");
+        if (s.place.name.size() > 200)
+            return QStringLiteral("the place's name is longer than 200 characters");
     }
     for (int m = 1; m <= 8; ++m) {
         const OutputCalendar& o = s.outputs[m - 1];
         if (o.presenceMinutes < 0 || o.presenceMinutes > kMaxPresenceMinutes)
-            return QStringLiteral("output %1: presence %2 minutes is out of 0..60").arg(m).arg(o.presenceMinutes);
+            return QStringLiteral("output %1: presence %2 minutes is out of 0..60")
+                .arg(m)
+                .arg(o.presenceMinutes);
         if (o.switchings.size() > 10) return QStringLiteral("output %1: more than ten switchings").arg(m);
         for (size_t k = 0; k < o.switchings.size(); ++k) {
             const QString where = QStringLiteral("output %1, switching %2").arg(m).arg(QChar('a' + int(k)));
             if (o.switchings[k].start.kind == Anchor::Kind::Run)
                 return where + QStringLiteral(": a start cannot keep the run time");
             for (const Anchor* a : {&o.switchings[k].start, &o.switchings[k].end}) {
-                const QString f = anchorFault(*a, where + (a == &o.switchings[k].start ? QStringLiteral(" start")
-                                                                                        : QStringLiteral(" end")));
+                const QString f =
+                    anchorFault(*a, where + (a == &o.switchings[k].start ? QStringLiteral(" start")
+                                                                         : QStringLiteral(" end")));
                 if (!f.isEmpty()) return f;
             }
         }
@@ -190,13 +194,16 @@ QString fault(const Settings& s)
     if (s.holidays.size() > size_t(kMaxHolidays))
         return QStringLiteral("more than %1 holiday periods").arg(kMaxHolidays);
     for (const Holiday& h : s.holidays) {
-        const QString name = h.name.isEmpty() ? QStringLiteral("a holiday period") : QStringLiteral("holiday \"%1\"").arg(h.name);
+        const QString name = h.name.isEmpty() ? QStringLiteral("a holiday period")
+                                              : QStringLiteral("holiday \"%1\"").arg(h.name);
         if (!h.from.isValid() || !h.to.isValid()) return name + QStringLiteral(": a date is not valid");
         if (h.to < h.from)
-            return QStringLiteral("%1 ends (%2) before it starts (%3)").arg(name, dayText(h.to), dayText(h.from));
+            return QStringLiteral("%1 ends (%2) before it starts (%3)")
+                .arg(name, dayText(h.to), dayText(h.from));
         if (h.everyYear && h.to >= h.from.addYears(1))
             return name + QStringLiteral(": a period of every year must be shorter than a year");
-        if (h.name.size() > 200) return name.left(40) + QStringLiteral("...: the name is longer than 200 characters");
+        if (h.name.size() > 200)
+            return name.left(40) + QStringLiteral("...: the name is longer than 200 characters");
     }
     return {};
 }
@@ -242,7 +249,8 @@ Settings fromJson(const QJsonObject& o)
         s.place.longitude = p.value(QStringLiteral("longitude")).toDouble(NAN);
         s.place.name = p.value(QStringLiteral("name")).toString();
     }
-    const auto tw = twilightFromName(o.value(QStringLiteral("twilight")).toString(QStringLiteral("official")));
+    const auto tw =
+        twilightFromName(o.value(QStringLiteral("twilight")).toString(QStringLiteral("official")));
     if (!tw) refuse(QStringLiteral("an unknown twilight"));
     s.twilight = *tw;
     bool ok = false;
@@ -253,8 +261,9 @@ Settings fromJson(const QJsonObject& o)
         const QJsonObject oc = outputs[m].toObject();
         s.outputs[m].presenceMinutes = oc.value(QStringLiteral("presence")).toInt();
         for (const QJsonValue& v : oc.value(QStringLiteral("switchings")).toArray())
-            s.outputs[m].switchings.push_back({anchorFrom(v.toObject().value(QStringLiteral("start")).toObject()),
-                                               anchorFrom(v.toObject().value(QStringLiteral("end")).toObject())});
+            s.outputs[m].switchings.push_back(
+                {anchorFrom(v.toObject().value(QStringLiteral("start")).toObject()),
+                 anchorFrom(v.toObject().value(QStringLiteral("end")).toObject())});
     }
     for (const QJsonValue& v : o.value(QStringLiteral("holidays")).toArray()) {
         const QJsonObject h = v.toObject();

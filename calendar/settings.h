@@ -11,7 +11,7 @@ namespace kestra::calendar {
 
 // The sun's depth below the horizon that counts as rise and set.
 enum class Twilight { Official, Civil, Nautical, Astronomical };
-double horizonOf(Twilight t); // degrees: -0.833, -6, -12, -18
+double horizonOf(Twilight t);     // degrees: -0.833, -6, -12, -18
 QString twilightName(Twilight t); // "official", "civil", "nautical", "astronomical"
 std::optional<Twilight> twilightFromName(const QString& name);
 
@@ -35,7 +35,7 @@ struct Anchor
 {
     enum class Kind { Clock, Run, Sunrise, Sunset };
     Kind kind = Kind::Clock;
-    int offset = 0; // seconds, -4 h .. +4 h, for Sunrise and Sunset
+    int offset = 0;               // seconds, -4 h .. +4 h, for Sunrise and Sunset
     std::optional<int> notBefore; // clock limits, seconds of the day
     std::optional<int> notAfter;
     bool operator==(const Anchor&) const = default;
@@ -75,9 +75,9 @@ struct Holiday
     enum class Action { Off, On, AsSunday };
     QString name;
     QDate from;
-    QDate to;            // included; every year: may lie in the next year (24 Dec .. 6 Jan)
+    QDate to; // included; every year: may lie in the next year (24 Dec .. 6 Jan)
     bool everyYear = false;
-    quint8 outputs = 0;  // bit m-1 for output m
+    quint8 outputs = 0; // bit m-1 for output m
     Action action = Action::Off;
     bool operator==(const Holiday&) const = default;
     bool covers(const QDate& date) const;

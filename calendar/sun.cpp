@@ -2,8 +2,6 @@
 
 #include <QLocale>
 #include <QMutex>
-#include <map>
-#include <tuple>
 #include <cmath>
 #include <libnova/julian_day.h>
 #include <libnova/ln_types.h>
@@ -11,6 +9,8 @@
 #include <libnova/rise_set.h>
 #include <libnova/solar.h>
 #include <libnova/transform.h>
+#include <map>
+#include <tuple>
 
 namespace kestra::calendar {
 
@@ -113,7 +113,8 @@ SunDay computeSunDay(const Place& place, Twilight twilight, const QDate& date, c
         const qint64 set = secondsOf(rst.set, &observer, horizonOf(twilight));
         if (QDateTime::fromSecsSinceEpoch(rise, z).date() == date && (!day.rise || rise < *day.rise))
             day.rise = rise;
-        if (QDateTime::fromSecsSinceEpoch(set, z).date() == date && (!day.set || set > *day.set)) day.set = set;
+        if (QDateTime::fromSecsSinceEpoch(set, z).date() == date && (!day.set || set > *day.set))
+            day.set = set;
     }
     const SunDay::Missing why = up     ? SunDay::Missing::MidnightSun
                                 : down ? SunDay::Missing::PolarNight

@@ -49,6 +49,21 @@ NextSwitching nextSwitching(const ChannelWeek& week, const QDateTime& now)
     }
     const qint64 t0 = now.toSecsSinceEpoch();
     const qint64 end = t0 + kSecondsPerWeek;
+    if (week.calendar) {
+        // Real moments already: the first edge after now.
+        for (const calendar::Span& s : week.dated) {
+            if (s.to < t0) continue;
+            const bool inside = s.from <= t0;
+            const qint64 at = inside ? s.to + 1 : s.from;
+            if (at >= end) break;
+            next.kind = NextSwitching::Kind::At;
+            next.at = moment(now, at * 1000);
+            next.on = !inside;
+            next.why = calendar::reasonText(inside ? s.end : s.start);
+            break;
+        }
+        return next;
+    }
     int offset = now.offsetFromUtc();
     const bool state = week.isOn(wallWeekSecond(t0, offset));
 
@@ -112,9 +127,10 @@ QString nextSwitchingText(const NextSwitching& next, bool inItsWindow)
     case NextSwitching::Kind::At:
         break;
     }
-    return QStringLiteral("next: %1 %2 %3")
-        .arg(dayCaption(weekdayNumber(next.at.date()) - 1),
-             next.at.time().toString(QStringLiteral("hh:mm:ss")), stateText(next.on));
+    const QString why = next.why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(next.why);
+    return QStringLiteral("next: %1 %2 %3%4")
+        .arg(dayCaption(weekdayNumber(next.at.date()) - 1), next.at.time().toString(QStringLiteral("hh:mm:ss")),
+             stateText(next.on), why);
 }
 
 QString nextSwitchingToolTip(const NextSwitching& next)
@@ -141,7 +157,8 @@ QString nextSwitchingToolTip(const NextSwitching& next)
         pulse = next.pulse->describe() + QStringLiteral(". ");
         pulse[0] = pulse[0].toUpper();
     }
-    return QStringLiteral("%1Next switching: %2 on %3").arg(pulse, stateText(next.on), dateText(next.at));
+    const QString why = next.why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(next.why);
+    return QStringLiteral("%1Next switching: %2 on %3%4").arg(pulse, stateText(next.on), dateText(next.at), why);
 }
 
 namespace {

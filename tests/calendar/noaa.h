@@ -12,7 +12,7 @@ namespace kestra::noaa {
 
 struct Sun
 {
-    double declination; // degrees
+    double declination;    // degrees
     double equationOfTime; // minutes
 };
 
@@ -48,8 +48,9 @@ inline std::optional<double> event(double nearNoon, double lat, double lon, doub
     double at = nearNoon;
     for (int i = 0; i < 4; ++i) { // the sun moves during the day: evaluate at the event itself
         const Sun s = sunAt(at);
-        const double cosHa = std::cos((90.0 - horizon) * d2r) / (std::cos(lat * d2r) * std::cos(s.declination * d2r)) -
-                             std::tan(lat * d2r) * std::tan(s.declination * d2r);
+        const double cosHa =
+            std::cos((90.0 - horizon) * d2r) / (std::cos(lat * d2r) * std::cos(s.declination * d2r)) -
+            std::tan(lat * d2r) * std::tan(s.declination * d2r);
         if (cosHa < -1 || cosHa > 1) return std::nullopt;
         const double ha = std::acos(cosHa) / d2r;
         const double noonMinutes = 720.0 - 4.0 * lon - s.equationOfTime;

@@ -90,15 +90,24 @@ private slots:
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDate>("date");
         QTest::addColumn<int>("twilight");
-        QTest::newRow("Berlin midsummer") << 52.52 << 13.405 << QByteArray("Europe/Berlin") << QDate(2026, 6, 21) << 0;
-        QTest::newRow("Berlin midwinter") << 52.52 << 13.405 << QByteArray("Europe/Berlin") << QDate(2026, 12, 21) << 0;
-        QTest::newRow("Berlin civil") << 52.52 << 13.405 << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << 1;
-        QTest::newRow("New York nautical") << 40.71 << -74.006 << QByteArray("America/New_York") << QDate(2026, 3, 8) << 2;
-        QTest::newRow("Sydney astronomical") << -33.87 << 151.21 << QByteArray("Australia/Sydney") << QDate(2026, 7, 1) << 3;
-        QTest::newRow("Quito") << -0.18 << -78.47 << QByteArray("America/Guayaquil") << QDate(2026, 9, 23) << 0;
-        QTest::newRow("Honolulu") << 21.31 << -157.86 << QByteArray("Pacific/Honolulu") << QDate(2026, 1, 15) << 0;
-        QTest::newRow("Auckland") << -36.85 << 174.76 << QByteArray("Pacific/Auckland") << QDate(2027, 1, 1) << 0;
-        QTest::newRow("Reykjavik June") << 64.15 << -21.94 << QByteArray("Atlantic/Reykjavik") << QDate(2026, 6, 10) << 0;
+        QTest::newRow("Berlin midsummer")
+            << 52.52 << 13.405 << QByteArray("Europe/Berlin") << QDate(2026, 6, 21) << 0;
+        QTest::newRow("Berlin midwinter")
+            << 52.52 << 13.405 << QByteArray("Europe/Berlin") << QDate(2026, 12, 21) << 0;
+        QTest::newRow("Berlin civil")
+            << 52.52 << 13.405 << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << 1;
+        QTest::newRow("New York nautical")
+            << 40.71 << -74.006 << QByteArray("America/New_York") << QDate(2026, 3, 8) << 2;
+        QTest::newRow("Sydney astronomical")
+            << -33.87 << 151.21 << QByteArray("Australia/Sydney") << QDate(2026, 7, 1) << 3;
+        QTest::newRow("Quito") << -0.18 << -78.47 << QByteArray("America/Guayaquil") << QDate(2026, 9, 23)
+                               << 0;
+        QTest::newRow("Honolulu") << 21.31 << -157.86 << QByteArray("Pacific/Honolulu") << QDate(2026, 1, 15)
+                                  << 0;
+        QTest::newRow("Auckland") << -36.85 << 174.76 << QByteArray("Pacific/Auckland") << QDate(2027, 1, 1)
+                                  << 0;
+        QTest::newRow("Reykjavik June")
+            << 64.15 << -21.94 << QByteArray("Atlantic/Reykjavik") << QDate(2026, 6, 10) << 0;
     }
     void sunAgainstNoaa()
     {
@@ -133,7 +142,8 @@ private slots:
                                                        << "no sunset on 21 Jun (midnight sun)" << false;
         QTest::newRow("polar night, end at sunrise") << QDate(2026, 12, 21) << int(Anchor::Kind::Sunrise)
                                                      << "no sunrise on 21 Dec (polar night)" << false;
-        QTest::newRow("spring, start at sunset") << QDate(2026, 3, 20) << int(Anchor::Kind::Sunset) << "" << true;
+        QTest::newRow("spring, start at sunset")
+            << QDate(2026, 3, 20) << int(Anchor::Kind::Sunset) << "" << true;
     }
     void polarRule()
     {
@@ -164,10 +174,14 @@ private slots:
         QTest::addColumn<QString>("due");
         QTest::addColumn<QString>("firstOn");
         QTest::addColumn<int>("onSeconds");
-        QTest::newRow("Berlin spring") << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << "02:30:00" << "03:00:00" << 601;
-        QTest::newRow("Berlin autumn") << QByteArray("Europe/Berlin") << QDate(2026, 10, 25) << "02:30:00" << "02:30:00" << 601;
-        QTest::newRow("New York spring") << QByteArray("America/New_York") << QDate(2026, 3, 8) << "02:15:00" << "03:00:00" << 601;
-        QTest::newRow("New York autumn") << QByteArray("America/New_York") << QDate(2026, 11, 1) << "01:45:00" << "01:45:00" << 601;
+        QTest::newRow("Berlin spring") << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << "02:30:00"
+                                       << "03:00:00" << 601;
+        QTest::newRow("Berlin autumn") << QByteArray("Europe/Berlin") << QDate(2026, 10, 25) << "02:30:00"
+                                       << "02:30:00" << 601;
+        QTest::newRow("New York spring") << QByteArray("America/New_York") << QDate(2026, 3, 8) << "02:15:00"
+                                         << "03:00:00" << 601;
+        QTest::newRow("New York autumn") << QByteArray("America/New_York") << QDate(2026, 11, 1) << "01:45:00"
+                                         << "01:45:00" << 601;
     }
     void summerTime()
     {
@@ -215,9 +229,10 @@ private slots:
         QFETCH(QDate, date);
         QFETCH(bool, on);
         useZone("Europe/Berlin");
-        const QByteArray ics = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\n"
-                               "UID:xmas@test\r\nSUMMARY:Christmas holidays\r\nDTSTART;VALUE=DATE:20261224\r\n"
-                               "DTEND;VALUE=DATE:20270107\r\nRRULE:FREQ=YEARLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+        const QByteArray ics =
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\n"
+            "UID:xmas@test\r\nSUMMARY:Christmas holidays\r\nDTSTART;VALUE=DATE:20261224\r\n"
+            "DTEND;VALUE=DATE:20270107\r\nRRULE:FREQ=YEARLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
         Settings s = berlin();
         s.holidays = importIcs(ics, 0b100, Holiday::Action::Off, QDate(2026, 12, 1));
         QCOMPARE(int(s.holidays.size()), 1);
@@ -234,16 +249,23 @@ private slots:
         const QByteArray head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:X\r\n";
         const QByteArray tail = "END:VEVENT\r\nEND:VCALENDAR\r\n";
         QTest::newRow("huge") << QByteArray(kMaxIcsBytes + 1, 'A') << "larger than";
-        QTest::newRow("latin-1") << head + "DESCRIPTION:Gr\xfc\xdf" "e\r\nDTSTART;VALUE=DATE:20261224\r\n" + tail << "not UTF-8";
+        QTest::newRow("latin-1") << head +
+                                        "DESCRIPTION:Gr\xfc\xdf"
+                                        "e\r\nDTSTART;VALUE=DATE:20261224\r\n" +
+                                        tail
+                                 << "not UTF-8";
         QTest::newRow("not ics") << QByteArray("hello\n") << "not an iCalendar";
         QTest::newRow("30 Feb") << head + "DTSTART;VALUE=DATE:20260230\r\n" + tail << "no valid start date";
-        QTest::newRow("monthly") << head + "DTSTART;VALUE=DATE:20260101\r\nRRULE:FREQ=MONTHLY\r\n" + tail << "only yearly";
-        QTest::newRow("backwards") << head + "DTSTART;VALUE=DATE:20260105\r\nDTEND;VALUE=DATE:20260101\r\n" + tail
+        QTest::newRow("monthly") << head + "DTSTART;VALUE=DATE:20260101\r\nRRULE:FREQ=MONTHLY\r\n" + tail
+                                 << "only yearly";
+        QTest::newRow("backwards") << head + "DTSTART;VALUE=DATE:20260105\r\nDTEND;VALUE=DATE:20260101\r\n" +
+                                          tail
                                    << "ends before it starts";
         QByteArray many = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n";
         for (int i = 0; i <= kMaxIcsEvents; ++i)
             many += "BEGIN:VEVENT\r\nDTSTART;VALUE=DATE:20260101\r\nEND:VEVENT\r\n";
-        QTest::newRow("too many") << many + "END:VCALENDAR\r\n" << "more than 500 events";
+        QTest::newRow("too many") << many + "END:VCALENDAR\r\n"
+                                  << "more than 500 events";
     }
     void icsRefused()
     {
@@ -304,7 +326,8 @@ private slots:
         bad.twilight = Twilight::Civil; // would be half of the change
         if (what == 0) bad.place.latitude = 91;
         if (what == 1) bad.outputs[0].switchings = {{sun(Anchor::Kind::Sunset, 241), Anchor::run()}};
-        if (what == 2) bad.holidays = {{QStringLiteral("X"), QDate(2026, 12, 24), QDate(2026, 12, 20), false, 1, {}}};
+        if (what == 2)
+            bad.holidays = {{QStringLiteral("X"), QDate(2026, 12, 24), QDate(2026, 12, 20), false, 1, {}}};
         if (what == 3) bad.outputs[7].presenceMinutes = 61;
         QVERIFY_THROWS_EXCEPTION(Failure, file.save(bad));
         QVERIFY2(calendar::fault(bad).contains(fault), qPrintable(calendar::fault(bad)));
@@ -337,14 +360,17 @@ private slots:
         Settings s = berlin();
         s.twilight = Twilight::Civil;
         s.outputs[2].switchings = {{sun(Anchor::Kind::Sunset, -15, parseTime("17:00:00")), Anchor::run()}};
-        s.outputs[3].switchings = {{sun(Anchor::Kind::Sunrise, 30), {}}, {{}, sun(Anchor::Kind::Sunset, 0, {}, parseTime("19:00:00"))}};
+        s.outputs[3].switchings = {{sun(Anchor::Kind::Sunrise, 30), {}},
+                                   {{}, sun(Anchor::Kind::Sunset, 0, {}, parseTime("19:00:00"))}};
         s.outputs[3].presenceMinutes = 10;
         s.outputs[6].switchings = {{sun(Anchor::Kind::Sunset), sun(Anchor::Kind::Sunrise, -60)}};
         s.outputs[7].presenceMinutes = 60;
-        s.holidays = {{QStringLiteral("off"), QDate(2026, 3, 31), QDate(2026, 4, 1), false, 0b100, Holiday::Action::Off},
-                      {QStringLiteral("on"), QDate(2026, 3, 27), QDate(2026, 3, 27), true, 0b1000, Holiday::Action::On},
-                      {QStringLiteral("sunday"), QDate(2026, 3, 30), QDate(2026, 3, 30), false, 0b10000000,
-                       Holiday::Action::AsSunday}};
+        s.holidays = {
+            {QStringLiteral("off"), QDate(2026, 3, 31), QDate(2026, 4, 1), false, 0b100,
+             Holiday::Action::Off},
+            {QStringLiteral("on"), QDate(2026, 3, 27), QDate(2026, 3, 27), true, 0b1000, Holiday::Action::On},
+            {QStringLiteral("sunday"), QDate(2026, 3, 30), QDate(2026, 3, 30), false, 0b10000000,
+             Holiday::Action::AsSunday}};
         const std::vector<ChannelControls> controls = {
             channel(3, "Mon Tue Wed Thu Fri", {"18:30:00"}, {"05:00:00"}),
             channel(4, "Sun Mon Tue Fri Sat", {"06:00:00", "16:00:00"}, {"02:00:00", "01:00:00"}),
@@ -372,9 +398,11 @@ private slots:
                 const bool on = tickOn(c, s, at);
                 const bool dated = std::any_of(w.dated.begin(), w.dated.end(),
                                                [t](const Span& sp) { return sp.from <= t && t <= sp.to; });
-                if (on != dated) QFAIL(qPrintable(QStringLiteral("channel %1 at %2").arg(c.channel).arg(at.toString())));
+                if (on != dated)
+                    QFAIL(qPrintable(QStringLiteral("channel %1 at %2").arg(c.channel).arg(at.toString())));
                 if (at.date() < now.date() && on != w.isOn(week::weekSecondOf(at)))
-                    QFAIL(qPrintable(QStringLiteral("picture of channel %1 at %2").arg(c.channel).arg(at.toString())));
+                    QFAIL(qPrintable(
+                        QStringLiteral("picture of channel %1 at %2").arg(c.channel).arg(at.toString())));
             }
             const week::NextSwitching next = week::nextSwitching(w, now);
             QCOMPARE(next.kind, week::NextSwitching::Kind::At);
