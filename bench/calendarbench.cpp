@@ -205,7 +205,7 @@ void setUpChannels(model::SwitchModel& model, const QDate& today)
                 c.clickFinishDay(d, true);
         for (int k = 0; k < c.timeCount(); ++k)
             c.editTime(k, k % 2 ? QStringLiteral("01:00:00")
-                                : QStringLiteral("%1:00:00").arg(6 + k, 2, 10, QLatin1Char('0')));
+                                : QStringLiteral("%1:00:00").arg(6 + k / 2, 2, 10, QLatin1Char('0')));
         c.ok();
     }
 }
@@ -245,6 +245,9 @@ void nextSwitchings(service::Service& service, const QDate& today)
 // at a second just ahead, and runs 2 s (ON due the second after, OFF at the end).
 void latency(service::Service& service, const BuildConfig& build, int runs)
 {
+    model::Channel& c = service.model().channel(3);
+    c.editTime(1, QStringLiteral("00:00:03"));
+    c.ok();
     PortWatch watch(build.simulatedPortPath(), 2);
     watch.start();
     wait(1500);
@@ -257,12 +260,15 @@ void latency(service::Service& service, const BuildConfig& build, int runs)
         Settings s = everyFeature(0x80, now.date());
         const int at = start.time().msecsSinceStartOfDay() / 1000;
         s.outputs[2].switchings = {{Anchor{Anchor::Kind::Sunset, 0, at, at}, Anchor::run()}};
-        model::Channel& c = service.model().channel(3);
-        c.editTime(1, QStringLiteral("00:00:03"));
         service.model().saveCalendar(s);
-        wait(5500);
+        wait(7000); // OFF is due 6 s after the save at the latest
         const std::vector<qint64> edges = watch.take();
         if (edges.size() != 2) {
+            std::fprintf(stderr, "run %d: %zu edges, due %s\n", r, edges.size(),
+                         qPrintable(start.time().toString(QStringLiteral("hh:mm:ss"))));
+            for (qint64 e : edges)
+                std::fprintf(stderr, "   edge at %.3f s after the start\n",
+                             double(e - start.toMSecsSinceEpoch() * 1000000LL) / 1e9);
             ++missing;
             continue;
         }
