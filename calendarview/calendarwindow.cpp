@@ -7,6 +7,7 @@
 #include "common/timetext.h"
 #include "model/switchmodel.h"
 #include "ui/messenger.h"
+#include "ui/naming.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -78,6 +79,7 @@ CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
     m_presence->setObjectName(QStringLiteral("spnPresence"));
     m_presence->setRange(0, calendar::kMaxPresenceMinutes);
     m_presence->setSuffix(QStringLiteral(" min"));
+    ui::nameControl(m_presence, QStringLiteral("Presence in minutes"));
     presenceRow->addWidget(m_presence);
     presenceRow->addStretch();
     outputLayout->addLayout(presenceRow);
@@ -90,18 +92,20 @@ CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
 
     auto* place = new QGroupBox(QStringLiteral("The switch"), this);
     auto* form = new QFormLayout(place);
-    auto named = [&](const QString& name) {
+    auto named = [&](const QString& name, const QString& spoken) {
         auto* e = new QLineEdit(place);
         e->setObjectName(name);
+        ui::nameControl(e, spoken);
         return e;
     };
-    m_latitude = named(QStringLiteral("txtLatitude"));
+    m_latitude = named(QStringLiteral("txtLatitude"), QStringLiteral("Latitude"));
     m_latitude->setPlaceholderText(QStringLiteral("52.52 (north positive)"));
-    m_longitude = named(QStringLiteral("txtLongitude"));
+    m_longitude = named(QStringLiteral("txtLongitude"), QStringLiteral("Longitude"));
     m_longitude->setPlaceholderText(QStringLiteral("13.405 (east positive)"));
-    m_placeName = named(QStringLiteral("txtPlaceName"));
+    m_placeName = named(QStringLiteral("txtPlaceName"), QStringLiteral("Name of the place"));
     m_twilight = new QComboBox(place);
     m_twilight->setObjectName(QStringLiteral("cboTwilight"));
+    ui::nameControl(m_twilight, QStringLiteral("Twilight"));
     m_twilight->addItems({QStringLiteral("official (-0.833\u00b0)"), QStringLiteral("civil (-6\u00b0)"),
                           QStringLiteral("nautical (-12\u00b0)"),
                           QStringLiteral("astronomical (-18\u00b0)")});
@@ -111,6 +115,7 @@ CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
     form->addRow(QStringLiteral("Twilight:"), m_twilight);
     m_holidays = new QTableWidget(0, Columns, place);
     m_holidays->setObjectName(QStringLiteral("lstHolidays"));
+    ui::nameControl(m_holidays, QStringLiteral("Holiday periods"));
     m_holidays->setHorizontalHeaderLabels({QStringLiteral("Holiday"), QStringLiteral("From"),
                                            QStringLiteral("To"), QStringLiteral("Every year"),
                                            QStringLiteral("Outputs"), QStringLiteral("Does")});
@@ -120,6 +125,7 @@ CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
     auto button = [&](const QString& name, const QString& text, auto slot) {
         auto* b = new QPushButton(text, this);
         b->setObjectName(name);
+        ui::nameControl(b, text);
         connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
@@ -220,20 +226,26 @@ void CalendarWindow::buildRows()
             Row r;
             r.kind = new QComboBox(m_rowsBox);
             r.kind->setObjectName(QStringLiteral("cbo%1Anchor%2").arg(side).arg(letter));
+            ui::nameControl(r.kind, QStringLiteral("Switching %1, %2 at").arg(letter).arg(side.toLower()));
             for (int kind = 0; kind < 4; ++kind) {
                 if (kind == int(Anchor::Kind::Run) && (start || m_output == 7)) continue;
                 r.kind->addItem(QLatin1String(kKindTexts[kind]), kind);
             }
-            auto edit = [&](const QString& name, const QString& hint) {
+            auto edit = [&](const QString& name, const QString& hint, const QString& spoken) {
                 auto* e = new QLineEdit(m_rowsBox);
                 e->setObjectName(name.arg(side).arg(letter));
+                ui::nameControl(
+                    e, QStringLiteral("Switching %1, %2 %3").arg(letter).arg(side.toLower(), spoken));
                 e->setPlaceholderText(hint);
                 e->setMaximumWidth(90);
                 return e;
             };
-            r.offset = edit(QStringLiteral("txt%1Offset%2"), QStringLiteral("-0:15"));
-            r.notBefore = edit(QStringLiteral("txt%1NotBefore%2"), QStringLiteral("17:00:00"));
-            r.notAfter = edit(QStringLiteral("txt%1NotAfter%2"), QStringLiteral("hh:mm:ss"));
+            r.offset =
+                edit(QStringLiteral("txt%1Offset%2"), QStringLiteral("-0:15"), QStringLiteral("offset"));
+            r.notBefore = edit(QStringLiteral("txt%1NotBefore%2"), QStringLiteral("17:00:00"),
+                               QStringLiteral("not before"));
+            r.notAfter = edit(QStringLiteral("txt%1NotAfter%2"), QStringLiteral("hh:mm:ss"),
+                              QStringLiteral("not after"));
             grid->addWidget(r.kind, k + 1, column);
             grid->addWidget(r.offset, k + 1, column + 1);
             grid->addWidget(r.notBefore, k + 1, column + 2);

@@ -111,6 +111,8 @@ ChannelWindow::ChannelWindow(model::Channel& channel, QWidget* owner)
     // The calendar's additions (sun, holidays, presence) have a window of their own.
     auto* calendar = new QPushButton(QStringLiteral("Sun, holidays and presence..."), this);
     calendar->setObjectName(QStringLiteral("btnCalendar"));
+    ui::nameControl(calendar, QStringLiteral("Sun, holidays and presence"),
+                    QStringLiteral("Tie this output's switchings to sunrise or sunset, holidays and presence"));
     connect(calendar, &QPushButton::clicked, this, [this] { emit calendarRequested(m_channel.number()); });
     statusRow->addWidget(calendar);
     statusRow->addWidget(close);

@@ -62,6 +62,8 @@ NextSwitching nextSwitching(const ChannelWeek& week, const QDateTime& now)
             next.why = calendar::reasonText(inside ? s.end : s.start);
             break;
         }
+        // Nothing switches: say why when the sun is the reason.
+        if (next.kind == NextSwitching::Kind::None && !week.notes.isEmpty()) next.why = week.notes.first();
         return next;
     }
     int offset = now.offsetFromUtc();
@@ -117,7 +119,8 @@ QString nextSwitchingText(const NextSwitching& next, bool inItsWindow)
     case NextSwitching::Kind::Frozen:
         return QStringLiteral("frozen at its last state");
     case NextSwitching::Kind::None:
-        return QStringLiteral("no switching this week");
+        return next.why.isEmpty() ? QStringLiteral("no switching this week")
+                                  : QStringLiteral("no switching this week: %1").arg(next.why);
     case NextSwitching::Kind::NoMode:
         return inItsWindow ? QStringLiteral("no mode chosen: select AUTO above")
                            : QStringLiteral("no mode chosen: select AUTO in its window");

@@ -1,3 +1,4 @@
+#include "calendar/command.h"
 #include "calendar/file.h"
 #include "calendar/ics.h"
 #include "calendar/plan.h"
@@ -349,6 +350,44 @@ private slots:
         QFile g(path);
         QVERIFY(g.open(QIODevice::ReadOnly));
         QCOMPARE(g.readAll(), QByteArray(4096, '\x5a'));
+    }
+
+    // `ctl place` and `ctl sun`: what a person checks against a table, and
+    // what is refused without touching the file.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("sun before a place") << QStringList{"sun"} << false << 1 << "no place set";
+        QTest::newRow("place out of range")
+            << QStringList{"place", "91", "13"} << false << 1 << "latitude 91 is out";
+        QTest::newRow("place while running")
+            << QStringList{"place", "52.52", "13.405"} << true << 1 << "running";
+        QTest::newRow("place") << QStringList{"place", "69.65", "18.96", "Tromso"} << false << 0
+                               << "place set: Tromso (69.6500 N, 18.9600 E)";
+        QTest::newRow("sun") << QStringList{"sun", "2026-03-20"} << false << 0 << "sunrise 05:43:";
+        QTest::newRow("midnight sun, json") << QStringList{"sun", "2026-06-21", "--json"} << false << 0
+                                            << "\"noSunset\": \"no sunset on 21 Jun (midnight sun)\"";
+        QTest::newRow("bad date") << QStringList{"sun", "2026-02-30"} << false << 2 << "is not a date";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, running);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        static QTemporaryDir dir; // the rows build on each other: the place stays for "sun"
+        const CalendarFile file(dir.filePath(QStringLiteral("Kestra3-calendar.db")));
+        QString outText, errText;
+        QTextStream out(&outText), err(&errText);
+        QCOMPARE(
+            runCalendarCommand(args, out, err, file, running, QDate(2026, 3, 20), QTimeZone("Europe/Oslo")),
+            status);
+        out.flush();
+        err.flush();
+        QVERIFY2((outText + errText).contains(says), qPrintable(outText + errText));
     }
 
     // The week and the next switchings equal the ticks with every feature on,
