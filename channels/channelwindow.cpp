@@ -108,6 +108,13 @@ ChannelWindow::ChannelWindow(model::Channel& channel, QWidget* owner)
     ui::nameControl(close, QStringLiteral("OK"), QStringLiteral("Hide the window and store its settings"));
     connect(close, &QPushButton::clicked, this, &ChannelWindow::ok);
     statusRow->addStretch();
+    // The calendar's additions (sun, holidays, presence) have a window of their own.
+    auto* calendar = new QPushButton(QStringLiteral("Sun, holidays and presence..."), this);
+    calendar->setObjectName(QStringLiteral("btnCalendar"));
+    ui::nameControl(calendar, QStringLiteral("Sun, holidays and presence"),
+                    QStringLiteral("Tie this output's switchings to sunrise or sunset, holidays and presence"));
+    connect(calendar, &QPushButton::clicked, this, [this] { emit calendarRequested(m_channel.number()); });
+    statusRow->addWidget(calendar);
     statusRow->addWidget(close);
     top->addLayout(statusRow);
     m_next = new QLabel(this);

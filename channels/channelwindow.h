@@ -39,6 +39,10 @@ public:
     // with the whole of it as the tool tip.
     void showNext(const QString& text, const QString& toolTip);
 
+signals:
+    // The button "Sun, holidays and presence..." (`btnCalendar`).
+    void calendarRequested(int channel);
+
 protected:
     void closeEvent(QCloseEvent* e) override;
 

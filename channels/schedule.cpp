@@ -111,10 +111,16 @@ void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, cons
     const int t = secondsOfDay(now);
     const std::vector<Switching> sw = convertSwitchings(c);
     const int today = weekdayNumber(now.date()) - 1;
+    finishTick(c, inputs, now, scheduleStep(c, sw, today, t), Cause::Schedule, status, cause);
+}
+
+void finishTick(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
+                bool scheduled, Cause why, State& status, Cause* cause)
+{
     const bool autoMode = c.mode == Mode::Auto;
-    status = stateOf(scheduleStep(c, sw, today, t));
+    status = stateOf(scheduled);
     // Without AUTO the schedule step gives OFF because of the mode.
-    Cause decided = autoMode ? Cause::Schedule : Cause::Mode;
+    Cause decided = autoMode ? why : Cause::Mode;
     if (cause) *cause = decided;
     int rule = 0;
     // A hold rule that fails leaves the status of an earlier rule, so the cause

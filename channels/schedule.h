@@ -71,6 +71,11 @@ enum class Cause {
     Input3,
     Hold,  // the input 3 hold rule after input 3 was released
     Pulse, // pulse mode of channels 1 and 2
+    // The schedule step, where the switching of the moment came from the calendar.
+    Sunrise,
+    Sunset,
+    Holiday,
+    Presence,
 };
 
 // One evaluation tick: converts the time texts in the channel's order, takes
@@ -81,5 +86,11 @@ enum class Cause {
 // still names the step that wrote what `status` keeps.
 void evaluate(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
               State& status, Cause* cause = nullptr);
+
+// The steps of a tick after its schedule step: `scheduled` is what the
+// schedule step gave and `why` names it (Cause::Schedule, or what the calendar
+// moved). Writes `status` and `cause` as evaluate() does.
+void finishTick(const ChannelControls& c, const inputs::OverrideView& inputs, const QDateTime& now,
+                bool scheduled, Cause why, State& status, Cause* cause);
 
 } // namespace kestra::channels

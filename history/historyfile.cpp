@@ -182,6 +182,15 @@ void HistoryFile::createOrCheck(Access access)
         }
         q.exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
         if (!db.commit()) fail(m_path, errorText(db.lastError()));
+    } else if (access == Access::Write) {
+        // A file made before the calendar's causes learns their names; one that
+        // cannot take them still records, its view shows no name for them.
+        q.prepare(QStringLiteral("INSERT OR IGNORE INTO cause_names (code, name) VALUES (?, ?)"));
+        for (int code = int(Cause::Sunrise); code <= kLastCause; ++code) {
+            q.addBindValue(code);
+            q.addBindValue(causeName(code));
+            q.exec();
+        }
     }
 }
 

@@ -29,6 +29,14 @@ QString causeName(int code)
         return QStringLiteral("polarity");
     case Cause::Unknown:
         return QStringLiteral("unknown");
+    case Cause::Sunrise:
+        return QStringLiteral("sunrise");
+    case Cause::Sunset:
+        return QStringLiteral("sunset");
+    case Cause::Holiday:
+        return QStringLiteral("holiday");
+    case Cause::Presence:
+        return QStringLiteral("presence");
     }
     return QStringLiteral("?");
 }
@@ -50,6 +58,14 @@ Cause fromChannel(channels::Cause c)
         return Cause::Hold;
     case channels::Cause::Pulse:
         return Cause::Pulse;
+    case channels::Cause::Sunrise:
+        return Cause::Sunrise;
+    case channels::Cause::Sunset:
+        return Cause::Sunset;
+    case channels::Cause::Holiday:
+        return Cause::Holiday;
+    case channels::Cause::Presence:
+        return Cause::Presence;
     case channels::Cause::None:
         break;
     }

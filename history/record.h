@@ -28,8 +28,12 @@ enum class Cause : quint8 {
     Shutdown = 9,
     Polarity = 10,
     Unknown = 11,
+    Sunrise = 12,
+    Sunset = 13,
+    Holiday = 14,
+    Presence = 15,
 };
-inline constexpr int kLastCause = int(Cause::Unknown);
+inline constexpr int kLastCause = int(Cause::Presence);
 
 // "schedule", "input 3 hold", "start-up" ...; "?" for a number that is no cause.
 QString causeName(int code);

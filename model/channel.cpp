@@ -1,5 +1,7 @@
 #include "model/channel.h"
 
+#include "calendar/plan.h"
+
 #include "common/ticker.h"
 #include "common/timetext.h"
 #include "model/inputs.h"
@@ -209,7 +211,10 @@ void Channel::tick()
             const QDateTime now = m_ctx.clock.now();
             const inputs::OverrideView view =
                 m_inputs ? m_inputs->overrideView(m_number, now) : inputs::OverrideView{};
-            channels::evaluate(controls(), view, now, status, &cause);
+            if (m_calendar)
+                calendar::evaluate(controls(), *m_calendar, view, now, status, &cause);
+            else
+                channels::evaluate(controls(), view, now, status, &cause);
         } catch (...) {
             publish(status, cause);
             throw;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calendar/settings.h"
 #include "channels/schedule.h"
 #include "common/state.h"
 #include "model/context.h"
@@ -104,6 +105,9 @@ public:
     void stopPulse();
     void selectPulse(bool onList, const QString& entry);
 
+    // The calendar's additions the ticks follow; null: the described schedule alone.
+    void setCalendar(std::shared_ptr<const calendar::Settings> s) { m_calendar = std::move(s); }
+
     // One evaluation (what a tick of Timer1 does). Does nothing while pulsing,
     // since Timer1 rests then.
     void tick();
@@ -176,6 +180,7 @@ private:
     std::vector<TimeField> m_times;
     QStringList m_startTimes, m_runTimes;
 
+    std::shared_ptr<const calendar::Settings> m_calendar;
     State m_state = State::Calculating;
     channels::Cause m_cause = channels::Cause::None;
 };

@@ -1,5 +1,7 @@
 #include "model/switchmodel.h"
 
+#include "calendar/file.h"
+
 #include "common/ticker.h"
 #include "common/timetext.h"
 #include "port/bits.h"
@@ -65,6 +67,7 @@ void SwitchModel::load(const std::function<void()>& placement)
         for (Channel* c : m_channels)
             c->load();
         m_inputs->load();
+        loadCalendar();
         loadAbout();
         if (placement) placement();
 
@@ -83,6 +86,41 @@ void SwitchModel::load(const std::function<void()>& placement)
     m_scanTimer.start();
     notePortNotice();
     emit portChanged();
+}
+
+void SwitchModel::loadCalendar()
+{
+    const calendar::CalendarFile file(calendar::calendarPath(m_ctx.build));
+    if (!file.exists()) return;
+    try {
+        setCalendar(std::make_shared<const calendar::Settings>(file.load()));
+        m_calendarProblem.clear();
+    } catch (const Failure& f) {
+        // The file stays as it is for the user to look at; the described schedules run.
+        m_calendarProblem = f.description;
+        qWarning("%s: %s", qPrintable(m_ctx.build.title), qPrintable(f.description));
+    }
+}
+
+calendar::Settings SwitchModel::calendarForEdit() const
+{
+    if (m_calendar) return *m_calendar;
+    return calendar::CalendarFile(calendar::calendarPath(m_ctx.build)).load();
+}
+
+void SwitchModel::saveCalendar(const calendar::Settings& s)
+{
+    calendar::CalendarFile(calendar::calendarPath(m_ctx.build)).save(s);
+    m_calendarProblem.clear();
+    setCalendar(std::make_shared<const calendar::Settings>(s));
+}
+
+void SwitchModel::setCalendar(std::shared_ptr<const calendar::Settings> s)
+{
+    m_calendar = std::move(s);
+    for (Channel* c : m_channels)
+        c->setCalendar(m_calendar);
+    emit calendarChanged();
 }
 
 void SwitchModel::evaluateNow()

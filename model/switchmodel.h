@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calendar/settings.h"
 #include "common/state.h"
 #include "model/channel.h"
 #include "model/context.h"
@@ -83,6 +84,21 @@ public:
     void aboutOk();
     ErrorRoutine& aboutErrors() { return m_aboutErrors; }
 
+    // Sun-anchored switchings, holidays and presence, from the calendar file
+    // beside the settings database. Null while there is none, or while the
+    // file cannot be used (then calendarProblem() says why and the described
+    // schedules run alone).
+    std::shared_ptr<const calendar::Settings> calendar() const { return m_calendar; }
+    const QString& calendarProblem() const { return m_calendarProblem; }
+    // The settings as stored, or the defaults (never null) to edit.
+    calendar::Settings calendarForEdit() const;
+    // Stores `s` in the calendar file and follows it from the next tick.
+    // Settings with a fault, or a file that cannot be written, throw Failure
+    // naming it; then nothing changes.
+    void saveCalendar(const calendar::Settings& s);
+    // Follows `s` without storing it (tests, and a switch whose file failed).
+    void setCalendar(std::shared_ptr<const calendar::Settings> s);
+
     // Output m (1..8) as driven at the port now, after polarity; nothing while
     // the byte on the port is not known.
     std::optional<bool> drivenOn(int m) const;
@@ -102,6 +118,8 @@ signals:
     void portChanged();
     // Shutdown begins: the writes that follow are the ending's.
     void aboutToUnload();
+    // The calendar's settings changed.
+    void calendarChanged();
 
 private:
     void reread();
@@ -111,6 +129,7 @@ private:
     void ensureAboutLoaded();
     void notePortNotice();
     void evaluateNow();
+    void loadCalendar();
 
     Context m_ctx;
     Ticker* m_ticker;
@@ -143,6 +162,8 @@ private:
     QString m_portNotice; // the latest mend of the port file, with its time
     int m_noticesSeen = 0;
     bool m_unloaded = false;
+    std::shared_ptr<const calendar::Settings> m_calendar;
+    QString m_calendarProblem;
 };
 
 } // namespace kestra::model

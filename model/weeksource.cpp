@@ -31,4 +31,9 @@ inputs::OverrideView ModelWeekSource::inputs(int channel) const
     return m_model.inputs().overrideView(channel);
 }
 
+std::shared_ptr<const calendar::Settings> ModelWeekSource::calendar() const
+{
+    return m_model.calendar();
+}
+
 } // namespace kestra::model

@@ -19,6 +19,7 @@ public:
     State state(int channel) const override;
     std::optional<week::PulsePlan> pulse(int channel, qint64 now) const override;
     inputs::OverrideView inputs(int channel) const override;
+    std::shared_ptr<const calendar::Settings> calendar() const override;
 
 private:
     const SwitchModel& m_model;

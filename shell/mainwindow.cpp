@@ -1,5 +1,6 @@
 #include "shell/mainwindow.h"
 
+#include "calendarview/calendarwindow.h"
 #include "channels/channelwindow.h"
 #include "common/paths.h"
 #include "common/timetext.h"
@@ -144,8 +145,10 @@ MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow
     buildWidgets();
     // The other windows exist, hidden, from the start, like the parts they show.
     m_inputs = new inputs::InputsWindow(model.inputs(), model.build().title, this);
-    for (int m = 1; m <= 8; ++m)
+    for (int m = 1; m <= 8; ++m) {
         m_channels[m - 1] = new channels::ChannelWindow(model.channel(m), this);
+        connect(m_channels[m - 1], &channels::ChannelWindow::calendarRequested, this, &MainWindow::showCalendar);
+    }
     m_about = new AboutWindow(model, this);
     connect(&model, &model::SwitchModel::scanDone, this, &MainWindow::showScan);
     connect(&model, &model::SwitchModel::locationsChanged, this, &MainWindow::showLocations);
@@ -159,6 +162,14 @@ MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow
 }
 
 MainWindow::~MainWindow() = default;
+
+calendarview::CalendarWindow* MainWindow::showCalendar(int channel)
+{
+    if (!m_calendar) m_calendar = new calendarview::CalendarWindow(m_service.model(), this);
+    m_calendar->showOutput(channel);
+    ui::showOwnedWindow(m_calendar, channel);
+    return m_calendar;
+}
 
 void MainWindow::buildWidgets()
 {

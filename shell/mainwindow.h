@@ -19,6 +19,9 @@ class InputsWindow;
 namespace kestra::service {
 class Service;
 }
+namespace kestra::calendarview {
+class CalendarWindow;
+}
 namespace kestra::week {
 class WeekModel;
 class WeekView;
@@ -57,6 +60,8 @@ public:
     week::WeekModel* weekModel() const;
     // The week view, once it has been shown.
     week::WeekView* weekView() const { return m_weekView; }
+    // "Sun, holidays and presence" of output m, opened from its window.
+    calendarview::CalendarWindow* showCalendar(int channel);
 
     // Closing as the user does it (the window's close button, File, Exit) asks
     // first; a session that ends, a signal or a test's close() never does.
@@ -111,6 +116,7 @@ private:
     ui::ElidedLabel* m_nextLine = nullptr;
     QAction* m_panelItem = nullptr;
     week::WeekView* m_weekView = nullptr;
+    calendarview::CalendarWindow* m_calendar = nullptr;
     QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
     QUrl m_helpUrl;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calendar/plan.h"
 #include "channels/schedule.h"
 #include "common/timetext.h"
 
@@ -40,6 +41,13 @@ struct ChannelWeek
     QString problem; // the failure's description
     // Sorted, disjoint and separated by at least one OFF second.
     std::vector<Interval> on;
+    // With the calendar the days differ from week to week: `on` shows the
+    // week the picture was made in, and `dated` holds the ON moments in real
+    // time from its Sunday to eight days after the picture was made (sorted,
+    // touching ones joined); `notes` says why a switching does not happen.
+    bool calendar = false;
+    std::vector<calendar::Span> dated;
+    QStringList notes;
 
     bool operator==(const ChannelWeek&) const = default;
 
@@ -57,5 +65,8 @@ struct ChannelWeek
 // From each kind's bounds, the days, the mode and (for a text that does not
 // convert) the freeze, as the evaluation decides them.
 ChannelWeek weekOf(const channels::ChannelControls& c);
+// The same with the calendar's additions, for the week of `now` and the eight
+// days after it; exactly weekOf(c) when the calendar does not touch the output.
+ChannelWeek weekOf(const channels::ChannelControls& c, const calendar::Settings* s, const QDateTime& now);
 
 } // namespace kestra::week

@@ -75,9 +75,13 @@ bool WeekModel::update(Entry& e, int channel, bool& recount)
     ChannelPicture& p = e.picture;
     bool changed = false;
     channels::ChannelControls c = m_source.controls(channel);
-    if (!e.known || !(c == e.controls)) {
+    std::shared_ptr<const calendar::Settings> cal = m_source.calendar();
+    const bool calendarMoved = cal != e.calendar || (cal && m_now.date() != e.date);
+    if (!e.known || !(c == e.controls) || calendarMoved) {
         e.controls = std::move(c);
-        ChannelWeek w = weekOf(e.controls);
+        e.calendar = std::move(cal);
+        e.date = m_now.date();
+        ChannelWeek w = weekOf(e.controls, e.calendar.get(), m_now);
         recount = true;
         if (!e.known || !(w == p.week)) {
             p.week = std::move(w);

@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace kestra::week {
@@ -54,6 +55,8 @@ public:
     // Pulse mode as it stands at `now` (ms since the epoch); nothing when not pulsing.
     virtual std::optional<PulsePlan> pulse(int channel, qint64 now) const = 0;
     virtual inputs::OverrideView inputs(int channel) const = 0;
+    // The calendar's settings as they stand; null while there are none.
+    virtual std::shared_ptr<const calendar::Settings> calendar() const { return nullptr; }
 };
 
 // The week of all eight outputs and their next switchings, kept up to date
@@ -83,6 +86,8 @@ private:
     {
         bool known = false;
         channels::ChannelControls controls;
+        std::shared_ptr<const calendar::Settings> calendar;
+        QDate date; // the calendar's days move on with it
         ChannelPicture picture;
         std::optional<Hold> hold; // as it stands, while the picture's may lag
         NextSwitching next;

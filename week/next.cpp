@@ -49,6 +49,23 @@ NextSwitching nextSwitching(const ChannelWeek& week, const QDateTime& now)
     }
     const qint64 t0 = now.toSecsSinceEpoch();
     const qint64 end = t0 + kSecondsPerWeek;
+    if (week.calendar) {
+        // Real moments already: the first edge after now.
+        for (const calendar::Span& s : week.dated) {
+            if (s.to < t0) continue;
+            const bool inside = s.from <= t0;
+            const qint64 at = inside ? s.to + 1 : s.from;
+            if (at >= end) break;
+            next.kind = NextSwitching::Kind::At;
+            next.at = moment(now, at * 1000);
+            next.on = !inside;
+            next.why = calendar::reasonText(inside ? s.end : s.start);
+            break;
+        }
+        // Nothing switches: say why when the sun is the reason.
+        if (next.kind == NextSwitching::Kind::None && !week.notes.isEmpty()) next.why = week.notes.first();
+        return next;
+    }
     int offset = now.offsetFromUtc();
     const bool state = week.isOn(wallWeekSecond(t0, offset));
 
@@ -102,7 +119,8 @@ QString nextSwitchingText(const NextSwitching& next, bool inItsWindow)
     case NextSwitching::Kind::Frozen:
         return QStringLiteral("frozen at its last state");
     case NextSwitching::Kind::None:
-        return QStringLiteral("no switching this week");
+        return next.why.isEmpty() ? QStringLiteral("no switching this week")
+                                  : QStringLiteral("no switching this week: %1").arg(next.why);
     case NextSwitching::Kind::NoMode:
         return inItsWindow ? QStringLiteral("no mode chosen: select AUTO above")
                            : QStringLiteral("no mode chosen: select AUTO in its window");
@@ -112,9 +130,10 @@ QString nextSwitchingText(const NextSwitching& next, bool inItsWindow)
     case NextSwitching::Kind::At:
         break;
     }
-    return QStringLiteral("next: %1 %2 %3")
-        .arg(dayCaption(weekdayNumber(next.at.date()) - 1),
-             next.at.time().toString(QStringLiteral("hh:mm:ss")), stateText(next.on));
+    const QString why = next.why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(next.why);
+    return QStringLiteral("next: %1 %2 %3%4")
+        .arg(dayCaption(weekdayNumber(next.at.date()) - 1), next.at.time().toString(QStringLiteral("hh:mm:ss")),
+             stateText(next.on), why);
 }
 
 QString nextSwitchingToolTip(const NextSwitching& next)
@@ -141,7 +160,8 @@ QString nextSwitchingToolTip(const NextSwitching& next)
         pulse = next.pulse->describe() + QStringLiteral(". ");
         pulse[0] = pulse[0].toUpper();
     }
-    return QStringLiteral("%1Next switching: %2 on %3").arg(pulse, stateText(next.on), dateText(next.at));
+    const QString why = next.why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(next.why);
+    return QStringLiteral("%1Next switching: %2 on %3%4").arg(pulse, stateText(next.on), dateText(next.at), why);
 }
 
 namespace {

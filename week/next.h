@@ -19,6 +19,7 @@ struct NextSwitching
     QDateTime at;                   // Kind::At: the first moment of the new state
     bool on = false;                // the new state
     std::optional<PulsePlan> pulse; // while pulsing
+    QString why;                    // what moved it: "sunset", "holiday", "presence"; empty for the clock
 
     bool operator==(const NextSwitching&) const = default;
 };
