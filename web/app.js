@@ -61,7 +61,15 @@ async function request(method, path, body) {
 }
 
 // One edit as a window hands it over; a refusal shows the window's message.
-async function command(body) {
+// Edits go out one after the other, in the order they were made.
+let queue = Promise.resolve();
+function command(body) {
+  const run = queue.then(() => send(body));
+  queue = run.catch(() => false);
+  return run;
+}
+
+async function send(body) {
   try {
     const { data } = await request('POST', '/api/command', body);
     if (data && data.ok === false) {
@@ -102,13 +110,17 @@ function renderOutput(o) {
     }
     li = el('li', { id: 'out-' + m, class: 'output' },
       el('div', { class: 'head' },
-        el('span', { class: 'state', id: `state-${m}`, style: `background:${colour};color:${textOn(colour)}` }),
+        el('span', { class: 'state', id: `state-${m}` }),
         el('h3', { id: `loc-${m}`, class: 'loc' })),
       el('p', { class: 'cause', id: `cause-${m}` }),
       el('p', { class: 'next', id: `next-${m}` }),
       modes,
       el('p', { class: 'hours', id: `hours-${m}` }));
     $('outputs').append(li);
+    // Through the style object: the page's policy allows no style attributes.
+    const st = $(`state-${m}`);
+    st.style.background = colour;
+    st.style.color = textOn(colour);
   }
   $(`loc-${m}`).textContent = `${m} ${o.location || ''}`;
   const st = $(`state-${m}`);
@@ -126,11 +138,14 @@ function renderInputs() {
   const inp = state.inputs;
   if (!inp) return;
   const ul = $('levels');
-  ul.textContent = '';
   for (const l of inp.levels) {
-    ul.append(el('li', { id: `input-${l.input}`, class: l.on ? 'on' : '' },
-      el('span', { class: 'lvl', text: l.on === null ? '?' : (l.on ? 'ON' : 'OFF') }),
-      el('span', { text: ` ${l.input} ${l.location || ''}` })));
+    let li = $(`input-${l.input}`);
+    if (!li) {
+      li = el('li', { id: `input-${l.input}` }, el('span', { class: 'lvl' }), el('span'));
+      ul.append(li);
+    }
+    li.firstChild.textContent = l.on === null ? '?' : (l.on ? 'ON' : 'OFF');
+    li.lastChild.textContent = ` ${l.input} ${l.location || ''}`;
   }
   renderMappings();
 }
@@ -426,6 +441,7 @@ function applyState(s) {
   renderInputs();
   renderFacts();
   renderProgram();
+  if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) performance.mark('live');
   document.body.dataset.live = 'yes';
 }
 
@@ -490,7 +506,14 @@ document.addEventListener('DOMContentLoaded', () => {
     const a = $('new-password').value, b = $('new-password2').value;
     if (a !== b) { say('The two passwords differ.'); return; }
     const { data } = await request('POST', '/api/web/password', { password: a });
-    if (data.ok) { say(''); $('password-state').textContent = 'The password is set. Other browsers are logged out.'; e.target.reset(); }
+    if (data.ok) {
+      // A new session for this browser: its token against forgery is new too.
+      const session = await request('GET', '/api/web/session');
+      csrf = session.data.csrf;
+      say('');
+      $('password-state').textContent = 'The password is set. Other browsers are logged out.';
+      e.target.reset();
+    }
     else say((data.error && data.error.text) || 'The password was not set.');
   });
   start();
