@@ -213,16 +213,46 @@ void Channel::reread()
     emit settingsChanged(m_number);
 }
 
+Channel::Draft Channel::draft() const
+{
+    return {m_days,     m_finishDays, m_dayFlags, m_finishFlags, m_mode,
+            m_autoFlag, m_onFlag,     m_offFlag,  m_times};
+}
+
+void Channel::restore(const Draft& d)
+{
+    m_days = d.days;
+    m_finishDays = d.finishDays;
+    m_dayFlags = d.dayFlags;
+    m_finishFlags = d.finishFlags;
+    m_mode = d.mode;
+    m_autoFlag = d.autoFlag;
+    m_onFlag = d.onFlag;
+    m_offFlag = d.offFlag;
+    m_times = d.times;
+    emit settingsChanged(m_number);
+}
+
+void Channel::edit(const std::function<void()>& step)
+{
+    const Draft before = draft();
+    guarded(m_errors, step, [&] { restore(before); });
+}
+
 void Channel::clickDay(int d, bool ticked)
 {
-    m_days.at(d) = ticked;
-    m_dayFlags[d] = flagText(ticked);
+    edit([&] {
+        m_days.at(d) = ticked;
+        m_dayFlags.at(d) = flagText(ticked);
+    });
 }
 
 void Channel::clickFinishDay(int d, bool ticked)
 {
-    m_finishDays.at(d) = ticked;
-    m_finishFlags[d] = flagText(ticked);
+    edit([&] {
+        m_finishDays.at(d) = ticked;
+        m_finishFlags.at(d) = flagText(ticked);
+    });
 }
 
 void Channel::setMode(Mode mode)
@@ -259,17 +289,17 @@ void Channel::applyStoredFlags()
 
 void Channel::editTime(int index, const QString& text)
 {
-    m_times.at(index).edit(text);
+    edit([&] { m_times.at(index).edit(text); });
 }
 
 void Channel::setTimeFocus(int index, bool focused)
 {
-    m_times.at(index).setFocused(focused);
+    edit([&] { m_times.at(index).setFocused(focused); });
 }
 
 void Channel::finishTimeEdit(int index)
 {
-    guarded(m_errors, [&] { m_times.at(index).finishEdit(); });
+    edit([&] { m_times.at(index).finishEdit(); });
 }
 
 Failure Channel::refusal(const TimeField& f) const
@@ -296,13 +326,13 @@ void Channel::saveBound()
 
 void Channel::ok()
 {
-    guarded(m_errors, [this] { saveBound(); });
+    edit([this] { saveBound(); });
 }
 
 void Channel::commandMode(Mode mode)
 {
     if (mode == Mode::None) return;
-    guarded(m_errors, [&] {
+    edit([&] {
         setMode(mode);
         emit settingsChanged(m_number);
         // Only the three mode flags are stored; the copy takes them as saved.

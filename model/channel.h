@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -108,6 +109,22 @@ signals:
     void pulseChanged(int channel);
 
 private:
+    // What the window's edits change, kept so that an edit that fails
+    // unexpectedly can be undone whole.
+    struct Draft
+    {
+        std::array<bool, 7> days, finishDays;
+        std::array<QString, 7> dayFlags, finishFlags;
+        channels::Mode mode;
+        QString autoFlag, onFlag, offFlag;
+        std::vector<TimeField> times;
+    };
+    Draft draft() const;
+    void restore(const Draft& d);
+    // Runs an edit as a handler: a failure goes to the error routine, and an
+    // unexpected one leaves the settings as they were before it.
+    void edit(const std::function<void()>& step);
+
     void bindFields();
     void publish(State s, channels::Cause cause);
     // The visible toggles and options from the flag texts, in the order days,

@@ -11,6 +11,7 @@ namespace kestra::model {
 
 namespace {
 QString g_lastDatabaseProblem; // shared: nine windows failing one save tell it once
+QString g_lastInternalProblem;
 bool g_quiet = false;
 bool g_boxOpen = false;
 // The bad entry each routine's last handler failed with, once it was told (by
@@ -44,6 +45,12 @@ QString badEntryText(const Failure& f)
            QStringLiteral("\nError Number: %1\nError Description: %2").arg(f.number).arg(f.description);
 }
 
+QString internalText(const Failure& f)
+{
+    return QStringLiteral("An internal error stopped the last action; what it had changed was undone.\n%1")
+        .arg(f.description);
+}
+
 ErrorRoutine::ErrorRoutine(QObject* window, QString title, Compose compose, std::function<void()> reread)
     : m_window(window), m_title(std::move(title)), m_compose(std::move(compose)), m_reread(std::move(reread))
 {}
@@ -57,6 +64,14 @@ void ErrorRoutine::run(const Failure& f)
 {
     if (!f.pending()) {
         if (!m_showing) g_told.remove(this);
+        return;
+    }
+    if (f.number == failure::kInternal) {
+        // Always on standard error, so that a report can name it; the box once per fault.
+        qCritical().noquote() << m_title + QStringLiteral(": internal error:") << f.description;
+        if (g_quiet || f.description == g_lastInternalProblem) return;
+        g_lastInternalProblem = f.description;
+        teller().notice(m_window, m_title, internalText(f));
         return;
     }
     if (g_quiet) {
@@ -87,9 +102,14 @@ void ErrorRoutine::run(const Failure& f)
     }
 }
 
-void guarded(ErrorRoutine& routine, const std::function<void()>& handler)
+void guarded(ErrorRoutine& routine, const std::function<void()>& handler,
+             const std::function<void()>& rollback)
 {
     const Failure pending = caught(handler);
+    if (pending.number == failure::kInternal && rollback) {
+        const Failure undo = caught(rollback);
+        if (undo.pending()) qCritical().noquote() << "undoing a failed action failed:" << undo.description;
+    }
     const Failure inRoutine = caught([&] { routine.run(pending); });
     if (inRoutine.pending()) qWarning().noquote() << "error routine failed:" << inRoutine.description;
 }

@@ -54,9 +54,15 @@ private:
     bool m_showing = false;
 };
 
-// Calls `handler`; a failure it throws (or any other exception) goes to `routine`,
-// which also runs at the normal end. No exception leaves this function.
-void guarded(ErrorRoutine& routine, const std::function<void()>& handler);
+// The message of an unexpected failure (a fault of the program, not of an entry).
+QString internalText(const Failure& f);
+
+// Calls `handler`; a failure it throws goes to `routine`, which also runs at the
+// normal end. Anything else it throws is a fault of the program: `rollback` (when
+// given) undoes what the handler changed, and the routine reports it on standard
+// error and in a box. No exception leaves this function.
+void guarded(ErrorRoutine& routine, const std::function<void()>& handler,
+             const std::function<void()>& rollback = {});
 
 // Runs `step`; a failure is written to standard error, prefixed with `what`, and
 // swallowed. For the steps of an ending that must all be tried.

@@ -137,8 +137,12 @@ inputs::OverrideView Inputs::overrideView(int channel) const
 
 void Inputs::clickMapping(int input, bool on, int output, int value)
 {
-    m_boxes.at(input - 1).at(on ? 0 : 1).at(output - 1) = value;
-    m_flags[input - 1][on ? 0 : 1][output - 1] = flagText(value == inputs::kBoxSet);
+    guarded(m_errors, [&] {
+        // Checked first, so that an input or output out of range changes nothing.
+        int& box = m_boxes.at(input - 1).at(on ? 0 : 1).at(output - 1);
+        m_flags[input - 1][on ? 0 : 1][output - 1] = flagText(value == inputs::kBoxSet);
+        box = value;
+    });
 }
 
 void Inputs::editHoldTime(const QString& text)

@@ -10,6 +10,8 @@ packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-
           libqt6multimedia6 gstreamer1.0-plugins-base sqlite3 faketime util-linux
           # the link to an MQTT broker, and the broker its tests run
           pkg-config libmosquitto-dev mosquitto mosquitto-clients
+          # passwords of the web page (yescrypt)
+          libcrypt-dev
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb
           desktop-file-utils appstream man-db dpkg-dev file lintian)
 for extra in "$@"; do
