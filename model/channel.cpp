@@ -35,6 +35,11 @@ QString Channel::timeName(int index) const
     return timeFieldName(m_number, index);
 }
 
+QString finishDayField(int d)
+{
+    return QLatin1String(kFinishFieldNames.at(d));
+}
+
 QString timeFieldName(int channel, int index)
 {
     const int k = index / 2;
@@ -176,6 +181,11 @@ QString Channel::boundValue(const QString& field) const
     return {};
 }
 
+QString Channel::storedValue(const QString& field) const
+{
+    return m_record->value(field);
+}
+
 void Channel::publish(State s, channels::Cause cause)
 {
     m_cause = cause;
@@ -245,6 +255,7 @@ void Channel::clickDay(int d, bool ticked)
         m_days.at(d) = ticked;
         m_dayFlags.at(d) = flagText(ticked);
     });
+    emit edited(m_number);
 }
 
 void Channel::clickFinishDay(int d, bool ticked)
@@ -253,6 +264,7 @@ void Channel::clickFinishDay(int d, bool ticked)
         m_finishDays.at(d) = ticked;
         m_finishFlags.at(d) = flagText(ticked);
     });
+    emit edited(m_number);
 }
 
 void Channel::setMode(Mode mode)
@@ -267,7 +279,9 @@ void Channel::setMode(Mode mode)
 
 void Channel::selectMode(Mode mode)
 {
-    if (mode != Mode::None) setMode(mode);
+    if (mode == Mode::None) return;
+    setMode(mode);
+    emit edited(m_number);
 }
 
 void Channel::applyStoredFlags()
@@ -290,6 +304,7 @@ void Channel::applyStoredFlags()
 void Channel::editTime(int index, const QString& text)
 {
     edit([&] { m_times.at(index).edit(text); });
+    emit edited(m_number);
 }
 
 void Channel::setTimeFocus(int index, bool focused)
@@ -300,6 +315,7 @@ void Channel::setTimeFocus(int index, bool focused)
 void Channel::finishTimeEdit(int index)
 {
     edit([&] { m_times.at(index).finishEdit(); });
+    emit edited(m_number);
 }
 
 Failure Channel::refusal(const TimeField& f) const
@@ -327,6 +343,7 @@ void Channel::saveBound()
 void Channel::ok()
 {
     edit([this] { saveBound(); });
+    emit edited(m_number);
 }
 
 void Channel::commandMode(Mode mode)

@@ -29,6 +29,8 @@ class Pulse;
 // The name of a channel window's time box `index` (start a, run a, start b, ...):
 // "time1a", "Run1a", "run1b" on channels 4 and 5, "Time1i" on channel 8.
 QString timeFieldName(int channel, int index);
+// The record field of channel 7's finish day d (0 Sunday .. 6 Saturday): "SUN7A" ...
+QString finishDayField(int d);
 
 // One output channel: its settings as its window shows them (saved or not),
 // its own copy of the settings record, and the evaluation that publishes its
@@ -64,6 +66,8 @@ public:
     channels::ChannelControls controls() const;
     // What this channel's copy of the record would store for `field` now.
     QString boundValue(const QString& field) const;
+    // What the record holds for `field` as this copy last read or wrote it.
+    QString storedValue(const QString& field) const;
 
     // The published state, and why it is what it is.
     State state() const { return m_state; }
@@ -107,6 +111,9 @@ signals:
     void settingsChanged(int channel);
     // Pulse mode began, ended or moved on; a selection or a counter changed.
     void pulseChanged(int channel);
+    // A view handed over an edit (a day, a mode, a time text, OK): every view
+    // of the same draft shows it again.
+    void edited(int channel);
 
 private:
     // What the window's edits change, kept so that an edit that fails

@@ -18,6 +18,7 @@ bool g_boxOpen = false;
 // this routine or another). The re-read brings a bad stored text back on every
 // tick; it is not told again until the routine has a handler end without a failure.
 QHash<const ErrorRoutine*, QString> g_told;
+ErrorCapture* g_capture = nullptr;
 
 Failure caught(const std::function<void()>& handler)
 {
@@ -33,6 +34,26 @@ Failure caught(const std::function<void()>& handler)
     return {};
 }
 } // namespace
+
+ErrorCapture::ErrorCapture() : m_outer(g_capture)
+{
+    g_capture = this;
+}
+
+ErrorCapture::~ErrorCapture()
+{
+    g_capture = m_outer;
+}
+
+ErrorCapture* ErrorCapture::current()
+{
+    return g_capture;
+}
+
+void ErrorCapture::take(const Failure& f, const QString& text)
+{
+    if (!m_failure) m_failure = CapturedFailure{f.number, f.description, text};
+}
 
 void ErrorRoutine::setQuiet(bool quiet)
 {
@@ -76,6 +97,25 @@ void ErrorRoutine::run(const Failure& f)
     }
     if (g_quiet) {
         qWarning().noquote() << f.number << f.description;
+        return;
+    }
+    if (ErrorCapture* capture = ErrorCapture::current()) {
+        // The caller is told instead of a box; what follows the box's OK still happens.
+        if (failure::isBadEntry(f.number)) {
+            capture->take(f, m_compose(f));
+            // A re-read under way (after a box or a capture) covers this one too.
+            if (g_boxOpen) return;
+            g_told.insert(this, f.description);
+            m_showing = g_boxOpen = true;
+            logged(QStringLiteral("re-read after a bad entry"), [this] {
+                if (m_reread) m_reread();
+            });
+            m_showing = g_boxOpen = false;
+        } else if (f.number == failure::kDatabase) {
+            qWarning().noquote() << f.description;
+            capture->take(f, QStringLiteral("The settings could not be saved.\n%1").arg(f.description));
+        } else
+            capture->take(f, f.description);
         return;
     }
     if (failure::isBadEntry(f.number)) {

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace kestra::model {
 
@@ -63,6 +64,41 @@ QString internalText(const Failure& f);
 // error and in a box. No exception leaves this function.
 void guarded(ErrorRoutine& routine, const std::function<void()>& handler,
              const std::function<void()>& rollback = {});
+
+// What a failure told while an ErrorCapture runs: its number and description,
+// and the text the routine's box would have shown.
+struct CapturedFailure
+{
+    int number = 0;
+    QString description;
+    QString text;
+};
+
+// While one lives (on the main thread), a failure that reaches any error routine
+// is kept here for a caller that is no window (a client of the running switch)
+// instead of being shown: nobody is asked, and the routine goes on as the box's
+// OK would (a bad entry re-reads the stored settings). The first failure counts.
+class ErrorCapture
+{
+public:
+    ErrorCapture();
+    ~ErrorCapture();
+    ErrorCapture(const ErrorCapture&) = delete;
+    ErrorCapture& operator=(const ErrorCapture&) = delete;
+
+    const std::optional<CapturedFailure>& failure() const { return m_failure; }
+    // The capture in force, if any.
+    static ErrorCapture* current();
+    void take(const Failure& f, const QString& text);
+
+private:
+    ErrorCapture* m_outer;
+    std::optional<CapturedFailure> m_failure;
+};
+
+// Calls `handler`; a failure it throws (or any other exception) goes to `routine`,
+// which also runs at the normal end. No exception leaves this function.
+void guarded(ErrorRoutine& routine, const std::function<void()>& handler);
 
 // Runs `step`; a failure is written to standard error, prefixed with `what`, and
 // swallowed. For the steps of an ending that must all be tried.

@@ -143,6 +143,7 @@ void Inputs::clickMapping(int input, bool on, int output, int value)
         m_flags[input - 1][on ? 0 : 1][output - 1] = flagText(value == inputs::kBoxSet);
         box = value;
     });
+    emit edited();
 }
 
 void Inputs::editHoldTime(const QString& text)
@@ -152,17 +153,20 @@ void Inputs::editHoldTime(const QString& text)
     // the time of day is below the hold time.
     if (!m_endedHold) m_endedHold = HoldStamp{m_holdDate, m_holdStart};
     m_holdStart = kMidnight;
+    emit edited();
 }
 
 void Inputs::finishHoldTimeEdit()
 {
     guarded(m_errors, [this] { m_holdTime.finishEdit(); });
+    emit edited();
 }
 
 void Inputs::editSoundName(int input, const QString& name)
 {
     (input == 4 ? m_input4Name : m_input5Name) = name;
     m_lastEditedName = input;
+    emit edited();
 }
 
 void Inputs::pickSound(int input, const QString& name)
@@ -220,6 +224,12 @@ void Inputs::validate()
 void Inputs::ok()
 {
     guarded(m_errors, [this] { m_record->close(); });
+    emit edited();
+}
+
+QString Inputs::storedValue(const QString& field) const
+{
+    return m_record->value(field);
 }
 
 inputs::OverrideView Inputs::overrideView(int channel, const QDateTime& now)

@@ -51,6 +51,8 @@ public:
         return m_boxes.at(input - 1).at(on ? 0 : 1).at(output - 1);
     }
     const TimeField& holdTime() const { return m_holdTime; }
+    // What the record holds for `field` as this part's copy last read or wrote it.
+    QString storedValue(const QString& field) const;
     const QStringList& runTimes() const { return m_runTimes; }
     // When input 3 last read ON: INP3DATE and INP3START.
     const QString& holdDate() const { return m_holdDate; }
@@ -103,6 +105,8 @@ signals:
     // Mapping, hold time or sound names changed other than by the window's own edit.
     void recordChanged();
     void input4DirectoryChanged();
+    // A view handed over an edit (a mapping box, the hold time, a sound name, OK).
+    void edited();
 
 private:
     void bindRecord();

@@ -12,6 +12,8 @@ packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-
           pkg-config libmosquitto-dev mosquitto mosquitto-clients
           # passwords of the web page (yescrypt)
           libcrypt-dev
+          # the API of the running switch (HTTP on 127.0.0.1)
+          libmicrohttpd-dev
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb
           desktop-file-utils appstream man-db dpkg-dev file lintian)
 for extra in "$@"; do

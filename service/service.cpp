@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "api/api.h"
 #include "common/filehandles.h"
 #include "history/recorder.h"
 #include "model/teller.h"
@@ -12,7 +13,10 @@ namespace kestra::service {
 Service::Service(const model::Context& ctx, const QString& historyPath, QObject* parent)
     : QObject(parent), m_model(ctx), m_weekSource(m_model), m_week(m_weekSource, ctx.clock),
       m_recorder(std::make_unique<history::Recorder>(historyPath, ctx.clock, nullptr, false)),
-      m_home(std::make_unique<HomeAutomation>(m_model, m_week, *m_recorder))
+      m_home(std::make_unique<HomeAutomation>(m_model, m_week, *m_recorder)),
+      m_api(std::make_unique<api::Api>(
+          api::Sources{m_model, m_week, *m_recorder, m_home->link(),
+                       [this](int output, channels::Mode mode) { requestMode(output, mode); }}))
 {
     ctx.port.setObserver(m_recorder.get());
     connect(m_recorder.get(), &history::Recorder::problemFound, this, [this](const QString& reason) {
@@ -64,6 +68,7 @@ void Service::start(const std::function<void()>& placement)
     m_started = true;
     refreshWeek();
     m_home->start();
+    if (!m_model.isUnloaded()) m_api->start();
 }
 
 void Service::stop()
@@ -73,6 +78,7 @@ void Service::stop()
     m_model.unload();
     // The all-OFF states just written go out before "offline".
     m_home->stop();
+    m_api->stop();
     m_model.context().port.setObserver(nullptr);
     m_recorder->close();
 }
@@ -87,6 +93,12 @@ void Service::openHistory()
         m_recorder.get(), &history::Recorder::countingEnded, this, [reserve] { reserve->release(); },
         Qt::SingleShotConnection);
     m_recorder->open();
+}
+
+void Service::requestMode(int output, channels::Mode mode)
+{
+    if (output < 1 || output > 8 || m_model.isUnloaded() || !m_model.channel(output).isLoaded()) return;
+    m_model.channel(output).commandMode(mode);
 }
 
 void Service::refreshWeek()

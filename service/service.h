@@ -13,6 +13,9 @@
 namespace kestra::history {
 class Recorder;
 }
+namespace kestra::api {
+class Api;
+}
 
 namespace kestra::service {
 
@@ -34,6 +37,8 @@ public:
     history::Recorder& recorder() { return *m_recorder; }
     // The link to an MQTT broker (home automation).
     HomeAutomation& homeAutomation() { return *m_home; }
+    // The API that clients (scripts, `kestra3 ctl`) use on 127.0.0.1.
+    api::Api& api() { return *m_api; }
 
     // Where the service's own notices appear (the main window); null: none.
     void setWindow(QObject* window) { m_window = window; }
@@ -41,8 +46,14 @@ public:
     // Start-up as the switch does it (see SwitchModel::load); the writes of it
     // are the start-up's in the history, the later ones the scan's.
     void start(const std::function<void()>& placement = {});
-    // Shutdown: outputs OFF, the broker told so, records saved, history closed.
+    // Shutdown: outputs OFF, the broker told so, the API's clients too (no command
+    // is taken from the moment it begins), records saved, history closed.
     void stop();
+
+    // A mode command from outside the windows (home automation, a client of the
+    // API): as if the option were chosen in the output's window and OK pressed
+    // for the mode alone. Not acted on once the end has begun.
+    void requestMode(int output, channels::Mode mode);
 
     // Brings the week and the next switchings up to date; runs after each scan.
     void refreshWeek();
@@ -56,6 +67,7 @@ private:
     week::WeekModel m_week;
     std::unique_ptr<history::Recorder> m_recorder;
     std::unique_ptr<HomeAutomation> m_home;
+    std::unique_ptr<api::Api> m_api;
     QPointer<QObject> m_window;
     bool m_started = false;
 };

@@ -1,5 +1,6 @@
 #include "shell/app.h"
 
+#include "api/ctl.h"
 #include "common/clock.h"
 #include "common/errnotext.h"
 #include "common/failure.h"
@@ -145,6 +146,12 @@ void execService(char** argv, const BuildConfig& build)
 
 int run(int argc, char** argv, const BuildConfig& build)
 {
+    // The command-line client loads no window library either: the service
+    // program runs it. Only where that cannot start does this program.
+    if (isCtl(argc, argv)) {
+        execService(argv, build);
+        return api::runCtl(argc, argv, build);
+    }
     QStringList switches;
     if (const auto code = beginStart(argc, argv, build, &switches)) return *code;
     if (switches.contains(kHeadlessOption)) {

@@ -1,5 +1,6 @@
 #include "shell/startup.h"
 
+#include "api/ctl.h"
 #include "common/clock.h"
 #include "common/environment.h"
 #include "common/failure.h"
@@ -41,6 +42,10 @@ std::optional<int> beginStart(int argc, char** argv, const BuildConfig& build, Q
         {kHeadlessOption,
          QStringLiteral("Run without windows and without a display, as a service: the outputs "
                         "switch as set, messages go to standard error.")}};
+    commandLine.description +=
+        QStringLiteral("\n\n%1 ctl COMMAND steers and watches the running switch from a terminal or a "
+                       "script (%1 ctl --help).")
+            .arg(commandLine.program);
     if (const auto exitCode = desktop::handleCommandLine(commandLine, argc, argv, nullptr, switches))
         return *exitCode;
     if (!raiseFileHandleLimit(build.title)) return 1;
@@ -140,9 +145,15 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
 
 int runService(int argc, char** argv, const BuildConfig& build)
 {
+    if (isCtl(argc, argv)) return api::runCtl(argc, argv, build);
     QStringList switches;
     if (const auto code = beginStart(argc, argv, build, &switches)) return *code;
     return runHeadless(argc, argv, build);
+}
+
+bool isCtl(int argc, char** argv)
+{
+    return argc >= 2 && QLatin1String(argv[1]) == api::kCtlCommand;
 }
 
 QString serviceProgram(const QString& programDirectory, const BuildConfig& build)

@@ -61,7 +61,11 @@ std::unique_ptr<service::Service> startService(const model::Context& ctx);
 // Call after beginStart().
 int runHeadless(int argc, char** argv, const BuildConfig& build);
 
-// The service program's own start: beginStart(), then runHeadless().
+// `kestra3 ctl ...`: the command-line client of the running switch.
+bool isCtl(int argc, char** argv);
+
+// The service program's own start: beginStart(), then runHeadless(); or the
+// command-line client (`ctl`), which needs neither the switch nor a window.
 int runService(int argc, char** argv, const BuildConfig& build);
 
 // Where the service program of this build lies beside `programDirectory`: in the

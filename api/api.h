@@ -1,0 +1,68 @@
+#pragma once
+
+#include "api/httpserver.h"
+#include "api/vocabulary.h"
+#include "common/buildconfig.h"
+
+#include <QObject>
+#include <QTimer>
+#include <bitset>
+#include <memory>
+
+namespace kestra::api {
+
+// The API of the running switch: its HTTP server on 127.0.0.1, the token and
+// the file that tells clients where to find it, and the events that follow
+// every change of the model. Lives on the main thread beside the service.
+//
+//   GET  /api/state          everything (see docs/api.md)
+//   GET  /api/outputs/N      one output
+//   GET  /api/inputs, /api/port, /api/mqtt, /api/next
+//   POST /api/command        one edit, as a window hands it over
+//   GET  /api/events         Server-Sent Events, one per change
+class Api : public QObject
+{
+    Q_OBJECT
+public:
+    Api(const Sources& sources, QObject* parent = nullptr);
+    ~Api() override;
+
+    // Listens on the port of the placement file (another free one when that is
+    // taken) and writes the endpoint file. A failure is said once on standard
+    // error; the switch runs on without the API.
+    void start();
+    // At the end, after the model's unload: the last events go out, the file is
+    // removed, the server stops.
+    void stop();
+
+    bool isListening() const { return m_server && m_server->isListening(); }
+    quint16 port() const { return m_server ? m_server->port() : 0; }
+    const QByteArray& token() const { return m_token; }
+    int streamCount() const { return m_server ? m_server->streamCount() : 0; }
+
+    // The answer to one request (main thread).
+    HttpResponse respond(const HttpRequest& request);
+    // Sends every change noted so far as events now.
+    void flush();
+
+private:
+    enum Topic { Port = 8, Inputs, Locations, Mqtt, Count };
+    void note(int topic);
+    void noteOutput(int m) { note(m - 1); }
+    void noteAllOutputs();
+    void send(const QByteArray& name, const QJsonObject& data);
+    QByteArray greeting();
+
+    Sources m_sources;
+    QByteArray m_token;
+    std::unique_ptr<TokenAuthentication> m_auth;
+    std::unique_ptr<HttpServer> m_server;
+    std::bitset<Count> m_dirty;
+    QTimer m_flush;
+    quint8 m_lastDriven = 0;
+    bool m_knownDriven = false;
+    quint64 m_eventId = 0;
+    bool m_started = false;
+};
+
+} // namespace kestra::api

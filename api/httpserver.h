@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class QObject;
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace kestra::api {
+
+struct HttpRequest
+{
+    QByteArray method;
+    QByteArray path;
+    QByteArray body;
+};
+
+struct HttpResponse
+{
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/json";
+};
+
+// Whether a request may pass, from its Authorization header. On the loopback a
+// token check; the network's passwords and sessions take its place later.
+class Authentication
+{
+public:
+    virtual ~Authentication() = default;
+    virtual bool allows(const QByteArray& authorization) const = 0;
+};
+
+// "Bearer <token>", compared in constant time.
+class TokenAuthentication final : public Authentication
+{
+public:
+    explicit TokenAuthentication(QByteArray token) : m_token(std::move(token)) {}
+    bool allows(const QByteArray& authorization) const override;
+
+private:
+    QByteArray m_token;
+};
+
+// The bounds that keep a client from holding up the switch or filling the memory.
+struct HttpLimits
+{
+    unsigned connections = 100;                   // at once, event streams included
+    size_t connectionMemory = 32 * 1024;          // each connection's buffer for the request head
+    qsizetype maxBody = 64 * 1024;                // larger bodies get 413
+    unsigned idleSeconds = 30;                    // a connection that moves nothing for this long is closed
+    std::chrono::milliseconds answerWithin{2000}; // a request the main thread has not taken by then gets 503
+    int waitingRequests = 16;                     // handed to the main thread and not answered yet
+    double requestsPerSecond = 200;               // handed to the main thread, on average
+    double burst = 100;                           // ... and at once
+    int streams = 64;                             // event streams at once
+    qsizetype streamBacklog = 256 * 1024; // bytes an event stream may fall behind before it is dropped
+    std::chrono::seconds keepAlive{15};   // a comment on a quiet stream, so that a dead client shows
+};
+
+// An HTTP server on 127.0.0.1 (libmicrohttpd, one thread per connection). Its
+// threads never touch the switch: each request that passed the checks is
+// handed to the thread of `mainThread` (queued) and answered when done there,
+// within a bound. Event streams read from bounded queues that the main thread
+// fills without ever waiting for a client.
+class HttpServer
+{
+public:
+    // Runs on the main thread.
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+    // Runs on the main thread when an event stream opens: the first bytes it
+    // gets. Events broadcast after it are the stream's next.
+    using Greeting = std::function<QByteArray()>;
+
+    HttpServer(QObject* mainThread, const Authentication& auth, Handler handler, QByteArray streamPath,
+               Greeting greeting, HttpLimits limits = {});
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Listens on 127.0.0.1:port (0: any free port). False with the reason when it cannot.
+    bool listen(quint16 port, QString* error);
+    quint16 port() const { return m_port; }
+    bool isListening() const { return m_daemon != nullptr; }
+
+    // Main thread. Hands `bytes` to every open event stream; a stream too far
+    // behind is dropped instead of waited for.
+    void broadcast(const QByteArray& bytes);
+    // The event streams open and not dropped.
+    int streamCount() const;
+
+    // Requests not yet taken by the main thread are answered 503, streams end,
+    // the threads are joined. Nothing is handed to the main thread after it.
+    void stop();
+
+private:
+    struct Job;
+    struct Stream;
+    struct Pending;
+    struct StreamHandle;
+
+    friend struct HttpCallbacks;
+
+    // The answer to a whole request that passed the token check.
+    HttpResponse answer(Pending& p, std::shared_ptr<Stream>* stream);
+    // Hands `run` to the main thread; its answer, or 503 when it is not taken within the bound.
+    HttpResponse onMainThread(const std::function<HttpResponse()>& run);
+    bool takeToken();
+    void dropStream(const Stream* s);
+
+    QObject* m_mainThread;
+    const Authentication& m_auth;
+    Handler m_handler;
+    QByteArray m_streamPath;
+    Greeting m_greeting;
+    HttpLimits m_limits;
+    MHD_Daemon* m_daemon = nullptr;
+    quint16 m_port = 0;
+
+    std::mutex m_mutex; // guards what follows
+    bool m_stopping = false;
+    std::vector<std::shared_ptr<Job>> m_jobs;
+    double m_tokens = 0;
+    std::chrono::steady_clock::time_point m_refilled;
+
+    mutable std::mutex m_streamsMutex;
+    std::vector<std::shared_ptr<Stream>> m_streams;
+};
+
+} // namespace kestra::api

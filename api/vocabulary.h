@@ -1,0 +1,51 @@
+#pragma once
+
+#include "channels/schedule.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace kestra::model {
+class SwitchModel;
+}
+namespace kestra::week {
+class WeekModel;
+}
+namespace kestra::history {
+class Recorder;
+}
+namespace kestra::mqtt {
+class Link;
+}
+
+namespace kestra::api {
+
+// What the API reads and steers: the parts of the running switch. Everything is
+// read and called on the main thread.
+struct Sources
+{
+    model::SwitchModel& model;
+    week::WeekModel& week;
+    history::Recorder& recorder;
+    mqtt::Link& link;
+    // The one entry point of mode commands from outside the windows.
+    std::function<void(int output, channels::Mode mode)> requestMode;
+};
+
+// "AUTO", "ON", "OFF", "none"; and back (any case; "none" is no command).
+QString modeName(channels::Mode mode);
+std::optional<channels::Mode> parseMode(const QString& text);
+
+// The vocabulary of version 1 (docs/api.md): each object as it stands now.
+QJsonObject outputJson(const Sources& s, int output);
+QJsonObject inputsJson(const Sources& s);
+QJsonObject portJson(const Sources& s);
+QJsonObject mqttJson(const Sources& s);
+QJsonObject locationsJson(const Sources& s);
+// All of it: {"api": 1, "title", "outputs": [...], "inputs", "port", "polarity", "mqtt", "locations",
+// "next"}.
+QJsonObject stateJson(const Sources& s);
+
+} // namespace kestra::api
