@@ -96,10 +96,6 @@ private:
     std::optional<CapturedFailure> m_failure;
 };
 
-// Calls `handler`; a failure it throws (or any other exception) goes to `routine`,
-// which also runs at the normal end. No exception leaves this function.
-void guarded(ErrorRoutine& routine, const std::function<void()>& handler);
-
 // Runs `step`; a failure is written to standard error, prefixed with `what`, and
 // swallowed. For the steps of an ending that must all be tried.
 void logged(const QString& what, const std::function<void()>& step);
