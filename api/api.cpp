@@ -102,17 +102,18 @@ void Api::start()
         return;
     }
     m_auth = std::make_unique<TokenAuthentication>(m_token);
+    const Authentication& auth = m_front ? m_front->authentication() : *m_auth;
+    const ListenOptions where = m_front ? m_front->listenOptions() : ListenOptions{};
     m_server = std::make_unique<HttpServer>(
-        this, *m_auth, [this](const HttpRequest& r) { return respond(r); }, kEvents,
-        [this] { return greeting(); });
+        this, auth, [this](const HttpRequest& r) { return respond(r); }, kEvents, [this] { return greeting(); });
     const quint16 wanted = configuredPort(build);
     QString why;
-    if (!m_server->listen(wanted, &why)) {
+    if (!m_server->listen(wanted, &why, where)) {
         // Another program (or this build of another user) has the port: clients
         // find the switch through the endpoint file wherever it listens. Only a
         // port chosen in the placement file is worth a word.
         QString second;
-        if (wanted == 0 || !m_server->listen(0, &second)) {
+        if (wanted == 0 || !m_server->listen(0, &second, where)) {
             model::echo(build.title, QStringLiteral("The API is not offered: %1").arg(why));
             m_server.reset();
             return;
@@ -120,8 +121,12 @@ void Api::start()
         if (wanted != defaultPort(build))
             model::echo(
                 build.title,
-                QStringLiteral("The API listens on 127.0.0.1:%1 instead: %2").arg(m_server->port()).arg(why));
+                QStringLiteral("The API listens on %1:%2 instead: %3")
+                    .arg(QString::fromLatin1(where.address))
+                    .arg(m_server->port())
+                    .arg(why));
     }
+    if (m_front) m_front->listening(m_server->port(), m_token);
     const QString problem =
         writeEndpoint(build, Endpoint{m_server->port(), QCoreApplication::applicationPid(), m_token});
     if (!problem.isEmpty()) {
@@ -186,6 +191,8 @@ QByteArray Api::greeting()
 
 HttpResponse Api::respond(const HttpRequest& r)
 {
+    if (m_front)
+        if (std::optional<HttpResponse> own = m_front->route(r)) return *own;
     const bool get = r.method == "GET";
     const auto onlyGet = [&]() -> std::optional<HttpResponse> {
         if (get) return std::nullopt;

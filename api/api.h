@@ -20,12 +20,29 @@ namespace kestra::api {
 //   GET  /api/inputs, /api/port, /api/mqtt, /api/next
 //   POST /api/command        one edit, as a window hands it over
 //   GET  /api/events         Server-Sent Events, one per change
+// What a web front (web/) brings to the server: its own check of every request
+// in place of the token's, where to listen, and routes of its own.
+class Front
+{
+public:
+    virtual ~Front() = default;
+    virtual Authentication& authentication() = 0;
+    virtual ListenOptions listenOptions() = 0;
+    // The server listens on `port`; local clients carry `token`.
+    virtual void listening(quint16 port, const QByteArray& token) = 0;
+    // Main thread: the answer to a request of its own; nothing for the API's.
+    virtual std::optional<HttpResponse> route(const HttpRequest& request) = 0;
+};
+
 class Api : public QObject
 {
     Q_OBJECT
 public:
     Api(const Sources& sources, QObject* parent = nullptr);
     ~Api() override;
+
+    // Before start(): the web front the server serves too.
+    void setFront(Front* front) { m_front = front; }
 
     // Listens on the port of the placement file (another free one when that is
     // taken) and writes the endpoint file. A failure is said once on standard
@@ -54,6 +71,7 @@ private:
     QByteArray greeting();
 
     Sources m_sources;
+    Front* m_front = nullptr;
     QByteArray m_token;
     std::unique_ptr<TokenAuthentication> m_auth;
     std::unique_ptr<HttpServer> m_server;
