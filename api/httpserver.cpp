@@ -170,6 +170,8 @@ struct HttpCallbacks
             r.cookies = header(c, MHD_HTTP_HEADER_COOKIE);
             r.csrf = header(c, "X-Kestra-CSRF");
             r.peer = peerOf(c);
+            r.serverPort = server->m_port;
+            r.tls = !server->m_options.certificate.isEmpty();
             MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, &addArgument, &r.query);
             p->refusal = server->m_auth.admit(r);
             p->authorized = !p->refusal;

@@ -30,6 +30,8 @@ struct HttpRequest
     QMap<QByteArray, QByteArray> query; // the arguments after '?'
     QByteArray host, origin, authorization, cookies, csrf;
     QString peer;       // the client's address
+    quint16 serverPort = 0; // the port it came in on
+    bool tls = false;       // ... over TLS
     bool browser = false; // let in by a session rather than the token
     QByteArray session;   // that session's id
 };

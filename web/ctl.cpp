@@ -125,8 +125,8 @@ int loginLink(const BuildConfig& build)
         return r.status == 0 ? ctl::kNoSwitch : ctl::kRefused;
     }
     const QString code = QJsonDocument::fromJson(r.body).object().value(QStringLiteral("code")).toString();
-    const QString scheme = decideListening(readWebSettings(build)).tls() ? QStringLiteral("https") : QStringLiteral("http");
-    const QString link = QStringLiteral("%1://127.0.0.1:%2/login?code=%3").arg(scheme).arg(e->port).arg(code);
+    // The API's own server: on 127.0.0.1, whatever else the page is offered on.
+    const QString link = QStringLiteral("http://127.0.0.1:%1/login?code=%2").arg(e->port).arg(code);
     std::fprintf(stdout, "%s\n", qPrintable(link));
     std::fflush(stdout);
     std::fprintf(stderr, "The link logs one browser in, once, within two minutes.\n");

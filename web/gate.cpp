@@ -83,10 +83,18 @@ Gate::Gate(const BuildConfig& build, const Clock& clock, const Listening& listen
     }
 }
 
-void Gate::setEndpoint(const QByteArray& token, quint16 port, const QStringList& names)
+void Gate::setEndpoint(const QByteArray& token, quint16 port, quint16 networkPort, const QStringList& names)
 {
     std::lock_guard lock(m_mutex);
     m_guard = std::make_unique<auth::Guard>(m_sessions, QString::fromLatin1(token), port, names);
+    m_networkPort = networkPort;
+    if (networkPort)
+        m_networkGuard = std::make_unique<auth::Guard>(m_sessions, QString::fromLatin1(token), networkPort, names);
+}
+
+auth::Guard& Gate::guardOf(const HttpRequest& r) const
+{
+    return m_networkGuard && r.serverPort == m_networkPort ? *m_networkGuard : *m_guard;
 }
 
 bool Gate::allows(const QByteArray&) const
@@ -110,9 +118,9 @@ std::optional<HttpResponse> Gate::file(const QByteArray& name) const
     return r;
 }
 
-HttpResponse Gate::withSession(HttpResponse r, const auth::Session& s) const
+HttpResponse Gate::withSession(HttpResponse r, const auth::Session& s, bool tls) const
 {
-    r.headers.append({"Set-Cookie", auth::sessionCookie(s.id, m_listening.tls()).toLatin1()});
+    r.headers.append({"Set-Cookie", auth::sessionCookie(s.id, tls).toLatin1()});
     return r;
 }
 
@@ -123,7 +131,8 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
     if (!m_guard) return refusal(503, QStringLiteral("the switch is starting"));
     // Every request names a host the switch answers to: a page of another name
     // cannot reach it through a DNS answer of its own.
-    if (!m_guard->knownHost(QString::fromLatin1(h.host)))
+    auth::Guard& guard = guardOf(h);
+    if (!guard.knownHost(QString::fromLatin1(h.host)))
         return refusal(403, QStringLiteral("This switch does not answer to the host \"%1\".")
                                 .arg(QString::fromLatin1(h.host.left(100))));
 
@@ -133,10 +142,10 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
         const QByteArray code = h.query.value("code");
         if (code.isEmpty()) return file("login.html");
         if (!m_sessions.redeemCode(QString::fromLatin1(code))) return redirect("/login?why=code");
-        return withSession(redirect("/"), m_sessions.open());
+        return withSession(redirect("/"), m_sessions.open(), h.tls);
     }
 
-    const auth::Decision d = m_guard->check(guardRequest(h));
+    const auth::Decision d = guard.check(guardRequest(h));
     if (h.path == "/" || h.path == "/index.html" || h.path == "/app.js") {
         if (!get) return refusal(405, QStringLiteral("the page is read with GET"));
         if (d.caller != auth::Caller::Browser) return redirect("/login");
@@ -150,7 +159,7 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
         if (h.method != "POST") return refusal(405, QStringLiteral("log out with POST"));
         if (d.session) m_sessions.close(d.session->id);
         HttpResponse r = json(200, {{QStringLiteral("ok"), true}});
-        r.headers.append({"Set-Cookie", auth::clearedSessionCookie(m_listening.tls()).toLatin1()});
+        r.headers.append({"Set-Cookie", auth::clearedSessionCookie(h.tls).toLatin1()});
         return r;
     }
     if (h.path == "/api/web/session") {
@@ -159,7 +168,7 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
         const bool passwordSet = !readWebSettings(m_build).passwordHash.isEmpty();
         return json(200, {{QStringLiteral("csrf"), d.session->csrf},
                           {QStringLiteral("passwordSet"), passwordSet},
-                          {QStringLiteral("tls"), m_listening.tls()},
+                          {QStringLiteral("tls"), h.tls},
                           {QStringLiteral("warning"), m_listening.warning}});
     }
     if (h.path == "/api/web/code") {
@@ -186,7 +195,7 @@ HttpResponse Gate::login(const HttpRequest& r) const
     {
         std::lock_guard lock(m_mutex);
         // A login form of another site: its answer would log the browser in as us.
-        if (!r.origin.isEmpty() && !m_guard->knownHost(QUrl(QString::fromLatin1(r.origin)).authority()))
+        if (!r.origin.isEmpty() && !guardOf(r).knownHost(QUrl(QString::fromLatin1(r.origin)).authority()))
             return refusal(403, QStringLiteral("A request from another site was refused."));
         if (m_throttle.waitFor(address) > 0) return redirect("/login?why=slow");
     }
@@ -207,7 +216,7 @@ HttpResponse Gate::login(const HttpRequest& r) const
         return redirect("/login?why=wrong");
     }
     m_throttle.succeeded(address);
-    return withSession(redirect("/"), m_sessions.open());
+    return withSession(redirect("/"), m_sessions.open(), r.tls);
 }
 
 HttpResponse Gate::setPassword(const HttpRequest& r) const
@@ -228,7 +237,7 @@ HttpResponse Gate::setPassword(const HttpRequest& r) const
     // Whoever knew the old password is out; the browser that set it stays in.
     m_sessions.closeAll();
     HttpResponse ok = json(200, {{QStringLiteral("ok"), true}});
-    return r.browser ? withSession(ok, m_sessions.open()) : ok;
+    return r.browser ? withSession(ok, m_sessions.open(), r.tls) : ok;
 }
 
 } // namespace kestra::web

@@ -32,8 +32,9 @@ class Gate final : public api::Authentication
 public:
     Gate(const BuildConfig& build, const Clock& clock, const Listening& listening);
 
-    // Once the server listens: the API's token, and the port every host name must carry.
-    void setEndpoint(const QByteArray& token, quint16 port, const QStringList& names);
+    // Once the servers listen: the API's token, and the ports a host name may carry
+    // (127.0.0.1's, and the second server's; 0: none).
+    void setEndpoint(const QByteArray& token, quint16 port, quint16 networkPort, const QStringList& names);
 
     bool allows(const QByteArray& authorization) const override;
     std::optional<api::HttpResponse> admit(api::HttpRequest& head) const override;
@@ -50,7 +51,8 @@ private:
     std::optional<api::HttpResponse> file(const QByteArray& name) const;
     api::HttpResponse login(const api::HttpRequest& r) const;
     api::HttpResponse setPassword(const api::HttpRequest& r) const;
-    api::HttpResponse withSession(api::HttpResponse r, const auth::Session& s) const;
+    api::HttpResponse withSession(api::HttpResponse r, const auth::Session& s, bool tls) const;
+    auth::Guard& guardOf(const api::HttpRequest& r) const;
 
     const BuildConfig& m_build;
     Listening m_listening;
@@ -59,7 +61,9 @@ private:
     mutable std::mutex m_mutex; // guards what follows
     mutable auth::Sessions m_sessions;
     mutable auth::LoginThrottle m_throttle;
-    mutable std::unique_ptr<auth::Guard> m_guard;
+    mutable std::unique_ptr<auth::Guard> m_guard;        // of the requests to 127.0.0.1
+    mutable std::unique_ptr<auth::Guard> m_networkGuard; // of those to the second server
+    quint16 m_networkPort = 0;
     // One password hash at a time: a flood of logins costs one core at most.
     mutable std::mutex m_hashing;
 };

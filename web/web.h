@@ -16,8 +16,8 @@ public:
     explicit Web(const api::Sources& sources);
 
     api::Authentication& authentication() override { return *m_gate; }
-    api::ListenOptions listenOptions() override;
-    void listening(quint16 port, const QByteArray& token) override;
+    std::optional<std::pair<quint16, api::ListenOptions>> network() override;
+    void listening(quint16 port, quint16 networkPort, const QByteArray& token) override;
     std::optional<api::HttpResponse> route(const api::HttpRequest& r) override;
 
     const Listening& where() const { return m_listening; }

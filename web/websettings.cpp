@@ -40,6 +40,7 @@ WebSettings readWebSettings(const BuildConfig& build)
     WebSettings w;
     w.passwordHash = s.value(QStringLiteral("PasswordHash")).toString();
     w.address = s.value(QStringLiteral("Address"), w.address).toString().trimmed();
+    w.port = s.value(QStringLiteral("Port"), 0).toInt();
     w.names = s.value(QStringLiteral("Names")).toStringList();
     w.certificate = s.value(QStringLiteral("Certificate")).toString();
     w.key = s.value(QStringLiteral("Key")).toString();
@@ -66,9 +67,10 @@ bool isLoopback(const QString& address)
     return !a.isNull() && a.isLoopback();
 }
 
-Listening decideListening(const WebSettings& settings)
+Listening decideListening(const WebSettings& settings, quint16 apiPort)
 {
     Listening l;
+    l.port = settings.port > 0 && settings.port <= 65535 ? quint16(settings.port) : quint16(apiPort + 1);
     if (settings.wantsTls()) {
         QString why;
         QByteArray cert = readPem(settings.certificate, "certificate", &why);
@@ -77,16 +79,21 @@ Listening decideListening(const WebSettings& settings)
             l.certificate = cert;
             l.key = key;
         } else
-            l.refusal = QStringLiteral("TLS is not used: %1; the switch listens on 127.0.0.1 only").arg(why);
+            l.refusal = QStringLiteral("TLS is not used: %1; the page is offered on 127.0.0.1 only").arg(why);
     }
     const QString wanted = settings.address.isEmpty() ? QStringLiteral("127.0.0.1") : settings.address;
-    if (isLoopback(wanted) || !l.refusal.isEmpty()) return l;
+    if (!l.refusal.isEmpty()) return l;
+    if (isLoopback(wanted)) {
+        // TLS on the loopback too, when asked for: a second server on its own port.
+        if (l.tls()) l.address = wanted;
+        return l;
+    }
     if (QHostAddress(wanted).isNull() || QHostAddress(wanted).protocol() != QAbstractSocket::IPv4Protocol) {
-        l.refusal = QStringLiteral("Web/Address %1 is no IPv4 address; the switch listens on 127.0.0.1 only").arg(wanted);
+        l.refusal = QStringLiteral("Web/Address %1 is no IPv4 address; the page is offered on 127.0.0.1 only").arg(wanted);
         return l;
     }
     if (settings.passwordHash.isEmpty()) {
-        l.refusal = QStringLiteral("the switch listens on %1 only once a password is set (kestra3 ctl password); "
+        l.refusal = QStringLiteral("the page is offered on %1 only once a password is set (kestra3 ctl password); "
                                    "on 127.0.0.1 until then")
                         .arg(wanted);
         return l;
