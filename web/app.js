@@ -473,6 +473,8 @@ function connect() {
 }
 
 async function start() {
+  // The state comes while the page's token is fetched.
+  connect();
   try {
     const { status, data } = await request('GET', '/api/web/session');
     if (status !== 200) throw new Error('no session');
@@ -482,7 +484,6 @@ async function start() {
     w.hidden = !data.warning;
     $('password-state').textContent = data.passwordSet ? 'A password is set.' :
       'No password is set: only "kestra3 ctl web" on this machine opens the page.';
-    connect();
   } catch (e) {
     if (e.message !== 'logged out') setTimeout(start, 2000);
   }

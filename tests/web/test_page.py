@@ -146,8 +146,13 @@ class Page(unittest.TestCase):
         self.axe()
 
     def test_link_once_then_live_state_mode_schedule_input_edge(self):
+        markup = '<img src=x onerror="document.title=1">Porch'
+        self.switch.api('POST', '/api/command', {'command': 'location', 'n': 6, 'text': markup})
         link = self.log_in_by_link()
         self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, '#outputs > li')), 8)
+        # A location is shown as the text it is, never run.
+        self.assertEqual(self.text('loc-6'), '6 ' + markup)
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, '#outputs img'), [])
         # The link is spent.
         other = chromium(800, 600)
         try:
