@@ -127,6 +127,9 @@ HttpResponse Gate::withSession(HttpResponse r, const auth::Session& s, bool tls)
 std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
 {
     const bool get = h.method == "GET" || h.method == "HEAD";
+    // Every browser names the host it asked for; a client that names none (HTTP/1.0)
+    // is no page of another name, and is taken as asking for 127.0.0.1.
+    if (h.host.isEmpty()) h.host = "127.0.0.1";
     std::unique_lock lock(m_mutex);
     if (!m_guard) return refusal(503, QStringLiteral("the switch is starting"));
     // Every request names a host the switch answers to: a page of another name
@@ -151,6 +154,9 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
         if (d.caller != auth::Caller::Browser) return redirect("/login");
         return file(h.path == "/app.js" ? QByteArray("app.js") : QByteArray("index.html"));
     }
+    if (!d.allowed() && d.status == 401 && h.authorization.isEmpty())
+        return refusal(401, QStringLiteral("a request must carry the switch's token (Authorization: Bearer <token>), "
+                                           "or a browser its session: log in first"));
     if (!d.allowed()) return refusal(d.status, d.reason);
     h.browser = d.caller == auth::Caller::Browser;
     if (d.session) h.session = d.session->id.toLatin1();
