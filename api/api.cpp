@@ -108,9 +108,9 @@ void Api::start()
         return;
     }
     m_auth = std::make_unique<TokenAuthentication>(m_token);
+    const Authentication& auth = m_front ? m_front->authentication() : *m_auth;
     m_server = std::make_unique<HttpServer>(
-        this, *m_auth, [this](const HttpRequest& r) { return respond(r); }, kEvents,
-        [this] { return greeting(); });
+        this, auth, [this](const HttpRequest& r) { return respond(r); }, kEvents, [this] { return greeting(); });
     const quint16 wanted = configuredPort(build);
     QString why;
     if (!m_server->listen(wanted, &why)) {
@@ -128,6 +128,20 @@ void Api::start()
                 build.title,
                 QStringLiteral("The API listens on 127.0.0.1:%1 instead: %2").arg(m_server->port()).arg(why));
     }
+    if (m_front) {
+        const auto network = m_front->network();
+        if (network) {
+            m_network = std::make_unique<HttpServer>(
+                this, auth, [this](const HttpRequest& r) { return respond(r); }, kEvents,
+                [this] { return greeting(); });
+            QString refused;
+            if (!m_network->listen(network->first, &refused, network->second)) {
+                model::echo(build.title, QStringLiteral("The web page is not offered to the network: %1").arg(refused));
+                m_network.reset();
+            }
+        }
+        m_front->listening(m_server->port(), m_network ? m_network->port() : 0, m_token);
+    }
     const QString problem =
         writeEndpoint(build, Endpoint{m_server->port(), QCoreApplication::applicationPid(), m_token});
     if (!problem.isEmpty()) {
@@ -142,6 +156,8 @@ void Api::stop()
     if (!m_server) return;
     flush();
     removeEndpoint(m_sources.model.build(), QCoreApplication::applicationPid());
+    if (m_network) m_network->stop();
+    m_network.reset();
     m_server->stop();
     m_server.reset();
 }
@@ -164,7 +180,7 @@ void Api::flush()
     const std::bitset<Count> dirty = m_dirty;
     m_dirty.reset();
     // Nobody listens: nothing is put into words.
-    if (!m_server || m_server->streamCount() == 0) return;
+    if (streamCount() == 0) return;
     if (dirty.test(Port)) send("port", portJson(m_sources));
     for (int m = 1; m <= 8; ++m)
         if (dirty.test(size_t(m - 1))) send("output", outputJson(m_sources, m));
@@ -178,8 +194,10 @@ void Api::send(const QByteArray& name, const QJsonObject& data)
     if (!m_server) return;
     QJsonObject o = data;
     o.insert(QStringLiteral("api"), kVersion);
-    m_server->broadcast("event: " + name + "\nid: " + QByteArray::number(++m_eventId) +
-                        "\ndata: " + QJsonDocument(o).toJson(QJsonDocument::Compact) + "\n\n");
+    const QByteArray event = "event: " + name + "\nid: " + QByteArray::number(++m_eventId) +
+                             "\ndata: " + QJsonDocument(o).toJson(QJsonDocument::Compact) + "\n\n";
+    m_server->broadcast(event);
+    if (m_network) m_network->broadcast(event);
 }
 
 QByteArray Api::greeting()
@@ -192,6 +210,8 @@ QByteArray Api::greeting()
 
 HttpResponse Api::respond(const HttpRequest& r)
 {
+    if (m_front)
+        if (std::optional<HttpResponse> own = m_front->route(r)) return *own;
     const bool get = r.method == "GET";
     const auto onlyGet = [&]() -> std::optional<HttpResponse> {
         if (get) return std::nullopt;

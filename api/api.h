@@ -20,12 +20,31 @@ namespace kestra::api {
 //   GET  /api/inputs, /api/port, /api/mqtt, /api/next
 //   POST /api/command        one edit, as a window hands it over
 //   GET  /api/events         Server-Sent Events, one per change
+// What a web front (web/) brings to the server: its own check of every request
+// in place of the token's, where to listen, and routes of its own.
+class Front
+{
+public:
+    virtual ~Front() = default;
+    virtual Authentication& authentication() = 0;
+    // Where the page is offered besides 127.0.0.1, by a second server: a port, an
+    // address of the network and TLS. Nothing: on the loopback only.
+    virtual std::optional<std::pair<quint16, ListenOptions>> network() = 0;
+    // The servers listen on `port` (127.0.0.1) and `networkPort` (0: none); local clients carry `token`.
+    virtual void listening(quint16 port, quint16 networkPort, const QByteArray& token) = 0;
+    // Main thread: the answer to a request of its own; nothing for the API's.
+    virtual std::optional<HttpResponse> route(const HttpRequest& request) = 0;
+};
+
 class Api : public QObject
 {
     Q_OBJECT
 public:
     Api(const Sources& sources, QObject* parent = nullptr);
     ~Api() override;
+
+    // Before start(): the web front the server serves too.
+    void setFront(Front* front) { m_front = front; }
 
     // Listens on the port of the placement file (another free one when that is
     // taken) and writes the endpoint file. A failure is said once on standard
@@ -38,7 +57,10 @@ public:
     bool isListening() const { return m_server && m_server->isListening(); }
     quint16 port() const { return m_server ? m_server->port() : 0; }
     const QByteArray& token() const { return m_token; }
-    int streamCount() const { return m_server ? m_server->streamCount() : 0; }
+    int streamCount() const
+    {
+        return (m_server ? m_server->streamCount() : 0) + (m_network ? m_network->streamCount() : 0);
+    }
 
     // The answer to one request (main thread).
     HttpResponse respond(const HttpRequest& request);
@@ -54,9 +76,11 @@ private:
     QByteArray greeting();
 
     Sources m_sources;
+    Front* m_front = nullptr;
     QByteArray m_token;
     std::unique_ptr<TokenAuthentication> m_auth;
     std::unique_ptr<HttpServer> m_server;
+    std::unique_ptr<HttpServer> m_network; // the web page's on a network address, when there is one
     std::bitset<Count> m_dirty;
     QTimer m_flush;
     quint8 m_lastDriven = 0;

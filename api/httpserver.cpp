@@ -61,13 +61,44 @@ MHD_Result queue(MHD_Connection* c, const HttpResponse& r)
     if (!response) return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, r.contentType.constData());
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    if (r.status == 401) MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer");
+    for (const auto& [name, value] : r.headers)
+        MHD_add_response_header(response, name.constData(), value.constData());
+    if (r.status == 401 && r.headers.isEmpty()) MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer");
     const MHD_Result ok = MHD_queue_response(c, unsigned(r.status), response);
     MHD_destroy_response(response);
     return ok;
 }
 
+MHD_Result addArgument(void* cls, MHD_ValueKind, const char* key, const char* value)
+{
+    static_cast<QMap<QByteArray, QByteArray>*>(cls)->insert(key, value ? value : "");
+    return MHD_YES;
+}
+
+QByteArray header(MHD_Connection* c, const char* name)
+{
+    return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
+}
+
+QString peerOf(MHD_Connection* c)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (info->client_addr->sa_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text, sizeof text);
+    else if (info->client_addr->sa_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(info->client_addr)->sin6_addr, text, sizeof text);
+    return QString::fromLatin1(text);
+}
+
 } // namespace
+
+std::optional<HttpResponse> Authentication::admit(HttpRequest& head) const
+{
+    if (allows(head.authorization)) return std::nullopt;
+    return unauthorized();
+}
 
 bool TokenAuthentication::allows(const QByteArray& authorization) const
 {
@@ -106,9 +137,8 @@ struct HttpServer::Stream
 // What one connection's request has brought so far.
 struct HttpServer::Pending
 {
-    QByteArray method;
-    QByteArray path;
-    QByteArray body;
+    HttpRequest request;
+    std::optional<HttpResponse> refusal; // the checks' answer, given once the body is read
     bool authorized = false;
     bool tooLarge = false;
 };
@@ -131,10 +161,20 @@ struct HttpCallbacks
         if (!p) {
             p = new HttpServer::Pending;
             *context = p;
-            p->method = method;
-            p->path = url;
-            p->authorized = server->m_auth.allows(
-                MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION));
+            HttpRequest& r = p->request;
+            r.method = method;
+            r.path = url;
+            r.host = header(c, MHD_HTTP_HEADER_HOST);
+            r.origin = header(c, "Origin");
+            r.authorization = header(c, MHD_HTTP_HEADER_AUTHORIZATION);
+            r.cookies = header(c, MHD_HTTP_HEADER_COOKIE);
+            r.csrf = header(c, "X-Kestra-CSRF");
+            r.peer = peerOf(c);
+            r.serverPort = server->m_port;
+            r.tls = !server->m_options.certificate.isEmpty();
+            MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, &addArgument, &r.query);
+            p->refusal = server->m_auth.admit(r);
+            p->authorized = !p->refusal;
             const char* length =
                 MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             const qint64 declared = length ? QByteArray(length).toLongLong() : 0;
@@ -143,22 +183,24 @@ struct HttpCallbacks
             // the client, still sending, reads the answer rather than a reset
             // connection; a huge one is refused at once.
             if (declared > kDrainAtMost)
-                return queue(c, p->authorized ? tooLarge(server->m_limits.maxBody) : unauthorized());
+                return queue(c, p->authorized ? tooLarge(server->m_limits.maxBody) : *p->refusal);
             return MHD_YES;
         }
         if (*uploadSize != 0) {
             if (p->authorized && !p->tooLarge) {
-                if (p->body.size() + qsizetype(*uploadSize) > server->m_limits.maxBody) {
+                if (p->request.body.size() + qsizetype(*uploadSize) > server->m_limits.maxBody) {
                     p->tooLarge = true;
-                    p->body.clear();
+                    p->request.body.clear();
                 } else
-                    p->body.append(upload, qsizetype(*uploadSize));
+                    p->request.body.append(upload, qsizetype(*uploadSize));
             }
             *uploadSize = 0;
             return MHD_YES;
         }
-        if (!p->authorized) return queue(c, unauthorized());
+        if (!p->authorized) return queue(c, *p->refusal);
         std::shared_ptr<HttpServer::Stream> stream;
+        if (!p->tooLarge)
+            if (const std::optional<HttpResponse> own = server->m_auth.answerHere(p->request)) return queue(c, *own);
         const HttpResponse r =
             p->tooLarge
                 ? refused(413,
@@ -243,23 +285,35 @@ HttpServer::~HttpServer()
     stop();
 }
 
-bool HttpServer::listen(quint16 port, QString* error)
+bool HttpServer::listen(quint16 port, QString* error, const ListenOptions& options)
 {
     if (m_daemon) return true;
+    m_options = options;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const unsigned flags =
-        MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC;
+    if (::inet_pton(AF_INET, options.address.constData(), &address.sin_addr) != 1) {
+        if (error) *error = QStringLiteral("%1 is no IPv4 address").arg(QString::fromLatin1(options.address));
+        return false;
+    }
+    const bool tls = !options.certificate.isEmpty();
+    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC;
+    if (tls) flags |= MHD_USE_TLS;
+    // The key and certificate follow only under TLS: otherwise MHD_OPTION_END ends the list before them.
     m_daemon = MHD_start_daemon(flags, port, nullptr, nullptr, &HttpCallbacks::access, this,
                                 MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT,
                                 m_limits.connections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
                                 m_limits.connectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
                                 m_limits.idleSeconds, MHD_OPTION_NOTIFY_COMPLETED, &HttpCallbacks::completed,
-                                this, MHD_OPTION_THREAD_STACK_SIZE, size_t(256 * 1024), MHD_OPTION_END);
+                                this, MHD_OPTION_THREAD_STACK_SIZE, size_t(256 * 1024),
+                                tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, m_options.key.constData(),
+                                MHD_OPTION_HTTPS_MEM_CERT, m_options.certificate.constData(), MHD_OPTION_END);
     if (!m_daemon) {
-        if (error) *error = QStringLiteral("127.0.0.1:%1 cannot be listened on (in use?)").arg(port);
+        if (error)
+            *error = QStringLiteral("%1:%2 cannot be listened on (in use?%3)")
+                         .arg(QString::fromLatin1(options.address))
+                         .arg(port)
+                         .arg(tls ? QStringLiteral(" or the certificate and key do not fit") : QString());
         return false;
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
@@ -332,9 +386,9 @@ HttpResponse HttpServer::onMainThread(const std::function<HttpResponse()>& run)
 
 HttpResponse HttpServer::answer(Pending& p, std::shared_ptr<Stream>* stream)
 {
-    const HttpRequest request{p.method, p.path, p.body};
-    if (p.path != m_streamPath) return onMainThread([this, request] { return m_handler(request); });
-    if (p.method != "GET") return refused(405, QStringLiteral("the event stream is read with GET"));
+    const HttpRequest request = p.request;
+    if (request.path != m_streamPath) return onMainThread([this, request] { return m_handler(request); });
+    if (request.method != "GET") return refused(405, QStringLiteral("the event stream is read with GET"));
     {
         std::lock_guard lock(m_streamsMutex);
         if (int(m_streams.size()) >= m_limits.streams)

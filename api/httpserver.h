@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QMap>
 #include <QString>
+#include <optional>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -17,16 +20,31 @@ namespace kestra::api {
 
 struct HttpRequest
 {
+    HttpRequest(QByteArray m = {}, QByteArray p = {}, QByteArray b = {})
+        : method(std::move(m)), path(std::move(p)), body(std::move(b))
+    {}
     QByteArray method;
     QByteArray path;
     QByteArray body;
+    // What the checks of a browser's request need.
+    QMap<QByteArray, QByteArray> query; // the arguments after '?'
+    QByteArray host, origin, authorization, cookies, csrf;
+    QString peer;       // the client's address
+    quint16 serverPort = 0; // the port it came in on
+    bool tls = false;       // ... over TLS
+    bool browser = false; // let in by a session rather than the token
+    QByteArray session;   // that session's id
 };
 
 struct HttpResponse
 {
+    HttpResponse(int s = 200, QByteArray b = {}, QByteArray type = "application/json")
+        : status(s), body(std::move(b)), contentType(std::move(type))
+    {}
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
+    QList<std::pair<QByteArray, QByteArray>> headers; // more header lines
 };
 
 // Whether a request may pass, from its Authorization header. On the loopback a
@@ -36,6 +54,20 @@ class Authentication
 public:
     virtual ~Authentication() = default;
     virtual bool allows(const QByteArray& authorization) const = 0;
+    // The head of a request, on the server's thread before its body is read: a
+    // refusal or an answer of its own; nothing lets it on. By default the token check.
+    virtual std::optional<HttpResponse> admit(HttpRequest& head) const;
+    // The whole request, on the server's thread: an answer of its own; nothing
+    // hands it to the main thread.
+    virtual std::optional<HttpResponse> answerHere(const HttpRequest&) const { return std::nullopt; }
+};
+
+// Where the server listens: an IPv4 address, and TLS when a certificate and key (PEM) are given.
+struct ListenOptions
+{
+    QByteArray address = "127.0.0.1";
+    QByteArray certificate;
+    QByteArray key;
 };
 
 // "Bearer <token>", compared in constant time.
@@ -85,8 +117,8 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Listens on 127.0.0.1:port (0: any free port). False with the reason when it cannot.
-    bool listen(quint16 port, QString* error);
+    // Listens on 127.0.0.1:port (0: any free port), or where `options` say. False with the reason when it cannot.
+    bool listen(quint16 port, QString* error, const ListenOptions& options = {});
     quint16 port() const { return m_port; }
     bool isListening() const { return m_daemon != nullptr; }
 
@@ -124,6 +156,7 @@ private:
     MHD_Daemon* m_daemon = nullptr;
     quint16 m_port = 0;
 
+    ListenOptions m_options; // kept while the daemon runs: it reads the key and certificate from them
     std::mutex m_mutex; // guards what follows
     bool m_stopping = false;
     std::vector<std::shared_ptr<Job>> m_jobs;

@@ -18,6 +18,8 @@ packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-
           libsystemd-dev xvfb
           # sunrise and sunset, holiday calendars
           libnova-dev libical-dev
+          # the web page's browser tests: headless Chromium driven through its driver
+          chromium chromium-driver python3-selenium
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb
           desktop-file-utils appstream man-db dpkg-dev file lintian)
 for extra in "$@"; do
@@ -27,14 +29,30 @@ for extra in "$@"; do
   esac
 done
 
+# axe-core, the accessibility checker the browser tests load into the page: a test
+# tool from npm, kept out of the tree in the user's cache, at a fixed version.
+axe_version=4.10.3
+axe_dir=$HOME/.cache/kestra-test-tools
+axe_file=$axe_dir/node_modules/axe-core/axe.min.js
+if [ ! -f "$axe_file" ] || ! grep -q "axe v$axe_version" "$axe_file"; then
+  command -v npm >/dev/null || packages+=(npm)
+  need_axe=1
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-echo "Installing: ${missing[*]}"
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+if [ -n "${need_axe:-}" ]; then
+  echo "Installing axe-core $axe_version into $axe_dir"
+  mkdir -p "$axe_dir"
+  npm install --prefix "$axe_dir" --no-save --no-audit --no-fund --silent "axe-core@$axe_version"
+fi

@@ -1,6 +1,7 @@
 #include "service/service.h"
 
 #include "api/api.h"
+#include "web/web.h"
 #include "common/filehandles.h"
 #include "history/recorder.h"
 #include "model/errorroutine.h"
@@ -85,7 +86,14 @@ void Service::start(const std::function<void()>& placement)
     m_started = true;
     refreshWeek();
     m_home->start();
-    if (!m_model.isUnloaded()) m_api->start();
+    if (!m_model.isUnloaded()) {
+        m_web = std::make_unique<web::Web>(api::Sources{m_model, m_week, *m_recorder, m_home->link(),
+                                                        [this](int output, channels::Mode mode) {
+                                                            requestMode(output, mode);
+                                                        }});
+        m_api->setFront(m_web.get());
+        m_api->start();
+    }
 }
 
 void Service::stop()
@@ -96,6 +104,8 @@ void Service::stop()
     // The all-OFF states just written go out before "offline".
     m_home->stop();
     m_api->stop();
+    m_api->setFront(nullptr);
+    m_web.reset();
     m_model.context().port.setObserver(nullptr);
     m_recorder->close();
 }

@@ -22,6 +22,9 @@ class Recorder;
 namespace kestra::api {
 class Api;
 }
+namespace kestra::web {
+class Web;
+}
 
 namespace kestra::service {
 
@@ -86,6 +89,8 @@ private:
     week::WeekModel m_week;
     std::unique_ptr<history::Recorder> m_recorder;
     std::unique_ptr<HomeAutomation> m_home;
+    // The web page on the API's server; goes after the API, whose server threads ask it.
+    std::unique_ptr<web::Web> m_web;
     std::unique_ptr<api::Api> m_api;
     QPointer<QObject> m_window;
     bool m_started = false;

@@ -1,6 +1,7 @@
 #include "shell/startup.h"
 
 #include "api/ctl.h"
+#include "web/ctl.h"
 #include "common/clock.h"
 #include "common/diagnostics.h"
 #include "common/environment.h"
@@ -184,7 +185,13 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
 
 int runService(int argc, char** argv, const BuildConfig& build)
 {
-    if (isCtl(argc, argv)) return api::runCtl(argc, argv, build);
+    if (isCtl(argc, argv)) {
+        if (argc >= 3 && web::isWebCtl(QString::fromLocal8Bit(argv[2]))) {
+            QCoreApplication app(argc, argv);
+            return web::runWebCtl(build, app.arguments().mid(2));
+        }
+        return api::runCtl(argc, argv, build);
+    }
     QStringList switches;
     if (const auto code = beginStart(argc, argv, build, &switches)) return *code;
     return runHeadless(argc, argv, build);

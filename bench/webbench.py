@@ -1,0 +1,167 @@
+#!/usr/bin/python3
+"""Benchmark of the web page against the real service, by hand:
+
+    bench/webbench.py build/builds/kestra3
+
+Starts kestra3 --headless as the browser tests do (tests/web/test_page.py) and measures: page load to live state
+(cold: a fresh Chromium profile each time), a change at the port to the page, the bytes of a first load, the
+service's memory with 10 pages open, and channel 8's switchings at the port while 10 pages stream and four threads
+flood the service with requests.
+"""
+import datetime, http.client, json, os, statistics, sys, threading, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'tests', 'web'))
+sys.argv = [sys.argv[0], sys.argv[1], '']
+import test_page as t  # noqa: E402
+
+
+def rss(pid):
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith('VmRSS'):
+                return int(line.split()[1]) / 1024
+
+
+def live(b):
+    t.WebDriverWait(b, 20, poll_frequency=0.01).until(
+        lambda b: b.execute_script("return document.body.dataset.live") == 'yes')
+
+
+def summary(name, xs):
+    xs = sorted(xs)
+    p95 = xs[min(len(xs) - 1, int(len(xs) * 0.95))]
+    print('| %s | %.1f | %.1f | %.1f | %.1f | %d |' % (name, xs[0], statistics.median(xs), p95, xs[-1], len(xs)))
+
+
+def edges(s, before_watching=lambda: None):
+    """Channel 8: ten switchings 4 s apart, each ON for 3 s (a run of 2 s holds the start's second and two more),
+    from 5 s ahead; the port file read every 0.25 ms."""
+    first = datetime.datetime.utcnow().replace(microsecond=0) + datetime.timedelta(seconds=5)
+    for d in range(7):
+        s.api('POST', '/api/command', {'command': 'day', 'output': 8, 'day': d, 'ticked': True})
+    s.api('POST', '/api/command', {'command': 'select', 'output': 8, 'mode': 'AUTO'})
+    planned = []
+    for k in range(10):
+        at = first + datetime.timedelta(seconds=4 * k)
+        s.api('POST', '/api/command', {'command': 'time', 'output': 8, 'index': 2 * k, 'text': at.strftime('%H:%M:%S')})
+        s.api('POST', '/api/command', {'command': 'time', 'output': 8, 'index': 2 * k + 1, 'text': '00:00:02'})
+        planned += [(at, True), (at + datetime.timedelta(seconds=3), False)]
+    ok = s.api('POST', '/api/command', {'command': 'ok', 'output': 8})
+    assert ok[0] == 200, ok
+    before_watching()
+    fd = os.open(s.portfile, os.O_RDONLY)
+    seen = []
+    last = os.pread(fd, 1, 0)[0] & 0x80
+    end = time.time() + 5 + 4 * 10 + 3
+    while time.time() < end and len(seen) < 20:
+        b = os.pread(fd, 1, 0)[0] & 0x80
+        if b != last:
+            seen.append(time.time())
+            last = b
+        time.sleep(0.00025)
+    os.close(fd)
+    epoch = datetime.datetime(1970, 1, 1)
+    return [(w - (p[0] - epoch).total_seconds()) * 1000 for w, p in zip(seen, planned)]
+
+
+class Page:
+    """A page as a browser holds it, without the browser: its files and calls loaded, its event stream read."""
+
+    def __init__(self, s):
+        _, r, _ = s.http('GET', '/login?code=' + s.api('POST', '/api/web/code', {})[1]['code'])
+        self.cookie = r.getheader('Set-Cookie').split(';')[0]
+        for path in ('/', '/app.js', '/style.css', '/api/web/session', '/api/web/week', '/api/web/sounds'):
+            s.http('GET', path, {'Cookie': self.cookie})
+        self.events = 0
+        self.conn = http.client.HTTPConnection('127.0.0.1', s.port)
+        self.conn.request('GET', '/api/events', headers={'Cookie': self.cookie, 'Host': '127.0.0.1:%d' % s.port})
+        self.stream = self.conn.getresponse()
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def read(self):
+        try:
+            for line in self.stream:
+                if line.startswith(b'event:'):
+                    self.events += 1
+        except Exception:
+            pass
+
+
+def main():
+    s = t.Switch()
+    pid = json.load(open(s.endpoint))['pid']
+    print('| figure | min | median | p95 | max | n |\n| --- | ---: | ---: | ---: | ---: | ---: |')
+    try:
+        loads, sizes, parts = [], [], []
+        for _ in range(5):
+            b = t.chromium(1280, 900)  # a fresh profile: nothing cached
+            b.get(s.ctl('web').stdout.strip())
+            live(b)
+            loads.append(b.execute_script("return performance.getEntriesByName('live')[0].startTime"))
+            nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
+                                   "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
+            parts.append(nav)
+            sizes.append(b.execute_script(
+                "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
+                ".reduce((n, e) => n + e.transferSize, 0)"))
+            b.quit()
+        summary('page load to live state, cold, ms', loads)
+        for i, name in enumerate(('login link redirected', 'page received', 'page and script ready')):
+            summary('... of it: %s, ms' % name, [p[i] for p in parts])
+        # The greeting of the event stream is not in the resource timings: counted from a client of its own.
+        c = http.client.HTTPConnection('127.0.0.1', s.port)
+        c.request('GET', '/api/events', headers={'Authorization': 'Bearer ' + s.token, 'Host': '127.0.0.1:%d' % s.port})
+        greeting = c.getresponse().fp.read1(1 << 20)
+        c.close()
+        print('| first load, KB: files and calls %.1f + the first event %.1f | | %.1f | | | 5 |'
+              % (statistics.median(sizes) / 1024, len(greeting) / 1024, (statistics.median(sizes) + len(greeting)) / 1024))
+
+        b = t.chromium(1280, 900)
+        b.get(s.ctl('web').stdout.strip())
+        live(b)
+        b.execute_script("""window.seen = []; new MutationObserver(() => seen.push(Date.now()))
+            .observe(document.getElementById('input-5'), {subtree: true, childList: true, characterData: true});""")
+        shown = []
+        for i in range(30):
+            n = len(b.execute_script('return seen'))
+            wrote = time.time() * 1000
+            s.set_status(0x70 if i % 2 == 0 else 0x78)
+            t.until(lambda: len(b.execute_script('return seen')) > n, 5, 'no change shown')
+            shown.append(b.execute_script('return seen')[n] - wrote)
+            time.sleep(0.25)
+        summary('input change at the port to the page, ms', shown)
+
+        b.quit()
+        idle = rss(pid)
+        quiet = edges(s)
+        pages = [Page(s) for _ in range(10)]
+        time.sleep(1)
+        ten = rss(pid)
+        stop = threading.Event()
+        counts = {'ok': 0, 'refused': 0}
+
+        def flood():
+            while not stop.is_set():
+                try:
+                    st, _ = s.api('GET', '/api/state')
+                    counts['ok' if st == 200 else 'refused'] += 1
+                except Exception:
+                    counts['refused'] += 1
+        threads = [threading.Thread(target=flood) for _ in range(4)]
+        try:
+            loaded = edges(s, lambda: [th.start() for th in threads])
+            most = rss(pid)
+        finally:
+            stop.set()
+            for th in threads:
+                th.join()
+        summary('switching to the port, quiet, ms', quiet)
+        summary('switching to the port, 10 pages and the flood, ms', loaded)
+        print('\nservice memory: %.1f MB before the pages, %.1f MB with 10 pages open, %.1f MB with them and the flood;'
+              ' flood: %d answered, %d refused' % (idle, ten, most, counts['ok'], counts['refused']))
+        print('events each page got: %s' % [p.events for p in pages])
+    finally:
+        s.stop()
+
+
+main()

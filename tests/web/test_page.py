@@ -1,0 +1,280 @@
+#!/usr/bin/python3
+"""The web page in a real browser (headless Chromium through chromedriver),
+against the real service started here on a free port with its own directories.
+
+    test_page.py KESTRA3 AXE_JS
+"""
+import datetime, http.client, json, os, re, socket, subprocess, sys, tempfile, time, unittest, urllib.parse
+
+from selenium import webdriver
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+KESTRA3, AXE = sys.argv[1], sys.argv[2]
+PASSWORD = 'correct horse battery'
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+class Switch:
+    """kestra3 --headless in directories of its own."""
+
+    def __init__(self):
+        self.dir = tempfile.TemporaryDirectory(prefix='kestra-web-')
+        d = self.dir.name
+        self.env = dict(os.environ, XDG_DATA_HOME=d + '/data', XDG_CONFIG_HOME=d + '/config',
+                        XDG_RUNTIME_DIR=d + '/run', QT_QPA_PLATFORM='offscreen', TZ='UTC', KESTRA_NO_BROWSER='1')
+        for sub in ('data', 'config', 'run'):
+            os.makedirs(d + '/' + sub, mode=0o700)
+        self.port = free_port()
+        with open(d + '/config/KESTRA3.ini', 'w') as f:
+            f.write('[Api]\nPort=%d\n' % self.port)
+        self.endpoint = d + '/run/kestra/kestra3-api.json'
+        self.portfile = d + '/data/Timer/port-3BC'
+        with open(d + '/service.log', 'w') as log:
+            self.proc = subprocess.Popen([KESTRA3, '--headless'], env=self.env, stdout=subprocess.DEVNULL, stderr=log)
+        until(lambda: os.path.exists(self.endpoint), 20, 'the service wrote no endpoint file')
+        with open(self.endpoint) as f:
+            self.token = json.load(f)['token']
+
+    def ctl(self, *args, stdin=None):
+        return subprocess.run([KESTRA3, 'ctl', *args], env=self.env, input=stdin, capture_output=True, text=True,
+                              timeout=30)
+
+    def byte(self, offset):
+        with open(self.portfile, 'rb') as f:
+            return f.read()[offset]
+
+    def set_status(self, value):
+        with open(self.portfile, 'r+b') as f:
+            f.seek(1)
+            f.write(bytes([value]))
+
+    def http(self, method, path, headers=None, body=None):
+        c = http.client.HTTPConnection('127.0.0.1', self.port, timeout=10)
+        h = {'Host': '127.0.0.1:%d' % self.port}
+        h.update(headers or {})
+        c.request(method, path, body=body, headers={k: v for k, v in h.items() if v is not None})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r.status, r, data
+
+    def api(self, method, path, body=None):
+        status, _, data = self.http(method, path, {'Authorization': 'Bearer ' + self.token,
+                                                   'Content-Type': 'application/json'}, body and json.dumps(body))
+        return status, json.loads(data)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(20)
+        self.dir.cleanup()
+
+
+def until(pred, seconds, what):
+    end = time.time() + seconds
+    while time.time() < end:
+        if pred():
+            return
+        time.sleep(0.05)
+    raise AssertionError(what)
+
+
+def chromium(width, height):
+    o = webdriver.ChromeOptions()
+    o.binary_location = '/usr/bin/chromium'
+    profile = tempfile.mkdtemp(prefix='kestra-chromium-')
+    for a in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+              '--disable-background-networking', '--disable-component-update', '--disable-sync',
+              '--user-data-dir=' + profile, '--window-size=%d,%d' % (width, height)):
+        o.add_argument(a)
+    return webdriver.Chrome(service=webdriver.ChromeService('/usr/bin/chromedriver'), options=o) \
+        if hasattr(webdriver, 'ChromeService') else webdriver.Chrome(options=o)
+
+
+class Page(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.switch = Switch()
+        cls.base = 'http://127.0.0.1:%d' % cls.switch.port
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.switch.stop()
+
+    def setUp(self):
+        self.browser = chromium(1280, 900)
+        self.wait = WebDriverWait(self.browser, 10, poll_frequency=0.05)
+
+    def tearDown(self):
+        self.browser.quit()
+
+    def text(self, id):
+        return self.browser.execute_script('const e = document.getElementById(arguments[0]); return e ? e.textContent : null;', id) or ''
+
+    def type_into(self, id, text):
+        # As a person does: everything selected, typed over, on to the next field.
+        self.browser.find_element(By.ID, id).send_keys(Keys.CONTROL, 'a')
+        self.browser.find_element(By.ID, id).send_keys(text, Keys.TAB)
+
+    def log_in_by_link(self):
+        r = self.switch.ctl('web')
+        self.assertEqual(r.returncode, 0, r.stderr)
+        link = r.stdout.strip()
+        self.browser.get(link)
+        self.wait.until(lambda b: b.find_element(By.TAG_NAME, 'body').get_attribute('data-live') == 'yes')
+        return link
+
+    def axe(self):
+        with open(AXE) as f:
+            self.browser.execute_script(f.read())
+        result = self.browser.execute_async_script(
+            'const done = arguments[0]; axe.run(document).then(r => done(r.violations), e => done(String(e)));')
+        serious = [(v['id'], v['impact'], [n['target'] for n in v['nodes']][:3]) for v in result
+                   if v['impact'] in ('serious', 'critical')]
+        self.assertEqual(serious, [])
+
+    def test_without_login_the_page_is_refused(self):
+        self.browser.get(self.base + '/')
+        self.wait.until(lambda b: b.find_elements(By.ID, 'login-form'))
+        self.assertIn('/login', self.browser.current_url)
+        self.axe()
+
+    def test_link_once_then_live_state_mode_schedule_input_edge(self):
+        markup = '<img src=x onerror="document.title=1">Porch'
+        self.switch.api('POST', '/api/command', {'command': 'location', 'n': 6, 'text': markup})
+        link = self.log_in_by_link()
+        self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, '#outputs > li')), 8)
+        # A location is shown as the text it is, never run.
+        self.assertEqual(self.text('loc-6'), '6 ' + markup)
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, '#outputs img'), [])
+        # The link is spent.
+        other = chromium(800, 600)
+        try:
+            other.get(link)
+            WebDriverWait(other, 10).until(lambda b: 'why=code' in b.current_url)
+        finally:
+            other.quit()
+
+        # A mode from the page reaches the port.
+        before = self.switch.byte(0)
+        self.browser.find_element(By.ID, 'mode-3-ON').click()
+        self.wait.until(lambda b: self.text('state-3') == 'ON')
+        self.assertNotEqual(self.switch.byte(0), before)
+
+        # An input change at the port shows without a reload.
+        self.assertTrue(self.text('input-5').startswith('OFF'))
+        self.switch.set_status(0x78 ^ 0x08)  # input 5 reads ON when its bit is clear
+        self.wait.until(lambda b: self.text('input-5').startswith('ON'))
+
+        # A schedule a few seconds ahead, typed and stored with OK, switches the port.
+        b = self.browser
+        b.get(self.base + '/#programs')
+        self.wait.until(lambda b: b.find_element(By.TAG_NAME, 'body').get_attribute('data-live') == 'yes')
+        from selenium.webdriver.support.ui import Select
+        Select(b.find_element(By.ID, 'program-output')).select_by_value('4')
+        self.wait.until(lambda b: b.find_elements(By.ID, 'p-day-0'))
+        for d in range(7):
+            box = b.find_element(By.ID, 'p-day-%d' % d)
+            if not box.is_selected():
+                box.send_keys(Keys.SPACE)
+                self.wait.until(lambda b: b.find_element(By.ID, 'p-day-%d' % d).is_selected())
+        b.find_element(By.ID, 'p-mode-AUTO').send_keys(Keys.SPACE)
+        start = (datetime.datetime.utcnow() + datetime.timedelta(seconds=6)).strftime('%H:%M:%S')
+        for index, text in ((0, start), (1, '00:10:00')):
+            self.type_into('p-time-%d' % index, text)
+        self.wait.until(lambda b: self.text('p-end-0') != '' and 'not stored' in self.text('p-unsaved'))
+        self.assertIn('ends', self.text('p-end-0'))
+        b.find_element(By.ID, 'p-ok').send_keys(Keys.ENTER)
+        self.wait.until(lambda b: self.text('p-unsaved') == 'Stored.')
+        status, o = self.switch.api('GET', '/api/outputs/4')
+        self.assertEqual(o['stored']['times'][0], start)
+        WebDriverWait(b, 15, poll_frequency=0.05).until(lambda b: self.text('state-4') == 'ON')
+        until(lambda: not self.switch.byte(0) & 0x08, 5, 'output 4 is not ON at the port')
+
+        # A refused time shows the window's message.
+        self.type_into('p-time-2', '25:99')
+        self.wait.until(lambda b: b.find_element(By.ID, 'message').is_displayed())
+        self.assertIn('25:99', self.text('message'))
+
+    def test_password_login_logout_and_phone(self):
+        self.log_in_by_link()
+        b = self.browser
+        b.get(self.base + '/#account')
+        self.wait.until(lambda b: b.find_element(By.TAG_NAME, 'body').get_attribute('data-live') == 'yes')
+        b.find_element(By.ID, 'new-password').send_keys(PASSWORD)
+        b.find_element(By.ID, 'new-password2').send_keys(PASSWORD, Keys.ENTER)
+        self.wait.until(lambda b: self.text('password-state').startswith('The password is set'))
+        b.find_element(By.CSS_SELECTOR, '#logout button').click()
+        self.wait.until(lambda b: 'why=out' in b.current_url)
+        b.find_element(By.ID, 'password').send_keys('wrong password', Keys.ENTER)
+        self.wait.until(lambda b: 'why=wrong' in b.current_url, b.current_url)
+        b.find_element(By.ID, 'password').send_keys(PASSWORD, Keys.ENTER)
+        self.wait.until(lambda b: b.find_element(By.TAG_NAME, 'body').get_attribute('data-live') == 'yes')
+        # A phone-sized window: nothing wider than the screen but the week picture's own scroller.
+        # Chromium's window is 500 px at least: a phone's screen is emulated.
+        b.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                          {'width': 360, 'height': 740, 'deviceScaleFactor': 2, 'mobile': True})
+        self.assertEqual(b.execute_script('return innerWidth'), 360)
+        width = b.execute_script('return document.documentElement.scrollWidth')
+        self.assertLessEqual(width, 360 + 1)
+        self.axe()
+
+
+class Rules(unittest.TestCase):
+    """Who is let through: one table of requests and answers."""
+
+    def test_table(self):
+        s = Switch()
+        try:
+            code = s.api('POST', '/api/web/code', {})[1]['code']
+            _, r, _ = s.http('GET', '/login?code=' + code)
+            cookie = r.getheader('Set-Cookie')
+            self.assertRegex(cookie, r'HttpOnly; SameSite=Strict')
+            session = cookie.split(';')[0]
+            _, _, data = s.http('GET', '/api/web/session', {'Cookie': session})
+            csrf = json.loads(data)['csrf']
+            host = '127.0.0.1:%d' % s.port
+            mode = json.dumps({'command': 'mode', 'output': 5, 'mode': 'ON'})
+            token = 'Bearer ' + s.token
+            rows = [
+                # method, path, headers, body, status
+                ('GET', '/api/state', {}, None, 401),
+                ('GET', '/api/state', {'Authorization': 'Bearer 00'}, None, 401),
+                ('GET', '/api/state', {'Authorization': token}, None, 200),
+                ('GET', '/api/state', {'Authorization': token, 'Host': 'rebound.example:%d' % s.port}, None, 403),
+                ('GET', '/', {'Host': 'rebound.example'}, None, 403),
+                ('GET', '/', {}, None, 303),
+                ('GET', '/', {'Cookie': session}, None, 200),
+                ('GET', '/api/state', {'Cookie': session}, None, 200),
+                ('POST', '/api/command', {'Cookie': session}, mode, 403),
+                ('POST', '/api/command', {'Cookie': session, 'X-Kestra-CSRF': 'forged'}, mode, 403),
+                ('POST', '/api/command', {'Cookie': session, 'X-Kestra-CSRF': csrf,
+                                          'Origin': 'http://evil.example'}, mode, 403),
+                ('POST', '/api/web/code', {'Cookie': session, 'X-Kestra-CSRF': csrf}, '{}', 403),
+                ('POST', '/api/web/password', {'Cookie': session, 'X-Kestra-CSRF': csrf}, '{"password":"short"}', 422),
+                ('POST', '/login', {'Origin': 'http://evil.example'}, 'password=x', 403),
+                ('GET', '/login?code=' + code, {}, None, 303),  # spent
+                ('POST', '/api/command', {'Cookie': session, 'X-Kestra-CSRF': csrf, 'Origin': 'http://' + host},
+                 mode, 200),
+            ]
+            for method, path, headers, body, status in rows:
+                with self.subTest(method=method, path=path, headers=headers):
+                    got, r, data = s.http(method, path, headers, body)
+                    self.assertEqual(got, status, data[:200])
+            # Only the last row changed anything: output 5 went ON from the page.
+            self.assertEqual(s.api('GET', '/api/outputs/5')[1]['mode'], 'ON')
+            # A spent code leads to the login page, not in.
+            _, r, _ = s.http('GET', '/login?code=' + code)
+            self.assertIn('why=code', r.getheader('Location'))
+        finally:
+            s.stop()
+
+
+if __name__ == '__main__':
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,523 @@
+'use strict';
+// The web page of the time switch: one more client of its API. Everything the
+// switch says is shown as text (textContent), never as HTML.
+
+const DAYS = ['Sun', 'Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat'];
+// The main window's button colour of each output.
+const COLOURS = ['#80ffff', '#ffc080', '#0000c0', '#80ff80', '#8080ff', '#ff8080', '#c0c0c0', '#ffff00'];
+const MODES = ['AUTO', 'ON', 'OFF'];
+
+const state = { outputs: [], inputs: null, port: null, mqtt: null, next: '' };
+let csrf = '';
+let events = null;
+let weekTimer = 0;
+
+const $ = (id) => document.getElementById(id);
+
+function el(tag, attrs, ...children) {
+  const e = document.createElement(tag);
+  for (const [k, v] of Object.entries(attrs || {})) {
+    if (v === undefined || v === null || v === false) continue;
+    if (k === 'text') e.textContent = v;
+    else if (k === 'class') e.className = v;
+    else if (k.startsWith('on')) e.addEventListener(k.slice(2), v);
+    else if (k in e && typeof v !== 'string') e[k] = v;
+    else e.setAttribute(k, v === true ? '' : v);
+  }
+  for (const c of children) if (c !== null && c !== undefined) e.append(c);
+  return e;
+}
+
+function textOn(colour) {
+  // Black or white, whichever reads better on the colour.
+  const n = parseInt(colour.slice(1), 16);
+  const lin = (c) => { c /= 255; return c <= 0.03928 ? c / 12.92 : Math.pow((c + 0.055) / 1.055, 2.4); };
+  const L = 0.2126 * lin(n >> 16) + 0.7152 * lin((n >> 8) & 255) + 0.0722 * lin(n & 255);
+  return (L + 0.05) / 0.05 >= 1.05 / (L + 0.05) ? '#000000' : '#ffffff';
+}
+
+function clock(seconds) {
+  if (seconds === null || seconds === undefined) return '';
+  const s = ((seconds % 86400) + 86400) % 86400;
+  const p = (n) => String(n).padStart(2, '0');
+  return p(Math.floor(s / 3600)) + ':' + p(Math.floor(s / 60) % 60) + ':' + p(s % 60);
+}
+
+function say(text) {
+  const m = $('message');
+  m.textContent = text || '';
+  m.hidden = !text;
+}
+
+async function request(method, path, body) {
+  const headers = { 'X-Kestra-CSRF': csrf };
+  if (body !== undefined) headers['Content-Type'] = 'application/json';
+  const r = await fetch(path, { method, headers, body: body === undefined ? undefined : JSON.stringify(body),
+                                credentials: 'same-origin' });
+  if (r.status === 401) { location.href = '/login'; throw new Error('logged out'); }
+  const type = r.headers.get('Content-Type') || '';
+  const data = type.includes('json') ? await r.json() : await r.text();
+  return { status: r.status, data };
+}
+
+// One edit as a window hands it over; a refusal shows the window's message.
+// Edits go out one after the other, in the order they were made.
+let queue = Promise.resolve();
+function command(body) {
+  const run = queue.then(() => send(body));
+  queue = run.catch(() => false);
+  return run;
+}
+
+async function send(body) {
+  try {
+    const { data } = await request('POST', '/api/command', body);
+    if (data && data.ok === false) {
+      const e = data.error || {};
+      say(e.text || e.description || 'The switch refused the change.');
+      return false;
+    }
+    say('');
+    return true;
+  } catch (err) {
+    say('The switch cannot be reached: ' + err.message);
+    return false;
+  }
+}
+
+// ---- Now -----------------------------------------------------------------
+
+function hoursText(h) {
+  if (!h) return '';
+  if (h.counting) return 'hours: counting…';
+  if (h.today === undefined) return h.problem ? 'hours: ' + h.problem : '';
+  const f = (x) => x.toFixed(1);
+  return `hours: today ${f(h.today)}, week ${f(h.week)}, month ${f(h.month)}, total ${f(h.total)}`;
+}
+
+function renderOutput(o) {
+  const m = o.output;
+  let li = $('out-' + m);
+  if (!li) {
+    const colour = COLOURS[m - 1];
+    const modes = el('div', { class: 'modes', role: 'radiogroup', 'aria-labelledby': `loc-${m}` });
+    for (const mode of MODES) {
+      modes.append(el('button', {
+        type: 'button', class: 'mode', id: `mode-${m}-${mode}`, text: mode, 'aria-pressed': 'false',
+        'aria-label': `Output ${m} mode ${mode}`,
+        onclick: () => command({ command: 'mode', output: m, mode }),
+      }));
+    }
+    li = el('li', { id: 'out-' + m, class: 'output' },
+      el('div', { class: 'head' },
+        el('span', { class: 'state', id: `state-${m}` }),
+        el('h3', { id: `loc-${m}`, class: 'loc' })),
+      el('p', { class: 'cause', id: `cause-${m}` }),
+      el('p', { class: 'next', id: `next-${m}` }),
+      modes,
+      el('p', { class: 'hours', id: `hours-${m}` }));
+    $('outputs').append(li);
+    // Through the style object: the page's policy allows no style attributes.
+    const st = $(`state-${m}`);
+    st.style.background = colour;
+    st.style.color = textOn(colour);
+  }
+  $(`loc-${m}`).textContent = `${m} ${o.location || ''}`;
+  const st = $(`state-${m}`);
+  st.textContent = o.state;
+  st.classList.toggle('on', o.state === 'ON');
+  st.setAttribute('aria-label', `Output ${m} is ${o.state}`);
+  $(`cause-${m}`).textContent = o.cause ? 'cause: ' + o.cause : '';
+  $(`next-${m}`).textContent = o.next ? o.next.text : '';
+  if (o.next && o.next.toolTip) $(`next-${m}`).title = o.next.toolTip;
+  for (const mode of MODES) $(`mode-${m}-${mode}`).setAttribute('aria-pressed', String(o.mode === mode));
+  $(`hours-${m}`).textContent = hoursText(o.hours);
+}
+
+function renderInputs() {
+  const inp = state.inputs;
+  if (!inp) return;
+  const ul = $('levels');
+  for (const l of inp.levels) {
+    let li = $(`input-${l.input}`);
+    if (!li) {
+      li = el('li', { id: `input-${l.input}` }, el('span', { class: 'lvl' }), el('span'));
+      ul.append(li);
+    }
+    li.firstChild.textContent = l.on === null ? '?' : (l.on ? 'ON' : 'OFF');
+    li.lastChild.textContent = ` ${l.input} ${l.location || ''}`;
+  }
+  renderMappings();
+}
+
+function renderFacts() {
+  if (state.port) {
+    $('port-text').textContent = state.port.text || state.port.line || '';
+    $('port-text').classList.toggle('problem', !!state.port.problem);
+  }
+  if (state.mqtt) $('mqtt-text').textContent = state.mqtt.text || state.mqtt.state || '';
+  $('next-all').textContent = state.next || '';
+}
+
+// ---- Programs ------------------------------------------------------------
+
+function focused(id) { return document.activeElement && document.activeElement.id === id; }
+
+function setValue(input, value) {
+  // Never overwrite what the person is typing.
+  if (document.activeElement !== input && input.value !== value) input.value = value;
+}
+
+function renderProgram() {
+  const m = Number($('program-output').value || 1);
+  const o = state.outputs[m - 1];
+  const box = $('program');
+  if (!o) return;
+  if (box.dataset.output !== String(m)) {
+    box.dataset.output = String(m);
+    box.textContent = '';
+    buildProgram(box, o);
+  }
+  fillProgram(o);
+}
+
+function buildProgram(box, o) {
+  const m = o.output;
+  box.append(el('div', { class: 'field' },
+    el('label', { for: 'p-location', text: 'Location' }),
+    el('input', { id: 'p-location', maxlength: '255', autocomplete: 'off',
+      onchange: (e) => command({ command: 'location', n: m, text: e.target.value }) })));
+  const days = el('fieldset', { class: 'days' }, el('legend', { text: 'Days' }));
+  DAYS.forEach((d, i) => days.append(el('label', {},
+    el('input', { type: 'checkbox', id: `p-day-${i}`,
+      onchange: (e) => command({ command: 'day', output: m, day: i, ticked: e.target.checked }) }), ' ' + d)));
+  box.append(days);
+  if (o.finishDays) {
+    const fin = el('fieldset', { class: 'days' }, el('legend', { text: 'Finish days' }));
+    DAYS.forEach((d, i) => fin.append(el('label', {},
+      el('input', { type: 'checkbox', id: `p-fin-${i}`,
+        onchange: (e) => command({ command: 'finishDay', output: 7, day: i, ticked: e.target.checked }) }), ' ' + d)));
+    box.append(fin);
+  }
+  const mode = el('fieldset', { class: 'mode-set' }, el('legend', { text: 'Mode' }));
+  for (const md of MODES) {
+    mode.append(el('label', {}, el('input', { type: 'radio', name: 'p-mode', id: `p-mode-${md}`, value: md,
+      onchange: () => command({ command: 'select', output: m, mode: md }) }), ' ' + md));
+  }
+  box.append(mode);
+  const times = el('fieldset', { class: 'times' }, el('legend', { text: 'Switchings' }));
+  for (let k = 0; k < o.times.length / 2; ++k) {
+    const letter = String.fromCharCode(97 + k);
+    const row = el('div', { class: 'time-row' });
+    for (const which of [0, 1]) {
+      const index = 2 * k + which;
+      const label = which === 0 ? `Start ${letter}` : (m === 7 ? `Finish ${letter}` : `Run ${letter}`);
+      row.append(el('label', { for: `p-time-${index}`, text: label }),
+        el('input', { id: `p-time-${index}`, class: 'time', autocomplete: 'off', maxlength: '64', inputmode: 'numeric',
+          onchange: (e) => command({ command: 'time', output: m, index, text: e.target.value }) }));
+    }
+    row.append(el('span', { class: 'end', id: `p-end-${k}` }));
+    times.append(row);
+  }
+  box.append(times);
+  if (o.pulse) {
+    const p = el('fieldset', { class: 'pulse' }, el('legend', { text: 'Pulse' }));
+    for (const list of ['on', 'off']) {
+      p.append(el('label', { for: `p-pulse-${list}`, text: list === 'on' ? `ON (${o.pulse.unit})` : `OFF (${o.pulse.unit})` }),
+        el('select', { id: `p-pulse-${list}`,
+          onchange: (e) => command({ command: 'pulseSelect', output: m, list, entry: e.target.value }) }));
+    }
+    p.append(el('button', { type: 'button', id: 'p-pulse-start', text: 'Start pulse',
+      onclick: () => command({ command: 'pulseStart', output: m }) }),
+    el('button', { type: 'button', id: 'p-pulse-stop', text: 'Stop pulse',
+      onclick: () => command({ command: 'pulseStop', output: m }) }),
+    el('p', { id: 'p-pulse-text', role: 'status' }));
+    box.append(p);
+  }
+  box.append(el('p', { id: 'p-unsaved', role: 'status' }),
+    el('button', { type: 'button', id: 'p-ok', text: 'OK', onclick: () => command({ command: 'ok', output: m }) }));
+}
+
+function fillProgram(o) {
+  setValue($('p-location'), o.location || '');
+  o.days.forEach((t, i) => { $(`p-day-${i}`).checked = t; });
+  if (o.finishDays) o.finishDays.forEach((t, i) => { $(`p-fin-${i}`).checked = t; });
+  for (const md of MODES) $(`p-mode-${md}`).checked = o.mode === md;
+  for (const t of o.times) setValue($(`p-time-${t.index}`), t.text);
+  for (let k = 0; k < o.times.length / 2; ++k) {
+    const start = o.times[2 * k].seconds;
+    const run = o.times[2 * k + 1].seconds;
+    let end = '';
+    if (start !== null && run !== null) end = o.output === 7 ? clock(run) : clock(start + run);
+    $(`p-end-${k}`).textContent = end ? `ends ${end}` : '';
+  }
+  if (o.pulse) {
+    for (const list of ['on', 'off']) {
+      const s = $(`p-pulse-${list}`);
+      const entries = o.pulse[list + 'Entries'];
+      if (s.options.length !== entries.length) {
+        s.textContent = '';
+        for (const e of entries) s.append(el('option', { value: e, text: e }));
+      }
+      if (document.activeElement !== s) s.value = o.pulse[list + 'Selection'];
+    }
+    $('p-pulse-text').textContent = o.pulse.pulsing ? (o.pulse.text || 'pulsing') + (o.pulse.phase ? ', now ' + o.pulse.phase : '')
+                                                    : 'not pulsing';
+  }
+  $('p-unsaved').textContent = o.unsaved ? 'Changes not stored yet: OK stores them.' : 'Stored.';
+}
+
+// ---- Inputs --------------------------------------------------------------
+
+function renderMappings() {
+  const inp = state.inputs;
+  const box = $('mappings');
+  if (!box.firstChild) {
+    for (const map of inp.mappings) {
+      const n = map.input;
+      const table = el('table', { class: 'mapping' }, el('caption', { id: `map-cap-${n}` }));
+      const head = el('tr', {}, el('th', { scope: 'col', text: 'Switches' }));
+      for (let m = 1; m <= 8; ++m) head.append(el('th', { scope: 'col', text: String(m) }));
+      table.append(el('thead', {}, head));
+      const body = el('tbody');
+      for (const on of [true, false]) {
+        const tr = el('tr', {}, el('th', { scope: 'row', text: on ? 'ON' : 'OFF' }));
+        for (let m = 1; m <= 8; ++m) {
+          tr.append(el('td', {}, el('input', { type: 'checkbox', id: `map-${n}-${on ? 'on' : 'off'}-${m}`,
+            'aria-label': `Input ${n} switches output ${m} ${on ? 'ON' : 'OFF'}`,
+            onclick: (e) => {
+              e.preventDefault();
+              const now = inp.mappings[n - 1][on ? 'on' : 'off'][m - 1];
+              command({ command: 'mapping', input: n, on, output: m, value: now === 1 ? 0 : 1 });
+            } })));
+        }
+        body.append(tr);
+      }
+      table.append(body);
+      box.append(table);
+    }
+  }
+  for (const map of inp.mappings) {
+    const n = map.input;
+    const loc = inp.levels[n - 1].location;
+    $(`map-cap-${n}`).textContent = `Input ${n} ${loc || ''}`;
+    for (const on of ['on', 'off']) {
+      map[on].forEach((v, i) => {
+        const c = $(`map-${n}-${on}-${i + 1}`);
+        c.checked = v === 1;
+        c.indeterminate = v === 2;
+      });
+    }
+  }
+  setValue($('hold-time'), inp.hold.text);
+  $('dir4').textContent = inp.sounds.input4Directory ? 'from ' + inp.sounds.input4Directory : '';
+  for (const n of [4, 5]) {
+    const s = $('sound' + n);
+    if (document.activeElement !== s) {
+      const name = inp.sounds['input' + n];
+      if (![...s.options].some((o) => o.value === name)) s.append(el('option', { value: name, text: name || '(none)' }));
+      s.value = name;
+    }
+  }
+}
+
+async function loadSounds() {
+  try {
+    const { data } = await request('GET', '/api/web/sounds');
+    for (const n of [4, 5]) {
+      const s = $('sound' + n);
+      s.textContent = '';
+      for (const f of data['input' + n] || []) s.append(el('option', { value: f, text: f }));
+    }
+    if (state.inputs) renderMappings();
+  } catch (e) { /* shown by the next command */ }
+}
+
+// ---- Week ----------------------------------------------------------------
+
+const SVG = 'http://www.w3.org/2000/svg';
+function svg(tag, attrs, text) {
+  const e = document.createElementNS(SVG, tag);
+  for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, v);
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+
+async function loadWeek() {
+  try {
+    const { data } = await request('GET', '/api/web/week');
+    drawWeek(data);
+  } catch (e) { /* the next event tries again */ }
+}
+
+function drawWeek(w) {
+  const W = 7 * 24 * 3600;
+  const left = 40, top = 34, row = 26, width = 700;
+  const scale = width / W;
+  const s = svg('svg', { viewBox: `0 0 ${left + width + 4} ${top + 8 * row + 4}`, role: 'img',
+                         'aria-labelledby': 'week-title', class: 'week-svg' });
+  s.append(svg('title', { id: 'week-title' }, 'The week of the eight outputs: ON periods as bars'));
+  const today = Math.floor(w.weekSecond / 86400);
+  for (let d = 0; d < 7; ++d) {
+    const x = left + d * 86400 * scale;
+    if (d === today) s.append(svg('rect', { x, y: top - 4, width: 86400 * scale, height: 8 * row + 4, class: 'today' }));
+    s.append(svg('line', { x1: x, y1: top - 14, x2: x, y2: top + 8 * row, class: 'day' }));
+    s.append(svg('text', { x: x + 3, y: 12, class: d === today ? 'caption today-caption' : 'caption' },
+                 DAYS[d] + (d === today ? ' (today)' : '')));
+    for (const h of [6, 12, 18]) {
+      const hx = x + h * 3600 * scale;
+      s.append(svg('line', { x1: hx, y1: top - 6, x2: hx, y2: top + 8 * row, class: 'hour' }));
+      s.append(svg('text', { x: hx, y: top - 8, class: 'hour-label' }, String(h)));
+    }
+  }
+  for (const o of w.outputs) {
+    const y = top + (o.output - 1) * row;
+    s.append(svg('text', { x: 2, y: y + row * 0.65, class: 'row-label' }, String(o.output)));
+    const g = svg('g', {});
+    g.append(svg('title', {}, `${o.output} ${o.location || ''}: ${o.text}`));
+    for (const [from, to] of o.on) {
+      const bar = (a, b) => g.append(svg('rect', { x: left + a * scale, y: y + 4, width: Math.max(1, (b - a + 1) * scale),
+        height: row - 8, fill: COLOURS[o.output - 1], class: 'bar' }));
+      if (from <= to) bar(from, to); else { bar(from, W - 1); bar(0, to); }
+    }
+    if (o.frozen) g.append(svg('text', { x: left + 4, y: y + row * 0.65, class: 'frozen' }, 'frozen at its last state'));
+    s.append(g);
+  }
+  const nx = left + w.weekSecond * scale;
+  s.append(svg('line', { x1: nx, y1: top - 4, x2: nx, y2: top + 8 * row, class: 'now' }));
+  const box = $('week-picture');
+  box.textContent = '';
+  box.append(s);
+  const ul = $('week-next');
+  ul.textContent = '';
+  for (const o of w.outputs) ul.append(el('li', { text: `${o.output} ${o.location || ''}: ${o.next}` }));
+}
+
+function weekSoon() {
+  clearTimeout(weekTimer);
+  weekTimer = setTimeout(loadWeek, 300);
+}
+
+// ---- History -------------------------------------------------------------
+
+function historyQuery() {
+  const day = $('history-day').value;
+  return `from=${encodeURIComponent(day)}&days=${encodeURIComponent($('history-span').value)}`;
+}
+
+async function loadHistory() {
+  const q = historyQuery();
+  $('history-csv').href = '/api/web/history.csv?' + q;
+  try {
+    const { status, data } = await request('GET', '/api/web/history?' + q);
+    const body = $('history-table').tBodies[0];
+    body.textContent = '';
+    if (status !== 200) { $('history-count').textContent = (data.error && data.error.text) || 'The history cannot be read.'; return; }
+    for (const r of data.rows) {
+      body.append(el('tr', {}, el('td', { text: r.time }), el('td', { text: r.line }), el('td', { text: r.state }),
+                      el('td', { text: r.cause })));
+    }
+    $('history-count').textContent = data.problem ? data.problem : data.text;
+  } catch (e) { /* logged out or unreachable */ }
+}
+
+// ---- Live state ----------------------------------------------------------
+
+function applyState(s) {
+  state.outputs = s.outputs;
+  state.inputs = s.inputs;
+  state.port = s.port;
+  state.mqtt = s.mqtt;
+  state.next = s.next;
+  $('title').textContent = s.title || 'Time switch';
+  document.title = s.title || 'Time switch';
+  const sel = $('program-output');
+  for (const o of s.outputs) {
+    let opt = sel.querySelector(`option[value="${o.output}"]`);
+    if (!opt) { opt = el('option', { value: String(o.output) }); sel.append(opt); }
+    opt.textContent = `${o.output} ${o.location || ''}`;
+    renderOutput(o);
+  }
+  renderInputs();
+  renderFacts();
+  renderProgram();
+  if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) performance.mark('live');
+  document.body.dataset.live = 'yes';
+}
+
+function connect() {
+  if (events) events.close();
+  events = new EventSource('/api/events');
+  const on = (name, f) => events.addEventListener(name, (e) => {
+    try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
+  });
+  on('state', (s) => { applyState(s); $('link').textContent = 'Live'; weekSoon(); });
+  on('output', (o) => {
+    state.outputs[o.output - 1] = o;
+    renderOutput(o);
+    const sel = $('program-output').querySelector(`option[value="${o.output}"]`);
+    if (sel) sel.textContent = `${o.output} ${o.location || ''}`;
+    if (Number($('program-output').value) === o.output) renderProgram();
+    weekSoon();
+  });
+  on('inputs', (i) => { state.inputs = i; renderInputs(); });
+  on('port', (p) => { state.port = p; renderFacts(); });
+  on('mqtt', (m) => { state.mqtt = m; renderFacts(); });
+  on('locations', () => {});
+  on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
+  events.onerror = () => {
+    document.body.dataset.live = 'no';
+    $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
+    if (events.readyState === EventSource.CLOSED) setTimeout(start, 2000);
+  };
+}
+
+async function start() {
+  // The state comes while the page's token is fetched.
+  connect();
+  try {
+    const { status, data } = await request('GET', '/api/web/session');
+    if (status !== 200) throw new Error('no session');
+    csrf = data.csrf;
+    const w = $('warning');
+    w.textContent = data.warning || '';
+    w.hidden = !data.warning;
+    $('password-state').textContent = data.passwordSet ? 'A password is set.' :
+      'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+  } catch (e) {
+    if (e.message !== 'logged out') setTimeout(start, 2000);
+  }
+}
+
+document.addEventListener('DOMContentLoaded', () => {
+  $('program-output').addEventListener('change', renderProgram);
+  $('hold-time').addEventListener('change', (e) => command({ command: 'holdTime', text: e.target.value }));
+  for (const n of [4, 5]) $('sound' + n).addEventListener('change', (e) => command({ command: 'pickSound', input: n, name: e.target.value }));
+  $('inputs-ok').addEventListener('click', () => command({ command: 'inputsOk' }));
+  const today = new Date();
+  $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
+  $('history-show').addEventListener('click', loadHistory);
+  $('logout').addEventListener('submit', async (e) => {
+    e.preventDefault();
+    try { await request('POST', '/logout'); } catch (err) { /* gone either way */ }
+    location.href = '/login?why=out';
+  });
+  $('password-form').addEventListener('submit', async (e) => {
+    e.preventDefault();
+    const a = $('new-password').value, b = $('new-password2').value;
+    if (a !== b) { say('The two passwords differ.'); return; }
+    const { data } = await request('POST', '/api/web/password', { password: a });
+    if (data.ok) {
+      // A new session for this browser: its token against forgery is new too.
+      const session = await request('GET', '/api/web/session');
+      csrf = session.data.csrf;
+      say('');
+      $('password-state').textContent = 'The password is set. Other browsers are logged out.';
+      e.target.reset();
+    }
+    else say((data.error && data.error.text) || 'The password was not set.');
+  });
+  start();
+  loadSounds();
+  loadHistory();
+});
