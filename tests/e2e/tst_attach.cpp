@@ -1,0 +1,111 @@
+// Another process attached to a running `kestra3 --headless` through its API:
+// the switch goes on untouched while clients edit, each client sees the other's
+// edit, and clients notice the switch's death and attach again when it is back.
+
+#include "client/remoteswitch.h"
+#include "common/buildconfig.h"
+#include "tests/support/sandbox.h"
+
+#include <QJsonObject>
+#include <QSettings>
+#include <QTest>
+
+using namespace e2e;
+using kestra::client::CommandResult;
+using kestra::client::RemoteSwitch;
+
+class TestAttach : public QObject
+{
+    Q_OBJECT
+
+    static void startService(Program& k)
+    {
+        k.setArguments({QStringLiteral("--headless")});
+        QVERIFY(k.start());
+        QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
+    }
+    static void prepare(const Sandbox& box)
+    {
+        QSettings ini(box.iniPath(kestra3()), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Api/Port"), 0); // beside a switch of the user's
+        // This process is the client: it finds the switch where the programs look.
+        qputenv("XDG_RUNTIME_DIR", box.runtime().toLocal8Bit());
+    }
+    static CommandResult send(RemoteSwitch& r, const QJsonObject& command)
+    {
+        CommandResult got;
+        bool done = false;
+        r.send(command, [&](const CommandResult& c) {
+            got = c;
+            done = true;
+        });
+        waitUntil([&] { return done; }, 5s);
+        return got;
+    }
+
+private slots:
+    void clientsEditWhileTheSwitchKeepsItsByte()
+    {
+        Sandbox box;
+        prepare(box);
+        Program k(box, kestra3());
+        startService(k);
+        const int byte = box.port(kestra3()).data;
+
+        RemoteSwitch a(kestra::kestra3Config()), b(kestra::kestra3Config());
+        a.start();
+        b.start();
+        QVERIFY(waitUntil([&] { return a.isAttached() && b.isAttached(); }, 5s));
+        QCOMPARE(b.title(), QStringLiteral("KESTRA3"));
+        QCOMPARE(b.output(3).mode, QStringLiteral("none"));
+
+        // A day ticked and a time typed in one view show in the other as a draft.
+        QVERIFY(send(a, {{"command", "day"}, {"output", 3}, {"day", 2}, {"ticked", true}}).ok());
+        QVERIFY(send(a, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "07:30:00"}}).ok());
+        QVERIFY(waitUntil([&] { return b.output(3).days[2] && b.output(3).times.at(0).seconds == 27000; }, 5s));
+        QVERIFY(b.output(3).unsaved);
+        // The switch's own refusal comes back with its window's number and text.
+        const CommandResult bad = send(b, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "25:00:00"}});
+        QCOMPARE(bad.status, 422);
+        QCOMPARE(bad.number, 13);
+        QVERIFY(bad.text.contains(QStringLiteral("hh:mm:ss")));
+        // OK in the other view stores the draft both saw.
+        QVERIFY(send(b, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "07:30:00"}}).ok());
+        QVERIFY(send(b, {{"command", "ok"}, {"output", 3}}).ok());
+        QVERIFY(waitUntil([&] { return !a.output(3).unsaved; }, 5s));
+        QCOMPARE(box.field(kestra3(), QStringLiteral("start3a")), QStringLiteral("07:30:00"));
+
+        // No mode chosen on output 3: nothing of this reached the port.
+        QCOMPARE(box.port(kestra3()).data, byte);
+        QCOMPARE(k.process().state(), QProcess::Running);
+    }
+
+    void clientsSeeTheSwitchDieAndComeBack()
+    {
+        Sandbox box;
+        prepare(box);
+        auto k = std::make_unique<Program>(box, kestra3());
+        startService(*k);
+        RemoteSwitch a(kestra::kestra3Config());
+        int detached = 0;
+        connect(&a, &RemoteSwitch::detached, this, [&] { ++detached; });
+        a.start();
+        QVERIFY(waitUntil([&] { return a.isAttached(); }, 5s));
+        const qint64 first = a.pid();
+
+        k->signal(SIGKILL);
+        QVERIFY(k->process().waitForFinished(5000));
+        QVERIFY(waitUntil([&] { return !a.isAttached(); }, 2s));
+        QCOMPARE(detached, 1);
+        QCOMPARE(send(a, {{"command", "ok"}, {"output", 3}}).status, 0); // refused, not lost silently
+
+        k = std::make_unique<Program>(box, kestra3());
+        startService(*k);
+        QVERIFY(waitUntil([&] { return a.isAttached(); }, 10s));
+        QVERIFY(a.pid() != first);
+        QCOMPARE(a.output(1).number, 1);
+    }
+};
+
+QTEST_MAIN(TestAttach)
+#include "tst_attach.moc"
