@@ -2,11 +2,18 @@
 // the switch goes on untouched while clients edit, each client sees the other's
 // edit, and clients notice the switch's death and attach again when it is back.
 
+#include "channels/channelwindow.h"
 #include "client/remoteswitch.h"
 #include "common/buildconfig.h"
+#include "shell/attachedwindow.h"
 #include "tests/support/sandbox.h"
+#include "ui/elidedlabel.h"
+#include "ui/messenger.h"
 
+#include <QCheckBox>
 #include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 
@@ -80,30 +87,52 @@ private slots:
         QCOMPARE(k.process().state(), QProcess::Running);
     }
 
-    void clientsSeeTheSwitchDieAndComeBack()
+    // The windows of an attached program, driven as a person would: an edit in
+    // a channel window reaches the switch and a second client; the windows say
+    // at once that the switch died, refuse edits, and show it again once it is back.
+    void windowsSeeTheSwitchDieAndComeBack()
     {
         Sandbox box;
         prepare(box);
+        kestra::ui::RecordingMessenger messages;
         auto k = std::make_unique<Program>(box, kestra3());
         startService(*k);
-        RemoteSwitch a(kestra::kestra3Config());
-        int detached = 0;
-        connect(&a, &RemoteSwitch::detached, this, [&] { ++detached; });
-        a.start();
-        QVERIFY(waitUntil([&] { return a.isAttached(); }, 5s));
-        const qint64 first = a.pid();
+        const int byte = box.port(kestra3()).data;
+        RemoteSwitch remote(kestra::kestra3Config()), other(kestra::kestra3Config());
+        kestra::shell::AttachedWindow main(remote, kestra::kestra3Config());
+        remote.start();
+        other.start();
+        QVERIFY(waitUntil([&] { return remote.isAttached() && other.isAttached(); }, 5s));
+        main.show();
+        auto* status = main.findChild<QLineEdit*>(QStringLiteral("Status3"));
+        auto* portLine = main.findChild<kestra::ui::ElidedLabel*>(QStringLiteral("lblPort"));
+        QVERIFY(status && portLine);
+        QCOMPARE(status->text(), other.output(3).state);
+
+        main.showChannel(3);
+        QWidget* form = main.channelWindow(3);
+        QCOMPARE(form->windowTitle(), other.output(3).caption);
+        form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->click();
+        QVERIFY(waitUntil([&] { return other.output(3).days[2]; }, 5s));
+        form->findChild<QPushButton*>(QStringLiteral("Close1"))->click();
+        QVERIFY(waitUntil([&] { return box.field(kestra3(), QStringLiteral("Tue3")) == QLatin1String("True"); },
+                          5s));
 
         k->signal(SIGKILL);
         QVERIFY(k->process().waitForFinished(5000));
-        QVERIFY(waitUntil([&] { return !a.isAttached(); }, 2s));
-        QCOMPARE(detached, 1);
-        QCOMPARE(send(a, {{"command", "ok"}, {"output", 3}}).status, 0); // refused, not lost silently
+        QVERIFY(waitUntil([&] { return status->text() == QLatin1String("unknown"); }, 2s));
+        QVERIFY(portLine->rest().startsWith(QStringLiteral("The time switch is not running")));
+        main.showChannel(3);
+        form->findChild<QCheckBox*>(QStringLiteral("Monday"))->click();
+        QVERIFY(waitUntil([&] { return !messages.notices.isEmpty(); }, 2s));
+        QVERIFY(messages.notices.last().contains(QStringLiteral("not running")));
+        QVERIFY(!form->findChild<QCheckBox*>(QStringLiteral("Monday"))->isChecked()); // no stale draft
 
         k = std::make_unique<Program>(box, kestra3());
         startService(*k);
-        QVERIFY(waitUntil([&] { return a.isAttached(); }, 10s));
-        QVERIFY(a.pid() != first);
-        QCOMPARE(a.output(1).number, 1);
+        QVERIFY(waitUntil([&] { return remote.isAttached() && status->text() == remote.output(3).state; }, 10s));
+        QVERIFY(form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->isChecked());
+        QCOMPARE(box.port(kestra3()).data, byte);
     }
 };
 
