@@ -85,6 +85,12 @@ private slots:
         // No mode chosen on output 3: nothing of this reached the port.
         QCOMPARE(box.port(kestra3()).data, byte);
         QCOMPARE(k.process().state(), QProcess::Running);
+
+        // "Stop the time switch" of an attached program: the clean end of a SIGTERM.
+        QVERIFY(send(a, {{"command", "stop"}}).ok());
+        QVERIFY(k.process().waitForFinished(5000));
+        QCOMPARE(k.process().exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(box.runtime() + QStringLiteral("/kestra/kestra3-api.json")));
     }
 
     // The windows of an attached program, driven as a person would: an edit in
