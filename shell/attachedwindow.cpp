@@ -1,5 +1,6 @@
 #include "shell/attachedwindow.h"
 
+#include "shell/aboutwindow.h"
 #include "channels/channelwindow.h"
 #include "channels/remotechannel.h"
 #include "client/remoteswitch.h"
@@ -40,6 +41,7 @@ AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& 
         auto* source = new channels::RemoteChannel(m_remote, m, {}, {}, this);
         m_channels[m - 1] = new channels::ChannelWindow(*source, this);
     }
+    m_about = new AboutWindow(m_remote, build, this);
     connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::showOutput);
     connect(&m_remote, &client::RemoteSwitch::inputsChanged, this, &AttachedWindow::showInputs);
     connect(&m_remote, &client::RemoteSwitch::locationsChanged, this, &AttachedWindow::showLocations);
@@ -119,6 +121,11 @@ void AttachedWindow::buildWidgets()
         a->setEnabled(false);
         a->setToolTip(later);
     }
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    helpMenu->setObjectName(QStringLiteral("mnuHelp"));
+    QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, &AttachedWindow::showAbout);
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     inputs->setEnabled(false);
@@ -174,7 +181,9 @@ void AttachedWindow::showPort()
         return;
     }
     m_portLabel->setParts({}, m_remote.port().value(QStringLiteral("line")).toString());
-    m_portLabel->setToolTip(m_remote.port().value(QStringLiteral("text")).toString());
+    const QString whole = m_remote.port().value(QStringLiteral("text")).toString();
+    m_portLabel->setToolTip(whole);
+    m_about->setPortLine(whole);
 }
 
 void AttachedWindow::showChannel(int channel)
@@ -183,6 +192,16 @@ void AttachedWindow::showChannel(int channel)
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+void AttachedWindow::showAbout()
+{
+    if (!m_remote.isAttached()) {
+        ui::messenger().notice(this, m_build.title, QStringLiteral("The time switch is not running."));
+        return;
+    }
+    m_about->show();
+    m_about->raise();
 }
 
 bool AttachedWindow::askToClose()

@@ -26,6 +26,8 @@ namespace kestra::shell {
 // on when this window closes; File, Stop the time switch ends it. While the
 // switch does not answer the window says so, shows every state as unknown and
 // attaches again by itself when the switch is back.
+class AboutWindow;
+
 class AttachedWindow : public QMainWindow
 {
     Q_OBJECT
@@ -34,9 +36,11 @@ public:
     ~AttachedWindow() override;
 
     channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
+    AboutWindow* aboutWindow() const { return m_about; }
 
 public slots:
     void showChannel(int channel);
+    void showAbout();
     // File, Exit: asks, then closes the windows; the switch goes on.
     void exitByUser();
     // File, Stop the time switch: asks, then ends the switch as SIGTERM would.
@@ -57,6 +61,7 @@ private:
     client::RemoteSwitch& m_remote;
     BuildConfig m_build;
     std::array<channels::ChannelWindow*, 8> m_channels{};
+    AboutWindow* m_about = nullptr;
     std::array<QLineEdit*, 8> m_status{};
     std::array<QLabel*, 8> m_next{};
     std::array<QLineEdit*, 5> m_inputTexts{};

@@ -5,6 +5,7 @@
 #include "channels/channelwindow.h"
 #include "client/remoteswitch.h"
 #include "common/buildconfig.h"
+#include "shell/aboutwindow.h"
 #include "shell/attachedwindow.h"
 #include "tests/support/sandbox.h"
 #include "ui/elidedlabel.h"
@@ -139,6 +140,14 @@ private slots:
         QVERIFY(waitUntil([&] { return remote.isAttached() && status->text() == remote.output(3).state; }, 10s));
         QVERIFY(form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->isChecked());
         QCOMPARE(box.port(kestra3()).data, byte);
+
+        // The About window's polarity is the switch's too.
+        QVERIFY(waitUntil([&] { return other.isAttached(); }, 10s));
+        const bool fiveVolts = other.port().value(QStringLiteral("fiveVoltsOn")).toBool();
+        main.showAbout();
+        main.aboutWindow()->findChild<QCheckBox*>(QStringLiteral("sport"))->click();
+        QVERIFY(waitUntil(
+            [&] { return other.port().value(QStringLiteral("fiveVoltsOn")).toBool() != fiveVolts; }, 5s));
     }
 };
 
