@@ -257,8 +257,15 @@ void ChannelWindow::showSettings()
             m_times[i]->setPresets(m_channel.offersStartTimes(i) ? m_channel.startTimes()
                                                                  : m_channel.runTimes());
     }
-    for (int i = 0; i < int(m_times.size()); ++i)
-        m_times[i]->showText(m_channel.timeText(i));
+    for (int i = 0; i < int(m_times.size()); ++i) {
+        // The echo of a switch in another process comes after the key that
+        // caused it: the box being typed in keeps what is typed, and shows the
+        // switch's text again once the edit ends.
+        ui::TimeBox* box = m_times[i];
+        const bool typing = box->hasFocus() || (box->lineEdit() && box->lineEdit()->hasFocus());
+        if (!m_channel.local() && typing) continue;
+        box->showText(m_channel.timeText(i));
+    }
     for (int d = 0; d < 7; ++d) {
         m_days[d]->setChecked(m_channel.day(d));
         if (m_finishDays[d]) m_finishDays[d]->setChecked(m_channel.finishDay(d));
