@@ -8,8 +8,10 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <csignal>
 #include <functional>
 #include <map>
+#include <unistd.h>
 
 namespace kestra::api {
 
@@ -192,6 +194,9 @@ const std::map<QString, Handler>& handlers()
              s.model.clickPolarity(fiveVolts);
          }},
         {QStringLiteral("polarityOk"), [](const Sources& s, const Args&) { s.model.aboutOk(); }},
+        // The end as SIGTERM brings it, through the same handler: the answer goes
+        // out first, then the outputs' OFF states and the end of every stream.
+        {QStringLiteral("stop"), [](const Sources&, const Args&) { ::kill(::getpid(), SIGTERM); }},
         {QStringLiteral("resetHours"),
          [](const Sources& s, const Args& a) { s.recorder.resetHours(a.number("output", 1, 8)); }},
     };

@@ -1,5 +1,6 @@
 #include "channels/channelwindow.h"
 
+#include "channels/channelsource.h"
 #include "channels/pulseframe.h"
 #include "model/channel.h"
 #include "ui/contrast.h"
@@ -66,12 +67,19 @@ QLabel* whiteLabel(const QString& text, QWidget* parent)
 } // namespace
 
 ChannelWindow::ChannelWindow(model::Channel& channel, QWidget* owner)
-    // A dialog-type window: the window system keeps it in front of its owner.
-    : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_channel(channel)
+    : ChannelWindow(*new LocalChannel(channel), owner)
 {
-    const int m = channel.number();
+}
+
+ChannelWindow::ChannelWindow(ChannelSource& source, QWidget* owner)
+    // A dialog-type window: the window system keeps it in front of its owner.
+    : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_channel(source)
+{
+    // A local channel made by the other constructor has no parent: the window keeps it.
+    if (!source.parent()) m_owned.reset(&source);
+    const int m = source.number();
     setObjectName(QStringLiteral("Form%1").arg(m));
-    m_channel.errors().setWindow(this);
+    m_channel.setWindow(this);
     if (const auto colour = background(m)) {
         setAutoFillBackground(true);
         QPalette p = palette();
@@ -95,8 +103,8 @@ ChannelWindow::ChannelWindow(model::Channel& channel, QWidget* owner)
     m_status->setAlignment(Qt::AlignCenter);
     ui::nameDisplay(m_status, QStringLiteral("Status"));
 
-    if (m_channel.pulse()) {
-        m_pulse = new PulseFrame(m_channel, this);
+    if (m_channel.local() && m_channel.local()->pulse()) {
+        m_pulse = new PulseFrame(*m_channel.local(), this);
         top->addWidget(m_pulse);
     }
 
@@ -128,13 +136,18 @@ ChannelWindow::ChannelWindow(model::Channel& channel, QWidget* owner)
         for (QPushButton* b : findChildren<QPushButton*>())
             ui::paintButton(b, *colour);
 
-    connect(&m_channel, &model::Channel::settingsChanged, this, &ChannelWindow::showSettings);
-    connect(&m_channel, &model::Channel::stateChanged, this, &ChannelWindow::showState);
+    connect(&m_channel, &ChannelSource::settingsChanged, this, &ChannelWindow::showSettings);
+    connect(&m_channel, &ChannelSource::stateChanged, this, &ChannelWindow::showState);
     showSettings();
     showState();
 }
 
 ChannelWindow::~ChannelWindow() = default;
+
+model::Channel& ChannelWindow::channel() const
+{
+    return *m_channel.local();
+}
 
 void ChannelWindow::buildDays(QVBoxLayout* top)
 {
@@ -185,7 +198,7 @@ void ChannelWindow::buildTimes(QVBoxLayout* top)
         connect(box, &ui::TimeBox::focusChanged, this,
                 [this, index](bool focused) { m_channel.setTimeFocus(index, focused); });
         connect(box, &ui::TimeBox::editEnded, this, [this, index] {
-            if (m_channel.time(index).editPending()) m_channel.finishTimeEdit(index);
+            if (m_channel.timeEditPending(index)) m_channel.finishTimeEdit(index);
         });
         m_times.push_back(box);
         return box;
@@ -248,11 +261,18 @@ void ChannelWindow::showSettings()
     if (windowTitle() != m_channel.caption()) setWindowTitle(m_channel.caption());
     if (m_times.front()->count() == 0) {
         for (int i = 0; i < int(m_times.size()); ++i)
-            m_times[i]->setPresets(m_channel.time(i).offersStartTimes() ? m_channel.startTimes()
-                                                                        : m_channel.runTimes());
+            m_times[i]->setPresets(m_channel.offersStartTimes(i) ? m_channel.startTimes()
+                                                                 : m_channel.runTimes());
     }
-    for (int i = 0; i < int(m_times.size()); ++i)
-        m_times[i]->showText(m_channel.time(i).text());
+    for (int i = 0; i < int(m_times.size()); ++i) {
+        // The echo of a switch in another process comes after the key that
+        // caused it: the box being typed in keeps what is typed, and shows the
+        // switch's text again once the edit ends.
+        ui::TimeBox* box = m_times[i];
+        const bool typing = box->hasFocus() || (box->lineEdit() && box->lineEdit()->hasFocus());
+        if (!m_channel.local() && typing) continue;
+        box->showText(m_channel.timeText(i));
+    }
     for (int d = 0; d < 7; ++d) {
         m_days[d]->setChecked(m_channel.day(d));
         if (m_finishDays[d]) m_finishDays[d]->setChecked(m_channel.finishDay(d));
@@ -273,7 +293,8 @@ void ChannelWindow::showNext(const QString& text, const QString& toolTip)
 
 void ChannelWindow::showState()
 {
-    const QString text = stateText(m_channel.state());
+    // A channel of a switch that is not running is shown as unknown, never as live.
+    const QString text = m_channel.isReachable() ? stateText(m_channel.state()) : QStringLiteral("unknown");
     if (m_status->text() != text) m_status->setText(text);
 }
 
@@ -286,7 +307,7 @@ void ChannelWindow::ok()
 void ChannelWindow::closeEvent(QCloseEvent* e)
 {
     // No close box: a window manager's close request does what OK does.
-    if (m_channel.isLoaded() && e->spontaneous()) {
+    if (m_channel.isLive() && e->spontaneous()) {
         e->ignore();
         ok();
         return;

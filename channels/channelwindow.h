@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <vector>
 
 class QButtonGroup;
@@ -20,19 +21,25 @@ class TimeBox;
 
 namespace kestra::channels {
 
+class ChannelSource;
 class PulseFrame;
 
 // The window of one output channel (Form1 .. Form8): days, switchings, mode and
 // state. It shows its channel of the switch and hands the user's edits to it.
 // Channels 1 and 2 add pulsing, 7 start and finish days, 8 ten switchings.
+// The channel is the switch's in this process, or that of a running switch the
+// program is attached to (then without the pulse controls).
 class ChannelWindow : public QWidget
 {
     Q_OBJECT
 public:
     ChannelWindow(model::Channel& channel, QWidget* owner);
+    ChannelWindow(ChannelSource& source, QWidget* owner);
     ~ChannelWindow() override;
 
-    model::Channel& channel() const { return m_channel; }
+    // The channel of this process; only for a window of the switch in this process.
+    model::Channel& channel() const;
+    ChannelSource& source() const { return m_channel; }
     // Channels 1 and 2: the pulse controls; null otherwise.
     PulseFrame* pulseFrame() const { return m_pulse; }
     // What the output does next, under its STATUS ("next: Mon 12:00:01 ON"),
@@ -54,7 +61,8 @@ private:
     void showState();
     void ok();
 
-    model::Channel& m_channel;
+    std::unique_ptr<ChannelSource> m_owned;
+    ChannelSource& m_channel;
     QLineEdit* m_status;
     QLabel* m_next;
     std::array<QCheckBox*, 7> m_days{};

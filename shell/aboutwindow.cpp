@@ -1,6 +1,8 @@
 #include "shell/aboutwindow.h"
 
+#include "client/remoteswitch.h"
 #include "model/switchmodel.h"
+#include "model/teller.h"
 #include "ui/naming.h"
 
 #include <QCheckBox>
@@ -15,9 +17,36 @@ const QString kTimeFormsText =
     QStringLiteral("Times are typed on the 24-hour clock as hh:mm:ss (07:30:00) or h:mm (7:30 is 07:30:00), "
                    "from 00:00:00 to 23:59:59; a run time is written the same way.");
 
-AboutWindow::AboutWindow(model::SwitchModel& model, QWidget* owner) : QDialog(owner), m_model(model)
+AboutWindow::AboutWindow(model::SwitchModel& model, QWidget* owner) : AboutWindow(model.build(), owner)
 {
-    const BuildConfig& build = model.build();
+    m_fiveVoltsOn = [&model] { return model.fiveVoltsOn(); };
+    m_click = [&model](bool checked) { model.clickPolarity(checked); };
+    m_store = [&model] { model.aboutOk(); };
+    model.aboutErrors().setWindow(this);
+    connect(&model, &model::SwitchModel::polarityChanged, this, &AboutWindow::showPolarity);
+    showPolarity();
+}
+
+AboutWindow::AboutWindow(client::RemoteSwitch& remote, const BuildConfig& build, QWidget* owner)
+    : AboutWindow(build, owner)
+{
+    const auto told = [this, title = build.title](const client::CommandResult& r) {
+        if (r.ok()) return;
+        model::teller().notice(this, title, r.text);
+        showPolarity();
+    };
+    m_fiveVoltsOn = [&remote] { return remote.port().value(QStringLiteral("fiveVoltsOn")).toBool(); };
+    m_click = [&remote, told](bool checked) {
+        remote.send({{"command", "polarity"}, {"fiveVoltsOn", checked}}, told);
+    };
+    m_store = [&remote, told] { remote.send({{"command", "polarityOk"}}, told); };
+    connect(&remote, &client::RemoteSwitch::portChanged, this, &AboutWindow::showPolarity);
+    connect(&remote, &client::RemoteSwitch::attached, this, &AboutWindow::showPolarity);
+    showPolarity();
+}
+
+AboutWindow::AboutWindow(const BuildConfig& build, QWidget* owner) : QDialog(owner)
+{
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("ABOUT TIMER"));
     auto* layout = new QVBoxLayout(this);
@@ -55,7 +84,7 @@ AboutWindow::AboutWindow(model::SwitchModel& model, QWidget* owner) : QDialog(ow
         QStringLiteral("When this box is checked ..ON = 5V & OFF = 0V, else ON = 0V & OFF = 5V"));
     ui::nameControl(m_sport, QStringLiteral("Output polarity: 5 volts for ON"));
     layout->addWidget(m_sport);
-    connect(m_sport, &QCheckBox::clicked, this, [this](bool checked) { m_model.clickPolarity(checked); });
+    connect(m_sport, &QCheckBox::clicked, this, [this](bool checked) { m_click(checked); });
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
@@ -64,9 +93,6 @@ AboutWindow::AboutWindow(model::SwitchModel& model, QWidget* owner) : QDialog(ow
     layout->addWidget(ok, 0, Qt::AlignRight);
     connect(ok, &QPushButton::clicked, this, &AboutWindow::ok);
 
-    m_model.aboutErrors().setWindow(this);
-    connect(&m_model, &model::SwitchModel::polarityChanged, this, &AboutWindow::showPolarity);
-    showPolarity();
     setMinimumWidth(460);
 }
 
@@ -74,7 +100,7 @@ AboutWindow::~AboutWindow() = default;
 
 void AboutWindow::showPolarity()
 {
-    m_sport->setChecked(m_model.fiveVoltsOn());
+    m_sport->setChecked(m_fiveVoltsOn());
 }
 
 void AboutWindow::setPortLine(const QString& text)
@@ -86,7 +112,7 @@ void AboutWindow::ok()
 {
     hide();
     setResult(QDialog::Accepted);
-    m_model.aboutOk();
+    m_store();
     done(QDialog::Accepted);
 }
 

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "common/buildconfig.h"
+
 #include <QDialog>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
 
 namespace kestra::model {
 class SwitchModel;
+}
+namespace kestra::client {
+class RemoteSwitch;
 }
 
 namespace kestra::shell {
@@ -21,6 +27,9 @@ class AboutWindow : public QDialog
     Q_OBJECT
 public:
     AboutWindow(model::SwitchModel& model, QWidget* owner);
+    // The About window of a program attached to the running switch: the option
+    // is the switch's, shown and stored through its API.
+    AboutWindow(client::RemoteSwitch& remote, const BuildConfig& build, QWidget* owner);
     ~AboutWindow() override;
 
     void setPortLine(const QString& text);
@@ -32,10 +41,14 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    AboutWindow(const BuildConfig& build, QWidget* owner);
     void ok();
     void showPolarity();
 
-    model::SwitchModel& m_model;
+    // The switch this window shows: its option, a click on the box, OK.
+    std::function<bool()> m_fiveVoltsOn;
+    std::function<void(bool)> m_click;
+    std::function<void()> m_store;
     QCheckBox* m_sport;
     QLabel* m_port;
 };

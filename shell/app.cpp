@@ -1,6 +1,8 @@
 #include "shell/app.h"
+#include "shell/attachedwindow.h"
 
 #include "api/ctl.h"
+#include "client/remoteswitch.h"
 #include "common/clock.h"
 #include "common/errnotext.h"
 #include "common/failure.h"
@@ -78,6 +80,29 @@ void dismissModalWindows()
     }
 }
 
+// The windows as views of the switch that runs already for this user (the
+// service): nothing here takes the lock or touches the port, the settings or the
+// history. Closing them leaves the switch running.
+int runAttached(QApplication& app, SignalForwarder& forwarder, const BuildConfig& build)
+{
+    client::RemoteSwitch remote(build);
+    AttachedWindow main(remote, build);
+    QObject::connect(&forwarder, &SignalForwarder::received, &main, [&] {
+        dismissModalWindows();
+        QMetaObject::invokeMethod(&main, &QWidget::close, Qt::QueuedConnection);
+    });
+    // Shown once the switch's state is there, so that no empty rows flash up first.
+    QObject::connect(&remote, &client::RemoteSwitch::attached, &main, [&] {
+        if (!main.isVisible()) main.show();
+    });
+    remote.start();
+    QTimer::singleShot(2s, &main, [&] {
+        if (!main.isVisible()) main.show();
+    });
+    if (endRequested()) return 0;
+    return app.exec();
+}
+
 // The switch with its windows.
 int runWithWindows(int argc, char** argv, const BuildConfig& build)
 {
@@ -93,7 +118,13 @@ int runWithWindows(int argc, char** argv, const BuildConfig& build)
 
     const SystemClock clock;
     Ground ground;
-    const auto refuse = [&](const QString& text) { return refuseInBox(app, forwarder, build.title, text); };
+    const auto refuse = [&](const QString& text) {
+        // The lock is held by a switch of this build that answers its API: the
+        // windows attach to it instead.
+        if (ground.instance && ground.instance->heldElsewhere() && client::switchAnswers(build, 2s))
+            return runAttached(app, forwarder, build);
+        return refuseInBox(app, forwarder, build.title, text);
+    };
     if (const auto code = prepare(build, clock, refuse, ground)) return *code;
 
     port::Port port(build.portBase, portEnvironment(build));

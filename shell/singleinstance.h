@@ -18,6 +18,9 @@ public:
     // Why acquire() failed, for the user: another instance holds the lock, or
     // the lock cannot be made at all (with the system's reason).
     QString refusal(const QString& title) const;
+    // acquire() failed because another instance holds the lock (not because it
+    // cannot be made).
+    bool heldElsewhere() const { return m_cannot.isEmpty(); }
 
 private:
     QString m_path;

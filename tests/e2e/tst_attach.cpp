@@ -1,0 +1,155 @@
+// Another process attached to a running `kestra3 --headless` through its API:
+// the switch goes on untouched while clients edit, each client sees the other's
+// edit, and clients notice the switch's death and attach again when it is back.
+
+#include "channels/channelwindow.h"
+#include "client/remoteswitch.h"
+#include "common/buildconfig.h"
+#include "shell/aboutwindow.h"
+#include "shell/attachedwindow.h"
+#include "tests/support/sandbox.h"
+#include "ui/elidedlabel.h"
+#include "ui/messenger.h"
+
+#include <QCheckBox>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+using namespace e2e;
+using kestra::client::CommandResult;
+using kestra::client::RemoteSwitch;
+
+class TestAttach : public QObject
+{
+    Q_OBJECT
+
+    static void startService(Program& k)
+    {
+        k.setArguments({QStringLiteral("--headless")});
+        QVERIFY(k.start());
+        QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
+    }
+    static void prepare(const Sandbox& box)
+    {
+        QSettings ini(box.iniPath(kestra3()), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Api/Port"), 0); // beside a switch of the user's
+        // This process is the client: it finds the switch where the programs look.
+        qputenv("XDG_RUNTIME_DIR", box.runtime().toLocal8Bit());
+    }
+    static CommandResult send(RemoteSwitch& r, const QJsonObject& command)
+    {
+        CommandResult got;
+        bool done = false;
+        r.send(command, [&](const CommandResult& c) {
+            got = c;
+            done = true;
+        });
+        waitUntil([&] { return done; }, 5s);
+        return got;
+    }
+
+private slots:
+    void clientsEditWhileTheSwitchKeepsItsByte()
+    {
+        Sandbox box;
+        prepare(box);
+        Program k(box, kestra3());
+        startService(k);
+        const int byte = box.port(kestra3()).data;
+
+        RemoteSwitch a(kestra::kestra3Config()), b(kestra::kestra3Config());
+        a.start();
+        b.start();
+        QVERIFY(waitUntil([&] { return a.isAttached() && b.isAttached(); }, 5s));
+        QCOMPARE(b.title(), QStringLiteral("KESTRA3"));
+        QCOMPARE(b.output(3).mode, QStringLiteral("none"));
+
+        // A day ticked and a time typed in one view show in the other as a draft.
+        QVERIFY(send(a, {{"command", "day"}, {"output", 3}, {"day", 2}, {"ticked", true}}).ok());
+        QVERIFY(send(a, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "07:30:00"}}).ok());
+        QVERIFY(waitUntil([&] { return b.output(3).days[2] && b.output(3).times.at(0).seconds == 27000; }, 5s));
+        QVERIFY(b.output(3).unsaved);
+        // The switch's own refusal comes back with its window's number and text.
+        const CommandResult bad = send(b, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "25:00:00"}});
+        QCOMPARE(bad.status, 422);
+        QCOMPARE(bad.number, 13);
+        QVERIFY(bad.text.contains(QStringLiteral("hh:mm:ss")));
+        // OK in the other view stores the draft both saw.
+        QVERIFY(send(b, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "07:30:00"}}).ok());
+        QVERIFY(send(b, {{"command", "ok"}, {"output", 3}}).ok());
+        QVERIFY(waitUntil([&] { return !a.output(3).unsaved; }, 5s));
+        QCOMPARE(box.field(kestra3(), QStringLiteral("start3a")), QStringLiteral("07:30:00"));
+
+        // No mode chosen on output 3: nothing of this reached the port.
+        QCOMPARE(box.port(kestra3()).data, byte);
+        QCOMPARE(k.process().state(), QProcess::Running);
+
+        // "Stop the time switch" of an attached program: the clean end of a SIGTERM.
+        QVERIFY(send(a, {{"command", "stop"}}).ok());
+        QVERIFY(k.process().waitForFinished(5000));
+        QCOMPARE(k.process().exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(box.runtime() + QStringLiteral("/kestra/kestra3-api.json")));
+    }
+
+    // The windows of an attached program, driven as a person would: an edit in
+    // a channel window reaches the switch and a second client; the windows say
+    // at once that the switch died, refuse edits, and show it again once it is back.
+    void windowsSeeTheSwitchDieAndComeBack()
+    {
+        Sandbox box;
+        prepare(box);
+        kestra::ui::RecordingMessenger messages;
+        auto k = std::make_unique<Program>(box, kestra3());
+        startService(*k);
+        const int byte = box.port(kestra3()).data;
+        RemoteSwitch remote(kestra::kestra3Config()), other(kestra::kestra3Config());
+        kestra::shell::AttachedWindow main(remote, kestra::kestra3Config());
+        remote.start();
+        other.start();
+        QVERIFY(waitUntil([&] { return remote.isAttached() && other.isAttached(); }, 5s));
+        main.show();
+        auto* status = main.findChild<QLineEdit*>(QStringLiteral("Status3"));
+        auto* portLine = main.findChild<kestra::ui::ElidedLabel*>(QStringLiteral("lblPort"));
+        QVERIFY(status && portLine);
+        QCOMPARE(status->text(), other.output(3).state);
+
+        main.showChannel(3);
+        QWidget* form = main.channelWindow(3);
+        QCOMPARE(form->windowTitle(), other.output(3).caption);
+        form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->click();
+        QVERIFY(waitUntil([&] { return other.output(3).days[2]; }, 5s));
+        form->findChild<QPushButton*>(QStringLiteral("Close1"))->click();
+        QVERIFY(waitUntil([&] { return box.field(kestra3(), QStringLiteral("Tue3")) == QLatin1String("True"); },
+                          5s));
+
+        k->signal(SIGKILL);
+        QVERIFY(k->process().waitForFinished(5000));
+        QVERIFY(waitUntil([&] { return status->text() == QLatin1String("unknown"); }, 2s));
+        QVERIFY(portLine->rest().startsWith(QStringLiteral("The time switch is not running")));
+        main.showChannel(3);
+        form->findChild<QCheckBox*>(QStringLiteral("Monday"))->click();
+        QVERIFY(waitUntil([&] { return !messages.notices.isEmpty(); }, 2s));
+        QVERIFY(messages.notices.last().contains(QStringLiteral("not running")));
+        QVERIFY(!form->findChild<QCheckBox*>(QStringLiteral("Monday"))->isChecked()); // no stale draft
+
+        k = std::make_unique<Program>(box, kestra3());
+        startService(*k);
+        QVERIFY(waitUntil([&] { return remote.isAttached() && status->text() == remote.output(3).state; }, 10s));
+        QVERIFY(form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->isChecked());
+        QCOMPARE(box.port(kestra3()).data, byte);
+
+        // The About window's polarity is the switch's too.
+        QVERIFY(waitUntil([&] { return other.isAttached(); }, 10s));
+        const bool fiveVolts = other.port().value(QStringLiteral("fiveVoltsOn")).toBool();
+        main.showAbout();
+        main.aboutWindow()->findChild<QCheckBox*>(QStringLiteral("sport"))->click();
+        QVERIFY(waitUntil(
+            [&] { return other.port().value(QStringLiteral("fiveVoltsOn")).toBool() != fiveVolts; }, 5s));
+    }
+};
+
+QTEST_MAIN(TestAttach)
+#include "tst_attach.moc"
