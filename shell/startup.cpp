@@ -1,7 +1,9 @@
 #include "shell/startup.h"
 
 #include "api/ctl.h"
-#include "web/ctl.h"
+#include "api/endpoint.h"
+#include "calendar/command.h"
+#include "calendar/file.h"
 #include "common/clock.h"
 #include "common/diagnostics.h"
 #include "common/environment.h"
@@ -20,6 +22,7 @@
 #include "shell/signals.h"
 #include "shell/singleinstance.h"
 #include "store/database.h"
+#include "web/ctl.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -189,6 +192,15 @@ int runService(int argc, char** argv, const BuildConfig& build)
         if (argc >= 3 && web::isWebCtl(QString::fromLocal8Bit(argv[2]))) {
             QCoreApplication app(argc, argv);
             return web::runWebCtl(build, app.arguments().mid(2));
+        }
+        if (argc >= 3 && (qstrcmp(argv[2], "place") == 0 || qstrcmp(argv[2], "sun") == 0)) {
+            QCoreApplication app(argc, argv);
+            QTextStream out(stdout), err(stderr);
+            // A switch that runs holds the calendar: `place` then leaves the file alone.
+            const bool running = api::readEndpoint(build).has_value();
+            return calendar::runCalendarCommand(app.arguments().mid(2), out, err,
+                                                calendar::CalendarFile(calendar::calendarPath(build)),
+                                                running, QDate::currentDate(), QTimeZone::systemTimeZone());
         }
         return api::runCtl(argc, argv, build);
     }
