@@ -89,7 +89,8 @@ private slots:
 
         // "Stop the time switch" of an attached program: the clean end of a SIGTERM.
         QVERIFY(send(a, {{"command", "stop"}}).ok());
-        QVERIFY(k.process().waitForFinished(5000));
+        // The answer comes first; the switch may have ended while it was read.
+        QVERIFY(k.process().state() == QProcess::NotRunning || k.process().waitForFinished(5000));
         QCOMPARE(k.process().exitCode(), 0);
         QVERIFY(!QFileInfo::exists(box.runtime() + QStringLiteral("/kestra/kestra3-api.json")));
     }
