@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh
+scripts/install-deps.sh tests
 scripts/build.sh
 cd build
 ctest --output-on-failure --timeout 600

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build, run and test the program.
 # Only what is missing is installed; works as root or through sudo.
-#   scripts/install-deps.sh             what the build and the tests need
+#   scripts/install-deps.sh             what the build and the program need
+#   scripts/install-deps.sh tests       and what the tests need besides (a browser and its driver, axe-core)
 #   scripts/install-deps.sh sanitize    and clang with its sanitizer and libFuzzer runtimes
 #   scripts/install-deps.sh PKG...      and the packages named (scripts/screenshot.sh names its own)
 set -euo pipefail
@@ -18,12 +19,12 @@ packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-
           libsystemd-dev xvfb
           # sunrise and sunset, holiday calendars
           libnova-dev libical-dev
-          # the web page's browser tests: headless Chromium driven through its driver
-          chromium chromium-driver python3-selenium
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb
           desktop-file-utils appstream man-db dpkg-dev file lintian)
 for extra in "$@"; do
   case "$extra" in
+    # the web page's browser tests: headless Chromium driven through its driver
+    tests) packages+=(chromium chromium-driver python3-selenium); with_tests=1 ;;
     sanitize) packages+=(clang libclang-rt-14-dev) ;;
     *) packages+=("$extra") ;;
   esac
@@ -34,7 +35,7 @@ done
 axe_version=4.10.3
 axe_dir=$HOME/.cache/kestra-test-tools
 axe_file=$axe_dir/node_modules/axe-core/axe.min.js
-if [ ! -f "$axe_file" ] || ! grep -q "axe v$axe_version" "$axe_file"; then
+if [ -n "${with_tests:-}" ] && { [ ! -f "$axe_file" ] || ! grep -q "axe v$axe_version" "$axe_file"; }; then
   command -v npm >/dev/null || packages+=(npm)
   need_axe=1
 fi
