@@ -6,9 +6,6 @@
 
 namespace kestra::api {
 
-namespace {
-
-// Splits "HTTP/1.0 200 OK\r\nheaders\r\n\r\nbody" into the status and the body.
 bool splitHead(const QByteArray& data, int* status, qsizetype* bodyStart)
 {
     const qsizetype end = data.indexOf("\r\n\r\n");
@@ -18,8 +15,6 @@ bool splitHead(const QByteArray& data, int* status, qsizetype* bodyStart)
     *bodyStart = end + 4;
     return true;
 }
-
-} // namespace
 
 QByteArray Client::request(const QByteArray& method, const QByteArray& path, const QByteArray& body) const
 {

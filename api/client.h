@@ -16,6 +16,10 @@ struct Reply
     QString error;
 };
 
+// Splits "HTTP/1.0 200 OK\r\nheaders\r\n\r\nbody" into the status and where the
+// body begins; false while the head is not complete.
+bool splitHead(const QByteArray& data, int* status, qsizetype* bodyStart);
+
 // A client of the running switch's API on 127.0.0.1: one connection per
 // request. The calls wait in a local event loop, so a switch served by the same
 // thread (a test) goes on meanwhile.

@@ -34,17 +34,6 @@ bool processRuns(qint64 pid)
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
-// "HTTP/1.0 200 OK\r\n...\r\n\r\n": the status, and where the body begins.
-bool splitHead(const QByteArray& data, int* status, qsizetype* bodyStart)
-{
-    const qsizetype end = data.indexOf("\r\n\r\n");
-    if (end < 0) return false;
-    const QList<QByteArray> first = data.left(data.indexOf("\r\n")).split(' ');
-    *status = first.size() >= 2 ? first.at(1).toInt() : 0;
-    *bodyStart = end + 4;
-    return true;
-}
-
 } // namespace
 
 Output decodeOutput(const QJsonObject& o)
@@ -137,7 +126,7 @@ void RemoteSwitch::streamData()
     if (!m_headDone) {
         int status = 0;
         qsizetype start = 0;
-        if (!splitHead(m_buffer, &status, &start)) return;
+        if (!api::splitHead(m_buffer, &status, &start)) return;
         if (status != 200) {
             streamEnded(QStringLiteral("the switch refused the stream (%1)").arg(status));
             return;
@@ -280,7 +269,7 @@ void RemoteSwitch::send(const QJsonObject& command, std::function<void(const Com
         *data += s->readAll();
         int status = 0;
         qsizetype start = 0;
-        const bool answered = splitHead(*data, &status, &start);
+        const bool answered = api::splitHead(*data, &status, &start);
         if (done) done(result(answered ? status : 0, answered ? data->mid(start) : QByteArray(), error));
         s->deleteLater();
     };
