@@ -1,5 +1,7 @@
 #include "api/httpserver.h"
 
+#include "common/filehandles.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
@@ -310,10 +312,11 @@ bool HttpServer::listen(quint16 port, QString* error, const ListenOptions& optio
                                 MHD_OPTION_HTTPS_MEM_CERT, m_options.certificate.constData(), MHD_OPTION_END);
     if (!m_daemon) {
         if (error)
-            *error = QStringLiteral("%1:%2 cannot be listened on (in use?%3)")
+            *error = QStringLiteral("%1:%2 cannot be listened on (%3)")
                          .arg(QString::fromLatin1(options.address))
                          .arg(port)
-                         .arg(tls ? QStringLiteral(" or the certificate and key do not fit") : QString());
+                         .arg(fileHandleShortageOr(tls ? QStringLiteral("in use? or the certificate and key do not fit")
+                                                       : QStringLiteral("in use?")));
         return false;
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);

@@ -2,6 +2,8 @@
 
 #include "common/errnotext.h"
 
+#include <QSemaphore>
+#include <QThread>
 #include <QtDebug>
 #include <algorithm>
 #include <cerrno>
@@ -65,6 +67,17 @@ QString fileHandleShortageOr(const QString& otherwise)
         return otherwise;
     }
     return isShortage(errno) ? errnoText(errno) : otherwise;
+}
+
+void startWithWakeUp(QThread& thread)
+{
+    // started() is emitted on the new thread once its event dispatcher exists.
+    QSemaphore ready;
+    const auto connection =
+        QObject::connect(&thread, &QThread::started, &thread, [&ready] { ready.release(); }, Qt::DirectConnection);
+    thread.start();
+    ready.acquire();
+    QObject::disconnect(connection);
 }
 
 FileHandleReserve::FileHandleReserve(int wanted, int spare)

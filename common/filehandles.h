@@ -3,6 +3,8 @@
 #include <QString>
 #include <vector>
 
+class QThread;
+
 namespace kestra {
 
 // Open files the program is made for. On its own it holds about 15 at once (the
@@ -27,6 +29,11 @@ bool raiseFileHandleLimit(const QString& title);
 // The system's reason ("Too many open files") when the process cannot open one
 // more file right now, else `otherwise`: a failure to open is then not the file's fault.
 QString fileHandleShortageOr(const QString& otherwise);
+
+// Starts the thread and returns once its event loop has its wake-up handle.
+// The event loop aborts the whole program when it finds no handle for one, so
+// a thread must have taken it before anything else may take the last handles.
+void startWithWakeUp(QThread& thread);
 
 // Keeps handles free for the port and the windows while the history opens its
 // files: it takes up to `wanted`, but never the last `spare`, which a thread

@@ -1,6 +1,7 @@
 #include "history/recorder.h"
 
 #include "common/failure.h"
+#include "common/filehandles.h"
 #include "history/writer.h"
 #include "port/bits.h"
 
@@ -43,7 +44,8 @@ Recorder::Recorder(QString path, const Clock& clock, QObject* parent, bool openN
 void Recorder::open()
 {
     if (!m_writer || m_thread.isRunning()) return;
-    m_thread.start();
+    startWithWakeUp(m_thread);
+    m_opening = true;
 
     // On the history's thread, so that neither a slow disk nor a long count
     // holds up the port. The batches handed over meanwhile queue up behind it.
@@ -98,6 +100,7 @@ Recorder::~Recorder()
 
 void Recorder::opened(const HistoryFile::State& state, const QString& error, bool unusable)
 {
+    m_opening = false;
     if (!m_open) return;
     if (!error.isEmpty()) {
         m_open = false;
@@ -117,6 +120,7 @@ void Recorder::opened(const HistoryFile::State& state, const QString& error, boo
         m_writer = nullptr;
         emit notKept(error, unusable);
         emit countingEnded();
+        emit openTried();
         return;
     }
     // The file's last write, unless this run has written already.
@@ -124,6 +128,7 @@ void Recorder::opened(const HistoryFile::State& state, const QString& error, boo
         m_lastByte = state.lastPort->byte;
         m_lastOutputs = state.lastPort->outputs;
     }
+    emit openTried();
 }
 
 void Recorder::counted(const std::optional<HoursTracker::Saved>& saved)

@@ -52,6 +52,8 @@ public:
     const QString& path() const { return m_path; }
     // Recording: from the start until the file turns out not to open (notKept) or close().
     bool isOpen() const { return m_open; }
+    // open() was called and its file has not yet been found usable or not.
+    bool isOpening() const { return m_opening; }
     // Why the history is not being kept; empty while it is.
     QString problem() const { return m_problem; }
 
@@ -89,6 +91,8 @@ signals:
     void notKept(const QString& reason, bool unusable);
     // The hours could not be counted; `unusable` as above.
     void countFailed(const QString& reason, bool unusable);
+    // open() has found the file usable or not (notKept() came first then).
+    void openTried();
     // Counting is over: the hours are known, or could not be counted, or the file did not open.
     void countingEnded();
 
@@ -115,6 +119,7 @@ private:
     QThread m_thread;
     Writer* m_writer = nullptr;
     bool m_open = false;
+    bool m_opening = false;
     bool m_said = false;
     QString m_problem;
     Phase m_phase = Phase::StartUp;

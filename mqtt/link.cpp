@@ -1,6 +1,7 @@
 #include "mqtt/link.h"
 
 #include "common/diagnostics.h"
+#include "common/filehandles.h"
 #include "mqtt/messages.h"
 
 #include <QDeadlineTimer>
@@ -842,7 +843,7 @@ bool Link::startThread()
             sched_setscheduler(0, SCHED_BATCH, &none);
         },
         Qt::QueuedConnection);
-    m_thread->start();
+    startWithWakeUp(*m_thread);
     return true;
 }
 

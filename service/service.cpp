@@ -82,18 +82,28 @@ void Service::start(const std::function<void()>& placement)
     m_recorder->setPhase(history::Recorder::Phase::StartUp);
     m_model.load(placement);
     m_recorder->setPhase(history::Recorder::Phase::Running);
+    // The API comes after the history has opened its files (or found it cannot):
+    // with few handles the two would otherwise race for them, and a failure
+    // might no longer tell that handles were short.
+    connect(m_recorder.get(), &history::Recorder::openTried, this, &Service::startApi, Qt::SingleShotConnection);
     openHistory();
     m_started = true;
     refreshWeek();
     m_home->start();
-    if (!m_model.isUnloaded()) {
-        m_web = std::make_unique<web::Web>(api::Sources{m_model, m_week, *m_recorder, m_home->link(),
-                                                        [this](int output, channels::Mode mode) {
-                                                            requestMode(output, mode);
-                                                        }});
-        m_api->setFront(m_web.get());
-        m_api->start();
-    }
+    if (!m_recorder->isOpening()) startApi();
+}
+
+void Service::startApi()
+{
+    if (!m_started || m_model.isUnloaded() || m_web) return;
+    m_web = std::make_unique<web::Web>(api::Sources{m_model, m_week, *m_recorder, m_home->link(),
+                                                    [this](int output, channels::Mode mode) {
+                                                        requestMode(output, mode);
+                                                    }});
+    m_api->setFront(m_web.get());
+    // The port's handles are not the API's to take.
+    FileHandleReserve forThePort(FileHandleReserve::kReserved, 0);
+    m_api->start();
 }
 
 void Service::stop()

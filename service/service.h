@@ -82,6 +82,7 @@ private:
     void storeCommanded();
 
     void openHistory();
+    void startApi();
     void tell(const QString& text);
 
     model::SwitchModel m_model;

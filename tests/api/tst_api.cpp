@@ -75,7 +75,7 @@ private slots:
             std::make_unique<service::Service>(model::Context{kestra3Config(), *m_port, *m_db, m_clock},
                                                m_dir.filePath(QStringLiteral("History3BC.db")));
         m_service->start();
-        QVERIFY(api().isListening());
+        QTRY_VERIFY(api().isListening());
         // The endpoint file tells clients where and how, readable by this user only.
         const auto endpoint = api::readEndpoint(kestra3Config());
         QVERIFY(endpoint);
