@@ -146,9 +146,19 @@ void Api::start()
         writeEndpoint(build, Endpoint{m_server->port(), QCoreApplication::applicationPid(), m_token});
     if (!problem.isEmpty()) {
         model::echo(build.title, QStringLiteral("The API is not offered: %1").arg(problem));
+        // Nor the page on the network: its server answers through the same switch.
+        if (m_network) m_network->stop();
         m_server->stop();
+        m_network.reset();
         m_server.reset();
+        return;
     }
+    // A browser that logged out, or whose password was changed, gets no more events.
+    if (m_front)
+        m_front->authentication().whenSessionsEnd([this] {
+            m_server->endStreamsOfEndedSessions();
+            if (m_network) m_network->endStreamsOfEndedSessions();
+        });
 }
 
 void Api::stop()
@@ -156,9 +166,11 @@ void Api::stop()
     if (!m_server) return;
     flush();
     removeEndpoint(m_sources.model.build(), QCoreApplication::applicationPid());
+    // Both servers' threads are joined before either goes: a logout on one ends the streams of both.
     if (m_network) m_network->stop();
-    m_network.reset();
     m_server->stop();
+    if (m_front) m_front->authentication().whenSessionsEnd({});
+    m_network.reset();
     m_server.reset();
 }
 

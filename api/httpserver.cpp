@@ -134,6 +134,7 @@ struct HttpServer::Stream
     qsizetype sentOfFront = 0;
     bool dropped = false;
     bool ended = false;
+    QByteArray session; // the browser's session it was opened in; empty for a client with the token
 };
 
 // What one connection's request has brought so far.
@@ -245,6 +246,9 @@ struct HttpCallbacks
         s.ready.wait_for(lock, handle->keepAlive, [&] { return !s.queue.empty() || s.dropped || s.ended; });
         if (s.dropped) return MHD_CONTENT_READER_END_WITH_ERROR;
         if (s.queue.empty()) {
+            // A quiet stream is where an expired session shows.
+            if (!s.ended && !s.session.isEmpty() && !handle->server->m_auth.stillAdmits(s.session))
+                return MHD_CONTENT_READER_END_OF_STREAM;
             if (s.ended) return MHD_CONTENT_READER_END_OF_STREAM;
             static const char kAlive[] = ": keep-alive\n\n";
             const size_t n = std::min(max, sizeof kAlive - 1);
@@ -398,6 +402,7 @@ HttpResponse HttpServer::answer(Pending& p, std::shared_ptr<Stream>* stream)
             return refused(503, QStringLiteral("too many event streams are open"));
     }
     auto s = std::make_shared<Stream>();
+    if (request.browser) s->session = request.session;
     // The greeting and the registration happen in one turn of the main thread,
     // so that no event falls between the state it tells and the next one.
     HttpResponse r = onMainThread([this, s] {
@@ -438,6 +443,21 @@ int HttpServer::streamCount() const
         std::lock_guard streamLock(s->mutex);
         return !s->dropped;
     }));
+}
+
+void HttpServer::endStreamsOfEndedSessions()
+{
+    std::lock_guard lock(m_streamsMutex);
+    for (const std::shared_ptr<Stream>& s : m_streams) {
+        if (s->session.isEmpty() || m_auth.stillAdmits(s->session)) continue;
+        // Nothing more goes to a browser that logged out, not even what is queued.
+        std::lock_guard streamLock(s->mutex);
+        s->ended = true;
+        s->queue.clear();
+        s->queued = 0;
+        s->sentOfFront = 0;
+        s->ready.notify_all();
+    }
 }
 
 void HttpServer::dropStream(const Stream* s)

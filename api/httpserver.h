@@ -60,6 +60,12 @@ public:
     // The whole request, on the server's thread: an answer of its own; nothing
     // hands it to the main thread.
     virtual std::optional<HttpResponse> answerHere(const HttpRequest&) const { return std::nullopt; }
+    // Whether the browser's session an event stream was opened in still lets it
+    // on; the stream ends when it does not. Called on the server's threads.
+    virtual bool stillAdmits(const QByteArray& /*session*/) const { return true; }
+    // `ended` is called (on a server's thread) whenever sessions end before
+    // their time: a logout, a new password. Empty: no one is told.
+    virtual void whenSessionsEnd(std::function<void()> /*ended*/) const {}
 };
 
 // Where the server listens: an IPv4 address, and TLS when a certificate and key (PEM) are given.
@@ -127,6 +133,8 @@ public:
     void broadcast(const QByteArray& bytes);
     // The event streams open and not dropped.
     int streamCount() const;
+    // Any thread. Ends the event streams whose session no longer lets them on.
+    void endStreamsOfEndedSessions();
 
     // Requests not yet taken by the main thread are answered 503, streams end,
     // the threads are joined. Nothing is handed to the main thread after it.

@@ -45,6 +45,12 @@ std::optional<Session> Sessions::find(const QString& id)
     return *it;
 }
 
+bool Sessions::isAlive(const QString& id) const
+{
+    const auto it = m_sessions.constFind(id);
+    return !id.isEmpty() && it != m_sessions.cend() && !expired(*it, m_clock.msecsSinceEpoch());
+}
+
 void Sessions::close(const QString& id)
 {
     m_sessions.remove(id);

@@ -37,6 +37,8 @@ public:
     // The session with cookie value `id`, seen now; none when unknown or expired.
     std::optional<Session> find(const QString& id);
     void close(const QString& id);
+    // Whether the session is open and not expired, without counting as its use.
+    bool isAlive(const QString& id) const;
     // A new password ends every session.
     void closeAll() { m_sessions.clear(); }
     int count() const { return int(m_sessions.size()); }

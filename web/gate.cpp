@@ -164,6 +164,8 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
     if (h.path == "/logout") {
         if (h.method != "POST") return refusal(405, QStringLiteral("log out with POST"));
         if (d.session) m_sessions.close(d.session->id);
+        lock.unlock();
+        sessionsEnded();
         HttpResponse r = json(200, {{QStringLiteral("ok"), true}});
         r.headers.append({"Set-Cookie", auth::clearedSessionCookie(h.tls).toLatin1()});
         return r;
@@ -239,11 +241,37 @@ HttpResponse Gate::setPassword(const HttpRequest& r) const
         return refusal(500, f.description);
     }
     if (const QString problem = storePasswordHash(m_build, hash); !problem.isEmpty()) return refusal(500, problem);
-    std::lock_guard lock(m_mutex);
-    // Whoever knew the old password is out; the browser that set it stays in.
-    m_sessions.closeAll();
     HttpResponse ok = json(200, {{QStringLiteral("ok"), true}});
-    return r.browser ? withSession(ok, m_sessions.open(), r.tls) : ok;
+    {
+        std::lock_guard lock(m_mutex);
+        // Whoever knew the old password is out, their open pages included; the browser that set it stays in.
+        m_sessions.closeAll();
+        if (r.browser) ok = withSession(ok, m_sessions.open(), r.tls);
+    }
+    sessionsEnded();
+    return ok;
+}
+
+bool Gate::stillAdmits(const QByteArray& session) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sessions.isAlive(QString::fromLatin1(session));
+}
+
+void Gate::whenSessionsEnd(std::function<void()> ended) const
+{
+    std::lock_guard lock(m_mutex);
+    m_sessionsEnded = std::move(ended);
+}
+
+void Gate::sessionsEnded() const
+{
+    std::function<void()> tell;
+    {
+        std::lock_guard lock(m_mutex);
+        tell = m_sessionsEnded;
+    }
+    if (tell) tell();
 }
 
 } // namespace kestra::web

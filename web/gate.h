@@ -39,6 +39,8 @@ public:
     bool allows(const QByteArray& authorization) const override;
     std::optional<api::HttpResponse> admit(api::HttpRequest& head) const override;
     std::optional<api::HttpResponse> answerHere(const api::HttpRequest& request) const override;
+    bool stillAdmits(const QByteArray& session) const override;
+    void whenSessionsEnd(std::function<void()> ended) const override;
 
     int sessionCount() const;
 
@@ -51,6 +53,8 @@ private:
     std::optional<api::HttpResponse> file(const QByteArray& name) const;
     api::HttpResponse login(const api::HttpRequest& r) const;
     api::HttpResponse setPassword(const api::HttpRequest& r) const;
+    // Tells the servers that sessions ended; called without m_mutex held.
+    void sessionsEnded() const;
     api::HttpResponse withSession(api::HttpResponse r, const auth::Session& s, bool tls) const;
     auth::Guard& guardOf(const api::HttpRequest& r) const;
 
@@ -64,6 +68,7 @@ private:
     mutable std::unique_ptr<auth::Guard> m_guard;        // of the requests to 127.0.0.1
     mutable std::unique_ptr<auth::Guard> m_networkGuard; // of those to the second server
     quint16 m_networkPort = 0;
+    mutable std::function<void()> m_sessionsEnded;
     // One password hash at a time: a flood of logins costs one core at most.
     mutable std::mutex m_hashing;
 };

@@ -275,6 +275,44 @@ class Rules(unittest.TestCase):
         finally:
             s.stop()
 
+    def test_event_streams_end_with_their_session(self):
+        # A browser that logged out, or whose password was changed, hears no more of the switch;
+        # a client with the token goes on.
+        s = Switch()
+        try:
+            def session():
+                code = s.api('POST', '/api/web/code', {})[1]['code']
+                cookie = s.http('GET', '/login?code=' + code)[1].getheader('Set-Cookie').split(';')[0]
+                csrf = json.loads(s.http('GET', '/api/web/session', {'Cookie': cookie})[2])['csrf']
+                return cookie, csrf
+
+            def stream(headers):
+                c = http.client.HTTPConnection('127.0.0.1', s.port, timeout=5)
+                c.request('GET', '/api/events', headers=dict({'Host': '127.0.0.1:%d' % s.port}, **headers))
+                r = c.getresponse()
+                self.assertEqual(r.status, 200)
+                r.readline()  # the greeting has come: the stream is open
+                return r
+
+            def ended(r):
+                # To its end; a stream that goes on runs into the socket's timeout.
+                r.read()
+                return True
+
+            cookie, csrf = session()
+            r = stream({'Cookie': cookie})
+            self.assertEqual(s.http('POST', '/logout', {'Cookie': cookie, 'X-Kestra-CSRF': csrf})[0], 200)
+            self.assertTrue(ended(r))
+
+            cookie, _ = session()
+            r = stream({'Cookie': cookie})
+            local = stream({'Authorization': 'Bearer ' + s.token})
+            self.assertEqual(s.ctl('password', stdin=PASSWORD + '\n').returncode, 0)
+            self.assertTrue(ended(r))
+            s.api('POST', '/api/command', {'command': 'mode', 'output': 4, 'mode': 'ON'})
+            until(lambda: b'event:' in local.readline(), 5, "the token's stream ended with the sessions")
+        finally:
+            s.stop()
 
 if __name__ == '__main__':
     unittest.main(argv=sys.argv[:1], verbosity=2)
