@@ -9,6 +9,8 @@ namespace kestra::channels {
 LocalChannel::LocalChannel(model::Channel& channel, QObject* parent) : ChannelSource(parent), m_channel(channel)
 {
     connect(&m_channel, &model::Channel::settingsChanged, this, &ChannelSource::settingsChanged);
+    // The draft is shared: what another view (the API, the web page) edits shows here too.
+    connect(&m_channel, &model::Channel::edited, this, &ChannelSource::settingsChanged);
     connect(&m_channel, &model::Channel::stateChanged, this, &ChannelSource::stateChanged);
 }
 

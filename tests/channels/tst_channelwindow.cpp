@@ -217,6 +217,22 @@ private slots:
         QVERIFY(rig.messages.modals.isEmpty());
     }
 
+    // Every view edits one draft: a day, a mode and a time changed elsewhere (as the API
+    // changes them) show in the open window before anything is stored.
+    void draftEditedElsewhereShows()
+    {
+        WindowRig rig;
+        auto w = rig.window(3);
+        model::Channel& c = rig.model.channel(3);
+        c.clickDay(3, true);
+        c.selectMode(channels::Mode::On);
+        c.editTime(0, QStringLiteral("06:30:00"));
+        QVERIFY(child<QCheckBox>(w.get(), "Wednesday")->isChecked());
+        QVERIFY(mode(*w, "ON")->isChecked());
+        QCOMPARE(child<ui::TimeBox>(w.get(), "time1a")->currentText(), QStringLiteral("06:30:00"));
+        QCOMPARE(rig.stored("Wed3"), QStringLiteral("False"));
+    }
+
     void storedModeFlags_data()
     {
         QTest::addColumn<int>("m");
