@@ -16,24 +16,38 @@ bool splitHead(const QByteArray& data, int* status, qsizetype* bodyStart)
     return true;
 }
 
-QByteArray Client::request(const QByteArray& method, const QByteArray& path, const QByteArray& body) const
+QByteArray apiRequest(const QByteArray& method, const QByteArray& path, const QByteArray& token,
+                      const QByteArray& body)
 {
-    // HTTP/1.0: the answer ends with the connection, an event stream included.
-    QByteArray r =
-        method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + m_token + "\r\n";
+    QByteArray r = method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token + "\r\n";
     if (!body.isNull())
         r += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
     return r + "\r\n" + body;
 }
 
+qsizetype nextEvent(const QByteArray& stream, qsizetype from, QByteArray* name, QByteArray* data)
+{
+    const qsizetype end = stream.indexOf("\n\n", from);
+    if (end < 0) return -1;
+    *name = "message";
+    data->clear();
+    for (const QByteArray& line : stream.mid(from, end - from).split('\n')) {
+        if (line.startsWith("event:"))
+            *name = line.mid(6).trimmed();
+        else if (line.startsWith("data:"))
+            *data += (data->isEmpty() ? QByteArray() : QByteArray("\n")) + line.mid(5).trimmed();
+    }
+    return end + 2;
+}
+
 Reply Client::get(const QByteArray& path, std::chrono::milliseconds timeout) const
 {
-    return raw(request("GET", path, QByteArray()), timeout);
+    return raw(apiRequest("GET", path, m_token, QByteArray()), timeout);
 }
 
 Reply Client::post(const QByteArray& path, const QByteArray& json, std::chrono::milliseconds timeout) const
 {
-    return raw(request("POST", path, json.isNull() ? QByteArray("") : json), timeout);
+    return raw(apiRequest("POST", path, m_token, json.isNull() ? QByteArray("") : json), timeout);
 }
 
 Reply Client::raw(const QByteArray& request, std::chrono::milliseconds timeout) const
@@ -88,18 +102,9 @@ Reply Client::watch(const std::function<bool(const QByteArray&, const QByteArray
             if (reply.status != 200) return; // the body is the refusal, read to the end
         }
         if (reply.status != 200) return;
-        // One event: "event: name\n", "data: ...\n" lines, a blank line.
-        for (;;) {
-            const qsizetype end = data.indexOf("\n\n", parsed);
-            if (end < 0) break;
-            QByteArray name = "message", payload;
-            for (const QByteArray& line : data.mid(parsed, end - parsed).split('\n')) {
-                if (line.startsWith("event:"))
-                    name = line.mid(6).trimmed();
-                else if (line.startsWith("data:"))
-                    payload += (payload.isEmpty() ? QByteArray() : QByteArray("\n")) + line.mid(5).trimmed();
-            }
-            parsed = end + 2;
+        QByteArray name, payload;
+        for (qsizetype next; (next = nextEvent(data, parsed, &name, &payload)) >= 0;) {
+            parsed = next;
             if (!payload.isEmpty() && !onEvent(name, payload)) {
                 reply.error = QStringLiteral("stopped");
                 loop.quit();
@@ -110,7 +115,7 @@ Reply Client::watch(const std::function<bool(const QByteArray&, const QByteArray
         parsed = 0;
     };
     QObject::connect(&socket, &QTcpSocket::connected, &loop,
-                     [&] { socket.write(request("GET", "/api/events", QByteArray())); });
+                     [&] { socket.write(apiRequest("GET", "/api/events", m_token, QByteArray())); });
     QObject::connect(&socket, &QTcpSocket::readyRead, &loop, take);
     QObject::connect(&socket, &QTcpSocket::disconnected, &loop, [&] {
         if (reply.error.isEmpty()) reply.error = QStringLiteral("the switch ended the stream");

@@ -20,6 +20,16 @@ struct Reply
 // body begins; false while the head is not complete.
 bool splitHead(const QByteArray& data, int* status, qsizetype* bodyStart);
 
+// The request a client of the API sends, with the token. HTTP/1.0: the answer
+// ends with the connection, an event stream included. A null body: none.
+QByteArray apiRequest(const QByteArray& method, const QByteArray& path, const QByteArray& token,
+                      const QByteArray& body);
+
+// The event of an event stream that starts at `from` ("event: name", "data: ..."
+// lines, a blank line): its name ("message" when it has none) and its data.
+// Returns where the next one starts, or -1 while this one is not complete.
+qsizetype nextEvent(const QByteArray& stream, qsizetype from, QByteArray* name, QByteArray* data);
+
 // A client of the running switch's API on 127.0.0.1: one connection per
 // request. The calls wait in a local event loop, so a switch served by the same
 // thread (a test) goes on meanwhile.
@@ -42,8 +52,6 @@ public:
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) const;
 
 private:
-    QByteArray request(const QByteArray& method, const QByteArray& path, const QByteArray& body) const;
-
     quint16 m_port;
     QByteArray m_token;
 };

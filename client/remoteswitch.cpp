@@ -84,16 +84,6 @@ void RemoteSwitch::start()
     tryAttach();
 }
 
-QByteArray RemoteSwitch::request(const QByteArray& method, const QByteArray& path, const QByteArray& body) const
-{
-    // HTTP/1.0: the answer ends with the connection, the event stream included.
-    QByteArray r =
-        method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + m_token + "\r\n";
-    if (!body.isNull())
-        r += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    return r + "\r\n" + body;
-}
-
 void RemoteSwitch::tryAttach()
 {
     if (m_stream) return;
@@ -110,7 +100,7 @@ void RemoteSwitch::tryAttach()
     m_headDone = false;
     m_stream = new QTcpSocket(this);
     QTcpSocket* s = m_stream;
-    connect(s, &QTcpSocket::connected, this, [this, s] { s->write(request("GET", "/api/events", QByteArray())); });
+    connect(s, &QTcpSocket::connected, this, [this, s] { s->write(api::apiRequest("GET", "/api/events", m_token, QByteArray())); });
     connect(s, &QTcpSocket::readyRead, this, &RemoteSwitch::streamData);
     connect(s, &QTcpSocket::disconnected, this,
             [this] { streamEnded(QStringLiteral("the switch ended the stream")); });
@@ -134,19 +124,10 @@ void RemoteSwitch::streamData()
         m_headDone = true;
         m_buffer.remove(0, start);
     }
-    // One event: "event: name\n", "id: n\n", "data: ...\n" lines, a blank line.
     qsizetype parsed = 0;
-    for (;;) {
-        const qsizetype end = m_buffer.indexOf("\n\n", parsed);
-        if (end < 0) break;
-        QByteArray name = "message", payload;
-        for (const QByteArray& line : m_buffer.mid(parsed, end - parsed).split('\n')) {
-            if (line.startsWith("event:"))
-                name = line.mid(6).trimmed();
-            else if (line.startsWith("data:"))
-                payload += (payload.isEmpty() ? QByteArray() : QByteArray("\n")) + line.mid(5).trimmed();
-        }
-        parsed = end + 2;
+    QByteArray name, payload;
+    for (qsizetype next; (next = api::nextEvent(m_buffer, parsed, &name, &payload)) >= 0;) {
+        parsed = next;
         if (!payload.isEmpty()) event(name, payload);
         if (!m_stream) return; // the event ended the stream
     }
@@ -262,7 +243,7 @@ void RemoteSwitch::send(const QJsonObject& command, std::function<void(const Com
     auto* s = new QTcpSocket(this);
     auto data = std::make_shared<QByteArray>();
     auto finished = std::make_shared<bool>(false);
-    const QByteArray req = request("POST", "/api/command", QJsonDocument(command).toJson(QJsonDocument::Compact));
+    const QByteArray req = api::apiRequest("POST", "/api/command", m_token, QJsonDocument(command).toJson(QJsonDocument::Compact));
     const auto finish = [s, data, finished, done](const QString& error) {
         if (*finished) return;
         *finished = true;

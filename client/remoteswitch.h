@@ -115,7 +115,6 @@ private:
     void takeState(const QJsonObject& o);
     void takeOutput(const QJsonObject& o);
     void takeLocations(const QJsonArray& a);
-    QByteArray request(const QByteArray& method, const QByteArray& path, const QByteArray& body) const;
 
     BuildConfig m_build;
     QTcpSocket* m_stream = nullptr;
