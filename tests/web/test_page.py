@@ -4,7 +4,7 @@ against the real service started here on a free port with its own directories.
 
     test_page.py KESTRA3 AXE_JS
 """
-import datetime, http.client, json, os, re, socket, subprocess, sys, tempfile, time, unittest, urllib.parse
+import datetime, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, time, unittest, urllib.parse
 
 from selenium import webdriver
 from selenium.webdriver.common.by import By
@@ -24,7 +24,8 @@ def free_port():
 class Switch:
     """kestra3 --headless in directories of its own."""
 
-    def __init__(self):
+    def __init__(self, web='', password=None):
+        """web: lines of the placement file's [Web] group; password: set before the start."""
         self.dir = tempfile.TemporaryDirectory(prefix='kestra-web-')
         d = self.dir.name
         self.env = dict(os.environ, XDG_DATA_HOME=d + '/data', XDG_CONFIG_HOME=d + '/config',
@@ -33,10 +34,14 @@ class Switch:
             os.makedirs(d + '/' + sub, mode=0o700)
         self.port = free_port()
         with open(d + '/config/KESTRA3.ini', 'w') as f:
-            f.write('[Api]\nPort=%d\n' % self.port)
+            f.write('[Api]\nPort=%d\n' % self.port + ('[Web]\n' + web if web else ''))
+        if password:
+            r = self.ctl('password', stdin=password + '\n')
+            assert r.returncode == 0, r.stderr
         self.endpoint = d + '/run/kestra/kestra3-api.json'
         self.portfile = d + '/data/Timer/port-3BC'
-        with open(d + '/service.log', 'w') as log:
+        self.log = d + '/service.log'
+        with open(self.log, 'w') as log:
             self.proc = subprocess.Popen([KESTRA3, '--headless'], env=self.env, stdout=subprocess.DEVNULL, stderr=log)
         until(lambda: os.path.exists(self.endpoint), 20, 'the service wrote no endpoint file')
         with open(self.endpoint) as f:
@@ -313,6 +318,58 @@ class Rules(unittest.TestCase):
             until(lambda: b'event:' in local.readline(), 5, "the token's stream ended with the sessions")
         finally:
             s.stop()
+    def test_network_with_tls_password_and_throttle(self):
+        # The page on the network: only over TLS when a certificate is named, Secure cookies,
+        # no warning, and an address that guesses passwords is slowed down, the right one included.
+        work = tempfile.TemporaryDirectory(prefix='kestra-tls-')
+        cert, key = work.name + '/cert.pem', work.name + '/key.pem'
+        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert,
+                        '-days', '2', '-subj', '/CN=127.0.0.1', '-addext', 'subjectAltName=IP:127.0.0.1'],
+                       check=True, capture_output=True)
+        port = free_port()
+        s = Switch('Address=0.0.0.0\nPort=%d\nCertificate=%s\nKey=%s\n' % (port, cert, key), password=PASSWORD)
+        try:
+            tls = ssl.create_default_context(cafile=cert)
+            host = {'Host': '127.0.0.1:%d' % port}
+
+            def https(method, path, body=None, headers=None):
+                c = http.client.HTTPSConnection('127.0.0.1', port, timeout=10, context=tls)
+                h = dict(host, **(headers or {}))
+                c.request(method, path, body=body, headers=h)
+                r = c.getresponse()
+                r.read()
+                c.close()
+                return r
+
+            def log_in(password):
+                r = https('POST', '/login', urllib.parse.urlencode({'password': password}),
+                          {'Content-Type': 'application/x-www-form-urlencoded'})
+                return r.getheader('Location') or '', r.getheader('Set-Cookie') or ''
+
+            until(lambda: socket.create_connection(('127.0.0.1', port), 1).close() or True, 10,
+                  'the page was not offered on the network')
+            self.assertEqual(https('GET', '/login').status, 200)
+            where, cookie = log_in(PASSWORD)
+            self.assertEqual(where, '/')
+            self.assertRegex(cookie, r'HttpOnly; SameSite=Strict.*; Secure')
+            # In the clear the TLS port answers nothing a browser would take.
+            try:
+                c = http.client.HTTPConnection('127.0.0.1', port, timeout=5)
+                c.request('GET', '/login', headers=host)
+                self.fail('answered %d in the clear' % c.getresponse().status)
+            except (http.client.HTTPException, ConnectionError, socket.timeout):
+                pass
+            for _ in range(5):
+                self.assertIn('why=wrong', log_in('wrong password')[0])
+            where, cookie = log_in(PASSWORD)
+            self.assertIn('why=slow', where)
+            self.assertEqual(cookie, '')
+            with open(s.log) as f:
+                self.assertNotIn('without TLS', f.read())
+        finally:
+            s.stop()
+            work.cleanup()
+
 
 if __name__ == '__main__':
     unittest.main(argv=sys.argv[:1], verbosity=2)
