@@ -104,7 +104,7 @@ void RemoteChannel::send(QJsonObject command)
         emit settingsChanged(); // the window shows the switch's draft again
         return;
     }
-    m_remote.send(command, [this](const client::CommandResult& r) {
+    m_remote.send(command, this, [this](const client::CommandResult& r) {
         if (r.ok()) return;
         tell(r.text);
         emit settingsChanged();

@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QTcpSocket>
 #include <algorithm>
 #include <csignal>
@@ -247,7 +248,7 @@ void RemoteSwitch::send(const QJsonObject& command, std::function<void(const Com
     const auto finish = [s, data, finished, done](const QString& error) {
         if (*finished) return;
         *finished = true;
-        *data += s->readAll();
+        if (s->isOpen()) *data += s->readAll();
         int status = 0;
         qsizetype start = 0;
         const bool answered = api::splitHead(*data, &status, &start);
@@ -256,12 +257,21 @@ void RemoteSwitch::send(const QJsonObject& command, std::function<void(const Com
     };
     connect(s, &QTcpSocket::connected, s, [s, req] { s->write(req); });
     connect(s, &QTcpSocket::readyRead, s, [s, data] { *data += s->readAll(); });
-    connect(s, &QTcpSocket::disconnected, s, [finish] { finish(QString()); });
+    connect(s, &QTcpSocket::disconnected, s,
+            [finish] { finish(QStringLiteral("it closed the connection without an answer")); });
     connect(s, &QTcpSocket::errorOccurred, s, [s, finish](QAbstractSocket::SocketError e) {
         if (e == QAbstractSocket::RemoteHostClosedError) return; // the end of the answer
         finish(s->errorString());
     });
     s->connectToHost(QStringLiteral("127.0.0.1"), m_apiPort);
+}
+
+void RemoteSwitch::send(const QJsonObject& command, const QObject* context,
+                        std::function<void(const CommandResult&)> done)
+{
+    send(command, [guard = QPointer<const QObject>(context), done = std::move(done)](const CommandResult& r) {
+        if (guard) done(r);
+    });
 }
 
 bool switchAnswers(const BuildConfig& build, std::chrono::milliseconds timeout)

@@ -91,6 +91,8 @@ public:
     // Sends one command (see docs/api.md); `done` gets the answer on the event
     // loop. Refused at once (status 0) while not attached.
     void send(const QJsonObject& command, std::function<void(const CommandResult&)> done = {});
+    // ... `done` only while `context` still exists: a view closed before the answer came hears nothing.
+    void send(const QJsonObject& command, const QObject* context, std::function<void(const CommandResult&)> done);
 
     // A command's answer as the API gives it.
     static CommandResult result(int status, const QByteArray& body, const QString& error);

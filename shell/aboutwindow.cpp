@@ -36,10 +36,10 @@ AboutWindow::AboutWindow(client::RemoteSwitch& remote, const BuildConfig& build,
         showPolarity();
     };
     m_fiveVoltsOn = [&remote] { return remote.port().value(QStringLiteral("fiveVoltsOn")).toBool(); };
-    m_click = [&remote, told](bool checked) {
-        remote.send({{"command", "polarity"}, {"fiveVoltsOn", checked}}, told);
+    m_click = [this, &remote, told](bool checked) {
+        remote.send({{"command", "polarity"}, {"fiveVoltsOn", checked}}, this, told);
     };
-    m_store = [&remote, told] { remote.send({{"command", "polarityOk"}}, told); };
+    m_store = [this, &remote, told] { remote.send({{"command", "polarityOk"}}, this, told); };
     connect(&remote, &client::RemoteSwitch::portChanged, this, &AboutWindow::showPolarity);
     connect(&remote, &client::RemoteSwitch::attached, this, &AboutWindow::showPolarity);
     showPolarity();

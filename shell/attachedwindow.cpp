@@ -234,7 +234,7 @@ void AttachedWindow::stopSwitch()
                                  QStringLiteral("Stop"), QStringLiteral("Keep running"));
     m_asking = false;
     if (!stop) return;
-    m_remote.send({{"command", "stop"}}, [this](const client::CommandResult& r) {
+    m_remote.send({{"command", "stop"}}, this, [this](const client::CommandResult& r) {
         if (!r.ok()) ui::messenger().notice(this, m_build.title, r.text);
     });
 }
