@@ -2,6 +2,7 @@
 
 #include "common/paths.h"
 #include "inputs/directorylist.h"
+#include "inputs/inputssource.h"
 #include "inputs/soundfiles.h"
 #include "model/inputs.h"
 #include "ui/messenger.h"
@@ -65,14 +66,20 @@ Qt::CheckState boxState(int value)
 } // namespace
 
 InputsWindow::InputsWindow(model::Inputs& inputs, const QString& title, QWidget* owner)
-    : QWidget(owner, Qt::Dialog), m_inputs(inputs), m_title(title)
+    : InputsWindow(*new LocalInputs(inputs), title, owner)
+{
+    m_inputs.setParent(this);
+}
+
+InputsWindow::InputsWindow(InputsSource& source, const QString& title, QWidget* owner)
+    : QWidget(owner, Qt::Dialog), m_inputs(source), m_title(title)
 {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("INPUTS"));
     // A dialog-type window: the window system keeps it in front of its owner.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(ui::twipsToPixels(kWidthTwips, this), ui::twipsToPixels(kHeightTwips, this));
-    m_inputs.errors().setWindow(this);
+    m_inputs.setWindow(this);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
@@ -82,9 +89,9 @@ InputsWindow::InputsWindow(model::Inputs& inputs, const QString& title, QWidget*
 
     buildMapping();
     buildSounds();
-    connect(&m_inputs, &model::Inputs::levelsChanged, this, &InputsWindow::showLevels);
-    connect(&m_inputs, &model::Inputs::recordChanged, this, &InputsWindow::showRecord);
-    connect(&m_inputs, &model::Inputs::input4DirectoryChanged, this, &InputsWindow::showDirectory);
+    connect(&m_inputs, &InputsSource::levelsChanged, this, &InputsWindow::showLevels);
+    connect(&m_inputs, &InputsSource::recordChanged, this, &InputsWindow::showRecord);
+    connect(&m_inputs, &InputsSource::input4DirectoryChanged, this, &InputsWindow::showDirectory);
     showLevels();
     showRecord();
     fillDrives();
@@ -191,7 +198,7 @@ void InputsWindow::buildMapping()
     connect(m_holdTime, &ui::TimeBox::focusChanged, this,
             [this](bool focused) { m_inputs.setHoldTimeFocus(focused); });
     connect(m_holdTime, &ui::TimeBox::editEnded, this, [this] {
-        if (m_inputs.holdTime().editPending()) m_inputs.finishHoldTimeEdit();
+        if (m_inputs.holdTimeEditPending()) m_inputs.finishHoldTimeEdit();
     });
 }
 
@@ -312,9 +319,14 @@ void InputsWindow::showRecord()
             for (int m = 1; m <= 8; ++m)
                 m_box[n - 1][a][m - 1]->setCheckState(boxState(m_inputs.mapping(n, a == 0, m)));
     if (m_holdTime->count() == 0) m_holdTime->setPresets(m_inputs.runTimes());
-    m_holdTime->showText(m_inputs.holdTime().text());
+    // The echo of a switch in another process comes after the key that caused
+    // it: a box being typed in keeps what is typed.
+    const bool later = m_inputs.echoesLater();
+    if (!later || !(m_holdTime->hasFocus() || m_holdTime->lineEdit()->hasFocus()))
+        m_holdTime->showText(m_inputs.holdTimeText());
     for (int input : {4, 5}) {
         QLineEdit* e = input == 4 ? m_input4Name : m_input5Name;
+        if (later && e->hasFocus()) continue;
         if (e->text() != m_inputs.soundName(input)) e->setText(m_inputs.soundName(input));
     }
     showModeNotes();

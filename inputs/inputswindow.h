@@ -15,6 +15,9 @@ class QListWidgetItem;
 namespace kestra::model {
 class Inputs;
 }
+namespace kestra::inputs {
+class InputsSource;
+}
 namespace kestra::ui {
 class TimeBox;
 }
@@ -30,10 +33,12 @@ class InputsWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // The inputs of the switch in this process.
     InputsWindow(model::Inputs& inputs, const QString& title, QWidget* owner);
+    // Those of `source`, a switch here or one attached to.
+    InputsWindow(InputsSource& source, const QString& title, QWidget* owner);
     ~InputsWindow() override;
 
-    model::Inputs& inputs() const { return m_inputs; }
     // The outputs' modes: a column with a set box whose output is not in AUTO
     // is marked, since inputs switch only outputs in AUTO.
     void showModes(const std::array<channels::Mode, 8>& modes);
@@ -53,7 +58,7 @@ private:
     void showDirectory();
     void fillDrives();
 
-    model::Inputs& m_inputs;
+    InputsSource& m_inputs;
     QString m_title;
 
     std::array<QLineEdit*, 5> m_levels{};

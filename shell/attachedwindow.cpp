@@ -1,5 +1,8 @@
 #include "shell/attachedwindow.h"
 
+#include "inputs/inputswindow.h"
+#include "inputs/remoteinputs.h"
+
 #include "shell/aboutwindow.h"
 #include "channels/channelwindow.h"
 #include "channels/remotechannel.h"
@@ -42,6 +45,7 @@ AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& 
         m_channels[m - 1] = new channels::ChannelWindow(*source, this);
     }
     m_about = new AboutWindow(m_remote, build, this);
+    m_inputsWindow = new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), build.title, this);
     connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::showOutput);
     connect(&m_remote, &client::RemoteSwitch::inputsChanged, this, &AttachedWindow::showInputs);
     connect(&m_remote, &client::RemoteSwitch::locationsChanged, this, &AttachedWindow::showLocations);
@@ -128,9 +132,12 @@ void AttachedWindow::buildWidgets()
     connect(about, &QAction::triggered, this, &AttachedWindow::showAbout);
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
-    inputs->setEnabled(false);
-    inputs->setToolTip(later);
     grid->addWidget(inputs, 15, 0, 1, 2);
+    connect(inputs, &QPushButton::clicked, this, [this] {
+        m_inputsWindow->show();
+        m_inputsWindow->raise();
+        m_inputsWindow->activateWindow();
+    });
 
     m_portLabel = new ui::ElidedLabel(this);
     m_portLabel->setObjectName(QStringLiteral("lblPort"));
@@ -155,6 +162,11 @@ void AttachedWindow::showOutput(int m)
     m_next[m - 1]->setText(live ? o.nextText : QString());
     m_next[m - 1]->setToolTip(live ? o.nextToolTip : QString());
     m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
+    // The inputs window marks the mapped outputs that are not in AUTO.
+    std::array<channels::Mode, 8> modes{};
+    for (int n = 1; n <= 8; ++n)
+        modes[n - 1] = m_channels[n - 1]->source().mode();
+    m_inputsWindow->showModes(modes);
 }
 
 void AttachedWindow::showInputs()

@@ -14,6 +14,9 @@ class RemoteSwitch;
 namespace kestra::channels {
 class ChannelWindow;
 }
+namespace kestra::inputs {
+class InputsWindow;
+}
 namespace kestra::ui {
 class ElidedLabel;
 }
@@ -37,6 +40,7 @@ public:
 
     channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
     AboutWindow* aboutWindow() const { return m_about; }
+    inputs::InputsWindow* inputsWindow() const { return m_inputsWindow; }
 
 public slots:
     void showChannel(int channel);
@@ -62,6 +66,7 @@ private:
     BuildConfig m_build;
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;
+    inputs::InputsWindow* m_inputsWindow = nullptr;
     std::array<QLineEdit*, 8> m_status{};
     std::array<QLabel*, 8> m_next{};
     std::array<QLineEdit*, 5> m_inputTexts{};

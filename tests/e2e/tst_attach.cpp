@@ -6,7 +6,9 @@
 #include "client/remoteswitch.h"
 #include "common/buildconfig.h"
 #include "shell/aboutwindow.h"
+#include "inputs/inputswindow.h"
 #include "shell/attachedwindow.h"
+#include "store/schema.h"
 #include "tests/support/sandbox.h"
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
@@ -149,6 +151,42 @@ private slots:
         main.aboutWindow()->findChild<QCheckBox*>(QStringLiteral("sport"))->click();
         QVERIFY(waitUntil(
             [&] { return other.port().value(QStringLiteral("fiveVoltsOn")).toBool() != fiveVolts; }, 5s));
+    }
+
+    // The inputs window of an attached program: it shows the port's inputs as
+    // the switch reads them, and a mapping ticked there is the switch's draft,
+    // stored by OK.
+    void inputsWindowEditsTheSwitchsMapping()
+    {
+        Sandbox box;
+        prepare(box);
+        Program k(box, kestra3());
+        startService(k);
+        RemoteSwitch remote(kestra::kestra3Config()), other(kestra::kestra3Config());
+        kestra::shell::AttachedWindow main(remote, kestra::kestra3Config());
+        remote.start();
+        other.start();
+        QVERIFY(waitUntil([&] { return remote.isAttached() && other.isAttached(); }, 5s));
+        main.show();
+        main.findChild<QPushButton*>(QStringLiteral("INPUTS"))->click();
+        QWidget* form = main.inputsWindow();
+        QVERIFY(form->isVisible());
+
+        auto* input1 = form->findChild<QLineEdit*>(QStringLiteral("INPUT1"));
+        QVERIFY(box.writePort(kestra3(), 1, 0x80));
+        QVERIFY2(waitUntil([&] { return input1->text() == QLatin1String("INPUT 1 ON"); }, 5s),
+                 qPrintable(input1->text()));
+
+        const auto mapped = [&] {
+            return other.inputs()[QStringLiteral("mappings")][0][QStringLiteral("on")][3].toInt() == 1;
+        };
+        form->findChild<QCheckBox*>(QStringLiteral("INP1ON4"))->click();
+        QVERIFY(waitUntil(mapped, 5s));
+        const QString field = kestra::store::mappingField(1, true, 4);
+        QCOMPARE(box.field(kestra3(), field), QStringLiteral("False"));
+        form->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QVERIFY(!form->isVisible());
+        QVERIFY(waitUntil([&] { return box.field(kestra3(), field) == QLatin1String("True"); }, 5s));
     }
 };
 
