@@ -252,11 +252,7 @@ private slots:
             "latitude 91 is out of -90..90");
         row("latitude a word", R"({"command":"calendarPlace","latitude":"north","longitude":"13"})", 422,
             "latitude \"north\" is not a number");
-        row("longitude 181", R"({"command":"calendarPlace","latitude":"52","longitude":181})", 422,
-            "longitude 181 is out of -180..180");
         row("twilight", R"({"command":"calendarTwilight","twilight":"civil"})", 200, "twilight", "civil");
-        row("twilight unknown", R"({"command":"calendarTwilight","twilight":"dusk"})", 400,
-            "official, civil");
         row("sunset anchor",
             R"({"command":"calendarAnchor","output":4,"switching":1,"edge":"start","kind":"sunset",)"
             R"("offset":"-0:15","notBefore":"17:00:00"})",
@@ -280,12 +276,8 @@ private slots:
         row("a start keeping the run",
             R"({"command":"calendarAnchor","output":4,"switching":0,"edge":"start","kind":"run"})", 400,
             "keeps the run time");
-        row("a third switching of output 4",
-            R"({"command":"calendarAnchor","output":4,"switching":2,"edge":"start","kind":"sunset"})", 400,
-            "out of range");
         row("presence", R"({"command":"calendarPresence","output":4,"minutes":10})", 200,
             "outputs/3/presence", 10);
-        row("presence 61", R"({"command":"calendarPresence","output":4,"minutes":61})", 400, "out of range");
         row("holiday",
             R"({"command":"calendarHoliday","name":"Christmas","from":"2026-12-24","to":"2027-01-06",)"
             R"("everyYear":true,"outputs":[4],"action":"OFF"})",
@@ -293,14 +285,9 @@ private slots:
         row("holiday backwards",
             R"({"command":"calendarHoliday","index":0,"name":"Advent","from":"2026-12-24","to":"2026-12-01","outputs":"4"})",
             422, "holiday \"Advent\" ends (2026-12-01) before it starts (2026-12-24)");
-        row("holiday date",
-            R"({"command":"calendarHoliday","name":"X","from":"24.12.","to":"2026-12-26","outputs":"4"})",
-            422, "holiday \"X\": \"24.12.\" is not a date yyyy-mm-dd");
         row("holiday output 9",
             R"({"command":"calendarHoliday","name":"X","from":"2026-12-24","to":"2026-12-26","outputs":"4 9"})",
             422, "holiday \"X\": output \"9\" is not 1 to 8");
-        row("remove what is not there", R"({"command":"calendarRemoveHoliday","index":5})", 400,
-            "no holiday period 5");
         row("damaged ics",
             R"({"command":"calendarImport","outputs":"4","ics":"BEGIN:VCALENDAR\r\nBEGIN:VEVENT"})", 422,
             "Holiday file refused");
@@ -333,28 +320,6 @@ private slots:
         // One state: what the file holds is what the switch follows.
         QVERIFY(m_service->model().calendar());
         QCOMPARE(*m_service->model().calendar(), file.load());
-    }
-
-    // A calendar edit reaches a client of the event stream with today's sun times.
-    void calendarEvent()
-    {
-        const api::Client c = client();
-        QJsonObject seen;
-        c.watch(
-            [&](const QByteArray& event, const QByteArray& data) {
-                if (event == "state")
-                    QTimer::singleShot(0, [&] {
-                        c.post("/api/command", R"({"command":"calendarTwilight","twilight":"nautical"})");
-                    });
-                if (event != "calendar") return true;
-                seen = jsonOf(data);
-                return false;
-            },
-            std::chrono::seconds(10));
-        QCOMPARE(seen.value("twilight").toString(), QStringLiteral("nautical"));
-        // Berlin on 7 December: the sun rises and sets.
-        QVERIFY(at(seen, "today/sunrise").toString().startsWith("2026-12-07T0"));
-        QVERIFY(at(seen, "today/sunset").toString().startsWith("2026-12-07T1"));
     }
 };
 
