@@ -24,7 +24,7 @@ QString placeText(const Place& p)
 int place(const QStringList& args, QTextStream& out, QTextStream& err, const CalendarFile& file,
           const PlaceToSwitch& toSwitch)
 {
-    if (args.size() < 3) {
+    if (args.size() < 3 || (args[1].trimmed().isEmpty() && args[2].trimmed().isEmpty())) {
         err << "usage: ctl place LATITUDE LONGITUDE [NAME]   (north and east positive, degrees)\n";
         return 2;
     }
