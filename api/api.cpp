@@ -80,6 +80,15 @@ Api::Api(const Sources& sources, QObject* parent) : QObject(parent), m_sources(s
                         &model::Inputs::input4DirectoryChanged, &model::Inputs::edited})
         connect(in, signal, this, [this] { note(Inputs); });
     connect(&m_sources.link, &mqtt::Link::stateChanged, this, [this] { note(Mqtt); });
+    connect(&model, &model::SwitchModel::calendarChanged, this, [this] { note(Calendar); });
+    // Today's sun times are new at midnight.
+    m_sunDay = model.context().clock.now().date();
+    connect(&model, &model::SwitchModel::scanDone, this, [this] {
+        const QDate today = m_sources.model.context().clock.now().date();
+        if (today == m_sunDay) return;
+        m_sunDay = today;
+        note(Calendar);
+    });
     connect(&m_sources.recorder, &history::Recorder::countingEnded, this, &Api::noteAllOutputs);
     connect(&model, &model::SwitchModel::aboutToUnload, this, [this] {
         flush();
@@ -199,6 +208,7 @@ void Api::flush()
     if (dirty.test(Inputs)) send("inputs", inputsJson(m_sources));
     if (dirty.test(Locations)) send("locations", locationsJson(m_sources));
     if (dirty.test(Mqtt)) send("mqtt", mqttJson(m_sources));
+    if (dirty.test(Calendar)) send("calendar", calendarJson(m_sources));
 }
 
 void Api::send(const QByteArray& name, const QJsonObject& data)
@@ -255,6 +265,10 @@ HttpResponse Api::respond(const HttpRequest& r)
     if (r.path == "/api/mqtt") {
         if (auto refused = onlyGet()) return *refused;
         return json(200, mqttJson(m_sources));
+    }
+    if (r.path == "/api/calendar") {
+        if (auto refused = onlyGet()) return *refused;
+        return json(200, calendarJson(m_sources));
     }
     if (r.path == "/api/next") {
         if (auto refused = onlyGet()) return *refused;

@@ -4,6 +4,7 @@
 #include "api/vocabulary.h"
 #include "common/buildconfig.h"
 
+#include <QDate>
 #include <QObject>
 #include <QTimer>
 #include <bitset>
@@ -17,7 +18,7 @@ namespace kestra::api {
 //
 //   GET  /api/state          everything (see docs/api.md)
 //   GET  /api/outputs/N      one output
-//   GET  /api/inputs, /api/port, /api/mqtt, /api/next
+//   GET  /api/inputs, /api/port, /api/mqtt, /api/next, /api/calendar
 //   POST /api/command        one edit, as a window hands it over
 //   GET  /api/events         Server-Sent Events, one per change
 // What a web front (web/) brings to the server: its own check of every request
@@ -68,7 +69,7 @@ public:
     void flush();
 
 private:
-    enum Topic { Port = 8, Inputs, Locations, Mqtt, Count };
+    enum Topic { Port = 8, Inputs, Locations, Mqtt, Calendar, Count };
     void note(int topic);
     void noteOutput(int m) { note(m - 1); }
     void noteAllOutputs();
@@ -86,6 +87,7 @@ private:
     quint8 m_lastDriven = 0;
     bool m_knownDriven = false;
     quint64 m_eventId = 0;
+    QDate m_sunDay; // the date today's sun times were last told for
     bool m_started = false;
 };
 

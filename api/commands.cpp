@@ -1,13 +1,16 @@
 #include "api/commands.h"
 
 #include "api/endpoint.h"
+#include "calendar/ics.h"
 #include "history/recorder.h"
 #include "model/errorroutine.h"
 #include "model/pulse.h"
 #include "model/switchmodel.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QLocale>
 #include <csignal>
 #include <functional>
 #include <map>
@@ -61,6 +64,26 @@ public:
             throw BadRequest{QStringLiteral("\"%1\" is longer than %2 characters").arg(key).arg(kMaxText)};
         return t;
     }
+    QString text(const char* key, const QString& fallback) const
+    {
+        return m_o.contains(QLatin1String(key)) ? text(key) : fallback;
+    }
+    // A text as long as the body may be (an iCalendar file).
+    QString longText(const char* key) const
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (!v.isString()) throw BadRequest{QStringLiteral("\"%1\" must be a text").arg(key)};
+        return v.toString();
+    }
+    // A number as a person types it into a box: a text, or a JSON number.
+    QString typed(const char* key) const
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (v.isDouble()) return QLocale::c().toString(v.toDouble(), 'g', QLocale::FloatingPointShortest);
+        return text(key);
+    }
+    bool has(const char* key) const { return m_o.contains(QLatin1String(key)); }
+    QJsonValue value(const char* key) const { return m_o.value(QLatin1String(key)); }
     channels::Mode mode() const
     {
         const std::optional<channels::Mode> m = parseMode(text("mode"));
@@ -85,6 +108,38 @@ model::Channel& pulsing(const Sources& s, const Args& a)
 int timeIndex(const model::Channel& c, const Args& a)
 {
     return a.number("index", 0, c.timeCount() - 1);
+}
+
+// Each calendar command stores at once, read and judged as the calendar
+// window's OK reads and judges (the same texts for the same faults); a refusal
+// leaves the file and the switch as they were.
+void editCalendar(const Sources& s, const std::function<void(calendar::Settings&)>& edit)
+{
+    calendar::Settings c = s.model.calendarForEdit();
+    edit(c);
+    s.model.saveCalendar(c);
+}
+
+calendar::Holiday::Action holidayAction(const Args& a)
+{
+    const QString text = a.text("action", QStringLiteral("OFF")).trimmed();
+    for (const auto action :
+         {calendar::Holiday::Action::Off, calendar::Holiday::Action::On, calendar::Holiday::Action::AsSunday})
+        if (text.compare(calendar::actionName(action), Qt::CaseInsensitive) == 0) return action;
+    throw BadRequest{QStringLiteral("\"action\" must be OFF, ON or as on Sunday")};
+}
+
+// "outputs": [3, 5] or the window's text "3 5".
+quint8 holidayOutputs(const Args& a, const QString& holiday)
+{
+    const QJsonValue v = a.value("outputs");
+    if (!v.isArray()) return calendar::outputsFromText(holiday, a.text("outputs"));
+    QStringList words;
+    for (const QJsonValue& m : v.toArray()) {
+        if (!m.isDouble()) throw BadRequest{QStringLiteral("\"outputs\" must be numbers 1 to 8")};
+        words << QLocale::c().toString(m.toDouble(), 'g', QLocale::FloatingPointShortest);
+    }
+    return calendar::outputsFromText(holiday, words.join(QLatin1Char(' ')));
 }
 
 using Handler = std::function<void(const Sources&, const Args&)>;
@@ -197,6 +252,91 @@ const std::map<QString, Handler>& handlers()
         // The end as SIGTERM brings it, through the same handler: the answer goes
         // out first, then the outputs' OFF states and the end of every stream.
         {QStringLiteral("stop"), [](const Sources&, const Args&) { ::kill(::getpid(), SIGTERM); }},
+        {QStringLiteral("calendarPlace"),
+         [](const Sources& s, const Args& a) {
+             const calendar::Place p = calendar::placeFromText(a.typed("latitude"), a.typed("longitude"),
+                                                               a.text("name", QString()));
+             editCalendar(s, [&](calendar::Settings& c) { c.place = p; });
+         }},
+        {QStringLiteral("calendarTwilight"),
+         [](const Sources& s, const Args& a) {
+             const auto t = calendar::twilightFromName(a.text("twilight"));
+             if (!t)
+                 throw BadRequest{
+                     QStringLiteral("\"twilight\" must be official, civil, nautical or astronomical")};
+             editCalendar(s, [&](calendar::Settings& c) { c.twilight = *t; });
+         }},
+        {QStringLiteral("calendarAnchor"),
+         [](const Sources& s, const Args& a) {
+             const int m = a.number("output", 1, 8);
+             const int k = a.number("switching", 0, channels::switchingCount(m) - 1);
+             const QString edge = a.text("edge");
+             if (edge != QLatin1String("start") && edge != QLatin1String("end"))
+                 throw BadRequest{QStringLiteral("\"edge\" must be start or end")};
+             const bool start = edge == QLatin1String("start");
+             calendar::Anchor anchor;
+             const auto kind = calendar::anchorKindFromName(a.text("kind"));
+             if (!kind) throw BadRequest{QStringLiteral("\"kind\" must be clock, run, sunrise or sunset")};
+             // As the window offers it: only the end of a switching of a run time.
+             if (*kind == calendar::Anchor::Kind::Run && (start || m == 7))
+                 throw BadRequest{QStringLiteral(
+                     "only an end with a run time (not output 7's finish) keeps the run time")};
+             anchor.kind = *kind;
+             const QString where = QStringLiteral("switching %1 %2").arg(QChar('a' + k)).arg(edge);
+             anchor.offset = calendar::offsetFromText(a.text("offset", QString()), where);
+             anchor.notBefore = calendar::limitFromText(a.text("notBefore", QString()),
+                                                        where + QStringLiteral(" \"not before\""));
+             anchor.notAfter = calendar::limitFromText(a.text("notAfter", QString()),
+                                                       where + QStringLiteral(" \"not after\""));
+             editCalendar(s, [&](calendar::Settings& c) {
+                 std::vector<calendar::SwitchingAnchors>& sw = c.outputs[m - 1].switchings;
+                 if (sw.size() <= size_t(k)) sw.resize(size_t(k) + 1);
+                 (start ? sw[k].start : sw[k].end) = anchor;
+             });
+         }},
+        {QStringLiteral("calendarPresence"),
+         [](const Sources& s, const Args& a) {
+             const int m = a.number("output", 1, 8);
+             const int minutes = a.number("minutes", 0, calendar::kMaxPresenceMinutes);
+             editCalendar(s, [&](calendar::Settings& c) { c.outputs[m - 1].presenceMinutes = minutes; });
+         }},
+        {QStringLiteral("calendarHoliday"),
+         [](const Sources& s, const Args& a) {
+             calendar::Holiday h;
+             h.name = a.text("name");
+             h.from = calendar::holidayDateFromText(h.name, a.text("from"));
+             h.to = calendar::holidayDateFromText(h.name, a.text("to"));
+             h.everyYear = a.flag("everyYear", false);
+             h.outputs = holidayOutputs(a, h.name);
+             h.action = holidayAction(a);
+             const bool replace = a.has("index");
+             const int index = replace ? a.number("index", 0, calendar::kMaxHolidays - 1) : -1;
+             editCalendar(s, [&](calendar::Settings& c) {
+                 if (!replace) {
+                     c.holidays.push_back(h);
+                 } else if (size_t(index) < c.holidays.size()) {
+                     c.holidays[index] = h;
+                 } else {
+                     throw BadRequest{QStringLiteral("there is no holiday period %1").arg(index)};
+                 }
+             });
+         }},
+        {QStringLiteral("calendarRemoveHoliday"),
+         [](const Sources& s, const Args& a) {
+             const int index = a.number("index", 0, calendar::kMaxHolidays - 1);
+             editCalendar(s, [&](calendar::Settings& c) {
+                 if (size_t(index) >= c.holidays.size())
+                     throw BadRequest{QStringLiteral("there is no holiday period %1").arg(index)};
+                 c.holidays.erase(c.holidays.begin() + index);
+             });
+         }},
+        {QStringLiteral("calendarImport"),
+         [](const Sources& s, const Args& a) {
+             const quint8 outputs = holidayOutputs(a, QStringLiteral("imported"));
+             const auto periods = calendar::importIcs(a.longText("ics").toUtf8(), outputs, holidayAction(a),
+                                                      s.model.context().clock.now().date());
+             editCalendar(s, [&](calendar::Settings& c) { calendar::addImported(c, periods); });
+         }},
         {QStringLiteral("resetHours"),
          [](const Sources& s, const Args& a) { s.recorder.resetHours(a.number("output", 1, 8)); }},
     };

@@ -45,7 +45,7 @@ QString usage(const BuildConfig& build)
                "  web               print a one-time login link to the web page (and open it on a desktop)\n"
                "  password          set the web page's password (read from standard input when it is no "
                "terminal)\n"
-               "  place LAT LON [NAME]  the switch's place for sun times (only while no switch runs)\n"
+               "  place LAT LON [NAME]  the switch's place for sun times (stored by the running switch, if any)\n"
                "  sun [DATE]        sunrise, sunset and the chosen twilight there (--json: as JSON)\n"
                "\n"
                "Exit codes: 0 done; 1 the switch refused (its message is printed); 2 the command line was\n"

@@ -1,6 +1,7 @@
 #include "api/vocabulary.h"
 
 #include "api/endpoint.h"
+#include "calendar/sun.h"
 #include "common/timetext.h"
 #include "history/record.h"
 #include "history/recorder.h"
@@ -116,6 +117,49 @@ QJsonObject pulseJson(const model::Pulse& p, qint64 now)
         o.insert(QStringLiteral("phaseEnd"), plan->endless
                                                  ? QJsonValue(QJsonValue::Null)
                                                  : moment(QDateTime::fromMSecsSinceEpoch(plan->phaseEnd)));
+    }
+    return o;
+}
+
+QJsonValue limitValue(const std::optional<int>& seconds)
+{
+    return seconds ? QJsonValue(formatTime(*seconds)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject anchorJson(const calendar::Anchor& a)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("kind"), calendar::anchorKindName(a.kind));
+    o.insert(QStringLiteral("offset"), a.offset);
+    o.insert(QStringLiteral("offsetText"), a.offset ? calendar::offsetText(a.offset) : QString());
+    o.insert(QStringLiteral("notBefore"), limitValue(a.notBefore));
+    o.insert(QStringLiteral("notAfter"), limitValue(a.notAfter));
+    return o;
+}
+
+// Today's sunrise and sunset at the place, or why there is none.
+QJsonObject sunTodayJson(const calendar::Settings& c, const QDateTime& now)
+{
+    const QDate date = now.date();
+    QJsonObject o;
+    o.insert(QStringLiteral("date"), date.toString(Qt::ISODate));
+    if (!c.place.set) {
+        const QString none = QStringLiteral("no place set");
+        o.insert(QStringLiteral("sunrise"), QJsonValue::Null);
+        o.insert(QStringLiteral("sunset"), QJsonValue::Null);
+        o.insert(QStringLiteral("noSunrise"), none);
+        o.insert(QStringLiteral("noSunset"), none);
+        return o;
+    }
+    const QTimeZone zone = now.timeZone();
+    const calendar::SunDay d = calendar::sunDay(c.place, c.twilight, date, zone);
+    for (const bool rise : {true, false}) {
+        const std::optional<qint64>& at = rise ? d.rise : d.set;
+        o.insert(rise ? QStringLiteral("sunrise") : QStringLiteral("sunset"),
+                 at ? moment(QDateTime::fromSecsSinceEpoch(*at, zone)) : QJsonValue(QJsonValue::Null));
+        if (!at)
+            o.insert(rise ? QStringLiteral("noSunrise") : QStringLiteral("noSunset"),
+                     calendar::missingText(rise, rise ? d.noRise : d.noSet, date));
     }
     return o;
 }
@@ -307,6 +351,56 @@ QJsonObject locationsJson(const Sources& s)
     return o;
 }
 
+QJsonObject calendarJson(const Sources& s)
+{
+    // Without a file (or with one that cannot be read) the switch follows the
+    // described schedules alone: the defaults are what it does.
+    const std::shared_ptr<const calendar::Settings> held = s.model.calendar();
+    const calendar::Settings c = held ? *held : calendar::Settings{};
+    QJsonObject o;
+    QJsonObject place;
+    place.insert(QStringLiteral("set"), c.place.set);
+    place.insert(QStringLiteral("latitude"), c.place.set ? QJsonValue(c.place.latitude) : QJsonValue::Null);
+    place.insert(QStringLiteral("longitude"), c.place.set ? QJsonValue(c.place.longitude) : QJsonValue::Null);
+    place.insert(QStringLiteral("name"), c.place.name);
+    o.insert(QStringLiteral("place"), place);
+    o.insert(QStringLiteral("twilight"), calendar::twilightName(c.twilight));
+    o.insert(QStringLiteral("horizon"), calendar::horizonOf(c.twilight));
+    o.insert(QStringLiteral("today"), sunTodayJson(c, s.model.context().clock.now()));
+    QJsonArray outputs;
+    for (int m = 1; m <= 8; ++m) {
+        const calendar::OutputCalendar& oc = c.outputs[m - 1];
+        QJsonArray switchings;
+        for (int k = 0; k < channels::switchingCount(m); ++k) {
+            const calendar::SwitchingAnchors a = oc.anchors(k);
+            switchings.append(QJsonObject{{QStringLiteral("switching"), QString(QChar('a' + k))},
+                                          {QStringLiteral("start"), anchorJson(a.start)},
+                                          {QStringLiteral("end"), anchorJson(a.end)}});
+        }
+        outputs.append(QJsonObject{{QStringLiteral("output"), m},
+                                   {QStringLiteral("presence"), oc.presenceMinutes},
+                                   {QStringLiteral("switchings"), switchings}});
+    }
+    o.insert(QStringLiteral("outputs"), outputs);
+    QJsonArray holidays;
+    for (size_t i = 0; i < c.holidays.size(); ++i) {
+        const calendar::Holiday& h = c.holidays[i];
+        QJsonArray named;
+        for (int m = 1; m <= 8; ++m)
+            if (h.names(m)) named.append(m);
+        holidays.append(QJsonObject{{QStringLiteral("index"), int(i)},
+                                    {QStringLiteral("name"), h.name},
+                                    {QStringLiteral("from"), h.from.toString(Qt::ISODate)},
+                                    {QStringLiteral("to"), h.to.toString(Qt::ISODate)},
+                                    {QStringLiteral("everyYear"), h.everyYear},
+                                    {QStringLiteral("outputs"), named},
+                                    {QStringLiteral("action"), calendar::actionName(h.action)}});
+    }
+    o.insert(QStringLiteral("holidays"), holidays);
+    o.insert(QStringLiteral("problem"), s.model.calendarProblem());
+    return o;
+}
+
 QJsonObject stateJson(const Sources& s)
 {
     QJsonObject o;
@@ -325,6 +419,7 @@ QJsonObject stateJson(const Sources& s)
     o.insert(QStringLiteral("port"), portJson(s));
     o.insert(QStringLiteral("mqtt"), mqttJson(s));
     o.insert(QStringLiteral("locations"), locationsJson(s).value(QStringLiteral("locations")));
+    o.insert(QStringLiteral("calendar"), calendarJson(s));
     return o;
 }
 

@@ -44,8 +44,10 @@ QJsonObject inputsJson(const Sources& s);
 QJsonObject portJson(const Sources& s);
 QJsonObject mqttJson(const Sources& s);
 QJsonObject locationsJson(const Sources& s);
+// The place, twilight, today's sun, each output's anchors and presence, the holidays.
+QJsonObject calendarJson(const Sources& s);
 // All of it: {"api": 1, "title", "outputs": [...], "inputs", "port", "polarity", "mqtt", "locations",
-// "next"}.
+// "calendar", "next"}.
 QJsonObject stateJson(const Sources& s);
 
 } // namespace kestra::api

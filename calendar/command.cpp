@@ -21,28 +21,35 @@ QString placeText(const Place& p)
     return p.name.isEmpty() ? where : QStringLiteral("%1 (%2)").arg(p.name, where);
 }
 
-int place(const QStringList& args, QTextStream& out, QTextStream& err, const CalendarFile& file, bool running)
+int place(const QStringList& args, QTextStream& out, QTextStream& err, const CalendarFile& file,
+          const PlaceToSwitch& toSwitch)
 {
-    if (args.size() < 3) {
+    if (args.size() < 3 || (args[1].trimmed().isEmpty() && args[2].trimmed().isEmpty())) {
         err << "usage: ctl place LATITUDE LONGITUDE [NAME]   (north and east positive, degrees)\n";
         return 2;
     }
-    bool latOk = false, lonOk = false;
+    const QString name = args.mid(3).join(QLatin1Char(' '));
     Place p;
-    p.set = true;
-    p.latitude = QLocale::c().toDouble(args[1], &latOk);
-    p.longitude = QLocale::c().toDouble(args[2], &lonOk);
-    p.name = args.mid(3).join(QLatin1Char(' '));
-    if (!latOk || !lonOk) {
-        err << "place refused: " << (latOk ? "longitude" : "latitude") << " \"" << (latOk ? args[2] : args[1])
-            << "\" is not a number\n";
+    try {
+        p = placeFromText(args[1], args[2], name);
+    } catch (const Failure& f) {
+        err << "place refused: " << f.description << "\n";
         return 2;
     }
-    if (running) {
-        // TODO(lead): route through the API once `ctl` reaches the running switch;
-        // until then the file is not written behind the running switch's back.
-        err << "place not set: a switch is running; stop it first (the running switch keeps its settings)\n";
+    const SwitchAnswer answer = toSwitch ? toSwitch(args[1], args[2], name) : SwitchAnswer{};
+    switch (answer.outcome) {
+    case SwitchAnswer::Outcome::Stored:
+        out << "place set: " << placeText(p) << "\n";
+        return 0;
+    case SwitchAnswer::Outcome::Refused:
+        err << "place refused: " << answer.text << "\n";
         return 1;
+    case SwitchAnswer::Outcome::Unreachable:
+        // Its settings stay its own: the file is not written behind its back.
+        err << "place not set: the running switch does not answer (" << answer.text << ")\n";
+        return 3;
+    case SwitchAnswer::Outcome::NoSwitch:
+        break;
     }
     try {
         Settings s = file.load();
@@ -117,10 +124,10 @@ int sun(const QStringList& args, QTextStream& out, QTextStream& err, const Calen
 } // namespace
 
 int runCalendarCommand(const QStringList& args, QTextStream& out, QTextStream& err, const CalendarFile& file,
-                       bool switchRunning, const QDate& today, const QTimeZone& zone)
+                       const PlaceToSwitch& toSwitch, const QDate& today, const QTimeZone& zone)
 {
     const QString command = args.value(0);
-    if (command == QLatin1String("place")) return place(args, out, err, file, switchRunning);
+    if (command == QLatin1String("place")) return place(args, out, err, file, toSwitch);
     if (command == QLatin1String("sun")) return sun(args, out, err, file, today, zone);
     err << "unknown calendar command \"" << command << "\": place, sun\n";
     return 2;

@@ -130,4 +130,11 @@ std::vector<Holiday> importIcsFile(const QString& path, quint8 outputs, Holiday:
     return importIcs(f.read(kMaxIcsBytes + 1), outputs, action, today);
 }
 
+void addImported(Settings& s, const std::vector<Holiday>& periods)
+{
+    if (s.holidays.size() + periods.size() > size_t(kMaxHolidays))
+        refuse(QStringLiteral("more than %1 periods in all").arg(kMaxHolidays));
+    s.holidays.insert(s.holidays.end(), periods.begin(), periods.end());
+}
+
 } // namespace kestra::calendar

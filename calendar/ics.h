@@ -23,4 +23,8 @@ std::vector<Holiday> importIcs(const QByteArray& text, quint8 outputs, Holiday::
 std::vector<Holiday> importIcsFile(const QString& path, quint8 outputs, Holiday::Action action,
                                    const QDate& today);
 
+// Adds imported periods after the settings' own; refused whole (Failure 13)
+// when the list would grow past kMaxHolidays.
+void addImported(Settings& s, const std::vector<Holiday>& periods);
+
 } // namespace kestra::calendar

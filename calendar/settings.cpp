@@ -4,6 +4,7 @@
 #include "common/timetext.h"
 
 #include <QJsonArray>
+#include <QLocale>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -284,6 +285,60 @@ Settings fromJson(const QJsonObject& o)
     const QString f = fault(s);
     if (!f.isEmpty()) refuse(f);
     return s;
+}
+
+Place placeFromText(const QString& latitude, const QString& longitude, const QString& name)
+{
+    Place p;
+    const QString lat = latitude.trimmed(), lon = longitude.trimmed();
+    p.set = !lat.isEmpty() || !lon.isEmpty();
+    if (p.set) {
+        bool latOk = false, lonOk = false;
+        p.latitude = QLocale::c().toDouble(lat, &latOk);
+        p.longitude = QLocale::c().toDouble(lon, &lonOk);
+        if (!latOk) refuse(QStringLiteral("latitude \"%1\" is not a number").arg(lat));
+        if (!lonOk) refuse(QStringLiteral("longitude \"%1\" is not a number").arg(lon));
+    }
+    p.name = name.trimmed();
+    return p;
+}
+
+int offsetFromText(const QString& text, const QString& where)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return 0;
+    const auto o = parseOffset(t);
+    if (!o) refuse(QStringLiteral("%1: offset \"%2\" is not -h:mm or minutes").arg(where, t));
+    return *o;
+}
+
+std::optional<int> limitFromText(const QString& text, const QString& what)
+{
+    if (text.trimmed().isEmpty()) return std::nullopt;
+    const auto t = tryParseTime(text.trimmed());
+    if (!t) refuse(QStringLiteral("%1 \"%2\" is not a time hh:mm:ss").arg(what, text));
+    return t;
+}
+
+QDate holidayDateFromText(const QString& holiday, const QString& text)
+{
+    const QString t = text.trimmed();
+    const QDate d = QDate::fromString(t, Qt::ISODate);
+    if (!d.isValid())
+        refuse(QStringLiteral("holiday \"%1\": \"%2\" is not a date yyyy-mm-dd").arg(holiday, t));
+    return d;
+}
+
+quint8 outputsFromText(const QString& holiday, const QString& text)
+{
+    quint8 outputs = 0;
+    for (const QString& o : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const int m = o.toInt();
+        if (m < 1 || m > 8)
+            refuse(QStringLiteral("holiday \"%1\": output \"%2\" is not 1 to 8").arg(holiday, o));
+        outputs |= quint8(1u << (m - 1));
+    }
+    return outputs;
 }
 
 QString offsetText(int seconds)

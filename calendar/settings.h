@@ -112,6 +112,18 @@ QJsonObject toJson(const Settings& s);
 // Throws Failure 13 naming the fault when the text is not settings this program wrote.
 Settings fromJson(const QJsonObject& o);
 
+// What a person types into the calendar's fields, read alike wherever it is
+// typed (the calendar window, the API): Failure 13 naming the field and the
+// text when it does not read. Ranges are fault()'s to judge.
+//   latitude and longitude both empty: no place; else both must be numbers
+Place placeFromText(const QString& latitude, const QString& longitude, const QString& name);
+//   `where` is "switching a start"; an empty text is no offset
+int offsetFromText(const QString& text, const QString& where);
+//   `what` is "switching a start \"not before\""; an empty text is no limit
+std::optional<int> limitFromText(const QString& text, const QString& what);
+QDate holidayDateFromText(const QString& holiday, const QString& text); // yyyy-mm-dd
+quint8 outputsFromText(const QString& holiday, const QString& text);    // "3 5"
+
 // "+0:15", "-1:30"
 QString offsetText(int seconds);
 // "-4:00" .. "+4:00", "15" (minutes), "-90m"; nothing when it does not read

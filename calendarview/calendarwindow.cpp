@@ -19,7 +19,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -34,19 +33,6 @@ namespace {
 const char* const kKindTexts[] = {"clock", "run time", "sunrise", "sunset"};
 const char* const kActionTexts[] = {"OFF", "ON", "as on Sunday"};
 enum Column { Name, From, To, EveryYear, Outputs, Action, Columns };
-
-[[noreturn]] void bad(const QString& what)
-{
-    throw Failure(failure::kConversion, what);
-}
-
-std::optional<int> limitOf(const QLineEdit* e, const QString& what)
-{
-    if (e->text().trimmed().isEmpty()) return std::nullopt;
-    const auto t = tryParseTime(e->text().trimmed());
-    if (!t) bad(QStringLiteral("%1 \"%2\" is not a time hh:mm:ss").arg(what, e->text()));
-    return t;
-}
 
 QString outputsText(quint8 outputs)
 {
@@ -162,6 +148,19 @@ CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
     bottom->addWidget(
         button(QStringLiteral("btnCalendarCancel"), QStringLiteral("Cancel"), [this] { hide(); }));
     top->addLayout(bottom);
+
+    connect(&m_model, &model::SwitchModel::calendarChanged, this, [this] {
+        if (isVisible() && !isEdited()) showOutput(m_output);
+    });
+}
+
+bool CalendarWindow::isEdited() const
+{
+    try {
+        return !(collect() == m_shown);
+    } catch (const Failure&) {
+        return true; // a field that does not read is being typed
+    }
 }
 
 void CalendarWindow::showOutput(int m)
@@ -196,6 +195,11 @@ void CalendarWindow::showOutput(int m)
     m_twilight->setCurrentIndex(int(m_settings.twilight));
     showHolidays();
     showPreview();
+    try {
+        m_shown = collect();
+    } catch (const Failure&) {
+        m_shown = m_settings;
+    }
 }
 
 void CalendarWindow::buildRows()
@@ -326,47 +330,24 @@ calendar::Settings CalendarWindow::collect() const
                                          std::tuple{&m_rows[k].second, &a.end, QStringLiteral("end")}}) {
             const QString where = QStringLiteral("switching %1 %2").arg(letter, side);
             anchor->kind = Anchor::Kind(row->kind->currentData().toInt());
-            const QString offset = row->offset->text().trimmed();
-            if (!offset.isEmpty()) {
-                const auto o = calendar::parseOffset(offset);
-                if (!o) bad(QStringLiteral("%1: offset \"%2\" is not -h:mm or minutes").arg(where, offset));
-                anchor->offset = *o;
-            }
-            anchor->notBefore = limitOf(row->notBefore, where + QStringLiteral(" \"not before\""));
-            anchor->notAfter = limitOf(row->notAfter, where + QStringLiteral(" \"not after\""));
+            anchor->offset = calendar::offsetFromText(row->offset->text(), where);
+            anchor->notBefore =
+                calendar::limitFromText(row->notBefore->text(), where + QStringLiteral(" \"not before\""));
+            anchor->notAfter =
+                calendar::limitFromText(row->notAfter->text(), where + QStringLiteral(" \"not after\""));
         }
         oc.switchings.push_back(a);
     }
     oc.presenceMinutes = m_presence->value();
-    const QString lat = m_latitude->text().trimmed(), lon = m_longitude->text().trimmed();
-    s.place.set = !lat.isEmpty() || !lon.isEmpty();
-    if (s.place.set) {
-        bool latOk = false, lonOk = false;
-        s.place.latitude = QLocale::c().toDouble(lat, &latOk);
-        s.place.longitude = QLocale::c().toDouble(lon, &lonOk);
-        if (!latOk) bad(QStringLiteral("latitude \"%1\" is not a number").arg(lat));
-        if (!lonOk) bad(QStringLiteral("longitude \"%1\" is not a number").arg(lon));
-    }
-    s.place.name = m_placeName->text().trimmed();
+    s.place = calendar::placeFromText(m_latitude->text(), m_longitude->text(), m_placeName->text());
     s.twilight = calendar::Twilight(m_twilight->currentIndex());
     for (int r = 0; r < m_holidays->rowCount() && size_t(r) < s.holidays.size(); ++r) {
         Holiday& h = s.holidays[r];
         h.name = m_holidays->item(r, Name)->text();
-        for (auto [column, date] : {std::pair{From, &h.from}, std::pair{To, &h.to}}) {
-            const QString t = m_holidays->item(r, column)->text().trimmed();
-            *date = QDate::fromString(t, Qt::ISODate);
-            if (!date->isValid())
-                bad(QStringLiteral("holiday \"%1\": \"%2\" is not a date yyyy-mm-dd").arg(h.name, t));
-        }
+        h.from = calendar::holidayDateFromText(h.name, m_holidays->item(r, From)->text());
+        h.to = calendar::holidayDateFromText(h.name, m_holidays->item(r, To)->text());
         h.everyYear = m_holidays->item(r, EveryYear)->checkState() == Qt::Checked;
-        h.outputs = 0;
-        for (const QString& o :
-             m_holidays->item(r, Outputs)->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const int m = o.toInt();
-            if (m < 1 || m > 8)
-                bad(QStringLiteral("holiday \"%1\": output \"%2\" is not 1 to 8").arg(h.name, o));
-            h.outputs |= quint8(1u << (m - 1));
-        }
+        h.outputs = calendar::outputsFromText(h.name, m_holidays->item(r, Outputs)->text());
         h.action =
             Holiday::Action(static_cast<QComboBox*>(m_holidays->cellWidget(r, Action))->currentIndex());
     }
@@ -384,6 +365,7 @@ bool CalendarWindow::ok()
         const calendar::Settings s = collect();
         m_model.saveCalendar(s);
         m_settings = s;
+        m_shown = s;
     } catch (const Failure& f) {
         refuse(f.description);
         return false;
@@ -398,10 +380,7 @@ bool CalendarWindow::importIcs(const QString& path)
         m_settings = collect();
         const auto periods = calendar::importIcsFile(path, quint8(1u << (m_output - 1)), Holiday::Action::Off,
                                                      QDate::currentDate());
-        if (m_settings.holidays.size() + periods.size() > size_t(calendar::kMaxHolidays))
-            bad(QStringLiteral("Holiday file refused: more than %1 periods in all")
-                    .arg(calendar::kMaxHolidays));
-        m_settings.holidays.insert(m_settings.holidays.end(), periods.begin(), periods.end());
+        calendar::addImported(m_settings, periods);
     } catch (const Failure& f) {
         refuse(f.description);
         return false;

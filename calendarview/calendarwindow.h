@@ -23,7 +23,8 @@ namespace kestra::calendarview {
 // offset and "not before" / "not after" limits) and its presence; for the
 // switch, its place, twilight and holiday periods with the .ics import. OK
 // stores it all in the calendar file at once, or refuses it naming the fault
-// and changes nothing.
+// and changes nothing. A change stored by another view (the API) shows at once
+// while nothing here is edited; edits made here are kept, and OK stores them.
 class CalendarWindow : public QWidget
 {
     Q_OBJECT
@@ -52,10 +53,12 @@ private:
     // The window's settings; throws Failure naming a field that does not read.
     calendar::Settings collect() const;
     void refuse(const QString& text);
+    bool isEdited() const;
 
     model::SwitchModel& m_model;
     int m_output = 3;
     calendar::Settings m_settings; // as loaded, with the holidays edited here
+    calendar::Settings m_shown;    // what the fields showed when loaded: unedited while collect() equals it
     QLabel* m_caption;
     QWidget* m_rowsBox;
     std::vector<std::pair<Row, Row>> m_rows; // start, end of switching a, b, ...

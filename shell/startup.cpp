@@ -1,5 +1,6 @@
 #include "shell/startup.h"
 
+#include "api/client.h"
 #include "api/ctl.h"
 #include "api/endpoint.h"
 #include "calendar/command.h"
@@ -27,8 +28,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <cerrno>
+#include <csignal>
 #include <sys/stat.h>
 
 namespace kestra::shell {
@@ -186,6 +190,39 @@ int runHeadless(int argc, char** argv, const BuildConfig& build)
     return app.exec();
 }
 
+namespace {
+
+// `ctl place` while a switch runs: the switch stores it, so that its ticks,
+// its windows and its clients follow the place at once.
+calendar::SwitchAnswer placeToSwitch(const BuildConfig& build, const QString& latitude,
+                                     const QString& longitude, const QString& name)
+{
+    using Outcome = calendar::SwitchAnswer::Outcome;
+    const std::optional<api::Endpoint> e = api::readEndpoint(build);
+    if (!e) return {};
+    const QJsonObject command{{QStringLiteral("command"), QStringLiteral("calendarPlace")},
+                              {QStringLiteral("latitude"), latitude},
+                              {QStringLiteral("longitude"), longitude},
+                              {QStringLiteral("name"), name}};
+    const api::Reply r = api::Client(e->port, e->token)
+                             .post("/api/command", QJsonDocument(command).toJson(QJsonDocument::Compact),
+                                   std::chrono::seconds(10));
+    if (r.status == 200) return {Outcome::Stored, {}};
+    if (r.status != 0) {
+        const QJsonObject error =
+            QJsonDocument::fromJson(r.body).object().value(QStringLiteral("error")).toObject();
+        const QString why = error.value(QStringLiteral("description"))
+                                .toString(error.value(QStringLiteral("text")).toString());
+        return {Outcome::Refused,
+                why.isEmpty() ? QStringLiteral("the switch answered %1").arg(r.status) : why};
+    }
+    // The file of a switch that died: nobody holds the calendar.
+    if (e->pid > 0 && ::kill(pid_t(e->pid), 0) != 0 && errno == ESRCH) return {};
+    return {Outcome::Unreachable, r.error};
+}
+
+} // namespace
+
 int runService(int argc, char** argv, const BuildConfig& build)
 {
     if (isCtl(argc, argv)) {
@@ -196,11 +233,12 @@ int runService(int argc, char** argv, const BuildConfig& build)
         if (argc >= 3 && (qstrcmp(argv[2], "place") == 0 || qstrcmp(argv[2], "sun") == 0)) {
             QCoreApplication app(argc, argv);
             QTextStream out(stdout), err(stderr);
-            // A switch that runs holds the calendar: `place` then leaves the file alone.
-            const bool running = api::readEndpoint(build).has_value();
-            return calendar::runCalendarCommand(app.arguments().mid(2), out, err,
-                                                calendar::CalendarFile(calendar::calendarPath(build)),
-                                                running, QDate::currentDate(), QTimeZone::systemTimeZone());
+            return calendar::runCalendarCommand(
+                app.arguments().mid(2), out, err, calendar::CalendarFile(calendar::calendarPath(build)),
+                [&](const QString& lat, const QString& lon, const QString& name) {
+                    return placeToSwitch(build, lat, lon, name);
+                },
+                QDate::currentDate(), QTimeZone::systemTimeZone());
         }
         return api::runCtl(argc, argv, build);
     }

@@ -7,7 +7,7 @@ const DAYS = ['Sun', 'Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat'];
 const COLOURS = ['#80ffff', '#ffc080', '#0000c0', '#80ff80', '#8080ff', '#ff8080', '#c0c0c0', '#ffff00'];
 const MODES = ['AUTO', 'ON', 'OFF'];
 
-const state = { outputs: [], inputs: null, port: null, mqtt: null, next: '' };
+const state = { outputs: [], inputs: null, port: null, mqtt: null, next: '', calendar: null };
 let csrf = '';
 let events = null;
 let weekTimer = 0;
@@ -333,6 +333,130 @@ async function loadSounds() {
   } catch (e) { /* shown by the next command */ }
 }
 
+// ---- Sun, holidays and presence ------------------------------------------
+
+const ANCHOR_KINDS = [['clock', 'clock'], ['run', 'run time'], ['sunrise', 'sunrise'], ['sunset', 'sunset']];
+
+// "2026-12-07T08:05:12+01:00": the switch's own clock time.
+function clockOf(iso) { return iso ? iso.slice(11, 19) : ''; }
+
+function renderCalendar() {
+  const c = state.calendar;
+  if (!c) return;
+  $('cal-problem').textContent = c.problem || '';
+  $('cal-problem').hidden = !c.problem;
+  setValue($('cal-lat'), c.place.set ? String(c.place.latitude) : '');
+  setValue($('cal-lon'), c.place.set ? String(c.place.longitude) : '');
+  setValue($('cal-name'), c.place.name || '');
+  if (document.activeElement !== $('cal-twilight')) $('cal-twilight').value = c.twilight;
+  const t = c.today;
+  const sun = (name, at, why) => (at ? `${name} ${clockOf(at)}` : why);
+  $('cal-today').textContent = `Today (${t.date}), ${c.twilight} twilight: ` +
+    `${sun('sunrise', t.sunrise, t.noSunrise)}, ${sun('sunset', t.sunset, t.noSunset)}`;
+  renderAnchors();
+  renderHolidays();
+}
+
+function anchorId(field, k, edge) { return `cal-${field}-${k}-${edge}`; }
+
+function renderAnchors() {
+  const c = state.calendar;
+  if (!c) return;
+  const m = Number($('cal-output').value || 1);
+  const oc = c.outputs[m - 1];
+  const box = $('cal-anchors');
+  if (box.dataset.output !== String(m)) {
+    box.dataset.output = String(m);
+    box.textContent = '';
+    buildAnchors(box, m, oc);
+  }
+  oc.switchings.forEach((sw, k) => {
+    for (const edge of ['start', 'end']) {
+      const a = sw[edge];
+      const kind = $(anchorId('kind', k, edge));
+      // Output 7's finish shows its default as the clock, as the window does.
+      const value = [...kind.options].some((o) => o.value === a.kind) ? a.kind : 'clock';
+      if (document.activeElement !== kind) kind.value = value;
+      setValue($(anchorId('offset', k, edge)), a.offsetText || '');
+      setValue($(anchorId('nb', k, edge)), a.notBefore || '');
+      setValue($(anchorId('na', k, edge)), a.notAfter || '');
+    }
+  });
+  setValue($('cal-presence'), String(oc.presence));
+}
+
+function buildAnchors(box, m, oc) {
+  oc.switchings.forEach((sw, k) => {
+    const letter = sw.switching;
+    const set = el('fieldset', {}, el('legend', { text: `Switching ${letter}` }));
+    for (const edge of ['start', 'end']) {
+      const id = (field) => anchorId(field, k, edge);
+      const side = edge === 'start' ? 'start' : (m === 7 ? 'finish' : 'end');
+      // One edge is one edit: what its four fields say, judged together.
+      const send = () => command({ command: 'calendarAnchor', output: m, switching: k, edge,
+        kind: $(id('kind')).value, offset: $(id('offset')).value,
+        notBefore: $(id('nb')).value, notAfter: $(id('na')).value });
+      const kind = el('select', { id: id('kind'), onchange: send });
+      for (const [value, text] of ANCHOR_KINDS) {
+        if (value === 'run' && (edge === 'start' || m === 7)) continue;
+        kind.append(el('option', { value, text }));
+      }
+      const entry = (field, label, hint) => [
+        el('label', { for: id(field), text: label }),
+        el('input', { id: id(field), autocomplete: 'off', maxlength: '16', placeholder: hint,
+          'aria-label': `Switching ${letter}, ${side} ${label}`, onchange: send })];
+      set.append(el('div', { class: 'anchor-row' },
+        el('label', { for: id('kind'), text: `${side[0].toUpperCase()}${side.slice(1)} at` }), kind,
+        ...entry('offset', 'offset', '-0:15'), ...entry('nb', 'not before', '17:00:00'),
+        ...entry('na', 'not after', 'hh:mm:ss')));
+      kind.setAttribute('aria-label', `Switching ${letter}, ${side} at`);
+    }
+    box.append(set);
+  });
+}
+
+function renderHolidays() {
+  const body = $('cal-holidays').tBodies[0];
+  body.textContent = '';
+  for (const h of state.calendar.holidays) {
+    body.append(el('tr', {}, el('td', { text: h.name }), el('td', { text: h.from }), el('td', { text: h.to }),
+      el('td', { text: h.everyYear ? 'yes' : 'no' }), el('td', { text: h.outputs.join(' ') }),
+      el('td', { text: h.action }),
+      el('td', {}, el('button', { type: 'button', text: 'Remove', 'aria-label': `Remove holiday ${h.name} from ${h.from}`,
+        onclick: () => command({ command: 'calendarRemoveHoliday', index: h.index }) }))));
+  }
+  if (!state.calendar.holidays.length) body.append(el('tr', {}, el('td', { colspan: '7', text: 'None.' })));
+}
+
+function calendarEvents() {
+  $('cal-place-form').addEventListener('submit', (e) => {
+    e.preventDefault();
+    command({ command: 'calendarPlace', latitude: $('cal-lat').value, longitude: $('cal-lon').value,
+      name: $('cal-name').value });
+  });
+  $('cal-twilight').addEventListener('change', (e) => command({ command: 'calendarTwilight', twilight: e.target.value }));
+  $('cal-output').addEventListener('change', renderAnchors);
+  $('cal-presence').addEventListener('change', (e) => {
+    const m = Number($('cal-output').value || 1);
+    const v = e.target.value;
+    command({ command: 'calendarPresence', output: m, minutes: v === '' || isNaN(Number(v)) ? v : Number(v) });
+  });
+  $('cal-holiday-form').addEventListener('submit', async (e) => {
+    e.preventDefault();
+    const done = await command({ command: 'calendarHoliday', name: $('hol-name').value, from: $('hol-from').value,
+      to: $('hol-to').value, everyYear: $('hol-every').checked, outputs: $('hol-outputs').value,
+      action: $('hol-action').value });
+    if (done) e.target.reset();
+  });
+  $('hol-ics').addEventListener('change', async (e) => {
+    const file = e.target.files[0];
+    if (!file) return;
+    const ics = await file.text();
+    await command({ command: 'calendarImport', ics, outputs: $('cal-output').value || '1', action: 'OFF' });
+    e.target.value = '';
+  });
+}
+
 // ---- Week ----------------------------------------------------------------
 
 const SVG = 'http://www.w3.org/2000/svg';
@@ -431,18 +555,26 @@ function applyState(s) {
   state.next = s.next;
   $('title').textContent = s.title || 'Time switch';
   document.title = s.title || 'Time switch';
-  const sel = $('program-output');
   for (const o of s.outputs) {
-    let opt = sel.querySelector(`option[value="${o.output}"]`);
-    if (!opt) { opt = el('option', { value: String(o.output) }); sel.append(opt); }
-    opt.textContent = `${o.output} ${o.location || ''}`;
+    nameOutput(o);
     renderOutput(o);
   }
+  state.calendar = s.calendar || null;
+  renderCalendar();
   renderInputs();
   renderFacts();
   renderProgram();
   if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) performance.mark('live');
   document.body.dataset.live = 'yes';
+}
+
+// The output's entry in the lists that choose one.
+function nameOutput(o) {
+  for (const sel of [$('program-output'), $('cal-output')]) {
+    let opt = sel.querySelector(`option[value="${o.output}"]`);
+    if (!opt) { opt = el('option', { value: String(o.output) }); sel.append(opt); }
+    opt.textContent = `${o.output} ${o.location || ''}`;
+  }
 }
 
 function connect() {
@@ -455,14 +587,14 @@ function connect() {
   on('output', (o) => {
     state.outputs[o.output - 1] = o;
     renderOutput(o);
-    const sel = $('program-output').querySelector(`option[value="${o.output}"]`);
-    if (sel) sel.textContent = `${o.output} ${o.location || ''}`;
+    nameOutput(o);
     if (Number($('program-output').value) === o.output) renderProgram();
     weekSoon();
   });
   on('inputs', (i) => { state.inputs = i; renderInputs(); });
   on('port', (p) => { state.port = p; renderFacts(); });
   on('mqtt', (m) => { state.mqtt = m; renderFacts(); });
+  on('calendar', (c) => { state.calendar = c; renderCalendar(); weekSoon(); });
   on('locations', () => {});
   on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
   events.onerror = () => {
@@ -497,6 +629,7 @@ document.addEventListener('DOMContentLoaded', () => {
   const today = new Date();
   $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
   $('history-show').addEventListener('click', loadHistory);
+  calendarEvents();
   $('logout').addEventListener('submit', async (e) => {
     e.preventDefault();
     try { await request('POST', '/logout'); } catch (err) { /* gone either way */ }

@@ -4,6 +4,7 @@
 #include "api/api.h"
 #include "api/client.h"
 #include "api/endpoint.h"
+#include "calendar/file.h"
 #include "common/clock.h"
 #include "model/errorroutine.h"
 #include "model/switchmodel.h"
@@ -33,6 +34,14 @@ QJsonObject jsonOf(const QByteArray& body)
 QByteArray command(const QJsonObject& o)
 {
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// The member at "outputs/3/switchings/0/start/offset".
+QJsonValue at(QJsonValue v, const QString& path)
+{
+    for (const QString& step : path.split(QLatin1Char('/')))
+        v = v.isArray() ? v.toArray().at(step.toInt()) : v.toObject().value(step);
+    return v;
 }
 
 } // namespace
@@ -66,6 +75,8 @@ private slots:
         // Any free port: tests may run beside a switch of the user's.
         QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KESTRA3"))
             .setValue(QStringLiteral("Api/Port"), 0);
+        // The calendar file of an earlier run would be the starting point of the calendar's rows.
+        QFile::remove(calendar::calendarPath(kestra3Config()));
         m_db = store::Database::open(m_dir.filePath(QStringLiteral("Kestra3.db")), m_clock.now().date());
         m_db->writeSettings({{QStringLiteral("Start3a"), QStringLiteral("12:00:00")},
                              {QStringLiteral("Run3a"), QStringLiteral("00:30:00")},
@@ -212,6 +223,103 @@ private slots:
         QCOMPARE(api().streamCount(), 0);
         m_service->requestMode(5, channels::Mode::On);
         QTRY_VERIFY(outputsOnPort() & port::outputBit(5));
+    }
+
+    // Calendar edits from a client: stored whole or refused with the calendar
+    // window's own words, and the switch follows what the file holds.
+    void calendarCommands_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // in the refusal, or the path of GET /api/calendar to check
+        QTest::addColumn<QJsonValue>("value");
+        const auto row = [](const char* name, const QByteArray& body, int status, const QString& says,
+                            const QJsonValue& value = {}) {
+            QTest::newRow(name) << body << status << says << value;
+        };
+        const QByteArray ics =
+            QJsonDocument(
+                QJsonObject{{"command", "calendarImport"},
+                            {"outputs", "4"},
+                            {"ics",
+                             "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:1\r\nSUMMARY:New Year\r\n"
+                             "DTSTART;VALUE=DATE:20270101\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"}})
+                .toJson();
+        // The rows build on each other, as one person's edits.
+        row("place", R"({"command":"calendarPlace","latitude":"52.52","longitude":13.405,"name":"Berlin"})",
+            200, "place/latitude", 52.52);
+        row("latitude 91", R"({"command":"calendarPlace","latitude":"91","longitude":"13"})", 422,
+            "latitude 91 is out of -90..90");
+        row("latitude a word", R"({"command":"calendarPlace","latitude":"north","longitude":"13"})", 422,
+            "latitude \"north\" is not a number");
+        row("twilight", R"({"command":"calendarTwilight","twilight":"civil"})", 200, "twilight", "civil");
+        row("sunset anchor",
+            R"({"command":"calendarAnchor","output":4,"switching":1,"edge":"start","kind":"sunset",)"
+            R"("offset":"-0:15","notBefore":"17:00:00"})",
+            200, "outputs/3/switchings/1/start/offset", -900);
+        row("offset over 4 h",
+            R"({"command":"calendarAnchor","output":4,"switching":1,"edge":"end","kind":"sunset","offset":"+4:30"})",
+            422, "output 4, switching b end: offset +4:30 is more than 4 hours");
+        row("offset a word",
+            R"({"command":"calendarAnchor","output":4,"switching":0,"edge":"start","kind":"sunrise","offset":"soon"})",
+            422, "switching a start: offset \"soon\" is not -h:mm or minutes");
+        row("limit no time",
+            R"({"command":"calendarAnchor","output":4,"switching":0,"edge":"start","kind":"sunrise","notBefore":"25:00"})",
+            422, "switching a start \"not before\" \"25:00\" is not a time hh:mm:ss");
+        row("limits crossed",
+            R"({"command":"calendarAnchor","output":4,"switching":0,"edge":"start","kind":"sunrise",)"
+            R"("notBefore":"20:00:00","notAfter":"18:00:00"})",
+            422, "\"not before\" 20:00:00 is later than \"not after\" 18:00:00");
+        row("offset on the clock",
+            R"({"command":"calendarAnchor","output":4,"switching":0,"edge":"start","kind":"clock","offset":"15"})",
+            422, "an offset or a limit needs sunrise or sunset");
+        row("a start keeping the run",
+            R"({"command":"calendarAnchor","output":4,"switching":0,"edge":"start","kind":"run"})", 400,
+            "keeps the run time");
+        row("presence", R"({"command":"calendarPresence","output":4,"minutes":10})", 200,
+            "outputs/3/presence", 10);
+        row("holiday",
+            R"({"command":"calendarHoliday","name":"Christmas","from":"2026-12-24","to":"2027-01-06",)"
+            R"("everyYear":true,"outputs":[4],"action":"OFF"})",
+            200, "holidays/0/to", "2027-01-06");
+        row("holiday backwards",
+            R"({"command":"calendarHoliday","index":0,"name":"Advent","from":"2026-12-24","to":"2026-12-01","outputs":"4"})",
+            422, "holiday \"Advent\" ends (2026-12-01) before it starts (2026-12-24)");
+        row("holiday output 9",
+            R"({"command":"calendarHoliday","name":"X","from":"2026-12-24","to":"2026-12-26","outputs":"4 9"})",
+            422, "holiday \"X\": output \"9\" is not 1 to 8");
+        row("damaged ics",
+            R"({"command":"calendarImport","outputs":"4","ics":"BEGIN:VCALENDAR\r\nBEGIN:VEVENT"})", 422,
+            "Holiday file refused");
+        row("ics", ics, 200, "holidays/1/name", "New Year");
+        row("remove", R"({"command":"calendarRemoveHoliday","index":0})", 200, "holidays/0/name", "New Year");
+    }
+
+    void calendarCommands()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QFETCH(QJsonValue, value);
+        const calendar::CalendarFile file(calendar::calendarPath(kestra3Config()));
+        const std::optional<calendar::Settings> before =
+            file.exists() ? std::optional(file.load()) : std::nullopt;
+        const api::Reply r = client().post("/api/command", body);
+        QVERIFY2(r.status == status, r.body.constData());
+        if (status != 200) {
+            const QJsonObject error = jsonOf(r.body).value("error").toObject();
+            const QString text = error.value(status == 422 ? "description" : "text").toString();
+            QVERIFY2(text.contains(says), qPrintable(text));
+            if (status == 422) QCOMPARE(error.value("number").toInt(), 13);
+            QVERIFY(before); // the first row stores
+            QCOMPARE(file.load(), *before);
+        } else {
+            const QJsonObject c = jsonOf(client().get("/api/calendar").body);
+            QCOMPARE(at(c, says), value);
+        }
+        // One state: what the file holds is what the switch follows.
+        QVERIFY(m_service->model().calendar());
+        QCOMPARE(*m_service->model().calendar(), file.load());
     }
 };
 

@@ -363,8 +363,8 @@ private slots:
         QTest::newRow("sun before a place") << QStringList{"sun"} << false << 1 << "no place set";
         QTest::newRow("place out of range")
             << QStringList{"place", "91", "13"} << false << 1 << "latitude 91 is out";
-        QTest::newRow("place while running")
-            << QStringList{"place", "52.52", "13.405"} << true << 1 << "running";
+        QTest::newRow("place while a switch runs that does not answer")
+            << QStringList{"place", "52.52", "13.405"} << true << 3 << "does not answer";
         QTest::newRow("place") << QStringList{"place", "69.65", "18.96", "Tromso"} << false << 0
                                << "place set: Tromso (69.6500 N, 18.9600 E)";
         QTest::newRow("sun") << QStringList{"sun", "2026-03-20"} << false << 0 << "sunrise 05:43:";
@@ -382,9 +382,15 @@ private slots:
         const CalendarFile file(dir.filePath(QStringLiteral("Kestra3-calendar.db")));
         QString outText, errText;
         QTextStream out(&outText), err(&errText);
-        QCOMPARE(
-            runCalendarCommand(args, out, err, file, running, QDate(2026, 3, 20), QTimeZone("Europe/Oslo")),
-            status);
+        QCOMPARE(runCalendarCommand(
+                     args, out, err, file,
+                     [&](const QString&, const QString&, const QString&) {
+                         return running ? SwitchAnswer{SwitchAnswer::Outcome::Unreachable,
+                                                       QStringLiteral("timed out")}
+                                        : SwitchAnswer{};
+                     },
+                     QDate(2026, 3, 20), QTimeZone("Europe/Oslo")),
+                 status);
         out.flush();
         err.flush();
         QVERIFY2((outText + errText).contains(says), qPrintable(outText + errText));

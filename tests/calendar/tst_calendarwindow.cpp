@@ -54,6 +54,24 @@ private slots:
                  qPrintable(rig.messages.modals.join(QLatin1Char('|'))));
         QCOMPARE(calendar::CalendarFile(calendar::calendarPath(rig.model.build())).load(), stored);
     }
+
+    // A place stored by another view (a client of the API) while the window is
+    // open and unedited shows at once, so its OK does not store the old one back.
+    void followsAnotherViewsEdit()
+    {
+        testing::WindowRig rig;
+        calendar::Settings other = rig.model.calendarForEdit();
+        other.place = {true, 60.39, 5.32, QStringLiteral("Bergen")};
+        rig.model.saveCalendar(other);
+        calendarview::CalendarWindow w(rig.model, nullptr);
+        w.showOutput(3);
+        w.show();
+        other.place = {true, 59.91, 10.75, QStringLiteral("Oslo")};
+        rig.model.saveCalendar(other);
+        QCOMPARE(child<QLineEdit>(&w, QStringLiteral("txtPlaceName"))->text(), QStringLiteral("Oslo"));
+        QVERIFY(w.ok());
+        QCOMPARE(calendar::CalendarFile(calendar::calendarPath(rig.model.build())).load().place, other.place);
+    }
 };
 
 QTEST_MAIN(TstCalendarWindow)

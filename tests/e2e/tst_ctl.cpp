@@ -1,5 +1,6 @@
 // `kestra3 ctl` against a running `kestra3 --headless`, as a script uses it:
-// what it prints, its exit codes, and its message when no switch runs.
+// what it prints, its exit codes, and its message when no switch runs; a place
+// set from the command line is the running switch's at once.
 
 #include "tests/support/sandbox.h"
 
@@ -68,11 +69,19 @@ private slots:
             int code;
             QString says; // in standard output (exit 0) or standard error
         } rows[] = {
-            {{"mode", "3", "ON"}, 0, {}},       {{"status"}, 0, "no mode chosen"},
-            {{"next"}, 0, "no mode chosen"},    {{"mode", "3", "MAYBE"}, 2, "AUTO, ON or OFF"},
-            {{"mode", "9", "ON"}, 2, "1 to 8"}, {{"mode", "3"}, 2, "an output and a mode"},
-            {{"reboot"}, 2, "unknown command"}, {{}, 2, "a command is needed"},
+            {{"mode", "3", "ON"}, 0, {}},
+            {{"status"}, 0, "no mode chosen"},
+            {{"next"}, 0, "no mode chosen"},
+            {{"mode", "3", "MAYBE"}, 2, "AUTO, ON or OFF"},
+            {{"mode", "9", "ON"}, 2, "1 to 8"},
+            {{"mode", "3"}, 2, "an output and a mode"},
+            {{"reboot"}, 2, "unknown command"},
+            {{}, 2, "a command is needed"},
             {{"--help"}, 0, "Exit codes"},
+            // The running switch stores the place itself, judged as its calendar window judges it.
+            {{"place", "91", "13"}, 1, "latitude 91 is out of -90..90"},
+            {{"place", "52.52", "13.405", "Berlin"}, 0, "place set: Berlin (52.5200 N, 13.4050 E)"},
+            {{"sun", "2026-12-07"}, 0, "Berlin (52.5200 N"},
         };
         for (const auto& row : rows) {
             const Run r = ctl(box, row.args);
@@ -86,6 +95,9 @@ private slots:
         const QJsonObject state = QJsonDocument::fromJson(json.out.toUtf8()).object();
         QCOMPARE(state.value("api").toInt(), 1);
         QCOMPARE(state.value("port").toObject().value("byte").toInt(), 0xFB);
+        const QJsonObject place = state.value("calendar").toObject().value("place").toObject();
+        QCOMPARE(place.value("name").toString(), QStringLiteral("Berlin"));
+        QCOMPARE(place.value("latitude").toDouble(), 52.52);
 
         QVERIFY(waitUntil(
             [&] { return (watched += watch.readAllStandardOutput()).contains("output 3 : ON (mode)"); }, 5s));

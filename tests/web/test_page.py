@@ -207,6 +207,48 @@ class Page(unittest.TestCase):
         self.wait.until(lambda b: b.find_element(By.ID, 'message').is_displayed())
         self.assertIn('25:99', self.text('message'))
 
+    def test_calendar_section_by_keyboard(self):
+        # What the page sends is stored by the switch and refused in its calendar window's words,
+        # and a place set from the command line shows without a reload.
+        from selenium.webdriver.support.ui import Select
+        self.log_in_by_link()
+        b = self.browser
+        live = lambda b: b.find_element(By.TAG_NAME, 'body').get_attribute('data-live') == 'yes'
+        b.get(self.base + '/#calendar')
+        self.wait.until(live)
+        calendar = lambda: self.switch.api('GET', '/api/calendar')[1]
+        self.type_into('cal-lat', '95')
+        self.type_into('cal-lon', '10.75')
+        b.find_element(By.ID, 'cal-name').send_keys('Oslo', Keys.ENTER)
+        self.wait.until(lambda b: 'latitude 95 is out of -90..90' in self.text('message'))
+        self.assertFalse(calendar()['place']['set'])
+        self.type_into('cal-lat', '59.91')
+        b.find_element(By.ID, 'cal-name').send_keys(Keys.ENTER)
+        self.wait.until(lambda b: re.search(r'sunrise \d\d:\d\d:\d\d', self.text('cal-today')))
+        self.assertEqual(calendar()['place'], {'set': True, 'latitude': 59.91, 'longitude': 10.75, 'name': 'Oslo'})
+
+        Select(b.find_element(By.ID, 'cal-output')).select_by_value('4')
+        self.wait.until(lambda b: b.find_elements(By.ID, 'cal-kind-1-start'))
+        b.find_element(By.ID, 'cal-kind-1-start').send_keys('sunset')  # a select takes what is typed
+        self.type_into('cal-offset-1-start', '-0:15')
+        until(lambda: calendar()['outputs'][3]['switchings'][1]['start']['offset'] == -900, 5, 'the offset was not stored')
+        self.assertEqual(calendar()['outputs'][3]['switchings'][1]['start']['kind'], 'sunset')
+        self.type_into('cal-offset-1-start', '-4:30')
+        self.wait.until(lambda b: 'offset -4:30 is more than 4 hours' in self.text('message'))
+
+        self.type_into('hol-name', 'Christmas')
+        for id, date in (('hol-from', '12242026'), ('hol-to', '01062027')):
+            b.find_element(By.ID, id).send_keys(date)
+        self.type_into('hol-outputs', '4')
+        b.find_element(By.ID, 'hol-add').send_keys(Keys.ENTER)
+        self.wait.until(lambda b: 'Christmas' in self.text('cal-holidays'))
+        self.assertEqual([(h['name'], h['from'], h['to'], h['outputs']) for h in calendar()['holidays']],
+                         [('Christmas', '2026-12-24', '2027-01-06', [4])])
+
+        self.assertEqual(self.switch.ctl('place', '69.65', '18.96', 'Tromso').returncode, 0)
+        self.wait.until(lambda b: b.find_element(By.ID, 'cal-name').get_attribute('value') == 'Tromso')
+        self.axe()
+
     def test_password_login_logout_and_phone(self):
         self.log_in_by_link()
         b = self.browser
