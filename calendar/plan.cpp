@@ -20,6 +20,12 @@ quint64 splitmix(quint64& state)
     return z ^ (z >> 31);
 }
 
+void noteOnce(QStringList& notes, const QStringList& more)
+{
+    for (const QString& n : more)
+        if (!notes.contains(n)) notes << n;
+}
+
 // One edge of a switching on the date, or nothing when its sun event is missing.
 struct Edge
 {
@@ -168,8 +174,12 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
     if (kind == Kind::StartFinish) {
         const SwitchingAnchors a = oc.anchors(0);
         const Anchor end = a.end.kind == Anchor::Kind::Run ? Anchor{} : a.end; // a finish is a clock time
-        const auto start = edges.make(a.start, sw[0].start, plan.notes);
-        const auto finish = edges.make(end, sw[0].run, plan.notes);
+        QStringList why;
+        const auto start = edges.make(a.start, sw[0].start, why);
+        const auto finish = edges.make(end, sw[0].run, why);
+        noteOnce(plan.notes, why);
+        // Without its start the date cannot tell whether the finish closes last night's period.
+        if ((!start || !finish) && (c.days[weekday] || c.finishDays[weekday])) noteOnce(plan.missed, why);
         if (start && finish) {
             const Edge st = shifted(*start, 0), fi = shifted(*finish, 1);
             if (fi.at < st.at) {
@@ -182,15 +192,20 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
     } else if (c.days[weekday]) {
         for (size_t k = 0; k < sw.size(); ++k) {
             const SwitchingAnchors a = oc.anchors(int(k));
-            const auto start = edges.make(a.start, sw[k].start, plan.notes);
+            QStringList why;
+            const auto start = edges.make(a.start, sw[k].start, why);
             std::optional<Edge> end;
             if (a.end.kind == Anchor::Kind::Run) {
                 if (start) end = Edge{start->at + sw[k].run, start->reason};
             } else {
                 // The described end is start + run, not wrapped at midnight.
-                end = edges.make(a.end, sw[k].start + sw[k].run, plan.notes);
+                end = edges.make(a.end, sw[k].start + sw[k].run, why);
             }
-            if (!start || !end) continue;
+            noteOnce(plan.notes, why);
+            if (!start || !end) {
+                noteOnce(plan.missed, why);
+                continue;
+            }
             const Edge st = shifted(*start, 2 * k);
             const Edge en = a.end.kind == Anchor::Kind::Run ? Edge{st.at + sw[k].run, st.reason}
                                                             : shifted(*end, 2 * k + 1);
