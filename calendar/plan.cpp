@@ -3,7 +3,9 @@
 #include "calendar/localday.h"
 #include "calendar/sun.h"
 #include "common/clock.h"
+#include "common/timetext.h"
 
+#include <QLocale>
 #include <algorithm>
 
 namespace kestra::calendar {
@@ -24,6 +26,12 @@ void noteOnce(QStringList& notes, const QStringList& more)
 {
     for (const QString& n : more)
         if (!notes.contains(n)) notes << n;
+}
+
+// "18 May"
+QString dayText(const QDate& date)
+{
+    return QLocale::c().toString(date, QStringLiteral("d MMM"));
 }
 
 // One edge of a switching on the date, or nothing when its sun event is missing.
@@ -209,10 +217,24 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
             const Edge st = shifted(*start, 2 * k);
             const Edge en = a.end.kind == Anchor::Kind::Run ? Edge{st.at + sw[k].run, st.reason}
                                                             : shifted(*end, 2 * k + 1);
-            if (kind == Kind::Single)
-                add(st.at + 1, en.at - 1, st.reason, en.reason); // both ends excluded
-            else
-                add(st.at, en.at, st.reason, en.reason);
+            // Both ends excluded for a single switching.
+            const qint64 from = kind == Kind::Single ? st.at + 1 : st.at;
+            const qint64 to = kind == Kind::Single ? en.at - 1 : en.at;
+            if (from <= to && (to < plan.first || from > plan.last)) {
+                // Moved off the date by its offset or presence: said, not lost in silence.
+                const QString what =
+                    a.start.isSun()
+                        ? anchorKindName(a.start.kind) +
+                              (a.start.offset ? QLatin1Char(' ') + offsetText(a.start.offset) : QString())
+                        : formatTime(sw[k].start) + QStringLiteral(" moved by presence");
+                const QString note =
+                    QStringLiteral("no switching on %1: %2 falls on %3")
+                        .arg(dayText(date), what, dayText(QDateTime::fromSecsSinceEpoch(st.at, zone).date()));
+                noteOnce(plan.notes, {note});
+                noteOnce(plan.missed, {note});
+                continue;
+            }
+            add(from, to, st.reason, en.reason);
         }
     }
     std::sort(raw.begin(), raw.end(), [](const Span& a, const Span& b) { return a.from < b.from; });
