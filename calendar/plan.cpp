@@ -3,7 +3,9 @@
 #include "calendar/localday.h"
 #include "calendar/sun.h"
 #include "common/clock.h"
+#include "common/timetext.h"
 
+#include <QLocale>
 #include <algorithm>
 
 namespace kestra::calendar {
@@ -18,6 +20,18 @@ quint64 splitmix(quint64& state)
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
+}
+
+void noteOnce(QStringList& notes, const QStringList& more)
+{
+    for (const QString& n : more)
+        if (!notes.contains(n)) notes << n;
+}
+
+// "18 May"
+QString dayText(const QDate& date)
+{
+    return QLocale::c().toString(date, QStringLiteral("d MMM"));
 }
 
 // One edge of a switching on the date, or nothing when its sun event is missing.
@@ -168,8 +182,12 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
     if (kind == Kind::StartFinish) {
         const SwitchingAnchors a = oc.anchors(0);
         const Anchor end = a.end.kind == Anchor::Kind::Run ? Anchor{} : a.end; // a finish is a clock time
-        const auto start = edges.make(a.start, sw[0].start, plan.notes);
-        const auto finish = edges.make(end, sw[0].run, plan.notes);
+        QStringList why;
+        const auto start = edges.make(a.start, sw[0].start, why);
+        const auto finish = edges.make(end, sw[0].run, why);
+        noteOnce(plan.notes, why);
+        // Without its start the date cannot tell whether the finish closes last night's period.
+        if ((!start || !finish) && (c.days[weekday] || c.finishDays[weekday])) noteOnce(plan.missed, why);
         if (start && finish) {
             const Edge st = shifted(*start, 0), fi = shifted(*finish, 1);
             if (fi.at < st.at) {
@@ -182,22 +200,41 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
     } else if (c.days[weekday]) {
         for (size_t k = 0; k < sw.size(); ++k) {
             const SwitchingAnchors a = oc.anchors(int(k));
-            const auto start = edges.make(a.start, sw[k].start, plan.notes);
+            QStringList why;
+            const auto start = edges.make(a.start, sw[k].start, why);
             std::optional<Edge> end;
             if (a.end.kind == Anchor::Kind::Run) {
                 if (start) end = Edge{start->at + sw[k].run, start->reason};
             } else {
                 // The described end is start + run, not wrapped at midnight.
-                end = edges.make(a.end, sw[k].start + sw[k].run, plan.notes);
+                end = edges.make(a.end, sw[k].start + sw[k].run, why);
             }
-            if (!start || !end) continue;
+            noteOnce(plan.notes, why);
+            if (!start || !end) {
+                noteOnce(plan.missed, why);
+                continue;
+            }
             const Edge st = shifted(*start, 2 * k);
             const Edge en = a.end.kind == Anchor::Kind::Run ? Edge{st.at + sw[k].run, st.reason}
                                                             : shifted(*end, 2 * k + 1);
-            if (kind == Kind::Single)
-                add(st.at + 1, en.at - 1, st.reason, en.reason); // both ends excluded
-            else
-                add(st.at, en.at, st.reason, en.reason);
+            // Both ends excluded for a single switching.
+            const qint64 from = kind == Kind::Single ? st.at + 1 : st.at;
+            const qint64 to = kind == Kind::Single ? en.at - 1 : en.at;
+            if (from <= to && (to < plan.first || from > plan.last)) {
+                // Moved off the date by its offset or presence: said, not lost in silence.
+                const QString what =
+                    a.start.isSun()
+                        ? anchorKindName(a.start.kind) +
+                              (a.start.offset ? QLatin1Char(' ') + offsetText(a.start.offset) : QString())
+                        : formatTime(sw[k].start) + QStringLiteral(" moved by presence");
+                const QString note =
+                    QStringLiteral("no switching on %1: %2 falls on %3")
+                        .arg(dayText(date), what, dayText(QDateTime::fromSecsSinceEpoch(st.at, zone).date()));
+                noteOnce(plan.notes, {note});
+                noteOnce(plan.missed, {note});
+                continue;
+            }
+            add(from, to, st.reason, en.reason);
         }
     }
     std::sort(raw.begin(), raw.end(), [](const Span& a, const Span& b) { return a.from < b.from; });

@@ -37,6 +37,9 @@ struct DayPlan
     std::vector<Span> on; // sorted; touching periods joined
     QStringList notes;    // "no sunset on 21 Jun (midnight sun)"
     QString holiday;      // the holiday's name while one decides the date
+    // The notes of the switchings the date loses: those that would have
+    // switched on it but for a missing sunrise or sunset.
+    QStringList missed;
 
     bool isOn(qint64 t) const;
     // Why the schedule step gives what it gives at `t`.

@@ -60,6 +60,7 @@ ChannelWeek weekOf(const channels::ChannelControls& c, const calendar::Settings*
             }
             for (const QString& n : plan->notes)
                 if (!w.notes.contains(n)) w.notes << n;
+            if (shown) w.missed[day] = plan->missed;
         } else {
             // The described day, as the ticks read the wall clock through it.
             for (const Interval& i : described.on) {

@@ -6,6 +6,8 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -48,6 +50,9 @@ struct ChannelWeek
     bool calendar = false;
     std::vector<calendar::Span> dated;
     QStringList notes;
+    // By day of the week shown in `on` (0 Sunday): the notes of the
+    // switchings that day loses to a missing sunrise or sunset.
+    std::array<QStringList, 7> missed;
 
     bool operator==(const ChannelWeek&) const = default;
 

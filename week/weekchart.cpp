@@ -24,6 +24,8 @@ constexpr int kStripePixels = 8;
 // The hours named under the day captions, at the dotted lines.
 constexpr int kMarkedHours[] = {6, 12, 18};
 const QColor kHourColour(80, 80, 80);
+// A day that loses a switching to a missing sunrise or sunset.
+const QColor kMissedColour(230, 120, 0);
 const QString kNoModeNote = QStringLiteral("no mode chosen: select AUTO in its window");
 
 QString stateText(bool on)
@@ -148,6 +150,7 @@ void WeekChart::drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pi
         p.drawText(box, Qt::AlignVCenter | Qt::AlignLeft, text);
     };
     p.setPen(Qt::NoPen);
+    QList<QRectF> missedDays;
     if (pic.pulse) {
         const PulsePlan& pulse = *pic.pulse;
         const double periodPixels = double(pulse.onMs + pulse.offMs) / 1000 / kSecondsPerDay * g.dayWidth;
@@ -181,9 +184,20 @@ void WeekChart::drawRow(QPainter& p, const Geometry& g, const ChannelPicture& pi
         p.fillRect(bar, QBrush(Qt::gray, Qt::BDiagPattern));
         note(QStringLiteral("frozen at its last state (%1)").arg(pic.frozenStatus));
     } else {
+        // Hatched under the periods the day still has, with a line along the
+        // bar's foot that they do not cover.
+        for (int day = 0; day < 7; ++day) {
+            if (pic.week.missed[day].isEmpty()) continue;
+            const int column = (day - m_firstDay + 7) % 7;
+            const QRectF cell(g.x(column, 0), bar.top(), g.dayWidth, bar.height());
+            p.fillRect(cell, QBrush(kMissedColour, Qt::FDiagPattern));
+            missedDays << cell;
+        }
         p.setBrush(kOnColour);
         for (const Interval& i : pic.week.on)
             drawSpan(p, g, bar, i.from, i.to + 1.0);
+        for (const QRectF& cell : missedDays)
+            p.fillRect(QRectF(cell.left(), cell.bottom() - 2, cell.width(), 2), kMissedColour);
         if (pic.mode == channels::Mode::None) note(kNoModeNote);
     }
     if (pic.hold && now.isValid() && now < pic.hold->until) {
@@ -371,10 +385,14 @@ QString WeekChart::toolTipAt(const QPoint& pos) const
         }
     }
     if (pic.mode == channels::Mode::None) return head + QStringLiteral("\n") + kNoModeNote;
-    if (!period) return head + QStringLiteral("\nOFF at %1").arg(weekSecondText(ws).left(9));
+    const QStringList& missed = pic.week.missed[ws / kSecondsPerDay];
+    const QString lost = missed.isEmpty() ? QString() : QLatin1Char('\n') + missed.join(QLatin1Char('\n'));
+    if (!period) return head + QStringLiteral("\nOFF at %1").arg(weekSecondText(ws).left(9)) + lost;
     if (period->from == 0 && period->to == kSecondsPerWeek - 1) return head + QStringLiteral("\nON all week");
-    return head + QStringLiteral("\nON from %1 to %2, both seconds included")
-                      .arg(weekSecondText(period->from), weekSecondText(period->to));
+    return head +
+           QStringLiteral("\nON from %1 to %2, both seconds included")
+               .arg(weekSecondText(period->from), weekSecondText(period->to)) +
+           lost;
 }
 
 bool WeekChart::event(QEvent* e)

@@ -10,8 +10,9 @@ namespace kestra::week {
 
 // The picture of the week: one row per output (number and location on the
 // colour `colour` gives it), one column per day, the ON periods in red, pulses
-// as their pattern, a frozen output hatched grey, an input 3 hold hatched, and
-// a line at the present moment. Each slot shows the next time that weekday and
+// as their pattern, a frozen output hatched grey, an input 3 hold hatched, a
+// day that loses a switching to a missing sunrise or sunset hatched orange
+// with an orange foot, and a line at the present moment. Each slot shows the next time that weekday and
 // time of day comes round.
 class WeekChart : public QWidget
 {

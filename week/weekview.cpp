@@ -35,8 +35,9 @@ WeekView::WeekView(const WeekModel& model, std::function<QColor(int)> colour, co
     auto* legend = new QLabel(
         QStringLiteral(
             "Red: ON by schedule and mode. Stripes: pulsing. Hatched: an input 3 hold, or frozen "
-            "by a time text that does not convert. Inputs are not foreseen. Click a row to open its "
-            "output."),
+            "by a time text that does not convert. Hatched orange: a day without the sunrise or "
+            "sunset a switching needs, which it then leaves out. Inputs are not foreseen. Click a row "
+            "to open its output."),
         this);
     legend->setObjectName(QStringLiteral("lblLegend"));
     legend->setWordWrap(true);

@@ -139,12 +139,17 @@ private slots:
         QTest::addColumn<int>("anchor");
         QTest::addColumn<QString>("note");
         QTest::addColumn<bool>("switches");
+        QTest::addColumn<int>("offset"); // minutes
         QTest::newRow("midnight sun, start at sunset") << QDate(2026, 6, 21) << int(Anchor::Kind::Sunset)
-                                                       << "no sunset on 21 Jun (midnight sun)" << false;
+                                                       << "no sunset on 21 Jun (midnight sun)" << false << 0;
         QTest::newRow("polar night, end at sunrise") << QDate(2026, 12, 21) << int(Anchor::Kind::Sunrise)
-                                                     << "no sunrise on 21 Dec (polar night)" << false;
+                                                     << "no sunrise on 21 Dec (polar night)" << false << 0;
         QTest::newRow("spring, start at sunset")
-            << QDate(2026, 3, 20) << int(Anchor::Kind::Sunset) << "" << true;
+            << QDate(2026, 3, 20) << int(Anchor::Kind::Sunset) << "" << true << 0;
+        // The sun sets at 00:19 on 18 May: two hours before is the evening of the 17th, which has no sunset.
+        QTest::newRow("sunset after midnight, start two hours before")
+            << QDate(2027, 5, 18) << int(Anchor::Kind::Sunset)
+            << "no switching on 18 May: sunset -2:00 falls on 17 May" << false << -120;
     }
     void polarRule()
     {
@@ -152,16 +157,19 @@ private slots:
         QFETCH(int, anchor);
         QFETCH(QString, note);
         QFETCH(bool, switches);
+        QFETCH(int, offset);
         Settings s;
         s.place = {true, 69.65, 18.96, QStringLiteral("Tromso")};
         // Sunset starts the switching; sunrise ends one that starts by the clock.
         const bool atStart = Anchor::Kind(anchor) == Anchor::Kind::Sunset;
-        s.outputs[3].switchings = {atStart ? SwitchingAnchors{sun(Anchor::Kind::Sunset), Anchor::run()}
-                                           : SwitchingAnchors{{}, sun(Anchor::Kind::Sunrise)}};
+        s.outputs[3].switchings = {atStart
+                                       ? SwitchingAnchors{sun(Anchor::Kind::Sunset, offset), Anchor::run()}
+                                       : SwitchingAnchors{{}, sun(Anchor::Kind::Sunrise)}};
         const ChannelControls c = channel(4, "Sun Mon Tue Wed Thu Fri Sat", {"06:00:00"}, {"01:00:00"});
         const auto plan = dayPlan(c, channels::convertSwitchings(c), s, date, QTimeZone("Europe/Oslo"));
         QVERIFY(plan);
         QCOMPARE(plan->notes.join(QLatin1Char(';')), note);
+        QCOMPARE(plan->missed.join(QLatin1Char(';')), switches ? QString() : note);
         // Switching b (00:00:00 + 00:00:00, clock) still happens: one second at midnight.
         QCOMPARE(int(plan->on.size()), switches ? 2 : 1);
     }

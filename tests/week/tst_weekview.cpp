@@ -1,5 +1,6 @@
 #include "channels/pulseframe.h"
 #include "tests/shell/shellrig.h"
+#include "tests/support/testsupport.h"
 #include "ui/contrast.h"
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
@@ -15,9 +16,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimeZone>
 #include <QToolTip>
 
 using namespace kestra;
@@ -34,6 +38,30 @@ struct PaintCounter : QObject
         if (e->type() == QEvent::Paint) ++paints;
         return false;
     }
+};
+
+// One output's controls and the calendar, as a switch's windows hold them.
+class CalendarSource final : public week::WeekSource
+{
+public:
+    channels::ChannelControls output;
+    std::shared_ptr<const calendar::Settings> settings;
+    channels::ChannelControls controls(int m) const override
+    {
+        if (m == output.channel) return output;
+        channels::ChannelControls c;
+        c.channel = m;
+        for (int k = 0; k < channels::switchingCount(m); ++k) {
+            c.starts << QStringLiteral("00:00:00");
+            c.runs << QStringLiteral("00:00:00");
+        }
+        return c;
+    }
+    QString location(int) const override { return {}; }
+    State state(int) const override { return State::Off; }
+    std::optional<week::PulsePlan> pulse(int, qint64) const override { return std::nullopt; }
+    inputs::OverrideView inputs(int) const override { return {}; }
+    std::shared_ptr<const calendar::Settings> calendar() const override { return settings; }
 };
 
 void type(channels::ChannelWindow* w, const QString& box, const QString& text)
@@ -236,6 +264,82 @@ private slots:
         QVERIFY(!error.isEmpty());
         QVERIFY(!view->saveCsv(out.filePath("missing/week.csv"), &error));
         rig.model().channel(1).stopPulse();
+    }
+
+    // Tromsoe, where the sun does not set from late May to late July: a day
+    // whose sunset-anchored switching is left out is hatched and its tool tip
+    // names the note; a day that switches, or would not switch anyway, is not.
+    void missingSunsetMarked_data()
+    {
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<int>("output");
+        QTest::addColumn<QString>("days");
+        QTest::addColumn<QString>("finishDays");
+        QTest::addColumn<QString>("marked");
+        const QDate june(2027, 6, 23), april(2027, 4, 28);
+        const QString all = QStringLiteral("Sun Mon Tue Wed Thu Fri Sat");
+        QTest::newRow("midnight sun") << june << 3 << all << "" << all;
+        QTest::newRow("midnight sun, working days") << june << 3 << "Mon Tue Wed Thu Fri"
+                                                    << ""
+                                                    << "Mon Tue Wed Thu Fri";
+        // Channel 7 from Saturday's sunset to 01:00 on Sunday: without Sunday's
+        // sunset its finish cannot tell whether it closes a period; the days
+        // between neither start nor finish.
+        QTest::newRow("midnight sun, over midnight") << june << 7 << "Sat"
+                                                     << "Sun"
+                                                     << "Sun Sat";
+        QTest::newRow("sunsets at 21:30") << april << 3 << all << ""
+                                          << "";
+    }
+    void missingSunsetMarked()
+    {
+        QFETCH(QDate, day);
+        QFETCH(int, output);
+        QFETCH(QString, days);
+        QFETCH(QString, finishDays);
+        QFETCH(QString, marked);
+        CalendarSource source;
+        source.output.channel = output;
+        source.output.mode = channels::Mode::Auto;
+        source.output.days = test::days(days);
+        source.output.finishDays = test::days(finishDays);
+        source.output.starts = QStringList{QStringLiteral("21:00:00")};
+        source.output.runs =
+            QStringList{output == 7 ? QStringLiteral("01:00:00") : QStringLiteral("00:30:00")};
+        auto settings = std::make_shared<calendar::Settings>();
+        settings->place = {true, 69.6492, 18.9553, QStringLiteral("Tromsoe")};
+        calendar::SwitchingAnchors a;
+        a.start = {calendar::Anchor::Kind::Sunset, 0, std::nullopt, std::nullopt};
+        settings->outputs[output - 1].switchings = {a};
+        source.settings = settings;
+        FakeClock clock(QDateTime(day, QTime(12, 0), QTimeZone("Europe/Oslo")));
+        week::WeekModel model(source, clock);
+        model.refresh();
+        week::WeekChart chart(model, {});
+        chart.setFirstDay(0);
+        chart.resize(1400, 400);
+        QImage image(chart.size(), QImage::Format_RGB32);
+        {
+            QPainter p(&image);
+            chart.paint(p, chart.rect());
+        }
+        const QDate sunday = day.addDays(-(day.dayOfWeek() % 7));
+        for (int d = 0; d < 7; ++d) {
+            const int left = chart.pointOf(output, weekSecond(d, 0)).x() + 1;
+            const int right = chart.pointOf(output, weekSecond(d, kSecondsPerDay - 1)).x() - 1;
+            const int y = chart.pointOf(output, 0).y();
+            int hatched = 0;
+            for (int x = left; x <= right; ++x)
+                for (int dy = -12; dy <= 12; ++dy)
+                    hatched += image.pixelColor(x, y + dy) == QColor(230, 120, 0);
+            const bool expected = marked.split(' ').contains(test::kDayNames[d]);
+            const QString day = QLocale::c().toString(sunday.addDays(d), QStringLiteral("d MMM"));
+            QVERIFY2((hatched > 0) == expected,
+                     qPrintable(QStringLiteral("%1: %2 marked pixels").arg(day).arg(hatched)));
+            const QString tip = chart.toolTipAt(chart.pointOf(output, weekSecond(d, 12 * 3600)));
+            QVERIFY2(tip.contains(QStringLiteral("\nno sunset on %1 (").arg(day)) == expected,
+                     qPrintable(tip));
+        }
     }
 };
 
