@@ -20,6 +20,19 @@ namespace reliability {
 
 using namespace e2e;
 
+// The program under test is built with the sanitizers: it starts and ends
+// several times slower, and its runtime keeps open files of its own.
+inline bool instrumented()
+{
+    return qEnvironmentVariableIsSet("ASAN_OPTIONS") || qEnvironmentVariableIsSet("UBSAN_OPTIONS");
+}
+
+// A bound on how long the program takes to start or end, as long as an instrumented one needs.
+inline std::chrono::milliseconds startBound(std::chrono::milliseconds plain)
+{
+    return instrumented() ? plain * 4 : plain;
+}
+
 // A whole number from the environment, or the fallback when it is not set.
 inline quint64 setting(const char* name, quint64 fallback)
 {

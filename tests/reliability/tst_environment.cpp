@@ -25,7 +25,7 @@ private slots:
         // The history, not the port, goes short, wherever the limit lies. A sanitizer's
         // runtime needs open files of its own (its reports, its checks of memory), so
         // these rows are for the plain build.
-        if (!qEnvironmentVariableIsSet("ASAN_OPTIONS") && !qEnvironmentVariableIsSet("UBSAN_OPTIONS"))
+        if (!instrumented())
             for (int n = 10; n <= 16; ++n)
                 QTest::addRow("%d open files", n) << true << "History3BC.db: Too many open files";
     }
