@@ -25,15 +25,9 @@ const QByteArray kEvents = "/api/events";
 constexpr qint64 kHandlesBesides = 64;
 constexpr qint64 kConnectionsAtLeast = 8;
 
-HttpResponse json(int status, QJsonObject body)
-{
-    body.insert(QStringLiteral("api"), kVersion);
-    return {status, QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n'};
-}
-
 HttpResponse answerOf(const Answer& a)
 {
-    return json(a.status, a.body);
+    return jsonAnswer(a.status, a.body);
 }
 
 } // namespace
@@ -245,30 +239,30 @@ HttpResponse Api::respond(const HttpRequest& r)
     }
     if (r.path == "/api/state") {
         if (auto refused = onlyGet()) return *refused;
-        return json(200, stateJson(m_sources));
+        return jsonAnswer(200, stateJson(m_sources));
     }
     if (r.path.startsWith("/api/outputs/")) {
         if (auto refused = onlyGet()) return *refused;
         bool ok = false;
         const int m = r.path.mid(13).toInt(&ok);
         if (!ok || m < 1 || m > 8) return answerOf(refusal(404, QStringLiteral("there are outputs 1 to 8")));
-        return json(200, outputJson(m_sources, m));
+        return jsonAnswer(200, outputJson(m_sources, m));
     }
     if (r.path == "/api/inputs") {
         if (auto refused = onlyGet()) return *refused;
-        return json(200, inputsJson(m_sources));
+        return jsonAnswer(200, inputsJson(m_sources));
     }
     if (r.path == "/api/port") {
         if (auto refused = onlyGet()) return *refused;
-        return json(200, portJson(m_sources));
+        return jsonAnswer(200, portJson(m_sources));
     }
     if (r.path == "/api/mqtt") {
         if (auto refused = onlyGet()) return *refused;
-        return json(200, mqttJson(m_sources));
+        return jsonAnswer(200, mqttJson(m_sources));
     }
     if (r.path == "/api/calendar") {
         if (auto refused = onlyGet()) return *refused;
-        return json(200, calendarJson(m_sources));
+        return jsonAnswer(200, calendarJson(m_sources));
     }
     if (r.path == "/api/next") {
         if (auto refused = onlyGet()) return *refused;
@@ -282,7 +276,7 @@ HttpResponse Api::respond(const HttpRequest& r)
                                        {QStringLiteral("state"), o.value(QStringLiteral("state"))},
                                        {QStringLiteral("next"), o.value(QStringLiteral("next"))}});
         }
-        return json(200, QJsonObject{{QStringLiteral("text"), week::nextOverviewText(next)},
+        return jsonAnswer(200, QJsonObject{{QStringLiteral("text"), week::nextOverviewText(next)},
                                      {QStringLiteral("outputs"), outputs}});
     }
     return answerOf(refusal(

@@ -1,5 +1,6 @@
 #include "api/httpserver.h"
 
+#include "api/endpoint.h"
 #include "common/filehandles.h"
 
 #include <QJsonDocument>
@@ -17,33 +18,32 @@
 
 namespace kestra::api {
 
+HttpResponse jsonAnswer(int status, QJsonObject body)
+{
+    body.insert(QStringLiteral("api"), kVersion);
+    return {status, QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n'};
+}
+
+HttpResponse refusalAnswer(int status, const QString& text)
+{
+    const QJsonObject error{{QStringLiteral("status"), status}, {QStringLiteral("text"), text}};
+    return jsonAnswer(status, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
+}
+
 namespace {
-
-QByteArray errorBody(int status, const QString& text)
-{
-    QJsonObject error{{QStringLiteral("status"), status}, {QStringLiteral("text"), text}};
-    QJsonObject o{
-        {QStringLiteral("api"), 1}, {QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
-    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
-}
-
-HttpResponse refused(int status, const QString& text)
-{
-    return {status, errorBody(status, text)};
-}
 
 // A refused body up to this size is read and dropped, a larger one cut off.
 constexpr qint64 kDrainAtMost = 16 << 20;
 
 HttpResponse unauthorized()
 {
-    return refused(401,
+    return refusalAnswer(401,
                    QStringLiteral("a request must carry the switch's token: Authorization: Bearer <token>"));
 }
 
 HttpResponse tooLarge(qsizetype limit)
 {
-    return refused(413, QStringLiteral("the body is larger than %1 bytes").arg(limit));
+    return refusalAnswer(413, QStringLiteral("the body is larger than %1 bytes").arg(limit));
 }
 
 // The server's threads give way to the switch: a flood of requests must not
@@ -206,7 +206,7 @@ struct HttpCallbacks
             if (const std::optional<HttpResponse> own = server->m_auth.answerHere(p->request)) return queue(c, *own);
         const HttpResponse r =
             p->tooLarge
-                ? refused(413,
+                ? refusalAnswer(413,
                           QStringLiteral("the body is larger than %1 bytes").arg(server->m_limits.maxBody))
                 : server->answer(*p, &stream);
         if (!stream) return queue(c, r);
@@ -344,10 +344,10 @@ HttpResponse HttpServer::onMainThread(const std::function<HttpResponse()>& run)
     auto job = std::make_shared<Job>();
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping) return refused(503, QStringLiteral("the switch is ending"));
-        if (!takeToken()) return refused(429, QStringLiteral("too many requests: slow down"));
+        if (m_stopping) return refusalAnswer(503, QStringLiteral("the switch is ending"));
+        if (!takeToken()) return refusalAnswer(429, QStringLiteral("too many requests: slow down"));
         if (int(m_jobs.size()) >= m_limits.waitingRequests)
-            return refused(503, QStringLiteral("the switch is busy with other requests: try again"));
+            return refusalAnswer(503, QStringLiteral("the switch is busy with other requests: try again"));
         m_jobs.push_back(job);
     }
     QMetaObject::invokeMethod(
@@ -362,10 +362,10 @@ HttpResponse HttpServer::onMainThread(const std::function<HttpResponse()>& run)
             try {
                 r = run();
             } catch (const std::exception& e) {
-                r = refused(500,
+                r = refusalAnswer(500,
                             QStringLiteral("internal failure: %1").arg(QString::fromLocal8Bit(e.what())));
             } catch (...) {
-                r = refused(500, QStringLiteral("internal failure"));
+                r = refusalAnswer(500, QStringLiteral("internal failure"));
             }
             std::lock_guard lock(job->mutex);
             job->response = std::move(r);
@@ -384,7 +384,7 @@ HttpResponse HttpServer::onMainThread(const std::function<HttpResponse()>& run)
                        [&] { return job->phase == Job::Phase::Done || job->phase == Job::Phase::Cancelled; });
         r = job->phase == Job::Phase::Done
                 ? std::move(job->response)
-                : refused(503, QStringLiteral("the switch did not take the request in time"));
+                : refusalAnswer(503, QStringLiteral("the switch did not take the request in time"));
     }
     std::lock_guard lock(m_mutex);
     m_jobs.erase(std::remove(m_jobs.begin(), m_jobs.end(), job), m_jobs.end());
@@ -395,11 +395,11 @@ HttpResponse HttpServer::answer(Pending& p, std::shared_ptr<Stream>* stream)
 {
     const HttpRequest request = p.request;
     if (request.path != m_streamPath) return onMainThread([this, request] { return m_handler(request); });
-    if (request.method != "GET") return refused(405, QStringLiteral("the event stream is read with GET"));
+    if (request.method != "GET") return refusalAnswer(405, QStringLiteral("the event stream is read with GET"));
     {
         std::lock_guard lock(m_streamsMutex);
         if (int(m_streams.size()) >= m_limits.streams)
-            return refused(503, QStringLiteral("too many event streams are open"));
+            return refusalAnswer(503, QStringLiteral("too many event streams are open"));
     }
     auto s = std::make_shared<Stream>();
     if (request.browser) s->session = request.session;

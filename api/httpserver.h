@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -46,6 +47,12 @@ struct HttpResponse
     QByteArray contentType = "application/json";
     QList<std::pair<QByteArray, QByteArray>> headers; // more header lines
 };
+
+// An answer in the API's JSON: `body` with "api": 1, one line.
+HttpResponse jsonAnswer(int status, QJsonObject body);
+// A refusal as every part of the server words it:
+// {"api": 1, "ok": false, "error": {"status": 403, "text": "..."}}.
+HttpResponse refusalAnswer(int status, const QString& text);
 
 // Whether a request may pass, from its Authorization header. On the loopback a
 // token check; the network's passwords and sessions take its place later.

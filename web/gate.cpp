@@ -21,18 +21,6 @@ using api::HttpResponse;
 
 namespace {
 
-HttpResponse json(int status, QJsonObject o)
-{
-    o.insert(QStringLiteral("api"), 1);
-    return {status, QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n'};
-}
-
-HttpResponse refusal(int status, const QString& text)
-{
-    QJsonObject error{{QStringLiteral("status"), status}, {QStringLiteral("text"), text}};
-    return json(status, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
-}
-
 HttpResponse redirect(const QByteArray& to)
 {
     HttpResponse r{303, {}, "text/plain"};
@@ -111,7 +99,7 @@ int Gate::sessionCount() const
 std::optional<HttpResponse> Gate::file(const QByteArray& name) const
 {
     const auto it = m_files.constFind(name);
-    if (it == m_files.cend()) return refusal(404, QStringLiteral("the page's file %1 is missing").arg(QLatin1String(name)));
+    if (it == m_files.cend()) return api::refusalAnswer(404, QStringLiteral("the page's file %1 is missing").arg(QLatin1String(name)));
     HttpResponse r{200, it->body, it->type};
     for (const auto& h : kPageHeaders)
         r.headers.append({h[0], h[1]});
@@ -131,12 +119,12 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
     // is no page of another name, and is taken as asking for 127.0.0.1.
     if (h.host.isEmpty()) h.host = "127.0.0.1";
     std::unique_lock lock(m_mutex);
-    if (!m_guard) return refusal(503, QStringLiteral("the switch is starting"));
+    if (!m_guard) return api::refusalAnswer(503, QStringLiteral("the switch is starting"));
     // Every request names a host the switch answers to: a page of another name
     // cannot reach it through a DNS answer of its own.
     auth::Guard& guard = guardOf(h);
     if (!guard.knownHost(QString::fromLatin1(h.host)))
-        return refusal(403, QStringLiteral("This switch does not answer to the host \"%1\".")
+        return api::refusalAnswer(403, QStringLiteral("This switch does not answer to the host \"%1\".")
                                 .arg(QString::fromLatin1(h.host.left(100))));
 
     if (get && (h.path == "/login.js" || h.path == "/style.css")) return file(h.path.mid(1));
@@ -150,41 +138,41 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
 
     const auth::Decision d = guard.check(guardRequest(h));
     if (h.path == "/" || h.path == "/index.html" || h.path == "/app.js") {
-        if (!get) return refusal(405, QStringLiteral("the page is read with GET"));
+        if (!get) return api::refusalAnswer(405, QStringLiteral("the page is read with GET"));
         if (d.caller != auth::Caller::Browser) return redirect("/login");
         return file(h.path == "/app.js" ? QByteArray("app.js") : QByteArray("index.html"));
     }
     if (!d.allowed() && d.status == 401 && h.authorization.isEmpty())
-        return refusal(401, QStringLiteral("a request must carry the switch's token (Authorization: Bearer <token>), "
+        return api::refusalAnswer(401, QStringLiteral("a request must carry the switch's token (Authorization: Bearer <token>), "
                                            "or a browser its session: log in first"));
-    if (!d.allowed()) return refusal(d.status, d.reason);
+    if (!d.allowed()) return api::refusalAnswer(d.status, d.reason);
     h.browser = d.caller == auth::Caller::Browser;
     if (d.session) h.session = d.session->id.toLatin1();
 
     if (h.path == "/logout") {
-        if (h.method != "POST") return refusal(405, QStringLiteral("log out with POST"));
+        if (h.method != "POST") return api::refusalAnswer(405, QStringLiteral("log out with POST"));
         if (d.session) m_sessions.close(d.session->id);
         lock.unlock();
         sessionsEnded();
-        HttpResponse r = json(200, {{QStringLiteral("ok"), true}});
+        HttpResponse r = api::jsonAnswer(200, {{QStringLiteral("ok"), true}});
         r.headers.append({"Set-Cookie", auth::clearedSessionCookie(h.tls).toLatin1()});
         return r;
     }
     if (h.path == "/api/web/session") {
-        if (!d.session) return refusal(400, QStringLiteral("a session is a browser's"));
+        if (!d.session) return api::refusalAnswer(400, QStringLiteral("a session is a browser's"));
         lock.unlock();
         const bool passwordSet = !readWebSettings(m_build).passwordHash.isEmpty();
-        return json(200, {{QStringLiteral("csrf"), d.session->csrf},
+        return api::jsonAnswer(200, {{QStringLiteral("csrf"), d.session->csrf},
                           {QStringLiteral("passwordSet"), passwordSet},
                           {QStringLiteral("tls"), h.tls},
                           {QStringLiteral("warning"), m_listening.warning}});
     }
     if (h.path == "/api/web/code") {
-        if (h.method != "POST") return refusal(405, QStringLiteral("a login code is asked for with POST"));
+        if (h.method != "POST") return api::refusalAnswer(405, QStringLiteral("a login code is asked for with POST"));
         // Only a local client proves it is the switch's user: a browser cannot hand out links.
         if (d.caller != auth::Caller::LocalClient)
-            return refusal(403, QStringLiteral("login links are handed out to the switch's user only"));
-        return json(200, {{QStringLiteral("ok"), true}, {QStringLiteral("code"), m_sessions.issueCode()}});
+            return api::refusalAnswer(403, QStringLiteral("login links are handed out to the switch's user only"));
+        return api::jsonAnswer(200, {{QStringLiteral("ok"), true}, {QStringLiteral("code"), m_sessions.issueCode()}});
     }
     return std::nullopt;
 }
@@ -198,13 +186,13 @@ std::optional<HttpResponse> Gate::answerHere(const HttpRequest& r) const
 
 HttpResponse Gate::login(const HttpRequest& r) const
 {
-    if (r.method != "POST") return refusal(405, QStringLiteral("log in with POST"));
+    if (r.method != "POST") return api::refusalAnswer(405, QStringLiteral("log in with POST"));
     const QString address = r.peer;
     {
         std::lock_guard lock(m_mutex);
         // A login form of another site: its answer would log the browser in as us.
         if (!r.origin.isEmpty() && !guardOf(r).knownHost(QUrl(QString::fromLatin1(r.origin)).authority()))
-            return refusal(403, QStringLiteral("A request from another site was refused."));
+            return api::refusalAnswer(403, QStringLiteral("A request from another site was refused."));
         if (m_throttle.waitFor(address) > 0) return redirect("/login?why=slow");
     }
     const QString hash = readWebSettings(m_build).passwordHash;
@@ -229,19 +217,19 @@ HttpResponse Gate::login(const HttpRequest& r) const
 
 HttpResponse Gate::setPassword(const HttpRequest& r) const
 {
-    if (r.method != "POST") return refusal(405, QStringLiteral("a password is set with POST"));
+    if (r.method != "POST") return api::refusalAnswer(405, QStringLiteral("a password is set with POST"));
     const QString password =
         QJsonDocument::fromJson(r.body).object().value(QStringLiteral("password")).toString();
-    if (const QString problem = auth::passwordProblem(password); !problem.isEmpty()) return refusal(422, problem);
+    if (const QString problem = auth::passwordProblem(password); !problem.isEmpty()) return api::refusalAnswer(422, problem);
     QString hash;
     try {
         std::lock_guard hashing(m_hashing);
         hash = auth::hashPassword(password);
     } catch (const Failure& f) {
-        return refusal(500, f.description);
+        return api::refusalAnswer(500, f.description);
     }
-    if (const QString problem = storePasswordHash(m_build, hash); !problem.isEmpty()) return refusal(500, problem);
-    HttpResponse ok = json(200, {{QStringLiteral("ok"), true}});
+    if (const QString problem = storePasswordHash(m_build, hash); !problem.isEmpty()) return api::refusalAnswer(500, problem);
+    HttpResponse ok = api::jsonAnswer(200, {{QStringLiteral("ok"), true}});
     {
         std::lock_guard lock(m_mutex);
         // Whoever knew the old password is out, their open pages included; the browser that set it stays in.

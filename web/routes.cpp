@@ -22,18 +22,6 @@ namespace {
 constexpr int kMaxRows = 5000;
 constexpr int kMaxDays = 31;
 
-HttpResponse json(int status, QJsonObject o)
-{
-    o.insert(QStringLiteral("api"), 1);
-    return {status, QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n'};
-}
-
-HttpResponse refusal(int status, const QString& text)
-{
-    QJsonObject error{{QStringLiteral("status"), status}, {QStringLiteral("text"), text}};
-    return json(status, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
-}
-
 QString modeText(channels::Mode m)
 {
     switch (m) {
@@ -69,7 +57,7 @@ HttpResponse weekAnswer(const api::Sources& s)
                                    {QStringLiteral("next"), week::nextSwitchingText(s.week.next(m))}});
     }
     const QDateTime now = s.week.now().isValid() ? s.week.now() : s.model.context().clock.now();
-    return json(200, {{QStringLiteral("weekSecond"), week::weekSecondOf(now)},
+    return api::jsonAnswer(200, {{QStringLiteral("weekSecond"), week::weekSecondOf(now)},
                       {QStringLiteral("now"), now.toString(Qt::ISODate)},
                       {QStringLiteral("outputs"), outputs}});
 }
@@ -97,12 +85,12 @@ Days daysOf(const HttpRequest& r, const QDate& today)
 HttpResponse historyAnswer(const api::Sources& s, const HttpRequest& r, bool csv)
 {
     const Days d = daysOf(r, s.model.context().clock.now().date());
-    if (!d.problem.isEmpty()) return refusal(400, d.problem);
+    if (!d.problem.isEmpty()) return api::refusalAnswer(400, d.problem);
     QList<history::Row> rows;
     try {
         rows = history::rowsOfDays(s.recorder.path(), d.first, d.last, {}, kMaxRows);
     } catch (const Failure& f) {
-        return refusal(503, f.description);
+        return api::refusalAnswer(503, f.description);
     }
     if (csv) {
         HttpResponse out{200, history::csvOf(rows).toUtf8(), "text/csv; charset=utf-8"};
@@ -122,7 +110,7 @@ HttpResponse historyAnswer(const api::Sources& s, const HttpRequest& r, bool csv
     const QString text = rows.size() >= kMaxRows
                              ? QStringLiteral("The newest %1 changes of the dates chosen").arg(kMaxRows)
                              : QStringLiteral("%1 changes").arg(rows.size());
-    return json(200, {{QStringLiteral("rows"), list},
+    return api::jsonAnswer(200, {{QStringLiteral("rows"), list},
                       {QStringLiteral("text"), text},
                       {QStringLiteral("problem"), s.recorder.problem()}});
 }
@@ -141,10 +129,10 @@ std::optional<HttpResponse> route(const api::Sources& s, const HttpRequest& r)
     if (!r.path.startsWith("/api/web/")) return std::nullopt;
     const QByteArray what = r.path.mid(9);
     if (what != "week" && what != "history" && what != "history.csv" && what != "sounds") return std::nullopt;
-    if (r.method != "GET") return refusal(405, QStringLiteral("%1 is read with GET").arg(QString::fromLatin1(r.path)));
+    if (r.method != "GET") return api::refusalAnswer(405, QStringLiteral("%1 is read with GET").arg(QString::fromLatin1(r.path)));
     if (what == "week") return weekAnswer(s);
     if (what == "sounds")
-        return json(200, {{QStringLiteral("input4"), wavesIn(s.model.inputs().input4Directory())},
+        return api::jsonAnswer(200, {{QStringLiteral("input4"), wavesIn(s.model.inputs().input4Directory())},
                           {QStringLiteral("input5"), wavesIn(programDirectory())}});
     return historyAnswer(s, r, what == "history.csv");
 }
