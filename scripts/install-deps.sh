@@ -23,8 +23,9 @@ packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-
           desktop-file-utils appstream man-db dpkg-dev file lintian)
 for extra in "$@"; do
   case "$extra" in
-    # the web page's browser tests: headless Chromium driven through its driver
-    tests) packages+=(chromium chromium-driver python3-selenium); with_tests=1 ;;
+    # the web page's browser tests: headless Chromium driven through its driver, and
+    # openssl for the certificate of their TLS case
+    tests) packages+=(chromium chromium-driver python3-selenium openssl); with_tests=1 ;;
     sanitize) packages+=(clang libclang-rt-14-dev) ;;
     *) packages+=("$extra") ;;
   esac
