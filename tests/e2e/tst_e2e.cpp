@@ -17,32 +17,9 @@ namespace {
 // Monday 7 December 2026, a few seconds before noon.
 const QString kMonday = QStringLiteral("2026-12-07 11:59:55");
 
-// CI=true, as CI services set it (also 1 or yes).
-bool runningInCi()
-{
-    const QByteArray ci = qgetenv("CI").toLower();
-    return !ci.isEmpty() && ci != "false" && ci != "0" && ci != "no";
-}
-
-// Without libfaketime no run can be placed in time. In CI that is a broken
-// machine, not a reason to pass.
-#define REQUIRE_FAKETIME()                                                                                   \
-    do {                                                                                                     \
-        if (libfaketime().isEmpty()) {                                                                       \
-            if (runningInCi()) QFAIL("libfaketime not found: install the Debian package faketime");          \
-            QSKIP("libfaketime not found: install the Debian package faketime");                             \
-        }                                                                                                    \
-    } while (false)
-
 // Starts the build in the box, waits until it has set up the port and stops it:
 // afterwards the database exists for the test to prepare.
-#define FIRST_RUN(box, build)                                                                                \
-    do {                                                                                                     \
-        Program first(box, build);                                                                           \
-        QVERIFY(first.start(kMonday));                                                                       \
-        QVERIFY2(first.waitRunning(), qPrintable(first.standardError()));                                    \
-        QVERIFY(first.terminate());                                                                          \
-    } while (false)
+#define FIRST_RUN(box, build) FIRST_RUN_AT(box, build, kMonday)
 
 #define SET_FIELDS(box, build, ...)                                                                          \
     do {                                                                                                     \

@@ -65,12 +65,7 @@ private slots:
     {
         Sandbox box;
         const Build b = kestra3();
-        {
-            Program first(box, b);
-            QVERIFY(first.start());
-            QVERIFY2(first.waitRunning(), qPrintable(first.standardError()));
-            QVERIFY(first.terminate());
-        }
+        FIRST_RUN_AT(box, b, QString());
         QString error;
         QVERIFY2(box.setFields(
                      b, {{"SOURCEPORT", "True"}, {"output", "0"}, {"Auto5", "True"}, {"1INP ON5", "True"}},

@@ -65,7 +65,7 @@ private slots:
     // that stops answering (SIGSTOP) does not hold up the switching.
     void statesFollowThePortWhileTheBrokerStands()
     {
-        if (libfaketime().isEmpty()) QSKIP("libfaketime not found: install the Debian package faketime");
+        REQUIRE_FAKETIME();
         Switch s;
         // Channel 3 comes ON at 12:00:00, eight seconds after the start.
         QVERIFY(

@@ -205,20 +205,10 @@ class TstPorch : public QObject
 private slots:
     void porchLight()
     {
-        if (libfaketime().isEmpty()) {
-            const QByteArray ci = qgetenv("CI").toLower();
-            if (!ci.isEmpty() && ci != "false" && ci != "0" && ci != "no")
-                QFAIL("libfaketime not found: install the Debian package faketime");
-            QSKIP("libfaketime not found: install the Debian package faketime");
-        }
+        REQUIRE_FAKETIME();
         Sandbox box;
         const Build b = kestra3();
-        {
-            Program first(box, b);
-            QVERIFY(first.start());
-            QVERIFY2(first.waitRunning(), qPrintable(first.standardError()));
-            QVERIFY(first.terminate());
-        }
+        FIRST_RUN_AT(box, b, QString());
         QString sqlError;
         QVERIFY2(box.setFields(b, porchFields(), &sqlError), qPrintable(sqlError));
         QVERIFY(box.writePort(b, 0, 0));

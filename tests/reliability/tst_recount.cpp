@@ -19,12 +19,7 @@ private slots:
         const qint64 records = qint64(setting("KESTRA_RELIABILITY_RECOUNT_RECORDS", 2000000));
         Sandbox box;
         const Build b = kestra3();
-        {
-            Program first(box, b);
-            QVERIFY(first.start());
-            QVERIFY2(first.waitRunning(), qPrintable(first.standardError()));
-            QVERIFY(first.terminate());
-        }
+        FIRST_RUN_AT(box, b, QString());
         const QString history = box.programDir() + QStringLiteral("/History3BC.db");
         {
             // Output 1 pulsing every half second up to a minute ago, in one statement.

@@ -67,6 +67,23 @@ inline QString libfaketime()
     return {};
 }
 
+// CI=true, as CI services set it (also 1 or yes).
+inline bool runningInCi()
+{
+    const QByteArray ci = qgetenv("CI").toLower();
+    return !ci.isEmpty() && ci != "false" && ci != "0" && ci != "no";
+}
+
+// Without libfaketime no run can be placed in time. In CI that is a broken
+// machine, not a reason to pass.
+#define REQUIRE_FAKETIME()                                                                                   \
+    do {                                                                                                     \
+        if (e2e::libfaketime().isEmpty()) {                                                                  \
+            if (e2e::runningInCi()) QFAIL("libfaketime not found: install the Debian package faketime");     \
+            QSKIP("libfaketime not found: install the Debian package faketime");                             \
+        }                                                                                                    \
+    } while (false)
+
 // Calls pred every few milliseconds until it holds or the time is up.
 template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds timeout, int stepMs = 5)
 {
@@ -313,3 +330,14 @@ private:
 };
 
 } // namespace e2e
+
+// Starts the build in the box (from `at`, a libfaketime start, or now when it is
+// empty), waits until it has set up the port and stops it: afterwards the files
+// of a first start exist for the test to prepare.
+#define FIRST_RUN_AT(box, build, at)                                                                         \
+    do {                                                                                                     \
+        e2e::Program first(box, build);                                                                      \
+        QVERIFY(first.start(at));                                                                            \
+        QVERIFY2(first.waitRunning(), qPrintable(first.standardError()));                                    \
+        QVERIFY(first.terminate());                                                                          \
+    } while (false)
