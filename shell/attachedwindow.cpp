@@ -1,5 +1,8 @@
 #include "shell/attachedwindow.h"
 
+#include "shell/desktopitems.h"
+#include "shell/logo.h"
+
 #include "inputs/inputswindow.h"
 #include "inputs/remoteinputs.h"
 
@@ -59,6 +62,7 @@ AttachedWindow::~AttachedWindow() = default;
 
 void AttachedWindow::buildWidgets()
 {
+    const QUrl help = helpPageUrl();
     auto* central = new QWidget(this);
     auto* grid = new QGridLayout(central);
     auto field = [&](const QString& name, bool readOnly) {
@@ -105,6 +109,7 @@ void AttachedWindow::buildWidgets()
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
+    addStartAtLogin(file, this, m_build);
     QAction* stop = file->addAction(QStringLiteral("&Stop the time switch"));
     stop->setObjectName(QStringLiteral("mnuStop"));
     stop->setToolTip(QStringLiteral("Ends the running switch: all 8 outputs are switched OFF"));
@@ -127,12 +132,15 @@ void AttachedWindow::buildWidgets()
     }
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
+    addHelpContents(helpMenu, this, m_build.title, help);
     QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &AttachedWindow::showAbout);
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     grid->addWidget(inputs, 15, 0, 1, 2);
+    grid->addWidget(new Logo(m_ticker, central), 15, 3, 2, 1, Qt::AlignRight);
+    grid->addWidget(helpLink(this, central, m_build.title, help), 16, 0, 1, 3);
     connect(inputs, &QPushButton::clicked, this, [this] {
         m_inputsWindow->show();
         m_inputsWindow->raise();

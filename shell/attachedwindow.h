@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/buildconfig.h"
+#include "common/clock.h"
+#include "common/ticker.h"
 
 #include <QMainWindow>
 #include <array>
@@ -64,6 +66,9 @@ private:
 
     client::RemoteSwitch& m_remote;
     BuildConfig m_build;
+    // The logo's relay clicks in a wake-up of its own: this program runs no switch.
+    SystemClock m_clock;
+    Ticker m_ticker{m_clock};
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;
     inputs::InputsWindow* m_inputsWindow = nullptr;

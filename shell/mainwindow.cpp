@@ -15,6 +15,7 @@
 #include "service/homeautomation.h"
 #include "service/service.h"
 #include "shell/aboutwindow.h"
+#include "shell/desktopitems.h"
 #include "shell/logo.h"
 #include "shell/placement.h"
 #include "ui/contrast.h"
@@ -94,32 +95,6 @@ int nextTextWidth(const QFontMetrics& fm)
 // being too large to cascade far.
 constexpr int kWeekWindowIndex = 0;
 
-const QString kHelpLinkText = QStringLiteral("Help: how to use this time switch");
-
-// The help page travels inside the program and is put into the program
-// directory, so that the link opens a page that exists on this machine.
-QUrl helpPageUrl()
-{
-    // An installed program has its page in <prefix>/share/kestra.
-    if (const QString installed =
-            desktop::installedDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("help.html"));
-        !installed.isEmpty())
-        return QUrl::fromLocalFile(installed);
-    const QString path = programDirectory() + QStringLiteral("/help.html");
-    QFile source(QStringLiteral(":/kestra/help.html"));
-    if (source.open(QIODevice::ReadOnly)) {
-        const QByteArray page = source.readAll();
-        QFile current(path);
-        if (!current.exists() || (current.open(QIODevice::ReadOnly) && current.readAll() != page)) {
-            current.close();
-            // Whole or not at all, like the program's other files.
-            QSaveFile target(path);
-            if (target.open(QIODevice::WriteOnly) && target.write(page) == page.size()) target.commit();
-        }
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    }
-    return QUrl::fromLocalFile(path);
-}
 // The panel sits beside the program when installed, and in its own folder of
 // the build tree; name it so that the user can start it as shown.
 QString panelCommand()
@@ -248,34 +223,14 @@ void MainWindow::buildWidgets()
     auto* logo = new Logo(m_service.model().ticker(), central);
     grid->addWidget(logo, 15, 3, 2, 1, Qt::AlignRight);
     const QUrl help = helpPageUrl();
-    auto* link =
-        label(QStringLiteral("hyperlink"),
-              QStringLiteral("<a href=\"%1\">%2</a>").arg(help.toString(QUrl::FullyEncoded), kHelpLinkText));
-    link->setTextFormat(Qt::RichText);
-    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    link->setWordWrap(true);
-    link->setToolTip(QStringLiteral("Opens %1 in the web browser").arg(help.toLocalFile()));
-    ui::nameControl(link, kHelpLinkText);
-    m_helpUrl = help;
-    connect(link, &QLabel::linkActivated, this, &MainWindow::showHelp);
+    QLabel* link = helpLink(this, central, m_service.model().build().title, help);
     grid->addWidget(link, 16, 0, 1, 3);
 
     setCentralWidget(central);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    m_startAtLogin = file->addAction(QStringLiteral("Start at login"));
-    m_startAtLogin->setObjectName(QStringLiteral("mnuStartAtLogin"));
-    m_startAtLogin->setCheckable(true);
-    m_startAtLogin->setToolTip(
-        QStringLiteral("Start %1 when you log in to the desktop").arg(m_service.model().build().title));
-    connect(m_startAtLogin, &QAction::triggered, this, &MainWindow::setStartAtLogin);
-    // The entry is the only record of the choice, and may be removed behind our back.
-    auto showLoginState = [this] {
-        m_startAtLogin->setChecked(desktop::autostartEnabled(desktop::desktopId(m_service.model().build())));
-    };
-    showLoginState();
-    connect(file, &QMenu::aboutToShow, this, showLoginState);
+    addStartAtLogin(file, this, m_service.model().build());
     // Home automation: its settings under File, applied at once; its state in the status line.
     mqtt::Link& broker = m_service.homeAutomation().link();
     mqtt::addSettingsAction(file, broker, m_service.model().build().title, this);
@@ -293,7 +248,7 @@ void MainWindow::buildWidgets()
     buildPanelItem(view);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
-    buildHelpItems(helpMenu);
+    addHelpContents(helpMenu, this, m_service.model().build().title, help);
     QAction* about = helpMenu->addAction(QStringLiteral("&About Timer Settings..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
@@ -417,37 +372,6 @@ void MainWindow::showAbout()
     m_about->exec();
 }
 
-void MainWindow::setStartAtLogin(bool on)
-{
-    const BuildConfig& build = m_service.model().build();
-    const QString id = desktop::desktopId(build);
-    try {
-        if (on) {
-            const QString program = QCoreApplication::applicationFilePath();
-            desktop::enableAutostart(desktop::programAutostartEntry(build, program));
-            // An installed program has its help page in <prefix>/share/kestra; a build tree has not.
-            if (desktop::installedDataFile(QCoreApplication::applicationDirPath(),
-                                           QStringLiteral("help.html"))
-                    .isEmpty())
-                ui::messenger().notice(
-                    this, build.title,
-                    QStringLiteral("Start at login will start %1, which is not an installed program (a build "
-                                   "tree, say). The entry stops working when that file is moved or deleted: "
-                                   "tick the item in the installed program instead.")
-                        .arg(program));
-        } else
-            desktop::disableAutostart(id);
-    } catch (const Failure& f) {
-        ui::messenger().notice(this, build.title,
-                               QStringLiteral("Start at login could not be changed.\n%1").arg(f.description));
-    } catch (const std::exception& e) {
-        ui::messenger().notice(
-            this, build.title,
-            QStringLiteral("Start at login could not be changed.\n%1").arg(QString::fromLocal8Bit(e.what())));
-    }
-    m_startAtLogin->setChecked(desktop::autostartEnabled(id));
-}
-
 void MainWindow::resizeEvent(QResizeEvent* e)
 {
     QMainWindow::resizeEvent(e);
@@ -560,25 +484,6 @@ void MainWindow::startPanel()
                            QStringLiteral("The port panel could not be started: %1 was not found or cannot "
                                           "run.\nStart it in a terminal: %1 %2")
                                .arg(program, build.portText()));
-}
-
-void MainWindow::buildHelpItems(QMenu* help)
-{
-    QAction* contents = help->addAction(QStringLiteral("&Contents"));
-    contents->setObjectName(QStringLiteral("mnuContents"));
-    contents->setShortcut(QKeySequence::HelpContents);
-    connect(contents, &QAction::triggered, this, &MainWindow::showHelp);
-    help->addSeparator();
-}
-
-void MainWindow::showHelp()
-{
-    if (QDesktopServices::openUrl(m_helpUrl)) return;
-    // Without a program for web pages nothing would happen at all: say where the page is.
-    ui::messenger().notice(this, m_service.model().build().title,
-                           QStringLiteral("The help page could not be opened: no program to show web pages "
-                                          "was found.\nOpen this file with a web browser:\n%1")
-                               .arg(m_helpUrl.toLocalFile()));
 }
 
 void MainWindow::watchSessionEnd()

@@ -73,14 +73,12 @@ public slots:
     void showInputs();
     void showAbout();
     // File, Start at login: writes or removes this build's autostart entry.
-    void setStartAtLogin(bool on);
     void showWeek();
     // File, Exit: asks, then ends the program as closing the window does.
     void exitByUser();
     // View, Port panel: starts the virtual port panel beside the program.
     void startPanel();
     // Help, Contents: the help page.
-    void showHelp();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -100,7 +98,6 @@ private:
     void showNextLine();
     void buildPanelItem(QMenu* view);
     void showPanelItem();
-    void buildHelpItems(QMenu* help);
     void watchSessionEnd();
     bool askToStop();
     void showModesToInputs();
@@ -117,9 +114,7 @@ private:
     QAction* m_panelItem = nullptr;
     week::WeekView* m_weekView = nullptr;
     calendarview::CalendarWindow* m_calendar = nullptr;
-    QAction* m_startAtLogin = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
-    QUrl m_helpUrl;
     bool m_unloaded = false;
     bool m_sessionEnding = false;
     bool m_asking = false;
