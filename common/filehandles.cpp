@@ -59,14 +59,21 @@ bool raiseFileHandleLimit(const QString& title)
     return true;
 }
 
-QString fileHandleShortageOr(const QString& otherwise)
+QString fileHandleShortageOr(const QString& otherwise, int needed)
 {
-    const int fd = takeHandle();
-    if (fd >= 0) {
-        ::close(fd);
-        return otherwise;
+    std::vector<int> taken;
+    int err = 0;
+    while (int(taken.size()) < needed) {
+        const int fd = takeHandle();
+        if (fd < 0) {
+            err = errno;
+            break;
+        }
+        taken.push_back(fd);
     }
-    return isShortage(errno) ? errnoText(errno) : otherwise;
+    for (const int fd : taken)
+        ::close(fd);
+    return err != 0 && isShortage(err) ? errnoText(err) : otherwise;
 }
 
 void startWithWakeUp(QThread& thread)

@@ -26,9 +26,12 @@ inline constexpr int kFileHandlesMinimum = 9;
 // returns false when the program cannot run at all.
 bool raiseFileHandleLimit(const QString& title);
 
-// The system's reason ("Too many open files") when the process cannot open one
-// more file right now, else `otherwise`: a failure to open is then not the file's fault.
-QString fileHandleShortageOr(const QString& otherwise);
+// The system's reason ("Too many open files") when the process cannot open
+// `needed` more files right now, else `otherwise`: a failure to open is then
+// not the file's fault. A library that gives back what it had opened before it
+// failed (SQLite with its database, log and shared memory) leaves a handle or two
+// free behind it: ask for as many as it needed.
+QString fileHandleShortageOr(const QString& otherwise, int needed = 1);
 
 // Starts the thread and returns once its event loop has its wake-up handle.
 // The event loop aborts the whole program when it finds no handle for one, so

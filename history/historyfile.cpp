@@ -18,10 +18,13 @@ namespace {
 // PRAGMA user_version of the tables below.
 constexpr int kSchemaVersion = 1;
 
+// The history's database, its write-ahead log and their shared memory.
+constexpr int kHandlesOfTheFile = 3;
+
 [[noreturn]] void fail(const QString& path, const QString& reason)
 {
-    throw Failure(failure::kDatabase,
-                  QStringLiteral("History file %1: %2").arg(path, fileHandleShortageOr(reason)));
+    throw Failure(failure::kDatabase, QStringLiteral("History file %1: %2")
+                                          .arg(path, fileHandleShortageOr(reason, kHandlesOfTheFile)));
 }
 
 using store::errorText;
