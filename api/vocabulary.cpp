@@ -178,30 +178,6 @@ Mode storedMode(const model::Channel& c)
 
 } // namespace
 
-QString modeName(Mode mode)
-{
-    switch (mode) {
-    case Mode::Auto:
-        return QStringLiteral("AUTO");
-    case Mode::On:
-        return QStringLiteral("ON");
-    case Mode::Off:
-        return QStringLiteral("OFF");
-    case Mode::None:
-        break;
-    }
-    return QStringLiteral("none");
-}
-
-std::optional<Mode> parseMode(const QString& text)
-{
-    const QString t = text.trimmed().toUpper();
-    if (t == QLatin1String("AUTO")) return Mode::Auto;
-    if (t == QLatin1String("ON")) return Mode::On;
-    if (t == QLatin1String("OFF")) return Mode::Off;
-    return std::nullopt;
-}
-
 QJsonObject outputJson(const Sources& s, int m)
 {
     const model::Channel& c = s.model.channel(m);

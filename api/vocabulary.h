@@ -34,9 +34,8 @@ struct Sources
     std::function<void(int output, channels::Mode mode)> requestMode;
 };
 
-// "AUTO", "ON", "OFF", "none"; and back (any case; "none" is no command).
-QString modeName(channels::Mode mode);
-std::optional<channels::Mode> parseMode(const QString& text);
+using channels::modeName;
+using channels::parseMode;
 
 // The vocabulary of version 1 (docs/api.md): each object as it stands now.
 QJsonObject outputJson(const Sources& s, int output);

@@ -10,21 +10,6 @@ namespace kestra::channels {
 
 namespace {
 
-QString modeName(Mode m)
-{
-    switch (m) {
-    case Mode::Auto:
-        return QStringLiteral("AUTO");
-    case Mode::On:
-        return QStringLiteral("ON");
-    case Mode::Off:
-        return QStringLiteral("OFF");
-    case Mode::None:
-        break;
-    }
-    return QStringLiteral("none");
-}
-
 // Told when an edit is made while the switch does not answer.
 const QString kNotRunning =
     QStringLiteral("The time switch is not running. The edit was not made; the window attaches again as soon "
@@ -64,11 +49,7 @@ bool RemoteChannel::finishDay(int d) const { return m_remote.output(m_number).fi
 
 Mode RemoteChannel::mode() const
 {
-    const QString& m = m_remote.output(m_number).mode;
-    if (m == QLatin1String("AUTO")) return Mode::Auto;
-    if (m == QLatin1String("ON")) return Mode::On;
-    if (m == QLatin1String("OFF")) return Mode::Off;
-    return Mode::None;
+    return parseMode(m_remote.output(m_number).mode).value_or(Mode::None);
 }
 
 int RemoteChannel::timeCount() const { return int(m_remote.output(m_number).times.size()); }

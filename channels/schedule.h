@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kestra::channels {
@@ -21,6 +22,10 @@ Kind kindOf(int channel);
 int switchingCount(int channel);
 
 enum class Mode { None, Auto, On, Off };
+// A mode's name where clients read and send it (the API, the page): "AUTO",
+// "ON", "OFF", "none"; and back (any case; "none" is no mode to choose).
+QString modeName(Mode mode);
+std::optional<Mode> parseMode(const QString& text);
 
 // A start and a run, in seconds. The end is start + run, not wrapped at midnight.
 struct Switching

@@ -22,21 +22,6 @@ namespace {
 constexpr int kMaxRows = 5000;
 constexpr int kMaxDays = 31;
 
-QString modeText(channels::Mode m)
-{
-    switch (m) {
-    case channels::Mode::Auto:
-        return QStringLiteral("AUTO");
-    case channels::Mode::On:
-        return QStringLiteral("ON");
-    case channels::Mode::Off:
-        return QStringLiteral("OFF");
-    case channels::Mode::None:
-        break;
-    }
-    return QStringLiteral("none");
-}
-
 HttpResponse weekAnswer(const api::Sources& s)
 {
     QJsonArray outputs;
@@ -45,11 +30,11 @@ HttpResponse weekAnswer(const api::Sources& s)
         QJsonArray on;
         for (const week::Interval& i : p.week.periods())
             on.append(QJsonArray{i.from, i.to});
-        QString text = p.week.frozen ? QStringLiteral("frozen at its last state") : modeText(p.mode);
+        QString text = p.week.frozen ? QStringLiteral("frozen at its last state") : channels::modeName(p.mode);
         if (p.pulse) text = p.pulse->describe();
         outputs.append(QJsonObject{{QStringLiteral("output"), m},
                                    {QStringLiteral("location"), p.location},
-                                   {QStringLiteral("mode"), modeText(p.mode)},
+                                   {QStringLiteral("mode"), channels::modeName(p.mode)},
                                    {QStringLiteral("frozen"), p.week.frozen},
                                    {QStringLiteral("problem"), p.week.problem},
                                    {QStringLiteral("on"), on},
