@@ -1,6 +1,6 @@
 #include "shell/attachedwindow.h"
 
-#include "shell/desktopitems.h"
+#include "shell/mainparts.h"
 #include "shell/logo.h"
 
 #include "inputs/inputswindow.h"
@@ -75,11 +75,7 @@ void AttachedWindow::buildWidgets()
     grid->addWidget(new QLabel(QStringLiteral("Location"), central), 0, 2);
     for (int m = 1; m <= 8; ++m) {
         grid->addWidget(new QLabel(QString::number(m), central), m, 0);
-        auto* button = new QPushButton(QString::number(m), central);
-        button->setObjectName(QStringLiteral("Output%1").arg(m));
-        button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
-        ui::paintButton(button, ui::outputColour(m));
-        ui::nameControl(button, QStringLiteral("Output %1").arg(m));
+        QPushButton* button = outputButton(m, central);
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         m_locations[m - 1] = field(QStringLiteral("Text%1").arg(m), false);

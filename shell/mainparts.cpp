@@ -1,11 +1,13 @@
-#include "shell/desktopitems.h"
+#include "shell/mainparts.h"
 
 #include "common/failure.h"
 #include "common/paths.h"
 #include "desktop/autostart.h"
 #include "desktop/installation.h"
 #include "ui/messenger.h"
+#include "ui/contrast.h"
 #include "ui/naming.h"
+#include "ui/outputcolour.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QSaveFile>
 
 namespace kestra::shell {
@@ -75,6 +78,16 @@ QUrl helpPageUrl()
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
     return QUrl::fromLocalFile(path);
+}
+
+QPushButton* outputButton(int m, QWidget* parent)
+{
+    auto* button = new QPushButton(QString::number(m), parent);
+    button->setObjectName(QStringLiteral("Output%1").arg(m));
+    button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
+    ui::paintButton(button, ui::outputColour(m));
+    ui::nameControl(button, QStringLiteral("Output %1").arg(m));
+    return button;
 }
 
 QLabel* helpLink(QWidget* window, QWidget* parent, const QString& title, const QUrl& page)

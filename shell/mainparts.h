@@ -7,13 +7,17 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QWidget;
 
 namespace kestra::shell {
 
 // What the main window of the window program and that of an attached program
-// both offer of the desktop: the help page (a link and Help, Contents) and
-// File, Start at login.
+// both have: the outputs' buttons, the help page (a link and Help, Contents)
+// and File, Start at login.
+
+// The button of output m (`Output<m>`), in the output's colour; it opens the output's window.
+QPushButton* outputButton(int m, QWidget* parent);
 
 // The help page: the installed one, or the program's own copy put into the program directory.
 QUrl helpPageUrl();

@@ -15,7 +15,7 @@
 #include "service/homeautomation.h"
 #include "service/service.h"
 #include "shell/aboutwindow.h"
-#include "shell/desktopitems.h"
+#include "shell/mainparts.h"
 #include "shell/logo.h"
 #include "shell/placement.h"
 #include "ui/contrast.h"
@@ -166,11 +166,7 @@ void MainWindow::buildWidgets()
     grid->addWidget(label(QStringLiteral("Label1"), QStringLiteral("Location")), 0, 2);
     for (int m = 1; m <= 8; ++m) {
         grid->addWidget(label(QStringLiteral("Label%1").arg(m + 1), QString::number(m)), m, 0);
-        auto* button = new QPushButton(QString::number(m), central);
-        button->setObjectName(QStringLiteral("Output%1").arg(m));
-        button->setToolTip(m == 6 ? QStringLiteral("Set  6 Time") : QStringLiteral("Set %1 Time").arg(m));
-        ui::paintButton(button, ui::outputColour(m));
-        ui::nameControl(button, QStringLiteral("Output %1").arg(m));
+        QPushButton* button = outputButton(m, central);
         connect(button, &QPushButton::clicked, this, [this, m] { showChannel(m); });
         grid->addWidget(button, m, 1);
         QLineEdit* loc = field(QStringLiteral("Text%1").arg(m), false);
