@@ -10,6 +10,7 @@
 #include "api/endpoint.h"
 #include "tests/support/sandbox.h"
 
+#include "bench/benchsupport.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSettings>
@@ -26,6 +27,8 @@
 using namespace e2e;
 using namespace kestra;
 
+using namespace kestra::bench;
+
 namespace {
 
 constexpr int kPollUs = 250;
@@ -33,24 +36,6 @@ constexpr int kPollUs = 250;
 double nowSeconds()
 {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-QString summary(std::vector<double> v)
-{
-    if (v.empty()) return QStringLiteral("no sample");
-    std::sort(v.begin(), v.end());
-    return QStringLiteral("min %1, median %2, p95 %3, max %4 (%5)")
-        .arg(v.front(), 0, 'f', 1)
-        .arg(v[v.size() / 2], 0, 'f', 1)
-        .arg(v[std::min(v.size() - 1, (v.size() * 95 + 99) / 100 - 1)], 0, 'f', 1)
-        .arg(v.back(), 0, 'f', 1)
-        .arg(v.size());
-}
-
-void say(const QString& text)
-{
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
 }
 
 // Clients of the event stream on a thread of their own, reading and dropping

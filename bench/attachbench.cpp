@@ -10,6 +10,7 @@
 #include "common/buildconfig.h"
 #include "tests/support/sandbox.h"
 
+#include "bench/benchsupport.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,35 +22,9 @@
 using namespace e2e;
 using namespace kestra;
 
+using namespace kestra::bench;
+
 namespace {
-
-void say(const QString& text)
-{
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
-}
-
-QString summary(std::vector<double> v)
-{
-    if (v.empty()) return QStringLiteral("no sample");
-    std::sort(v.begin(), v.end());
-    return QStringLiteral("min %1, median %2, p95 %3, max %4 (%5)")
-        .arg(v.front(), 0, 'f', 1)
-        .arg(v[v.size() / 2], 0, 'f', 1)
-        .arg(v[std::min(v.size() - 1, (v.size() * 95 + 99) / 100 - 1)], 0, 'f', 1)
-        .arg(v.back(), 0, 'f', 1)
-        .arg(v.size());
-}
-
-// utime + stime of a process, in clock ticks.
-long long cpuTicks(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray s = f.readAll();
-    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
-}
 
 int runClient()
 {

@@ -22,6 +22,7 @@
 #include "week/model.h"
 #include "week/next.h"
 
+#include "bench/benchsupport.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -40,67 +41,9 @@
 using namespace kestra;
 using namespace kestra::calendar;
 
+using namespace kestra::bench;
+
 namespace {
-
-qint64 realNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// The wall-clock moments at which the port file's bit changed.
-class PortWatch
-{
-public:
-    PortWatch(const QString& path, int bit) : m_path(path.toLocal8Bit()), m_mask(1 << bit) {}
-    ~PortWatch() { stop(); }
-    void start()
-    {
-        m_thread = std::thread([this] {
-            int last = -1;
-            const timespec nap{0, 100000};
-            while (!m_stop) {
-                const int fd = ::open(m_path.constData(), O_RDONLY);
-                unsigned char byte = 0;
-                if (fd >= 0) {
-                    const bool ok = ::pread(fd, &byte, 1, 0) == 1;
-                    const qint64 t = realNs();
-                    ::close(fd);
-                    const int v = (byte & m_mask) ? 1 : 0;
-                    if (ok && v != last) {
-                        if (last >= 0) {
-                            std::lock_guard lock(m_mutex);
-                            m_changes.push_back(t);
-                        }
-                        last = v;
-                    }
-                }
-                nanosleep(&nap, nullptr);
-            }
-        });
-    }
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
-    std::vector<qint64> take()
-    {
-        std::lock_guard lock(m_mutex);
-        std::vector<qint64> out;
-        out.swap(m_changes);
-        return out;
-    }
-
-private:
-    QByteArray m_path;
-    int m_mask;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::vector<qint64> m_changes;
-};
 
 void wait(qint64 ms)
 {
@@ -248,7 +191,7 @@ void latency(service::Service& service, const BuildConfig& build, int runs)
     model::Channel& c = service.model().channel(3);
     c.editTime(1, QStringLiteral("00:00:03"));
     c.ok();
-    PortWatch watch(build.simulatedPortPath(), 2);
+    PortWatch watch(build.simulatedPortPath(), 2, realNs);
     watch.start();
     wait(1500);
     watch.take();

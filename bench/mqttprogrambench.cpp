@@ -17,6 +17,7 @@
 #include "tests/support/mosquitto.h"
 #include "tests/support/sandbox.h"
 
+#include "bench/benchsupport.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSettings>
@@ -29,29 +30,13 @@
 using namespace e2e;
 using namespace mqtttest;
 
+using namespace kestra::bench;
+
 namespace {
 
 const QString kRoot = QStringLiteral("kestra/bench/");
 // How often the port file is read: a latency is late by up to this.
 constexpr int kPollUs = 250;
-
-QString summary(std::vector<double> v)
-{
-    if (v.empty()) return QStringLiteral("no sample");
-    std::sort(v.begin(), v.end());
-    return QStringLiteral("min %1, median %2, p95 %3, max %4 (%5)")
-        .arg(v.front(), 0, 'f', 1)
-        .arg(v[v.size() / 2], 0, 'f', 1)
-        .arg(v[std::min(v.size() - 1, (v.size() * 95 + 99) / 100 - 1)], 0, 'f', 1)
-        .arg(v.back(), 0, 'f', 1)
-        .arg(v.size());
-}
-
-void say(const QString& text)
-{
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
-}
 
 class Bench
 {

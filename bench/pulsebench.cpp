@@ -24,6 +24,7 @@
 #include "shell/mainwindow.h"
 #include "store/database.h"
 
+#include "bench/benchsupport.h"
 #include <QApplication>
 #include <QListWidget>
 #include <QTimer>
@@ -39,77 +40,9 @@
 
 using namespace kestra;
 
+using namespace kestra::bench;
+
 namespace {
-
-qint64 monoNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// Reads one bit of the port file's data byte and notes when it changes.
-class PortWatch
-{
-public:
-    PortWatch(const QString& path, int bit) : m_path(path.toLocal8Bit()), m_mask(1 << bit) {}
-    ~PortWatch() { stop(); }
-
-    void start()
-    {
-        m_thread = std::thread([this] { run(); });
-    }
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
-    // Times (ns, monotonic) of every change since the last take.
-    std::vector<qint64> take()
-    {
-        std::lock_guard lock(m_mutex);
-        std::vector<qint64> out;
-        out.swap(m_changes);
-        return out;
-    }
-    qsizetype pending()
-    {
-        std::lock_guard lock(m_mutex);
-        return qsizetype(m_changes.size());
-    }
-
-private:
-    void run()
-    {
-        int last = -1;
-        const timespec nap{0, 100000};
-        while (!m_stop) {
-            const int fd = ::open(m_path.constData(), O_RDONLY);
-            unsigned char byte = 0;
-            if (fd >= 0) {
-                const bool read = ::pread(fd, &byte, 1, 0) == 1;
-                const qint64 t = monoNs();
-                ::close(fd);
-                const int v = (byte & m_mask) ? 1 : 0;
-                if (read && v != last) {
-                    if (last >= 0) {
-                        std::lock_guard lock(m_mutex);
-                        m_changes.push_back(t);
-                    }
-                    last = v;
-                }
-            }
-            nanosleep(&nap, nullptr);
-        }
-    }
-
-    QByteArray m_path;
-    int m_mask;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::vector<qint64> m_changes;
-};
 
 void select(QListWidget* list, const QString& entry)
 {
@@ -124,9 +57,9 @@ void select(QListWidget* list, const QString& entry)
 // Runs the event loop until `done` holds or `limitMs` has passed.
 bool runUntil(const std::function<bool()>& done, qint64 limitMs)
 {
-    const qint64 end = monoNs() + limitMs * 1000000;
+    const qint64 end = monotonicNs() + limitMs * 1000000;
     while (!done()) {
-        if (monoNs() > end) return false;
+        if (monotonicNs() > end) return false;
         QEventLoop loop;
         QTimer::singleShot(20, &loop, &QEventLoop::quit);
         loop.exec();
@@ -183,7 +116,7 @@ int main(int argc, char** argv)
     channels::PulseFrame* pulse = main.channelWindow(channel)->pulseFrame();
     model::Channel& model = service.model().channel(channel);
     const double unitMs = channel == 1 ? 1000.0 : 60000.0;
-    PortWatch watch(build.simulatedPortPath(), channel - 1);
+    PortWatch watch(build.simulatedPortPath(), channel - 1, monotonicNs);
     watch.start();
     // Let start-up writes settle before the first click.
     runUntil([] { return false; }, 1500);
