@@ -6,8 +6,8 @@
 //     with 50 clients holding event streams while another floods requests;
 //  4. the service's memory (VmRSS) idle and with the 50 streams.
 
-#include "api/client.h"
-#include "api/endpoint.h"
+#include "client/apirequest.h"
+#include "client/endpoint.h"
 #include "tests/support/sandbox.h"
 
 #include "bench/benchsupport.h"

@@ -6,8 +6,8 @@
 //  3. the CPU two attached programs take while nothing happens (60 s).
 // `--client` runs one attached program: it says "attached" once it holds the state.
 
+#include "base/buildconfig.h"
 #include "client/remoteswitch.h"
-#include "common/buildconfig.h"
 #include "tests/support/sandbox.h"
 
 #include "bench/benchsupport.h"

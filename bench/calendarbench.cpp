@@ -7,20 +7,20 @@
 //     (service, simulated port, temporary directories) and a thread that reads
 //     the port file every 0.1 ms.
 
-#include "calendar/plan.h"
-#include "calendar/sun.h"
-#include "common/buildconfig.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "history/record.h"
+#include "base/buildconfig.h"
+#include "base/clock.h"
+#include "base/paths.h"
+#include "logic/calendar/plan.h"
+#include "logic/calendar/sun.h"
+#include "logic/history/record.h"
+#include "logic/week/intervals.h"
+#include "logic/week/next.h"
+#include "logic/week/weekmodel.h"
 #include "model/channel.h"
-#include "port/port.h"
+#include "platform/port/port.h"
 #include "service/service.h"
-#include "store/database.h"
+#include "storage/store/database.h"
 #include "tests/calendar/noaa.h"
-#include "week/intervals.h"
-#include "week/model.h"
-#include "week/next.h"
 
 #include "bench/benchsupport.h"
 #include <QCoreApplication>

@@ -10,8 +10,8 @@
 // --prune removes what is older than 400 days once a simulated day, as the program does.
 // --timing also times 2000 one-second batches of the pattern, as the writer commits them.
 
-#include "common/failure.h"
-#include "history/historyfile.h"
+#include "base/failure.h"
+#include "storage/history/historyfile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -3,7 +3,7 @@
 // state message from setOutputs to the broker's subscriber, and the time the
 // setters take on the calling thread while the broker is stopped (SIGSTOP).
 
-#include "mqtt/link.h"
+#include "service/mqtt/link.h"
 #include "tests/support/mosquitto.h"
 
 #include <QCommandLineParser>

@@ -12,17 +12,17 @@
 // The program links the windows themselves, since pulse mode is started only by
 // a click; it builds against the sources of any version that has them.
 
-#include "channels/channelwindow.h"
-#include "channels/pulseframe.h"
-#include "common/buildconfig.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "history/record.h"
+#include "base/buildconfig.h"
+#include "base/clock.h"
+#include "base/paths.h"
+#include "logic/history/record.h"
 #include "model/channel.h"
-#include "port/port.h"
+#include "platform/port/port.h"
 #include "service/service.h"
 #include "shell/mainwindow.h"
-#include "store/database.h"
+#include "storage/store/database.h"
+#include "views/channels/channelwindow.h"
+#include "views/channels/pulseframe.h"
 
 #include "bench/benchsupport.h"
 #include <QApplication>

@@ -3,20 +3,20 @@
 // a real main window (offscreen, simulated port, temporary directories) with
 // the view closed and with the view open.
 
-#include "channels/channelwindow.h"
-#include "common/buildconfig.h"
-#include "common/clock.h"
-#include "history/record.h"
+#include "base/buildconfig.h"
+#include "base/clock.h"
+#include "logic/history/record.h"
+#include "logic/week/intervals.h"
+#include "logic/week/next.h"
+#include "logic/week/weekmodel.h"
 #include "model/channel.h"
-#include "port/port.h"
+#include "platform/port/port.h"
 #include "service/service.h"
 #include "shell/mainwindow.h"
-#include "store/database.h"
-#include "week/intervals.h"
-#include "week/model.h"
-#include "week/next.h"
-#include "week/weekchart.h"
-#include "week/weekview.h"
+#include "storage/store/database.h"
+#include "views/channels/channelwindow.h"
+#include "views/week/weekchart.h"
+#include "views/week/weekview.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

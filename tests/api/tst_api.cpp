@@ -1,17 +1,17 @@
 // The API of the running switch, in this process: what it refuses, a command
 // reaching the port byte and the event stream, and a client that stops reading.
 
-#include "api/api.h"
-#include "api/client.h"
-#include "api/endpoint.h"
-#include "calendar/file.h"
-#include "common/clock.h"
+#include "base/clock.h"
+#include "client/apirequest.h"
+#include "client/endpoint.h"
 #include "model/errorroutine.h"
 #include "model/switchmodel.h"
-#include "port/bits.h"
-#include "port/port.h"
+#include "platform/port/bits.h"
+#include "platform/port/port.h"
+#include "service/api/api.h"
 #include "service/service.h"
-#include "store/database.h"
+#include "storage/calendar/file.h"
+#include "storage/store/database.h"
 #include "tests/support/testsupport.h"
 
 #include <QJsonArray>

@@ -1,8 +1,8 @@
-#include "auth/guard.h"
-#include "auth/password.h"
-#include "auth/sessions.h"
-#include "auth/throttle.h"
-#include "common/failure.h"
+#include "base/failure.h"
+#include "logic/auth/guard.h"
+#include "logic/auth/password.h"
+#include "logic/auth/sessions.h"
+#include "logic/auth/throttle.h"
 
 #include <QTest>
 

@@ -1,13 +1,13 @@
-#include "calendar/command.h"
-#include "calendar/file.h"
-#include "calendar/ics.h"
-#include "calendar/plan.h"
-#include "calendar/sun.h"
-#include "common/failure.h"
+#include "base/failure.h"
+#include "logic/calendar/ics.h"
+#include "logic/calendar/plan.h"
+#include "logic/calendar/sun.h"
+#include "logic/week/intervals.h"
+#include "logic/week/next.h"
+#include "storage/calendar/command.h"
+#include "storage/calendar/file.h"
 #include "tests/calendar/noaa.h"
 #include "tests/support/testsupport.h"
-#include "week/intervals.h"
-#include "week/next.h"
 
 #include <QTemporaryDir>
 #include <QTest>

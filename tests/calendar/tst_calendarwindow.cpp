@@ -1,6 +1,6 @@
-#include "calendar/file.h"
-#include "calendarview/calendarwindow.h"
+#include "storage/calendar/file.h"
 #include "tests/channels/windowrig.h"
+#include "views/calendar/calendarwindow.h"
 
 #include <QComboBox>
 #include <QPushButton>

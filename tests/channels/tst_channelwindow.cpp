@@ -1,7 +1,7 @@
-#include "channels/channelwindow.h"
 #include "model/errorroutine.h"
-#include "store/schema.h"
-#include "ui/contrast.h"
+#include "storage/store/schema.h"
+#include "views/channels/channelwindow.h"
+#include "views/widgets/contrast.h"
 #include "windowrig.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "channels/channelwindow.h"
-#include "channels/pulseframe.h"
 #include "model/pulse.h"
+#include "views/channels/channelwindow.h"
+#include "views/channels/pulseframe.h"
 #include "windowrig.h"
 
 #include <QElapsedTimer>

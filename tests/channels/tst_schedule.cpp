@@ -1,5 +1,5 @@
-#include "channels/schedule.h"
-#include "common/failure.h"
+#include "base/failure.h"
+#include "logic/schedule/schedule.h"
 #include "tests/support/testsupport.h"
 
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
-#include "channels/schedule.h"
-#include "common/clock.h"
-#include "common/timetext.h"
-#include "port/bits.h"
+#include "base/clock.h"
+#include "base/timetext.h"
+#include "logic/schedule/schedule.h"
+#include "platform/port/bits.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>

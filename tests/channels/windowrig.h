@@ -6,14 +6,14 @@
 // directory, the simulated port, a fake clock, the switch on top of them and a
 // recorder for the message boxes.
 
-#include "channels/channelwindow.h"
-#include "common/buildconfig.h"
-#include "common/clock.h"
+#include "base/buildconfig.h"
+#include "base/clock.h"
 #include "model/switchmodel.h"
-#include "port/port.h"
-#include "store/database.h"
-#include "ui/messenger.h"
-#include "ui/timebox.h"
+#include "platform/port/port.h"
+#include "storage/store/database.h"
+#include "views/channels/channelwindow.h"
+#include "views/widgets/messenger.h"
+#include "views/widgets/timebox.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "common/diagnostics.h"
+#include "base/diagnostics.h"
 
 #include <QTest>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "common/tickaim.h"
+#include "base/tickaim.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>

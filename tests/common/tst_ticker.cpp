@@ -1,5 +1,5 @@
-#include "common/clock.h"
-#include "common/ticker.h"
+#include "base/clock.h"
+#include "base/ticker.h"
 
 #include <QTest>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "common/failure.h"
-#include "common/timetext.h"
+#include "base/failure.h"
+#include "base/timetext.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>

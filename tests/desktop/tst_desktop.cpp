@@ -1,8 +1,8 @@
-#include "common/failure.h"
-#include "desktop/autostart.h"
-#include "desktop/commandline.h"
-#include "desktop/icon.h"
-#include "desktop/installation.h"
+#include "base/failure.h"
+#include "platform/desktop/autostart.h"
+#include "platform/desktop/commandline.h"
+#include "platform/desktop/icon.h"
+#include "platform/desktop/installation.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,16 +2,16 @@
 // the switch goes on untouched while clients edit, each client sees the other's
 // edit, and clients notice the switch's death and attach again when it is back.
 
-#include "channels/channelwindow.h"
+#include "base/buildconfig.h"
 #include "client/remoteswitch.h"
-#include "common/buildconfig.h"
 #include "shell/aboutwindow.h"
-#include "inputs/inputswindow.h"
 #include "shell/attachedwindow.h"
-#include "store/schema.h"
+#include "storage/store/schema.h"
 #include "tests/support/sandbox.h"
-#include "ui/elidedlabel.h"
-#include "ui/messenger.h"
+#include "views/channels/channelwindow.h"
+#include "views/inputs/inputswindow.h"
+#include "views/widgets/elidedlabel.h"
+#include "views/widgets/messenger.h"
 
 #include <QCheckBox>
 #include <QJsonObject>

@@ -1,5 +1,5 @@
-#include "panel/panelwindow.h"
 #include "tests/support/sandbox.h"
+#include "views/panel/panelwindow.h"
 
 #include <QCheckBox>
 #include <QLabel>

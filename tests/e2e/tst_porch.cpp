@@ -5,8 +5,8 @@
 // one run of the headless switch whose clock libfaketime sets a few seconds
 // before the moment in question, in the time zone of Hamburg.
 
-#include "calendar/file.h"
-#include "calendar/ics.h"
+#include "logic/calendar/ics.h"
+#include "storage/calendar/file.h"
 #include "tests/support/sandbox.h"
 
 #include <QJsonArray>

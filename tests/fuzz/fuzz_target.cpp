@@ -3,9 +3,9 @@
 // Besides not crashing (and, under the sanitizers, no undefined behaviour), each part keeps the promises its
 // callers rely on; a broken promise aborts with a note.
 
-#include "channels/schedule.h"
-#include "common/failure.h"
-#include "common/timetext.h"
+#include "base/failure.h"
+#include "base/timetext.h"
+#include "logic/schedule/schedule.h"
 #include "shell/placement.h"
 
 #include <QDateTime>

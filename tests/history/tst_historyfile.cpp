@@ -1,6 +1,6 @@
-#include "common/failure.h"
-#include "history/historyfile.h"
-#include "history/rows.h"
+#include "base/failure.h"
+#include "logic/history/rows.h"
+#include "storage/history/historyfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>

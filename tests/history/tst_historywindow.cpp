@@ -1,8 +1,8 @@
-#include "history/historywindow.h"
-#include "history/recorder.h"
-#include "history/timeline.h"
+#include "model/recorder.h"
 #include "tests/support/testsupport.h"
-#include "ui/messenger.h"
+#include "views/history/historywindow.h"
+#include "views/history/timeline.h"
+#include "views/widgets/messenger.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -1,4 +1,4 @@
-#include "history/hours.h"
+#include "logic/history/hours.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,8 +1,8 @@
-#include "history/historyfile.h"
-#include "history/recorder.h"
-#include "history/rows.h"
-#include "port/simulated.h"
-#include "store/sqlite.h"
+#include "logic/history/rows.h"
+#include "model/recorder.h"
+#include "platform/port/simulated.h"
+#include "storage/history/historyfile.h"
+#include "storage/store/sqlite.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>

@@ -5,14 +5,14 @@
 // What the inputs window tests share: a settings file in a temporary directory,
 // the simulated port file, a fake clock, and the window on top of them.
 
-#include "common/buildconfig.h"
-#include "common/clock.h"
-#include "common/ticker.h"
-#include "inputs/inputswindow.h"
+#include "base/buildconfig.h"
+#include "base/clock.h"
+#include "base/ticker.h"
 #include "model/inputs.h"
-#include "port/port.h"
-#include "port/simulated.h"
-#include "store/database.h"
+#include "platform/port/port.h"
+#include "platform/port/simulated.h"
+#include "storage/store/database.h"
+#include "views/inputs/inputswindow.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "common/failure.h"
-#include "inputs/inputlogic.h"
+#include "base/failure.h"
+#include "logic/inputs/inputlogic.h"
 #include "tests/support/testsupport.h"
 
 #include <QTest>

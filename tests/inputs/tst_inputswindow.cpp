@@ -1,10 +1,10 @@
-#include "common/timetext.h"
+#include "base/timetext.h"
 #include "inputsrig.h"
 #include "model/errorroutine.h"
-#include "store/schema.h"
-#include "ui/messenger.h"
-#include "ui/timebox.h"
-#include "ui/twips.h"
+#include "storage/store/schema.h"
+#include "views/widgets/messenger.h"
+#include "views/widgets/timebox.h"
+#include "views/widgets/twips.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
-#include "common/paths.h"
-#include "inputs/directorylist.h"
-#include "inputs/soundfiles.h"
-#include "inputs/soundplayer.h"
+#include "base/paths.h"
 #include "inputsrig.h"
-#include "ui/messenger.h"
+#include "platform/audio/soundfiles.h"
+#include "platform/audio/soundplayer.h"
+#include "views/inputs/directorylist.h"
+#include "views/widgets/messenger.h"
 
 #include <QComboBox>
 #include <QLineEdit>

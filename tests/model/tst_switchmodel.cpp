@@ -4,11 +4,11 @@
 // them over, the clock moved by hand, the byte read back from the simulated
 // port file.
 
-#include "common/buildconfig.h"
-#include "common/clock.h"
+#include "base/buildconfig.h"
+#include "base/clock.h"
 #include "model/switchmodel.h"
 #include "model/teller.h"
-#include "store/database.h"
+#include "storage/store/database.h"
 
 #include <QFile>
 #include <QTest>

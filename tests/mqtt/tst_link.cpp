@@ -1,6 +1,6 @@
-#include "mqtt/link.h"
-#include "mqtt/settingswindow.h"
+#include "service/mqtt/link.h"
 #include "tests/support/mosquitto.h"
+#include "views/mqtt/settingswindow.h"
 
 #include <QApplication>
 #include <QCheckBox>

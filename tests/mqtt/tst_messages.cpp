@@ -1,4 +1,4 @@
-#include "mqtt/messages.h"
+#include "logic/mqtt/messages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

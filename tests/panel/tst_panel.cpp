@@ -1,8 +1,8 @@
-#include "common/buildconfig.h"
-#include "common/paths.h"
-#include "panel/panellogic.h"
-#include "panel/panelwindow.h"
-#include "panel/polarity.h"
+#include "base/buildconfig.h"
+#include "base/paths.h"
+#include "logic/panel/panellogic.h"
+#include "views/panel/panelwindow.h"
+#include "views/panel/polarity.h"
 
 #include <QCheckBox>
 #include <QDir>

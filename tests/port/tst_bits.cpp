@@ -1,4 +1,4 @@
-#include "port/bits.h"
+#include "platform/port/bits.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
-#include "common/failure.h"
-#include "port/port.h"
-#include "port/ppdev.h"
-#include "port/simulated.h"
+#include "base/failure.h"
+#include "platform/port/port.h"
+#include "platform/port/ppdev.h"
+#include "platform/port/simulated.h"
 
 #include <QDir>
 #include <QElapsedTimer>

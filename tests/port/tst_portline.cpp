@@ -1,4 +1,4 @@
-#include "port/portline.h"
+#include "platform/port/portline.h"
 
 #include <QTest>
 

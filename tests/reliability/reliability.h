@@ -4,8 +4,8 @@
 // environment), trials run side by side, each in a sandbox of its own, and the
 // checks of what a program that was killed or refused leaves behind.
 
-#include "common/timetext.h"
-#include "store/schema.h"
+#include "base/timetext.h"
+#include "storage/store/schema.h"
 #include "tests/support/sandbox.h"
 
 #include <QDirIterator>

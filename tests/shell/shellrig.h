@@ -1,15 +1,15 @@
 #pragma once
 
-#include "channels/channelwindow.h"
-#include "common/clock.h"
-#include "inputs/inputswindow.h"
+#include "base/clock.h"
 #include "model/switchmodel.h"
-#include "port/port.h"
-#include "port/simulated.h"
+#include "platform/port/port.h"
+#include "platform/port/simulated.h"
 #include "service/service.h"
 #include "shell/mainwindow.h"
-#include "store/database.h"
+#include "storage/store/database.h"
 #include "tests/support/testsupport.h"
+#include "views/channels/channelwindow.h"
+#include "views/inputs/inputswindow.h"
 
 #include <QFile>
 #include <QSettings>

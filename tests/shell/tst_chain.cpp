@@ -1,12 +1,12 @@
-#include "channels/channelwindow.h"
-#include "inputs/inputswindow.h"
-#include "port/simulated.h"
+#include "platform/port/simulated.h"
 #include "shell/aboutwindow.h"
 #include "shell/mainwindow.h"
 #include "shellrig.h"
-#include "store/schema.h"
-#include "ui/messenger.h"
-#include "ui/timebox.h"
+#include "storage/store/schema.h"
+#include "views/channels/channelwindow.h"
+#include "views/inputs/inputswindow.h"
+#include "views/widgets/messenger.h"
+#include "views/widgets/timebox.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

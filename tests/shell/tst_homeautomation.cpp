@@ -1,7 +1,7 @@
 #include "service/homeautomation.h"
 #include "shellrig.h"
-#include "ui/messenger.h"
-#include "ui/timebox.h"
+#include "views/widgets/messenger.h"
+#include "views/widgets/timebox.h"
 
 #include <QFile>
 #include <QLineEdit>

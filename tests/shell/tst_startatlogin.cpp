@@ -1,7 +1,7 @@
-#include "desktop/autostart.h"
-#include "desktop/installation.h"
+#include "platform/desktop/autostart.h"
+#include "platform/desktop/installation.h"
 #include "shellrig.h"
-#include "ui/messenger.h"
+#include "views/widgets/messenger.h"
 
 #include <QAction>
 #include <QDir>

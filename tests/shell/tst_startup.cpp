@@ -1,7 +1,7 @@
-#include "common/buildconfig.h"
-#include "common/paths.h"
+#include "base/buildconfig.h"
+#include "base/paths.h"
+#include "service/startup/singleinstance.h"
 #include "shell/placement.h"
-#include "shell/singleinstance.h"
 
 #include <QDir>
 #include <QElapsedTimer>

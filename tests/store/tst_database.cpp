@@ -1,7 +1,7 @@
-#include "common/failure.h"
-#include "store/database.h"
-#include "store/datasource.h"
-#include "store/schema.h"
+#include "base/failure.h"
+#include "storage/store/database.h"
+#include "storage/store/datasource.h"
+#include "storage/store/schema.h"
 
 #include <QDir>
 #include <QFile>

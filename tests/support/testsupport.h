@@ -2,8 +2,8 @@
 
 // Small pieces the test folders share.
 
-#include "common/state.h"
-#include "port/port.h"
+#include "base/state.h"
+#include "platform/port/port.h"
 
 #include <QStringList>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "ui/contrast.h"
+#include "views/widgets/contrast.h"
 
 #include <QTest>
 

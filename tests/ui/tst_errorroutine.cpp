@@ -1,6 +1,6 @@
-#include "common/failure.h"
+#include "base/failure.h"
 #include "model/errorroutine.h"
-#include "ui/messenger.h"
+#include "views/widgets/messenger.h"
 
 #include <QTest>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "ui/ownedwindow.h"
+#include "views/widgets/ownedwindow.h"
 
 #include <QTest>
 

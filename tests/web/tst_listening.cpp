@@ -1,4 +1,4 @@
-#include "web/websettings.h"
+#include "logic/web/websettings.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,11 +1,11 @@
-#include "channels/schedule.h"
-#include "common/failure.h"
+#include "base/failure.h"
+#include "logic/schedule/schedule.h"
+#include "logic/week/intervals.h"
+#include "logic/week/next.h"
+#include "logic/week/pulseplan.h"
+#include "logic/week/table.h"
+#include "logic/week/weekmodel.h"
 #include "tests/support/testsupport.h"
-#include "week/intervals.h"
-#include "week/model.h"
-#include "week/next.h"
-#include "week/pulse.h"
-#include "week/table.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

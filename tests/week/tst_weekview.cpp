@@ -1,13 +1,13 @@
-#include "channels/pulseframe.h"
+#include "logic/week/weekmodel.h"
 #include "tests/shell/shellrig.h"
 #include "tests/support/testsupport.h"
-#include "ui/contrast.h"
-#include "ui/elidedlabel.h"
-#include "ui/messenger.h"
-#include "ui/timebox.h"
-#include "week/model.h"
-#include "week/weekchart.h"
-#include "week/weekview.h"
+#include "views/channels/pulseframe.h"
+#include "views/week/weekchart.h"
+#include "views/week/weekview.h"
+#include "views/widgets/contrast.h"
+#include "views/widgets/elidedlabel.h"
+#include "views/widgets/messenger.h"
+#include "views/widgets/timebox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,0 @@
-#include "common/diagnostics.h"
-#include "shell/app.h"
-
-int main(int argc, char** argv)
-{
-    kestra::occupyStandardDescriptors();
-    return kestra::shell::run(argc, argv, kestra::kestra3Config());
-}

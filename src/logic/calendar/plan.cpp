@@ -1,0 +1,267 @@
+#include "logic/calendar/plan.h"
+
+#include "base/clock.h"
+#include "base/timetext.h"
+#include "logic/calendar/localday.h"
+#include "logic/calendar/sun.h"
+
+#include <QLocale>
+#include <algorithm>
+
+namespace kestra::calendar {
+
+using channels::Kind;
+using channels::Mode;
+
+namespace {
+quint64 splitmix(quint64& state)
+{
+    quint64 z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+void noteOnce(QStringList& notes, const QStringList& more)
+{
+    for (const QString& n : more)
+        if (!notes.contains(n)) notes << n;
+}
+
+// "18 May"
+QString dayText(const QDate& date)
+{
+    return QLocale::c().toString(date, QStringLiteral("d MMM"));
+}
+
+// One edge of a switching on the date, or nothing when its sun event is missing.
+struct Edge
+{
+    qint64 at = 0;
+    Reason reason = Reason::Clock;
+};
+
+class EdgeMaker
+{
+public:
+    EdgeMaker(const Settings& s, const LocalDay& day, const QTimeZone& zone)
+        : m_s(s), m_day(day), m_zone(zone)
+    {}
+
+    std::optional<Edge> make(const Anchor& a, int clockSecond, QStringList& notes)
+    {
+        if (!a.isSun()) return Edge{m_day.toUtc(clockSecond), Reason::Clock};
+        if (!m_s.place.set) {
+            // Without a place there is no sun to follow: the window's time stands.
+            const QString note = QStringLiteral("no place set: the clock times stand");
+            if (!notes.contains(note)) notes << note;
+            return Edge{m_day.toUtc(clockSecond), Reason::Clock};
+        }
+        if (!m_sun) m_sun = sunDay(m_s.place, m_s.twilight, m_day.date(), m_zone);
+        const bool rise = a.kind == Anchor::Kind::Sunrise;
+        const std::optional<qint64> event = rise ? m_sun->rise : m_sun->set;
+        if (!event) {
+            const QString note = missingText(rise, rise ? m_sun->noRise : m_sun->noSet, m_day.date());
+            if (!notes.contains(note)) notes << note;
+            return std::nullopt;
+        }
+        qint64 at = *event + a.offset;
+        if (a.notBefore) at = std::max(at, m_day.toUtc(*a.notBefore));
+        if (a.notAfter) at = std::min(at, m_day.toUtc(*a.notAfter));
+        return Edge{at, rise ? Reason::Sunrise : Reason::Sunset};
+    }
+
+private:
+    const Settings& m_s;
+    const LocalDay& m_day;
+    const QTimeZone& m_zone;
+    std::optional<SunDay> m_sun;
+};
+} // namespace
+
+channels::Cause causeOf(Reason r)
+{
+    switch (r) {
+    case Reason::Sunrise:
+        return channels::Cause::Sunrise;
+    case Reason::Sunset:
+        return channels::Cause::Sunset;
+    case Reason::Holiday:
+        return channels::Cause::Holiday;
+    case Reason::Presence:
+        return channels::Cause::Presence;
+    case Reason::Clock:
+        break;
+    }
+    return channels::Cause::Schedule;
+}
+
+QString reasonText(Reason r)
+{
+    switch (r) {
+    case Reason::Sunrise:
+        return QStringLiteral("sunrise");
+    case Reason::Sunset:
+        return QStringLiteral("sunset");
+    case Reason::Holiday:
+        return QStringLiteral("holiday");
+    case Reason::Presence:
+        return QStringLiteral("presence");
+    case Reason::Clock:
+        break;
+    }
+    return {};
+}
+
+bool DayPlan::isOn(qint64 t) const
+{
+    return std::any_of(on.begin(), on.end(), [t](const Span& s) { return s.from <= t && t <= s.to; });
+}
+
+Reason DayPlan::reasonAt(qint64 t) const
+{
+    Reason r = holiday.isEmpty() ? Reason::Clock : Reason::Holiday;
+    for (const Span& s : on) {
+        if (s.from > t) break;
+        r = t <= s.to ? s.start : s.end;
+    }
+    return r;
+}
+
+std::vector<int> presenceShifts(quint64 seed, int output, const QDate& date, int minutes, int switchings)
+{
+    std::vector<int> out(size_t(2 * switchings), 0);
+    if (minutes <= 0) return out;
+    quint64 state = seed ^ (quint64(output) << 56) ^ quint64(date.toJulianDay());
+    splitmix(state); // the first draw of neighbouring dates would be alike
+    const quint64 range = quint64(2 * minutes * 60 + 1);
+    for (int& v : out)
+        v = int(splitmix(state) % range) - minutes * 60;
+    return out;
+}
+
+std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::vector<channels::Switching>& sw,
+                               const Settings& s, const QDate& date, const QTimeZone& zone)
+{
+    const int m = c.channel;
+    if (!s.touches(m, date)) return std::nullopt;
+    const std::shared_ptr<const LocalDay> held = LocalDay::of(date, zone);
+    const LocalDay& day = *held;
+    DayPlan plan;
+    plan.date = date;
+    plan.first = day.first();
+    plan.last = day.last();
+    if (c.mode != Mode::Auto) return plan; // the schedule step needs AUTO
+
+    int weekday = weekdayNumber(date) - 1;
+    if (const Holiday* h = s.holidayFor(m, date)) {
+        plan.holiday = h->name.isEmpty() ? QStringLiteral("holiday") : h->name;
+        if (h->action == Holiday::Action::Off) return plan;
+        if (h->action == Holiday::Action::On) {
+            plan.on.push_back({plan.first, plan.last, Reason::Holiday, Reason::Holiday});
+            return plan;
+        }
+        weekday = 0; // as on Sunday
+    }
+    const OutputCalendar& oc = s.outputs[m - 1];
+    const std::vector<int> shifts = presenceShifts(s.seed, m, date, oc.presenceMinutes, int(sw.size()));
+    EdgeMaker edges(s, day, zone);
+    std::vector<Span> raw;
+    const auto add = [&](qint64 from, qint64 to, Reason a, Reason b) {
+        from = std::max(from, plan.first);
+        to = std::min(to, plan.last);
+        if (from <= to) raw.push_back({from, to, a, b});
+    };
+    const auto shifted = [&](Edge e, size_t index) {
+        const int by = shifts[index];
+        if (by == 0) return e;
+        return Edge{e.at + by, e.reason == Reason::Clock ? Reason::Presence : e.reason};
+    };
+
+    const Kind kind = channels::kindOf(m);
+    if (kind == Kind::StartFinish) {
+        const SwitchingAnchors a = oc.anchors(0);
+        const Anchor end = a.end.kind == Anchor::Kind::Run ? Anchor{} : a.end; // a finish is a clock time
+        QStringList why;
+        const auto start = edges.make(a.start, sw[0].start, why);
+        const auto finish = edges.make(end, sw[0].run, why);
+        noteOnce(plan.notes, why);
+        // Without its start the date cannot tell whether the finish closes last night's period.
+        if ((!start || !finish) && (c.days[weekday] || c.finishDays[weekday])) noteOnce(plan.missed, why);
+        if (start && finish) {
+            const Edge st = shifted(*start, 0), fi = shifted(*finish, 1);
+            if (fi.at < st.at) {
+                if (c.days[weekday]) add(st.at, plan.last, st.reason, Reason::Clock);
+                if (c.finishDays[weekday]) add(plan.first, fi.at, Reason::Clock, fi.reason);
+            } else if (fi.at > st.at && c.days[weekday] && c.finishDays[weekday]) {
+                add(st.at, fi.at, st.reason, fi.reason);
+            }
+        }
+    } else if (c.days[weekday]) {
+        for (size_t k = 0; k < sw.size(); ++k) {
+            const SwitchingAnchors a = oc.anchors(int(k));
+            QStringList why;
+            const auto start = edges.make(a.start, sw[k].start, why);
+            std::optional<Edge> end;
+            if (a.end.kind == Anchor::Kind::Run) {
+                if (start) end = Edge{start->at + sw[k].run, start->reason};
+            } else {
+                // The described end is start + run, not wrapped at midnight.
+                end = edges.make(a.end, sw[k].start + sw[k].run, why);
+            }
+            noteOnce(plan.notes, why);
+            if (!start || !end) {
+                noteOnce(plan.missed, why);
+                continue;
+            }
+            const Edge st = shifted(*start, 2 * k);
+            const Edge en = a.end.kind == Anchor::Kind::Run ? Edge{st.at + sw[k].run, st.reason}
+                                                            : shifted(*end, 2 * k + 1);
+            // Both ends excluded for a single switching.
+            const qint64 from = kind == Kind::Single ? st.at + 1 : st.at;
+            const qint64 to = kind == Kind::Single ? en.at - 1 : en.at;
+            if (from <= to && (to < plan.first || from > plan.last)) {
+                // Moved off the date by its offset or presence: said, not lost in silence.
+                const QString what =
+                    a.start.isSun()
+                        ? anchorKindName(a.start.kind) +
+                              (a.start.offset ? QLatin1Char(' ') + offsetText(a.start.offset) : QString())
+                        : formatTime(sw[k].start) + QStringLiteral(" moved by presence");
+                const QString note =
+                    QStringLiteral("no switching on %1: %2 falls on %3")
+                        .arg(dayText(date), what, dayText(QDateTime::fromSecsSinceEpoch(st.at, zone).date()));
+                noteOnce(plan.notes, {note});
+                noteOnce(plan.missed, {note});
+                continue;
+            }
+            add(from, to, st.reason, en.reason);
+        }
+    }
+    std::sort(raw.begin(), raw.end(), [](const Span& a, const Span& b) { return a.from < b.from; });
+    for (const Span& sp : raw) {
+        if (!plan.on.empty() && sp.from <= plan.on.back().to + 1) {
+            if (sp.to > plan.on.back().to) {
+                plan.on.back().to = sp.to;
+                plan.on.back().end = sp.end;
+            }
+        } else {
+            plan.on.push_back(sp);
+        }
+    }
+    return plan;
+}
+
+void evaluate(const channels::ChannelControls& c, const Settings& s, const inputs::OverrideView& inputs,
+              const QDateTime& now, State& status, channels::Cause* cause)
+{
+    if (!s.touches(c.channel, now.date())) {
+        channels::evaluate(c, inputs, now, status, cause);
+        return;
+    }
+    const std::vector<channels::Switching> sw = channels::convertSwitchings(c);
+    const std::optional<DayPlan> plan = dayPlan(c, sw, s, now.date(), now.timeZone());
+    const qint64 t = now.toSecsSinceEpoch();
+    channels::finishTick(c, inputs, now, plan->isOn(t), causeOf(plan->reasonAt(t)), status, cause);
+}
+
+} // namespace kestra::calendar

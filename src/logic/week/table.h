@@ -1,0 +1,16 @@
+#pragma once
+
+#include "logic/week/weekmodel.h"
+
+#include <QString>
+#include <vector>
+
+namespace kestra::week {
+
+// The week as a CSV table (RFC 4180, one line per ON period), outputs in
+// order and each output's periods in the order of the days shown, starting
+// with `firstDay` (0 Sunday). Columns: Output, Location, State, From, To
+// (both seconds ON), Note.
+QString weekCsv(const std::vector<ChannelPicture>& pictures, int firstDay);
+
+} // namespace kestra::week

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "base/buildconfig.h"
+#include "base/clock.h"
+#include "base/ticker.h"
+
+#include <QMainWindow>
+#include <array>
+
+class QLabel;
+class QLineEdit;
+
+namespace kestra::client {
+class RemoteSwitch;
+}
+namespace kestra::channels {
+class ChannelWindow;
+}
+namespace kestra::inputs {
+class InputsWindow;
+}
+namespace kestra::ui {
+class ElidedLabel;
+}
+
+namespace kestra::shell {
+
+// frmMain of a program attached to the running switch of this build (the
+// service): the outputs' rows, the inputs, the locations and the port line as
+// the switch tells them, each output's window as a view of it. The switch goes
+// on when this window closes; File, Stop the time switch ends it. While the
+// switch does not answer the window says so, shows every state as unknown and
+// attaches again by itself when the switch is back.
+class AboutWindow;
+
+class AttachedWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& build, QWidget* parent = nullptr);
+    ~AttachedWindow() override;
+
+    channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
+    AboutWindow* aboutWindow() const { return m_about; }
+    inputs::InputsWindow* inputsWindow() const { return m_inputsWindow; }
+
+public slots:
+    void showChannel(int channel);
+    void showAbout();
+    // File, Exit: asks, then closes the windows; the switch goes on.
+    void exitByUser();
+    // File, Stop the time switch: asks, then ends the switch as SIGTERM would.
+    void stopSwitch();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void buildWidgets();
+    void showOutput(int m);
+    void showInputs();
+    void showLocations();
+    void showPort();
+    void showAttachment();
+    bool askToClose();
+
+    client::RemoteSwitch& m_remote;
+    BuildConfig m_build;
+    // The logo's relay clicks in a wake-up of its own: this program runs no switch.
+    SystemClock m_clock;
+    Ticker m_ticker{m_clock};
+    std::array<channels::ChannelWindow*, 8> m_channels{};
+    AboutWindow* m_about = nullptr;
+    inputs::InputsWindow* m_inputsWindow = nullptr;
+    std::array<QLineEdit*, 8> m_status{};
+    std::array<QLabel*, 8> m_next{};
+    std::array<QLineEdit*, 5> m_inputTexts{};
+    std::array<QLineEdit*, 13> m_locations{};
+    QLabel* m_nextLine = nullptr;
+    ui::ElidedLabel* m_portLabel = nullptr;
+    bool m_asking = false;
+    bool m_closing = false;
+};
+
+} // namespace kestra::shell

@@ -1,0 +1,142 @@
+#include "views/channels/remotechannel.h"
+
+#include "client/remoteswitch.h"
+#include "model/teller.h"
+
+#include <QJsonObject>
+#include <QWidget>
+
+namespace kestra::channels {
+
+namespace {
+
+// Told when an edit is made while the switch does not answer.
+const QString kNotRunning =
+    QStringLiteral("The time switch is not running. The edit was not made; the window attaches again as soon "
+                   "as the switch is back.");
+
+} // namespace
+
+RemoteChannel::RemoteChannel(client::RemoteSwitch& remote, int number, QStringList startTimes,
+                             QStringList runTimes, QObject* parent)
+    : ChannelSource(parent), m_remote(remote), m_number(number), m_startTimes(std::move(startTimes)),
+      m_runTimes(std::move(runTimes))
+{
+    connect(&m_remote, &client::RemoteSwitch::outputChanged, this, [this](int m) {
+        if (m != m_number) return;
+        emit settingsChanged();
+        emit stateChanged();
+    });
+    const auto all = [this] {
+        emit settingsChanged();
+        emit stateChanged();
+    };
+    connect(&m_remote, &client::RemoteSwitch::attached, this, all);
+    connect(&m_remote, &client::RemoteSwitch::detached, this, all);
+}
+
+RemoteChannel::~RemoteChannel() = default;
+
+QString RemoteChannel::caption() const
+{
+    // The caption is set once, as the switch's window sets it at load.
+    if (m_caption.isEmpty()) const_cast<RemoteChannel*>(this)->m_caption = m_remote.output(m_number).caption;
+    return m_caption;
+}
+
+bool RemoteChannel::day(int d) const { return m_remote.output(m_number).days.at(size_t(d)); }
+bool RemoteChannel::finishDay(int d) const { return m_remote.output(m_number).finishDays.at(size_t(d)); }
+
+Mode RemoteChannel::mode() const
+{
+    return parseMode(m_remote.output(m_number).mode).value_or(Mode::None);
+}
+
+int RemoteChannel::timeCount() const { return int(m_remote.output(m_number).times.size()); }
+
+QString RemoteChannel::timeText(int index) const
+{
+    const auto& times = m_remote.output(m_number).times;
+    return index < int(times.size()) ? times.at(size_t(index)).text : QString();
+}
+
+bool RemoteChannel::timeEditPending(int) const
+{
+    // The switch judges a text at the end of the edit only when it is pending.
+    return true;
+}
+
+State RemoteChannel::state() const
+{
+    const QString& s = m_remote.output(m_number).state;
+    if (s == QLatin1String("ON")) return State::On;
+    if (s == QLatin1String("OFF")) return State::Off;
+    return State::Calculating;
+}
+
+bool RemoteChannel::isLive() const { return m_remote.isAttached(); }
+bool RemoteChannel::isReachable() const { return m_remote.isAttached(); }
+
+void RemoteChannel::send(QJsonObject command)
+{
+    command.insert(QStringLiteral("output"), m_number);
+    if (!m_remote.isAttached()) {
+        tell(kNotRunning);
+        emit settingsChanged(); // the window shows the switch's draft again
+        return;
+    }
+    m_remote.send(command, this, [this](const client::CommandResult& r) {
+        if (r.ok()) return;
+        tell(r.text);
+        emit settingsChanged();
+    });
+}
+
+void RemoteChannel::clickDay(int d, bool ticked)
+{
+    send({{"command", "day"}, {"day", d}, {"ticked", ticked}});
+}
+
+void RemoteChannel::clickFinishDay(int d, bool ticked)
+{
+    send({{"command", "finishDay"}, {"day", d}, {"ticked", ticked}});
+}
+
+void RemoteChannel::selectMode(Mode mode)
+{
+    send({{"command", "select"}, {"mode", modeName(mode)}});
+}
+
+void RemoteChannel::editTime(int index, const QString& text)
+{
+    send({{"command", "time"}, {"index", index}, {"text", text}, {"finish", false}});
+}
+
+void RemoteChannel::setTimeFocus(int index, bool focused)
+{
+    if (!m_remote.isAttached()) return; // focus alone is no edit worth a message
+    m_remote.send({{"command", "timeFocus"}, {"output", m_number}, {"index", index}, {"focused", focused}});
+}
+
+void RemoteChannel::finishTimeEdit(int index)
+{
+    send({{"command", "finishTime"}, {"index", index}});
+}
+
+void RemoteChannel::ok()
+{
+    send({{"command", "ok"}});
+}
+
+void RemoteChannel::setWindow(QWidget* window)
+{
+    m_window = window;
+}
+
+void RemoteChannel::tell(const QString& text)
+{
+    const QString title = m_remote.title().isEmpty() ? QStringLiteral("KESTRA") : m_remote.title();
+    model::teller().notice(m_window, title, text);
+}
+
+} // namespace kestra::channels
