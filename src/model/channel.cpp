@@ -165,8 +165,10 @@ channels::ChannelControls Channel::controls() const
     c.mode = m_mode;
     c.days = m_days;
     if (m_number == 7) c.finishDays = m_finishDays;
-    for (size_t i = 0; i < m_times.size(); ++i)
+    for (size_t i = 0; i < m_times.size(); ++i) {
         (i % 2 == 0 ? c.starts : c.runs) << m_times[i].tickText();
+        (i % 2 == 0 ? c.startSeconds : c.runSeconds).push_back(m_times[i].tickSeconds());
+    }
     return c;
 }
 

@@ -254,7 +254,7 @@ void Inputs::followClock(const QDateTime& now)
     const QDateTime stamp(*day, QTime::fromMSecsSinceStartOfDay(*second * 1000));
     if (!last.isValid()) {
         if (stamp <= now) return;
-        setStamp(now.addSecs(-tryParseTime(m_holdTime.tickText()).value_or(0)));
+        setStamp(now.addSecs(-m_holdTime.tickSeconds().value_or(0)));
         return;
     }
     // Set back by a second or more; a slewing clock moves by milliseconds.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace kestra::model {
 
@@ -29,6 +30,9 @@ public:
     // What the evaluation uses: the text as shown, or during an edit the last
     // text that converted.
     QString tickText() const { return isEditing() ? m_lastGood : m_text; }
+    // What tickText() converts to (seconds of the day), converted once when the
+    // text changes; nullopt for a text that is not a time.
+    std::optional<int> tickSeconds() const { return isEditing() ? m_lastGoodSeconds : m_textSeconds; }
     bool isEditing() const { return m_focused && m_text != m_accepted; }
     bool isChanged() const { return m_changed; }
     void clearChanged() { m_changed = false; }
@@ -52,6 +56,8 @@ private:
     QString m_text;
     QString m_accepted; // last stored or accepted text
     QString m_lastGood; // last text that converted
+    std::optional<int> m_textSeconds;
+    std::optional<int> m_lastGoodSeconds;
     bool m_changed = false;
     bool m_focused = false;
 };

@@ -6,7 +6,9 @@
 
 #include "base/buildconfig.h"
 #include "base/clock.h"
+#include "base/failure.h"
 #include "model/switchmodel.h"
+#include "model/timefield.h"
 #include "model/teller.h"
 #include "storage/store/database.h"
 
@@ -96,6 +98,63 @@ private slots:
         QVERIFY(again.channel(3).day(1));
         QCOMPARE(again.channel(3).mode(), Mode::Auto);
         QCOMPARE(again.channel(3).time(0).text(), QStringLiteral("12:00:00"));
+    }
+
+    // A time box converts its text once, when it changes; the ticks take that value.
+    // Caught: a value left from an earlier text (typing "05:2" in a box that keeps
+    // its focus switches at the last time that converted, never at a stale one,
+    // and a box left with a text that is no time stops its channel with the
+    // conversion failure, as a tick that converted the text itself did).
+    void aTimeBoxConvertsOnceAndTicksTakeItsLastGoodTime_data()
+    {
+        QTest::addColumn<std::function<void(model::TimeField&)>>("steps");
+        QTest::addColumn<int>("seconds"); // -1: not a time
+        using S = std::function<void(model::TimeField&)>;
+        QTest::newRow("stored") << S([](model::TimeField&) {}) << 6 * 3600;
+        QTest::newRow("typing in the focused box") << S([](model::TimeField& f) {
+            f.setFocused(true);
+            f.edit(QStringLiteral("05:2"));
+        }) << 6 * 3600;
+        QTest::newRow("typed to a time") << S([](model::TimeField& f) {
+            f.setFocused(true);
+            f.edit(QStringLiteral("05:2"));
+            f.edit(QStringLiteral("05:20:00"));
+        }) << 5 * 3600 + 20 * 60;
+        QTest::newRow("left with a text that is no time") << S([](model::TimeField& f) {
+            f.setFocused(true);
+            f.edit(QStringLiteral("05:20:00"));
+            f.edit(QStringLiteral("05:2"));
+            f.setFocused(false);
+        }) << -1;
+        QTest::newRow("finished, then stored again") << S([](model::TimeField& f) {
+            f.setFocused(true);
+            f.edit(QStringLiteral("07:00:00"));
+            f.finishEdit();
+            f.setFocused(false);
+            f.setStored(QStringLiteral("08:00:00"));
+        }) << 8 * 3600;
+    }
+    void aTimeBoxConvertsOnceAndTicksTakeItsLastGoodTime()
+    {
+        QFETCH(std::function<void(model::TimeField&)>, steps);
+        QFETCH(int, seconds);
+        model::TimeField start(QStringLiteral("start3a"), true);
+        start.setStored(QStringLiteral("06:00:00"));
+        steps(start);
+        QCOMPARE(start.tickSeconds().value_or(-1), seconds);
+
+        channels::ChannelControls c;
+        c.channel = 3;
+        c.starts << start.tickText();
+        c.startSeconds.push_back(start.tickSeconds());
+        c.runs << QStringLiteral("00:00:30");
+        c.runSeconds.push_back(30);
+        try {
+            QCOMPARE(channels::convertSwitchings(c).at(0).start, seconds);
+        } catch (const Failure& f) {
+            QCOMPARE(seconds, -1);
+            QCOMPARE(f.number, failure::kConversion);
+        }
     }
 
     // An edit that no window could make (a client of the service names a day or

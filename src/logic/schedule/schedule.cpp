@@ -83,8 +83,13 @@ std::vector<Switching> convertSwitchings(const ChannelControls& c)
     out.reserve(n);
     for (int k = 0; k < n; ++k) {
         Switching s;
-        s.run = parseTime(c.runs.value(k));
-        s.start = parseTime(c.starts.value(k));
+        const auto known = [k](const std::vector<std::optional<int>>& seconds) {
+            return size_t(k) < seconds.size() ? seconds[k] : std::nullopt;
+        };
+        // A text that does not convert has no value here, and throws as it always did.
+        const std::optional<int> run = known(c.runSeconds), start = known(c.startSeconds);
+        s.run = run ? *run : parseTime(c.runs.value(k));
+        s.start = start ? *start : parseTime(c.starts.value(k));
         out.push_back(s);
     }
     return out;

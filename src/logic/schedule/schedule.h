@@ -52,6 +52,10 @@ struct ChannelControls
     std::array<bool, 7> finishDays{}; // channel 7 only
     QStringList starts;               // texts of the start boxes, switching a first
     QStringList runs;                 // texts of the run boxes (channel 7: the finish time)
+    // What those texts convert to, where the holder converted them once when they
+    // changed (the model's time fields do); empty or nullopt: converted here.
+    std::vector<std::optional<int>> startSeconds;
+    std::vector<std::optional<int>> runSeconds;
 
     bool operator==(const ChannelControls&) const = default;
 };
