@@ -3,6 +3,7 @@
 #include "calendar/ics.h"
 #include "calendar/plan.h"
 #include "calendar/sun.h"
+#include "common/clock.h"
 #include "common/failure.h"
 #include "tests/calendar/noaa.h"
 #include "tests/support/testsupport.h"
@@ -172,6 +173,70 @@ private slots:
         QCOMPARE(plan->missed.join(QLatin1Char(';')), switches ? QString() : note);
         // Switching b (00:00:00 + 00:00:00, clock) still happens: one second at midnight.
         QCOMPARE(int(plan->on.size()), switches ? 2 : 1);
+    }
+
+    // Channel 7's start moved across midnight by its anchor or offset: the
+    // period runs from where the start lands, or the date says what it loses.
+    void startFinishAcrossMidnight_data()
+    {
+        QTest::addColumn<QString>("startDays");
+        QTest::addColumn<QString>("finishDays");
+        QTest::addColumn<int>("anchor");
+        QTest::addColumn<int>("offset"); // minutes
+        QTest::addColumn<QDateTime>("probe");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<QString>("note");
+        const QTimeZone helsinki("Europe/Helsinki");
+        // Sunset 22:50 on Friday 19 June: +3:00 is Saturday 01:50, which is no finish day.
+        QTest::newRow("start past midnight, no finish day to take it")
+            << "Fri"
+            << "Mon" << int(Anchor::Kind::Sunset) << 180
+            << QDateTime(QDate(2026, 6, 20), QTime(1, 55), helsinki) << false
+            << "no switching on 19 Jun: sunset +3:00 falls on 20 Jun";
+        // Sunrise 03:54 on Sunday 21 June: -4:00 is Saturday 23:54, the period runs on into Sunday.
+        QTest::newRow("start before midnight, evening part")
+            << "Sun"
+            << "Sun" << int(Anchor::Kind::Sunrise) << -240
+            << QDateTime(QDate(2026, 6, 20), QTime(23, 58), helsinki) << true << "";
+    }
+    void startFinishAcrossMidnight()
+    {
+        QFETCH(QString, startDays);
+        QFETCH(QString, finishDays);
+        QFETCH(int, anchor);
+        QFETCH(int, offset);
+        QFETCH(QDateTime, probe);
+        QFETCH(bool, on);
+        QFETCH(QString, note);
+        useZone("Europe/Helsinki");
+        Settings s;
+        s.place = {true, 60.17, 24.94, QStringLiteral("Helsinki")};
+        s.outputs[6].switchings = {{sun(Anchor::Kind(anchor), offset), Anchor::run()}};
+        const ChannelControls c = channel(7, startDays, {"22:00:00"}, {"06:00:00"}, finishDays);
+        const QDateTime at = probe.toLocalTime();
+        QCOMPARE(tickOn(c, s, at), on);
+        const QDate startDate = at.time() < QTime(12, 0) ? at.date().addDays(-1) : at.date();
+        const auto plan = dayPlan(c, channels::convertSwitchings(c), s, startDate, probe.timeZone());
+        QCOMPARE(plan->notes.join(QLatin1Char(';')), note);
+        QCOMPARE(plan->missed.join(QLatin1Char(';')), note);
+    }
+
+    // Presence moves channel 7's edges, never the kind of its period: a half
+    // hour within the day stays short whichever way its start and finish move.
+    void startFinishPresenceKeepsShortPeriodShort()
+    {
+        useZone("Europe/Berlin");
+        Settings s = berlin();
+        s.outputs[6].presenceMinutes = 60;
+        const ChannelControls c = channel(7, "Sun Mon Tue Wed Thu Fri Sat", {"20:00:00"}, {"20:30:00"},
+                                          "Sun Mon Tue Wed Thu Fri Sat");
+        for (QDate d(2026, 5, 1); d < QDate(2026, 7, 1); d = d.addDays(1)) {
+            const auto plan = dayPlan(c, channels::convertSwitchings(c), s, d, QTimeZone("Europe/Berlin"));
+            qint64 onSeconds = 0;
+            for (const Span& sp : plan->on)
+                onSeconds += sp.to - sp.from + 1;
+            QVERIFY2(onSeconds <= 30 * 60 + 2 * 3600 + 1, qPrintable(d.toString(Qt::ISODate)));
+        }
     }
 
     // Summer time in two zones: a switching due in the skipped hour comes at
@@ -404,12 +469,29 @@ private slots:
         QVERIFY2((outText + errText).contains(says), qPrintable(outText + errText));
     }
 
-    // The week and the next switchings equal the ticks with every feature on,
-    // across the spring change of Berlin: sun anchors with offsets and limits,
-    // twilight, presence, holidays of each kind, channels 3, 4, 7 and 8.
+    // The week and the next switchings equal the ticks with every feature on:
+    // across the spring change of Berlin, sun anchors with offsets and limits,
+    // twilight, presence, holidays of each kind, channels 3, 4, 7 and 8; and
+    // channel 7 with its start moved across midnight both ways.
+    void weekEqualsEvaluationWithEveryFeature_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<int>("channel7"); // 0 as above, 1 starts after midnight, 2 before it
+        // Saturday; the clocks go on Sunday.
+        QTest::newRow("spring change")
+            << QByteArray("Europe/Berlin") << local(QDate(2026, 3, 28), QTime(10, 0)) << 0;
+        const QDateTime june(QDate(2026, 6, 17), QTime(10, 0), QTimeZone("Europe/Helsinki"));
+        QTest::newRow("channel 7 starts after midnight") << QByteArray("Europe/Helsinki") << june << 1;
+        QTest::newRow("channel 7 starts before midnight") << QByteArray("Europe/Helsinki") << june << 2;
+    }
     void weekEqualsEvaluationWithEveryFeature()
     {
-        useZone("Europe/Berlin");
+        QFETCH(QByteArray, zone);
+        QFETCH(QDateTime, now);
+        QFETCH(int, channel7);
+        useZone(zone);
+        now = now.toLocalTime();
         Settings s = berlin();
         s.twilight = Twilight::Civil;
         s.outputs[2].switchings = {{sun(Anchor::Kind::Sunset, -15, parseTime("17:00:00")), Anchor::run()}};
@@ -424,15 +506,26 @@ private slots:
             {QStringLiteral("on"), QDate(2026, 3, 27), QDate(2026, 3, 27), true, 0b1000, Holiday::Action::On},
             {QStringLiteral("sunday"), QDate(2026, 3, 30), QDate(2026, 3, 30), false, 0b10000000,
              Holiday::Action::AsSunday}};
-        const std::vector<ChannelControls> controls = {
+        std::vector<ChannelControls> controls = {
             channel(3, "Mon Tue Wed Thu Fri", {"18:30:00"}, {"05:00:00"}),
             channel(4, "Sun Mon Tue Fri Sat", {"06:00:00", "16:00:00"}, {"02:00:00", "01:00:00"}),
             channel(7, "Fri Sat Sun", {"22:00:00"}, {"06:00:00"}, "Sat Sun Mon"),
             channel(8, "Sun Tue Wed", {"00:10:00", "08:00:00", "12:00:00", "23:50:00"},
                     {"01:00:00", "00:05:00", "00:00:00", "00:20:00"}),
         };
-        const QDateTime now = local(QDate(2026, 3, 28), QTime(10, 0)); // Saturday; the clocks go on Sunday
-        const QDate sunday(2026, 3, 22);
+        if (channel7) {
+            // Sunset +4:00 comes after midnight all week (on Wednesday and
+            // Friday the next date is no finish day); sunrise -4:00 before it.
+            s.place = {true, 60.17, 24.94, QStringLiteral("Helsinki")};
+            s.twilight = Twilight::Official;
+            const bool late = channel7 == 1;
+            s.outputs[6].switchings = {
+                {sun(late ? Anchor::Kind::Sunset : Anchor::Kind::Sunrise, late ? 240 : -240), Anchor::run()}};
+            s.outputs[6].presenceMinutes = 20;
+            controls = {late ? channel(7, "Mon Wed Thu Fri Sat", {"22:00:00"}, {"05:00:00"}, "Tue Fri Sun")
+                             : channel(7, "Mon Wed Thu Sat", {"22:00:00"}, {"05:00:00"}, "Mon Tue Thu Sun")};
+        }
+        const QDate sunday = now.date().addDays(1 - kestra::weekdayNumber(now.date()));
         for (const ChannelControls& c : controls) {
             const week::ChannelWeek w = week::weekOf(c, &s, now);
             QVERIFY(w.calendar);
