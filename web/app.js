@@ -63,15 +63,16 @@ async function request(method, path, body) {
 // One edit as a window hands it over; a refusal shows the window's message.
 // Edits go out one after the other, in the order they were made.
 let queue = Promise.resolve();
-function command(body) {
-  const run = queue.then(() => send(body));
+// An .ics import goes to a path of its own, the only one that takes a whole file.
+function command(body, path = '/api/command') {
+  const run = queue.then(() => send(body, path));
   queue = run.catch(() => false);
   return run;
 }
 
-async function send(body) {
+async function send(body, path) {
   try {
-    const { data } = await request('POST', '/api/command', body);
+    const { data } = await request('POST', path, body);
     if (data && data.ok === false) {
       const e = data.error || {};
       say(e.text || e.description || 'The switch refused the change.');
@@ -452,7 +453,8 @@ function calendarEvents() {
     const file = e.target.files[0];
     if (!file) return;
     const ics = await file.text();
-    await command({ command: 'calendarImport', ics, outputs: $('cal-output').value || '1', action: 'OFF' });
+    await command({ command: 'calendarImport', ics, outputs: $('cal-output').value || '1', action: 'OFF' },
+      '/api/command/calendarImport');
     e.target.value = '';
   });
 }
