@@ -416,6 +416,9 @@ function buildAnchors(box, m, oc) {
   });
 }
 
+// The period the form changes in place: its index and what it held when Edit was chosen; null for a new one.
+let editing = null;
+
 function renderHolidays() {
   const body = $('cal-holidays').tBodies[0];
   body.textContent = '';
@@ -423,10 +426,34 @@ function renderHolidays() {
     body.append(el('tr', {}, el('td', { text: h.name }), el('td', { text: h.from }), el('td', { text: h.to }),
       el('td', { text: h.everyYear ? 'yes' : 'no' }), el('td', { text: h.outputs.join(' ') }),
       el('td', { text: h.action }),
-      el('td', {}, el('button', { type: 'button', text: 'Remove', 'aria-label': `Remove holiday ${h.name} from ${h.from}`,
-        onclick: () => command({ command: 'calendarRemoveHoliday', index: h.index }) }))));
+      el('td', {}, el('button', { type: 'button', text: 'Edit', 'aria-label': `Edit holiday ${h.name} from ${h.from}`,
+        onclick: () => editHoliday(h) }), ' ',
+        el('button', { type: 'button', text: 'Remove', 'aria-label': `Remove holiday ${h.name} from ${h.from}`,
+          onclick: () => command({ command: 'calendarRemoveHoliday', index: h.index }) }))));
   }
   if (!state.calendar.holidays.length) body.append(el('tr', {}, el('td', { colspan: '7', text: 'None.' })));
+}
+
+function editHoliday(h) {
+  editing = { index: h.index, was: JSON.stringify(h) };
+  $('hol-name').value = h.name;
+  $('hol-from').value = h.from;
+  $('hol-to').value = h.to;
+  $('hol-every').checked = h.everyYear;
+  $('hol-outputs').value = h.outputs.join(' ');
+  $('hol-action').value = h.action;
+  $('hol-legend').textContent = `Change holiday period ${h.name} from ${h.from}`;
+  $('hol-add').textContent = 'Save';
+  $('hol-cancel').hidden = false;
+  $('hol-name').focus();
+}
+
+function endHolidayEdit() {
+  editing = null;
+  $('cal-holiday-form').reset();
+  $('hol-legend').textContent = 'New holiday period';
+  $('hol-add').textContent = 'Add';
+  $('hol-cancel').hidden = true;
 }
 
 function calendarEvents() {
@@ -444,11 +471,23 @@ function calendarEvents() {
   });
   $('cal-holiday-form').addEventListener('submit', async (e) => {
     e.preventDefault();
-    const done = await command({ command: 'calendarHoliday', name: $('hol-name').value, from: $('hol-from').value,
+    const edit = { command: 'calendarHoliday', name: $('hol-name').value, from: $('hol-from').value,
       to: $('hol-to').value, everyYear: $('hol-every').checked, outputs: $('hol-outputs').value,
-      action: $('hol-action').value });
-    if (done) e.target.reset();
+      action: $('hol-action').value };
+    if (editing) {
+      // Periods are named by their place in the list: one that another client changed or
+      // removed meanwhile is not overwritten.
+      const now = state.calendar.holidays.find((h) => h.index === editing.index);
+      if (!now || JSON.stringify(now) !== editing.was) {
+        endHolidayEdit();
+        say('This holiday period was changed or removed meanwhile: choose Edit again.');
+        return;
+      }
+      edit.index = editing.index;
+    }
+    if (await command(edit)) endHolidayEdit();
   });
+  $('hol-cancel').addEventListener('click', endHolidayEdit);
   $('hol-ics').addEventListener('change', async (e) => {
     const file = e.target.files[0];
     if (!file) return;
