@@ -65,11 +65,25 @@ public:
             if (!notes.contains(note)) notes << note;
             return std::nullopt;
         }
+        if (!rise && *event < m_day.toUtc(12 * 3600)) {
+            // The date's sunset is the one its wall clock shows: where the sun sets after
+            // midnight, that is the evening before's. Said wherever the switching is shown.
+            const QString note =
+                QStringLiteral("the sunset of %1 comes at %2, after midnight: it ends the "
+                               "evening of %3")
+                    .arg(dayText(m_day.date()),
+                         QDateTime::fromSecsSinceEpoch(*event, m_zone).toString(QStringLiteral("hh:mm")),
+                         dayText(m_day.date().addDays(-1)));
+            if (!told.contains(note)) told << note;
+        }
         qint64 at = *event + a.offset;
         if (a.notBefore) at = std::max(at, m_day.toUtc(*a.notBefore));
         if (a.notAfter) at = std::min(at, m_day.toUtc(*a.notAfter));
         return Edge{at, rise ? Reason::Sunrise : Reason::Sunset};
     }
+
+    // What the date's switchings are tied to, said though nothing is lost.
+    QStringList told;
 
 private:
     const Settings& m_s;
@@ -109,7 +123,8 @@ struct StartFinish
     Shape shape = Shape::None;
     std::optional<Edge> start; // presence included
     std::optional<Edge> finish;
-    QStringList why; // missing sun events
+    QStringList why;  // missing sun events
+    QStringList told; // what the edges are tied to
     qint64 first = 0;
     qint64 last = 0;
 
@@ -149,6 +164,7 @@ StartFinish startFinishOn(const channels::ChannelControls& c, const std::vector<
     EdgeMaker edges(s, *held, zone);
     const auto start = edges.make(a.start, sw[0].start, d.why);
     const auto finish = edges.make(end, sw[0].run, d.why);
+    d.told = edges.told;
     if (!start || !finish) return d;
     d.shape = finish->at < start->at   ? StartFinish::Shape::OverMidnight
               : finish->at > start->at ? StartFinish::Shape::WithinDay
@@ -268,6 +284,7 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
     if (kind == Kind::StartFinish) {
         const StartFinish today = startFinishOn(c, sw, s, date, zone);
         noteOnce(plan.notes, today.why);
+        noteOnce(plan.notes, today.told);
         // Without its start the date cannot tell whether the finish closes last night's period.
         if ((!today.start || !today.finish) && (today.startDay || today.finishDay))
             noteOnce(plan.missed, today.why);
@@ -322,6 +339,7 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
             }
             add(from, to, st.reason, en.reason);
         }
+        noteOnce(plan.notes, edges.told);
     }
     std::sort(raw.begin(), raw.end(), [](const Span& a, const Span& b) { return a.from < b.from; });
     for (const Span& sp : raw) {

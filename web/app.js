@@ -352,8 +352,10 @@ function renderCalendar() {
   if (document.activeElement !== $('cal-twilight')) $('cal-twilight').value = c.twilight;
   const t = c.today;
   const sun = (name, at, why) => (at ? `${name} ${clockOf(at)}` : why);
+  // The date's sunset is the one its clock shows, even the evening before's after midnight.
+  const early = t.sunset && clockOf(t.sunset) < '12:00:00' ? ' (after midnight: the evening before\'s)' : '';
   $('cal-today').textContent = `Today (${t.date}), ${c.twilight} twilight: ` +
-    `${sun('sunrise', t.sunrise, t.noSunrise)}, ${sun('sunset', t.sunset, t.noSunset)}`;
+    `${sun('sunrise', t.sunrise, t.noSunrise)}, ${sun('sunset', t.sunset, t.noSunset)}${early}`;
   renderAnchors();
   renderHolidays();
 }

@@ -141,16 +141,24 @@ private slots:
         QTest::addColumn<QString>("note");
         QTest::addColumn<bool>("switches");
         QTest::addColumn<int>("offset"); // minutes
-        QTest::newRow("midnight sun, start at sunset") << QDate(2026, 6, 21) << int(Anchor::Kind::Sunset)
-                                                       << "no sunset on 21 Jun (midnight sun)" << false << 0;
-        QTest::newRow("polar night, end at sunrise") << QDate(2026, 12, 21) << int(Anchor::Kind::Sunrise)
-                                                     << "no sunrise on 21 Dec (polar night)" << false << 0;
+        QTest::addColumn<QString>("told"); // said besides, the switching kept
+        QTest::newRow("midnight sun, start at sunset")
+            << QDate(2026, 6, 21) << int(Anchor::Kind::Sunset) << "no sunset on 21 Jun (midnight sun)"
+            << false << 0 << "";
+        QTest::newRow("polar night, end at sunrise")
+            << QDate(2026, 12, 21) << int(Anchor::Kind::Sunrise) << "no sunrise on 21 Dec (polar night)"
+            << false << 0 << "";
         QTest::newRow("spring, start at sunset")
-            << QDate(2026, 3, 20) << int(Anchor::Kind::Sunset) << "" << true << 0;
+            << QDate(2026, 3, 20) << int(Anchor::Kind::Sunset) << "" << true << 0 << "";
+        // The date's sunset is the one its clock shows, the evening before's: said where it is shown.
+        const QString early =
+            "the sunset of 18 May comes at 00:19, after midnight: it ends the evening of 17 May";
+        QTest::newRow("sunset after midnight")
+            << QDate(2027, 5, 18) << int(Anchor::Kind::Sunset) << "" << true << 0 << early;
         // The sun sets at 00:19 on 18 May: two hours before is the evening of the 17th, which has no sunset.
         QTest::newRow("sunset after midnight, start two hours before")
             << QDate(2027, 5, 18) << int(Anchor::Kind::Sunset)
-            << "no switching on 18 May: sunset -2:00 falls on 17 May" << false << -120;
+            << "no switching on 18 May: sunset -2:00 falls on 17 May" << false << -120 << early;
     }
     void polarRule()
     {
@@ -159,6 +167,7 @@ private slots:
         QFETCH(QString, note);
         QFETCH(bool, switches);
         QFETCH(int, offset);
+        QFETCH(QString, told);
         Settings s;
         s.place = {true, 69.65, 18.96, QStringLiteral("Tromso")};
         // Sunset starts the switching; sunrise ends one that starts by the clock.
@@ -169,7 +178,9 @@ private slots:
         const ChannelControls c = channel(4, "Sun Mon Tue Wed Thu Fri Sat", {"06:00:00"}, {"01:00:00"});
         const auto plan = dayPlan(c, channels::convertSwitchings(c), s, date, QTimeZone("Europe/Oslo"));
         QVERIFY(plan);
-        QCOMPARE(plan->notes.join(QLatin1Char(';')), note);
+        QStringList said{note, told};
+        said.removeAll(QString());
+        QCOMPARE(plan->notes.join(QLatin1Char(';')), said.join(QLatin1Char(';')));
         QCOMPARE(plan->missed.join(QLatin1Char(';')), switches ? QString() : note);
         // Switching b (00:00:00 + 00:00:00, clock) still happens: one second at midnight.
         QCOMPARE(int(plan->on.size()), switches ? 2 : 1);
@@ -443,6 +454,8 @@ private slots:
         QTest::newRow("sun") << QStringList{"sun", "2026-03-20"} << false << 0 << "sunrise 05:43:";
         QTest::newRow("midnight sun, json") << QStringList{"sun", "2026-06-21", "--json"} << false << 0
                                             << "\"noSunset\": \"no sunset on 21 Jun (midnight sun)\"";
+        QTest::newRow("sunset after midnight")
+            << QStringList{"sun", "2027-05-18"} << false << 0 << "(after midnight: the evening before's)";
         QTest::newRow("bad date") << QStringList{"sun", "2026-02-30"} << false << 2 << "is not a date";
     }
     void commandLine()
