@@ -233,10 +233,21 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says"); // in the refusal, or the path of GET /api/calendar to check
         QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<QByteArray>("path");
         const auto row = [](const char* name, const QByteArray& body, int status, const QString& says,
-                            const QJsonValue& value = {}) {
-            QTest::newRow(name) << body << status << says << value;
+                            const QJsonValue& value = {}, const QByteArray& path = "/api/command") {
+            QTest::newRow(name) << body << status << says << value << path;
         };
+        // A holiday file of `bytes`, larger than any other request may carry.
+        const auto icsOf = [](qsizetype bytes) {
+            const QString head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:1\r\nSUMMARY:Big\r\n"
+                                 "DTSTART;VALUE=DATE:20270102\r\nDESCRIPTION:";
+            const QString tail = "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+            const QString ics = head + QString(bytes - head.size() - tail.size(), 'x') + tail;
+            return QJsonDocument(QJsonObject{{"command", "calendarImport"}, {"outputs", "5"}, {"ics", ics}})
+                .toJson();
+        };
+        const QByteArray importPath = "/api/command/calendarImport";
         const QByteArray ics =
             QJsonDocument(
                 QJsonObject{{"command", "calendarImport"},
@@ -293,6 +304,10 @@ private slots:
             "Holiday file refused");
         row("ics", ics, 200, "holidays/1/name", "New Year");
         row("remove", R"({"command":"calendarRemoveHoliday","index":0})", 200, "holidays/0/name", "New Year");
+        row("ics of 900 KiB on its path", icsOf(900 * 1024), 200, "holidays/1/name", "Big", importPath);
+        row("body over 2 MiB", icsOf(2100 * 1024), 413, "larger than 2097152 bytes", {}, importPath);
+        row("another command on the import's path", R"({"command":"calendarRemoveHoliday","index":0})", 400,
+            "takes only the command \"calendarImport\"", {}, importPath);
     }
 
     void calendarCommands()
@@ -301,11 +316,12 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, says);
         QFETCH(QJsonValue, value);
+        QFETCH(QByteArray, path);
         const calendar::CalendarFile file(calendar::calendarPath(kestra3Config()));
         const std::optional<calendar::Settings> before =
             file.exists() ? std::optional(file.load()) : std::nullopt;
-        const api::Reply r = client().post("/api/command", body);
-        QVERIFY2(r.status == status, r.body.constData());
+        const api::Reply r = client().post(path, body);
+        QVERIFY2(r.status == status, r.body.left(300).constData());
         if (status != 200) {
             const QJsonObject error = jsonOf(r.body).value("error").toObject();
             const QString text = error.value(status == 422 ? "description" : "text").toString();

@@ -1,3 +1,4 @@
+#include "base/clock.h"
 #include "base/failure.h"
 #include "logic/calendar/ics.h"
 #include "logic/calendar/plan.h"
@@ -168,10 +169,46 @@ private slots:
         const ChannelControls c = channel(4, "Sun Mon Tue Wed Thu Fri Sat", {"06:00:00"}, {"01:00:00"});
         const auto plan = dayPlan(c, channels::convertSwitchings(c), s, date, QTimeZone("Europe/Oslo"));
         QVERIFY(plan);
-        QCOMPARE(plan->notes.join(QLatin1Char(';')), note);
+        // A sunset after midnight is the date's, said as such (the evening before's).
+        QStringList said{note};
+        if (date == QDate(2027, 5, 18))
+            said << "the sunset of 18 May comes at 00:19, after midnight: it ends the evening of 17 May";
+        QCOMPARE(plan->notes.join(QLatin1Char(';')), said.join(QLatin1Char(';')));
         QCOMPARE(plan->missed.join(QLatin1Char(';')), switches ? QString() : note);
         // Switching b (00:00:00 + 00:00:00, clock) still happens: one second at midnight.
         QCOMPARE(int(plan->on.size()), switches ? 2 : 1);
+    }
+
+    // Channel 7's edges moved across midnight: a start that the next date's
+    // finish cannot take is said and marked, one moved before midnight starts
+    // there, and presence never turns a short period into one of almost a day.
+    void startFinishAcrossMidnight()
+    {
+        useZone("Europe/Helsinki");
+        const QTimeZone zone("Europe/Helsinki");
+        Settings s;
+        s.place = {true, 60.17, 24.94, QStringLiteral("Helsinki")};
+        // Sunset 22:50 on Friday 19 June: +3:00 is Saturday 01:50, which is no finish day.
+        s.outputs[6].switchings = {{sun(Anchor::Kind::Sunset, 180), Anchor::run()}};
+        ChannelControls c = channel(7, "Fri", {"22:00:00"}, {"06:00:00"}, "Mon");
+        QCOMPARE(dayPlan(c, channels::convertSwitchings(c), s, QDate(2026, 6, 19), zone)->missed,
+                 QStringList{"no switching on 19 Jun: sunset +3:00 falls on 20 Jun"});
+        // Sunrise 03:54 on Sunday 21 June: -4:00 is Saturday 23:54.
+        s.outputs[6].switchings = {{sun(Anchor::Kind::Sunrise, -240), Anchor::run()}};
+        c = channel(7, "Sun", {"22:00:00"}, {"06:00:00"}, "Sun");
+        QVERIFY(tickOn(c, s, local(QDate(2026, 6, 20), QTime(23, 58))));
+        // 20:00 to 20:30 within the day, each edge moved by up to an hour.
+        s.outputs[6] = {};
+        s.outputs[6].presenceMinutes = 60;
+        c = channel(7, "Sun Mon Tue Wed Thu Fri Sat", {"20:00:00"}, {"20:30:00"},
+                    "Sun Mon Tue Wed Thu Fri Sat");
+        for (QDate d(2026, 5, 1); d < QDate(2026, 7, 1); d = d.addDays(1)) {
+            const auto plan = dayPlan(c, channels::convertSwitchings(c), s, d, zone);
+            qint64 on = 0;
+            for (const Span& sp : plan->on)
+                on += sp.to - sp.from + 1;
+            QVERIFY2(on <= 150 * 60 + 1, qPrintable(d.toString(Qt::ISODate)));
+        }
     }
 
     // Summer time in two zones: a switching due in the skipped hour comes at
@@ -378,6 +415,8 @@ private slots:
         QTest::newRow("sun") << QStringList{"sun", "2026-03-20"} << false << 0 << "sunrise 05:43:";
         QTest::newRow("midnight sun, json") << QStringList{"sun", "2026-06-21", "--json"} << false << 0
                                             << "\"noSunset\": \"no sunset on 21 Jun (midnight sun)\"";
+        QTest::newRow("sunset after midnight")
+            << QStringList{"sun", "2027-05-18"} << false << 0 << "(after midnight: the evening before's)";
         QTest::newRow("bad date") << QStringList{"sun", "2026-02-30"} << false << 2 << "is not a date";
     }
     void commandLine()
@@ -404,12 +443,29 @@ private slots:
         QVERIFY2((outText + errText).contains(says), qPrintable(outText + errText));
     }
 
-    // The week and the next switchings equal the ticks with every feature on,
-    // across the spring change of Berlin: sun anchors with offsets and limits,
-    // twilight, presence, holidays of each kind, channels 3, 4, 7 and 8.
+    // The week and the next switchings equal the ticks with every feature on:
+    // across the spring change of Berlin, sun anchors with offsets and limits,
+    // twilight, presence, holidays of each kind, channels 3, 4, 7 and 8; and
+    // channel 7 with its start moved past midnight.
+    void weekEqualsEvaluationWithEveryFeature_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<bool>("lateStart"); // channel 7 alone, its start after midnight
+        // Saturday; the clocks go on Sunday.
+        QTest::newRow("spring change")
+            << QByteArray("Europe/Berlin") << local(QDate(2026, 3, 28), QTime(10, 0)) << false;
+        QTest::newRow("channel 7 starts after midnight")
+            << QByteArray("Europe/Helsinki")
+            << QDateTime(QDate(2026, 6, 17), QTime(10, 0), QTimeZone("Europe/Helsinki")) << true;
+    }
     void weekEqualsEvaluationWithEveryFeature()
     {
-        useZone("Europe/Berlin");
+        QFETCH(QByteArray, zone);
+        QFETCH(QDateTime, now);
+        QFETCH(bool, lateStart);
+        useZone(zone);
+        now = now.toLocalTime();
         Settings s = berlin();
         s.twilight = Twilight::Civil;
         s.outputs[2].switchings = {{sun(Anchor::Kind::Sunset, -15, parseTime("17:00:00")), Anchor::run()}};
@@ -424,15 +480,22 @@ private slots:
             {QStringLiteral("on"), QDate(2026, 3, 27), QDate(2026, 3, 27), true, 0b1000, Holiday::Action::On},
             {QStringLiteral("sunday"), QDate(2026, 3, 30), QDate(2026, 3, 30), false, 0b10000000,
              Holiday::Action::AsSunday}};
-        const std::vector<ChannelControls> controls = {
+        std::vector<ChannelControls> controls = {
             channel(3, "Mon Tue Wed Thu Fri", {"18:30:00"}, {"05:00:00"}),
             channel(4, "Sun Mon Tue Fri Sat", {"06:00:00", "16:00:00"}, {"02:00:00", "01:00:00"}),
             channel(7, "Fri Sat Sun", {"22:00:00"}, {"06:00:00"}, "Sat Sun Mon"),
             channel(8, "Sun Tue Wed", {"00:10:00", "08:00:00", "12:00:00", "23:50:00"},
                     {"01:00:00", "00:05:00", "00:00:00", "00:20:00"}),
         };
-        const QDateTime now = local(QDate(2026, 3, 28), QTime(10, 0)); // Saturday; the clocks go on Sunday
-        const QDate sunday(2026, 3, 22);
+        if (lateStart) {
+            // Sunset +4:00 comes after midnight all week; on Wednesday and Friday the next date is no finish
+            // day.
+            s.place = {true, 60.17, 24.94, QStringLiteral("Helsinki")};
+            s.twilight = Twilight::Official;
+            s.outputs[6] = {{{sun(Anchor::Kind::Sunset, 240), Anchor::run()}}, 20};
+            controls = {channel(7, "Mon Wed Thu Fri Sat", {"22:00:00"}, {"05:00:00"}, "Tue Fri Sun")};
+        }
+        const QDate sunday = now.date().addDays(1 - kestra::weekdayNumber(now.date()));
         for (const ChannelControls& c : controls) {
             const week::ChannelWeek w = week::weekOf(c, &s, now);
             QVERIFY(w.calendar);

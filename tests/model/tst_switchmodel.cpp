@@ -8,8 +8,8 @@
 #include "base/clock.h"
 #include "base/failure.h"
 #include "model/switchmodel.h"
-#include "model/timefield.h"
 #include "model/teller.h"
+#include "model/timefield.h"
 #include "storage/store/database.h"
 
 #include <QFile>

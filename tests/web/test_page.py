@@ -244,6 +244,15 @@ class Page(unittest.TestCase):
         self.wait.until(lambda b: 'Christmas' in self.text('cal-holidays'))
         self.assertEqual([(h['name'], h['from'], h['to'], h['outputs']) for h in calendar()['holidays']],
                          [('Christmas', '2026-12-24', '2027-01-06', [4])])
+        # Edited in place, by keyboard: the same period changed, not a second one added.
+        b.find_element(By.CSS_SELECTOR, '[aria-label="Edit holiday Christmas from 2026-12-24"]').send_keys(Keys.ENTER)
+        self.wait.until(lambda b: b.find_element(By.ID, 'hol-name').get_attribute('value') == 'Christmas')
+        b.find_element(By.ID, 'hol-to').send_keys('01072027')
+        self.type_into('hol-outputs', '4 5')
+        b.find_element(By.ID, 'hol-add').send_keys(Keys.ENTER)
+        until(lambda: [(h['to'], h['outputs']) for h in calendar()['holidays']] == [('2027-01-07', [4, 5])], 5,
+              'the period was not changed in place')
+        self.wait.until(lambda b: self.text('hol-add') == 'Add')
 
         self.assertEqual(self.switch.ctl('place', '69.65', '18.96', 'Tromso').returncode, 0)
         self.wait.until(lambda b: b.find_element(By.ID, 'cal-name').get_attribute('value') == 'Tromso')

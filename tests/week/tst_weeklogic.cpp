@@ -375,6 +375,9 @@ private slots:
         pictures[3].frozenStatus = QStringLiteral("ON");
         pictures[4].week = weekOf(channel(5, Mode::On, "", {"12:00:00"}, {"00:30:00"}));
         pictures[6].week = weekOf(channel(7, Mode::Auto, "Wed Sat", {"22:00:00"}, {"06:00:00"}, "Thu Sun"));
+        pictures[6].week.missed[0] = QStringList{"no sunset on 21 Jun (midnight sun)"};
+        pictures[6].week.missed[3] = QStringList{"no switching on 17 Jun: sunset +4:00 falls on 18 Jun",
+                                                 "no sunrise on 17 Jun (midnight sun)"};
         const QStringList lines = weekCsv(pictures, 1).split(QStringLiteral("\r\n"));
         QCOMPARE(lines.mid(0, 2), (QStringList{"Output,Location,State,From,To,Note",
                                                "1,,pulsing,,,\"pulsing 0.5 s ON, 1 s OFF\""}));
@@ -385,7 +388,13 @@ private slots:
         QCOMPARE(lines.at(6), QStringLiteral("5,,ON,,,all week"));
         QCOMPARE(lines.mid(8, 2),
                  (QStringList{"7,,ON,Wed 22:00:00,Thr 06:00:00,", "7,,ON,Sat 22:00:00,Sun 06:00:00,"}));
-        QCOMPARE(lines.size(), 12); // and the empty rest after the last line break
+        // The days the chart hatches, in the order of the days shown, after the periods.
+        QCOMPARE(
+            lines.mid(10, 2),
+            (QStringList{"7,,switching lost,Wed 00:00:00,Wed 23:59:59,no switching on 17 Jun: sunset +4:00 "
+                         "falls on 18 Jun; no sunrise on 17 Jun (midnight sun)",
+                         "7,,switching lost,Sun 00:00:00,Sun 23:59:59,no sunset on 21 Jun (midnight sun)"}));
+        QCOMPARE(lines.size(), 14); // and the empty rest after the last line break
     }
 
     // The pictures and the next switchings change only when something shown

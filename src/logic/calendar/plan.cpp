@@ -65,11 +65,25 @@ public:
             if (!notes.contains(note)) notes << note;
             return std::nullopt;
         }
+        if (!rise && *event < m_day.toUtc(12 * 3600)) {
+            // The date's sunset is the one its wall clock shows: where the sun sets after
+            // midnight, that is the evening before's. Said wherever the switching is shown.
+            const QString note =
+                QStringLiteral("the sunset of %1 comes at %2, after midnight: it ends the "
+                               "evening of %3")
+                    .arg(dayText(m_day.date()),
+                         QDateTime::fromSecsSinceEpoch(*event, m_zone).toString(QStringLiteral("hh:mm")),
+                         dayText(m_day.date().addDays(-1)));
+            if (!told.contains(note)) told << note;
+        }
         qint64 at = *event + a.offset;
         if (a.notBefore) at = std::max(at, m_day.toUtc(*a.notBefore));
         if (a.notAfter) at = std::min(at, m_day.toUtc(*a.notAfter));
         return Edge{at, rise ? Reason::Sunrise : Reason::Sunset};
     }
+
+    // What the date's switchings are tied to, said though nothing is lost.
+    QStringList told;
 
 private:
     const Settings& m_s;
@@ -77,6 +91,99 @@ private:
     const QTimeZone& m_zone;
     std::optional<SunDay> m_sun;
 };
+
+Edge shifted(Edge e, int by)
+{
+    if (by == 0) return e;
+    return Edge{e.at + by, e.reason == Reason::Clock ? Reason::Presence : e.reason};
+}
+
+// "no switching on 18 May: sunset -2:00 falls on 17 May"
+QString movedNote(const QDate& date, const Anchor& start, int clockStart, qint64 landed,
+                  const QTimeZone& zone)
+{
+    const QString what = start.isSun()
+                             ? anchorKindName(start.kind) +
+                                   (start.offset ? QLatin1Char(' ') + offsetText(start.offset) : QString())
+                             : formatTime(clockStart) + QStringLiteral(" moved by presence");
+    return QStringLiteral("no switching on %1: %2 falls on %3")
+        .arg(dayText(date), what, dayText(QDateTime::fromSecsSinceEpoch(landed, zone).date()));
+}
+
+// Channel 7 on one date: its toggles and the two edges of its period. Whether
+// the period runs over midnight is decided where the anchors and offsets put
+// the edges, before presence moves them, so that a random shift never turns a
+// short period into one of almost a day.
+struct StartFinish
+{
+    enum class Shape { None, WithinDay, OverMidnight };
+    bool open = false; // the date's own schedule decides (no holiday OFF or ON)
+    bool startDay = false;
+    bool finishDay = false;
+    Shape shape = Shape::None;
+    std::optional<Edge> start; // presence included
+    std::optional<Edge> finish;
+    QStringList why;  // missing sun events
+    QStringList told; // what the edges are tied to
+    qint64 first = 0;
+    qint64 last = 0;
+
+    bool complete() const { return open && start && finish; }
+    // The period over midnight whose start moved past the date's end.
+    bool startsLate() const
+    {
+        return complete() && shape == Shape::OverMidnight && startDay && start->at > last;
+    }
+    // The period within one day, wherever its moved edges put it.
+    std::optional<Span> withinDay() const
+    {
+        if (!complete() || shape != Shape::WithinDay || !startDay || !finishDay) return std::nullopt;
+        return Span{start->at, finish->at, start->reason, finish->reason};
+    }
+};
+
+StartFinish startFinishOn(const channels::ChannelControls& c, const std::vector<channels::Switching>& sw,
+                          const Settings& s, const QDate& date, const QTimeZone& zone)
+{
+    const int m = c.channel;
+    const std::shared_ptr<const LocalDay> held = LocalDay::of(date, zone);
+    StartFinish d;
+    d.first = held->first();
+    d.last = held->last();
+    int weekday = weekdayNumber(date) - 1;
+    if (const Holiday* h = s.holidayFor(m, date)) {
+        if (h->action != Holiday::Action::AsSunday) return d;
+        weekday = 0;
+    }
+    d.open = true;
+    d.startDay = c.days[weekday];
+    d.finishDay = c.finishDays[weekday];
+    const OutputCalendar& oc = s.outputs[m - 1];
+    const SwitchingAnchors a = oc.anchors(0);
+    const Anchor end = a.end.kind == Anchor::Kind::Run ? Anchor{} : a.end; // a finish is a clock time
+    EdgeMaker edges(s, *held, zone);
+    const auto start = edges.make(a.start, sw[0].start, d.why);
+    const auto finish = edges.make(end, sw[0].run, d.why);
+    d.told = edges.told;
+    if (!start || !finish) return d;
+    d.shape = finish->at < start->at   ? StartFinish::Shape::OverMidnight
+              : finish->at > start->at ? StartFinish::Shape::WithinDay
+                                       : StartFinish::Shape::None;
+    const std::vector<int> shifts = presenceShifts(s.seed, m, date, oc.presenceMinutes, int(sw.size()));
+    d.start = shifted(*start, shifts[0]);
+    d.finish = shifted(*finish, shifts[1]);
+    return d;
+}
+
+// A period over midnight whose start moved past midnight starts on the next
+// date at that moment and runs to that date's finish, when the next date is a
+// finish day whose finish comes after it.
+std::optional<Span> landing(const StartFinish& day, const StartFinish& next)
+{
+    if (!day.startsLate() || !next.complete() || !next.finishDay || next.finish->at < day.start->at)
+        return std::nullopt;
+    return Span{day.start->at, next.finish->at, day.start->reason, next.finish->reason};
+}
 } // namespace
 
 channels::Cause causeOf(Reason r)
@@ -172,31 +279,34 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
         to = std::min(to, plan.last);
         if (from <= to) raw.push_back({from, to, a, b});
     };
-    const auto shifted = [&](Edge e, size_t index) {
-        const int by = shifts[index];
-        if (by == 0) return e;
-        return Edge{e.at + by, e.reason == Reason::Clock ? Reason::Presence : e.reason};
-    };
 
     const Kind kind = channels::kindOf(m);
     if (kind == Kind::StartFinish) {
-        const SwitchingAnchors a = oc.anchors(0);
-        const Anchor end = a.end.kind == Anchor::Kind::Run ? Anchor{} : a.end; // a finish is a clock time
-        QStringList why;
-        const auto start = edges.make(a.start, sw[0].start, why);
-        const auto finish = edges.make(end, sw[0].run, why);
-        noteOnce(plan.notes, why);
+        const StartFinish today = startFinishOn(c, sw, s, date, zone);
+        noteOnce(plan.notes, today.why);
+        noteOnce(plan.notes, today.told);
         // Without its start the date cannot tell whether the finish closes last night's period.
-        if ((!start || !finish) && (c.days[weekday] || c.finishDays[weekday])) noteOnce(plan.missed, why);
-        if (start && finish) {
-            const Edge st = shifted(*start, 0), fi = shifted(*finish, 1);
-            if (fi.at < st.at) {
-                if (c.days[weekday]) add(st.at, plan.last, st.reason, Reason::Clock);
-                if (c.finishDays[weekday]) add(plan.first, fi.at, Reason::Clock, fi.reason);
-            } else if (fi.at > st.at && c.days[weekday] && c.finishDays[weekday]) {
-                add(st.at, fi.at, st.reason, fi.reason);
+        if ((!today.start || !today.finish) && (today.startDay || today.finishDay))
+            noteOnce(plan.missed, today.why);
+        if (today.complete() && today.shape == StartFinish::Shape::OverMidnight) {
+            if (today.startDay) add(today.start->at, plan.last, today.start->reason, Reason::Clock);
+            if (today.finishDay) add(plan.first, today.finish->at, Reason::Clock, today.finish->reason);
+        }
+        std::vector<std::optional<Span>> runs{today.withinDay()};
+        if (!oc.isDefault()) {
+            // Anchors, offsets and presence may move an edge across midnight:
+            // the period then starts or ends on the date the edge lands on.
+            const StartFinish before = startFinishOn(c, sw, s, date.addDays(-1), zone);
+            const StartFinish after = startFinishOn(c, sw, s, date.addDays(1), zone);
+            runs.insert(runs.end(), {before.withinDay(), after.withinDay(), landing(before, today)});
+            if (today.startsLate() && !landing(today, after)) {
+                const QString note = movedNote(date, oc.anchors(0).start, sw[0].start, today.start->at, zone);
+                noteOnce(plan.notes, {note});
+                noteOnce(plan.missed, {note});
             }
         }
+        for (const std::optional<Span>& r : runs)
+            if (r) add(r->from, r->to, r->start, r->end);
     } else if (c.days[weekday]) {
         for (size_t k = 0; k < sw.size(); ++k) {
             const SwitchingAnchors a = oc.anchors(int(k));
@@ -214,28 +324,22 @@ std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::ve
                 noteOnce(plan.missed, why);
                 continue;
             }
-            const Edge st = shifted(*start, 2 * k);
+            const Edge st = shifted(*start, shifts[2 * k]);
             const Edge en = a.end.kind == Anchor::Kind::Run ? Edge{st.at + sw[k].run, st.reason}
-                                                            : shifted(*end, 2 * k + 1);
+                                                            : shifted(*end, shifts[2 * k + 1]);
             // Both ends excluded for a single switching.
             const qint64 from = kind == Kind::Single ? st.at + 1 : st.at;
             const qint64 to = kind == Kind::Single ? en.at - 1 : en.at;
             if (from <= to && (to < plan.first || from > plan.last)) {
                 // Moved off the date by its offset or presence: said, not lost in silence.
-                const QString what =
-                    a.start.isSun()
-                        ? anchorKindName(a.start.kind) +
-                              (a.start.offset ? QLatin1Char(' ') + offsetText(a.start.offset) : QString())
-                        : formatTime(sw[k].start) + QStringLiteral(" moved by presence");
-                const QString note =
-                    QStringLiteral("no switching on %1: %2 falls on %3")
-                        .arg(dayText(date), what, dayText(QDateTime::fromSecsSinceEpoch(st.at, zone).date()));
+                const QString note = movedNote(date, a.start, sw[k].start, st.at, zone);
                 noteOnce(plan.notes, {note});
                 noteOnce(plan.missed, {note});
                 continue;
             }
             add(from, to, st.reason, en.reason);
         }
+        noteOnce(plan.notes, edges.told);
     }
     std::sort(raw.begin(), raw.end(), [](const Span& a, const Span& b) { return a.from < b.from; });
     for (const Span& sp : raw) {

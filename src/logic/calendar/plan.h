@@ -56,6 +56,10 @@ std::vector<int> presenceShifts(quint64 seed, int output, const QDate& date, int
 // does not touch the output that date: the described step decides alone.
 // A sun-anchored start or end on a date without that sun event drops the
 // whole switching for the date (never a made-up time; the output stays OFF).
+// Channel 7's period follows its edges across midnight: a start moved past
+// midnight starts on the next date (when that date's finish takes it, else the
+// date notes the switching it loses), and a period within one day whose edge
+// moved onto the date before or after runs on there.
 std::optional<DayPlan> dayPlan(const channels::ChannelControls& c, const std::vector<channels::Switching>& sw,
                                const Settings& s, const QDate& date, const QTimeZone& zone);
 

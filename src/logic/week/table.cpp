@@ -54,6 +54,14 @@ QString weekCsv(const std::vector<ChannelPicture>& pictures, int firstDay)
         });
         for (const Interval& i : periods)
             line(QStringLiteral("ON"), weekSecondText(i.from), weekSecondText(i.to), {});
+        // The days the chart marks: a switching lost to a missing sunrise or sunset, or moved off its date.
+        for (int column = 0; column < 7; ++column) {
+            const int day = (firstDay + column) % 7;
+            const QStringList& missed = p.week.missed[day];
+            if (missed.isEmpty()) continue;
+            line(QStringLiteral("switching lost"), weekSecondText(weekSecond(day, 0)),
+                 weekSecondText(weekSecond(day, kSecondsPerDay - 1)), missed.join(QStringLiteral("; ")));
+        }
         if (p.hold)
             line(p.hold->on ? QStringLiteral("held ON by input 3") : QStringLiteral("held OFF by input 3"),
                  {}, weekSecondText(weekSecondOf(p.hold->until.addSecs(-1))),

@@ -1,6 +1,7 @@
 #include "service/api/api.h"
 
 #include "client/endpoint.h"
+#include "logic/calendar/ics.h"
 #include "logic/week/weekmodel.h"
 #include "model/recorder.h"
 #include "model/switchmodel.h"
@@ -20,6 +21,17 @@ namespace kestra::api {
 namespace {
 
 const QByteArray kEvents = "/api/events";
+// The .ics import has a path of its own, whose body may carry a whole file:
+// the largest one the import takes (1 MiB), written as a JSON text.
+const QByteArray kImportCommand = "/api/command/calendarImport";
+constexpr qsizetype kImportBody = 2 * calendar::kMaxIcsBytes;
+
+HttpLimits limits()
+{
+    HttpLimits l;
+    l.largerBodies = {{kImportCommand, kImportBody}};
+    return l;
+}
 // Open files the rest of the program may hold (see common/filehandles.h), and
 // the fewest connections worth offering.
 constexpr qint64 kHandlesBesides = 64;
@@ -113,7 +125,8 @@ void Api::start()
     m_auth = std::make_unique<TokenAuthentication>(m_token);
     const Authentication& auth = m_front ? m_front->authentication() : *m_auth;
     m_server = std::make_unique<HttpServer>(
-        this, auth, [this](const HttpRequest& r) { return respond(r); }, kEvents, [this] { return greeting(); });
+        this, auth, [this](const HttpRequest& r) { return respond(r); }, kEvents,
+        [this] { return greeting(); }, limits());
     const quint16 wanted = configuredPort(build);
     QString why;
     if (!m_server->listen(wanted, &why)) {
@@ -136,7 +149,7 @@ void Api::start()
         if (network) {
             m_network = std::make_unique<HttpServer>(
                 this, auth, [this](const HttpRequest& r) { return respond(r); }, kEvents,
-                [this] { return greeting(); });
+                [this] { return greeting(); }, limits());
             QString refused;
             if (!m_network->listen(network->first, &refused, network->second)) {
                 model::echo(build.title, QStringLiteral("The web page is not offered to the network: %1").arg(refused));
@@ -236,6 +249,10 @@ HttpResponse Api::respond(const HttpRequest& r)
     if (r.path == "/api/command") {
         if (r.method != "POST") return answerOf(refusal(405, QStringLiteral("commands are sent with POST")));
         return answerOf(runCommand(m_sources, r.body));
+    }
+    if (r.path == kImportCommand) {
+        if (r.method != "POST") return answerOf(refusal(405, QStringLiteral("commands are sent with POST")));
+        return answerOf(runCommand(m_sources, r.body, QStringLiteral("calendarImport")));
     }
     if (r.path == "/api/state") {
         if (auto refused = onlyGet()) return *refused;

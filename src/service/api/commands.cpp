@@ -357,7 +357,7 @@ Answer refusal(int status, const QString& text)
     return {status, body};
 }
 
-Answer runCommand(const Sources& s, const QByteArray& body)
+Answer runCommand(const Sources& s, const QByteArray& body, const QString& only)
 {
     QJsonParseError parse{};
     const QJsonDocument doc = QJsonDocument::fromJson(body, &parse);
@@ -369,6 +369,8 @@ Answer runCommand(const Sources& s, const QByteArray& body)
     if (o.contains(QStringLiteral("api")) && o.value(QStringLiteral("api")).toInt() != kVersion)
         return refusal(400, QStringLiteral("this switch speaks API version %1").arg(kVersion));
     const QString name = o.value(QStringLiteral("command")).toString();
+    if (!only.isEmpty() && name != only)
+        return refusal(400, QStringLiteral("this call takes only the command \"%1\"").arg(only));
     const auto found = handlers().find(name);
     if (found == handlers().end())
         return refusal(400, name.isEmpty()

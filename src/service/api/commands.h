@@ -22,6 +22,7 @@ Answer refusal(int status, const QString& text);
 // command, a number out of range) gets 400 and changes nothing; a command the
 // switch refuses gets 422 with the error's number and the text its window's
 // error routine would show.
-Answer runCommand(const Sources& s, const QByteArray& body);
+// `only`: the one command this call takes (a path of its own); others get 400.
+Answer runCommand(const Sources& s, const QByteArray& body, const QString& only = {});
 
 } // namespace kestra::api

@@ -144,6 +144,7 @@ struct HttpServer::Pending
     std::optional<HttpResponse> refusal; // the checks' answer, given once the body is read
     bool authorized = false;
     bool tooLarge = false;
+    qsizetype maxBody = 0; // the bound of this request's path
 };
 
 struct HttpServer::StreamHandle
@@ -181,17 +182,19 @@ struct HttpCallbacks
             const char* length =
                 MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             const qint64 declared = length ? QByteArray(length).toLongLong() : 0;
-            p->tooLarge = declared > server->m_limits.maxBody;
+            p->maxBody = server->m_limits.maxBody;
+            for (const auto& [path, bound] : server->m_limits.largerBodies)
+                if (r.path == path) p->maxBody = bound;
+            p->tooLarge = declared > p->maxBody;
             // A body of a sane size is read and dropped before the refusal, so that
             // the client, still sending, reads the answer rather than a reset
             // connection; a huge one is refused at once.
-            if (declared > kDrainAtMost)
-                return queue(c, p->authorized ? tooLarge(server->m_limits.maxBody) : *p->refusal);
+            if (declared > kDrainAtMost) return queue(c, p->authorized ? tooLarge(p->maxBody) : *p->refusal);
             return MHD_YES;
         }
         if (*uploadSize != 0) {
             if (p->authorized && !p->tooLarge) {
-                if (p->request.body.size() + qsizetype(*uploadSize) > server->m_limits.maxBody) {
+                if (p->request.body.size() + qsizetype(*uploadSize) > p->maxBody) {
                     p->tooLarge = true;
                     p->request.body.clear();
                 } else
@@ -204,11 +207,7 @@ struct HttpCallbacks
         std::shared_ptr<HttpServer::Stream> stream;
         if (!p->tooLarge)
             if (const std::optional<HttpResponse> own = server->m_auth.answerHere(p->request)) return queue(c, *own);
-        const HttpResponse r =
-            p->tooLarge
-                ? refusalAnswer(413,
-                          QStringLiteral("the body is larger than %1 bytes").arg(server->m_limits.maxBody))
-                : server->answer(*p, &stream);
+        const HttpResponse r = p->tooLarge ? tooLarge(p->maxBody) : server->answer(*p, &stream);
         if (!stream) return queue(c, r);
 
         auto* handle = new HttpServer::StreamHandle{server, stream, server->m_limits.keepAlive};

@@ -100,6 +100,8 @@ struct HttpLimits
     unsigned connections = 100;                   // at once, event streams included
     size_t connectionMemory = 32 * 1024;          // each connection's buffer for the request head
     qsizetype maxBody = 64 * 1024;                // larger bodies get 413
+    // Paths whose requests may carry a larger body (a file), each with its own bound.
+    std::vector<std::pair<QByteArray, qsizetype>> largerBodies;
     unsigned idleSeconds = 30;                    // a connection that moves nothing for this long is closed
     std::chrono::milliseconds answerWithin{2000}; // a request the main thread has not taken by then gets 503
     int waitingRequests = 16;                     // handed to the main thread and not answered yet

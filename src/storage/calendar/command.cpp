@@ -117,8 +117,10 @@ int sun(const QStringList& args, QTextStream& out, QTextStream& err, const Calen
         << (d.rise ? when(d.rise).toString(QStringLiteral("hh:mm:ss")) : missingText(true, d.noRise, date))
         << "\n";
     out << "sunset  "
-        << (d.set ? when(d.set).toString(QStringLiteral("hh:mm:ss")) : missingText(false, d.noSet, date))
-        << "\n";
+        << (d.set ? when(d.set).toString(QStringLiteral("hh:mm:ss")) : missingText(false, d.noSet, date));
+    // The date's sunset is the one its clock shows, even the evening before's after midnight.
+    if (d.set && when(d.set).time() < QTime(12, 0)) out << " (after midnight: the evening before's)";
+    out << "\n";
     return 0;
 }
 } // namespace

@@ -63,15 +63,16 @@ async function request(method, path, body) {
 // One edit as a window hands it over; a refusal shows the window's message.
 // Edits go out one after the other, in the order they were made.
 let queue = Promise.resolve();
-function command(body) {
-  const run = queue.then(() => send(body));
+// An .ics import goes to a path of its own, the only one that takes a whole file.
+function command(body, path = '/api/command') {
+  const run = queue.then(() => send(body, path));
   queue = run.catch(() => false);
   return run;
 }
 
-async function send(body) {
+async function send(body, path) {
   try {
-    const { data } = await request('POST', '/api/command', body);
+    const { data } = await request('POST', path, body);
     if (data && data.ok === false) {
       const e = data.error || {};
       say(e.text || e.description || 'The switch refused the change.');
@@ -351,8 +352,10 @@ function renderCalendar() {
   if (document.activeElement !== $('cal-twilight')) $('cal-twilight').value = c.twilight;
   const t = c.today;
   const sun = (name, at, why) => (at ? `${name} ${clockOf(at)}` : why);
+  // The date's sunset is the one its clock shows, even the evening before's after midnight.
+  const early = t.sunset && clockOf(t.sunset) < '12:00:00' ? ' (after midnight: the evening before\'s)' : '';
   $('cal-today').textContent = `Today (${t.date}), ${c.twilight} twilight: ` +
-    `${sun('sunrise', t.sunrise, t.noSunrise)}, ${sun('sunset', t.sunset, t.noSunset)}`;
+    `${sun('sunrise', t.sunrise, t.noSunrise)}, ${sun('sunset', t.sunset, t.noSunset)}${early}`;
   renderAnchors();
   renderHolidays();
 }
@@ -415,6 +418,9 @@ function buildAnchors(box, m, oc) {
   });
 }
 
+// The period the form changes in place: its index and what it held when Edit was chosen; null for a new one.
+let editing = null;
+
 function renderHolidays() {
   const body = $('cal-holidays').tBodies[0];
   body.textContent = '';
@@ -422,10 +428,34 @@ function renderHolidays() {
     body.append(el('tr', {}, el('td', { text: h.name }), el('td', { text: h.from }), el('td', { text: h.to }),
       el('td', { text: h.everyYear ? 'yes' : 'no' }), el('td', { text: h.outputs.join(' ') }),
       el('td', { text: h.action }),
-      el('td', {}, el('button', { type: 'button', text: 'Remove', 'aria-label': `Remove holiday ${h.name} from ${h.from}`,
-        onclick: () => command({ command: 'calendarRemoveHoliday', index: h.index }) }))));
+      el('td', {}, el('button', { type: 'button', text: 'Edit', 'aria-label': `Edit holiday ${h.name} from ${h.from}`,
+        onclick: () => editHoliday(h) }), ' ',
+        el('button', { type: 'button', text: 'Remove', 'aria-label': `Remove holiday ${h.name} from ${h.from}`,
+          onclick: () => command({ command: 'calendarRemoveHoliday', index: h.index }) }))));
   }
   if (!state.calendar.holidays.length) body.append(el('tr', {}, el('td', { colspan: '7', text: 'None.' })));
+}
+
+function editHoliday(h) {
+  editing = { index: h.index, was: JSON.stringify(h) };
+  $('hol-name').value = h.name;
+  $('hol-from').value = h.from;
+  $('hol-to').value = h.to;
+  $('hol-every').checked = h.everyYear;
+  $('hol-outputs').value = h.outputs.join(' ');
+  $('hol-action').value = h.action;
+  $('hol-legend').textContent = `Change holiday period ${h.name} from ${h.from}`;
+  $('hol-add').textContent = 'Save';
+  $('hol-cancel').hidden = false;
+  $('hol-name').focus();
+}
+
+function endHolidayEdit() {
+  editing = null;
+  $('cal-holiday-form').reset();
+  $('hol-legend').textContent = 'New holiday period';
+  $('hol-add').textContent = 'Add';
+  $('hol-cancel').hidden = true;
 }
 
 function calendarEvents() {
@@ -443,16 +473,29 @@ function calendarEvents() {
   });
   $('cal-holiday-form').addEventListener('submit', async (e) => {
     e.preventDefault();
-    const done = await command({ command: 'calendarHoliday', name: $('hol-name').value, from: $('hol-from').value,
+    const edit = { command: 'calendarHoliday', name: $('hol-name').value, from: $('hol-from').value,
       to: $('hol-to').value, everyYear: $('hol-every').checked, outputs: $('hol-outputs').value,
-      action: $('hol-action').value });
-    if (done) e.target.reset();
+      action: $('hol-action').value };
+    if (editing) {
+      // Periods are named by their place in the list: one that another client changed or
+      // removed meanwhile is not overwritten.
+      const now = state.calendar.holidays.find((h) => h.index === editing.index);
+      if (!now || JSON.stringify(now) !== editing.was) {
+        endHolidayEdit();
+        say('This holiday period was changed or removed meanwhile: choose Edit again.');
+        return;
+      }
+      edit.index = editing.index;
+    }
+    if (await command(edit)) endHolidayEdit();
   });
+  $('hol-cancel').addEventListener('click', endHolidayEdit);
   $('hol-ics').addEventListener('change', async (e) => {
     const file = e.target.files[0];
     if (!file) return;
     const ics = await file.text();
-    await command({ command: 'calendarImport', ics, outputs: $('cal-output').value || '1', action: 'OFF' });
+    await command({ command: 'calendarImport', ics, outputs: $('cal-output').value || '1', action: 'OFF' },
+      '/api/command/calendarImport');
     e.target.value = '';
   });
 }
