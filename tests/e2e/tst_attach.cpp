@@ -2,9 +2,14 @@
 // the switch goes on untouched while clients edit, each client sees the other's
 // edit, and clients notice the switch's death and attach again when it is back.
 
+#include "api/client.h"
+#include "api/endpoint.h"
+#include "calendarview/calendarwindow.h"
 #include "channels/channelwindow.h"
+#include "channels/pulseframe.h"
 #include "client/remoteswitch.h"
 #include "common/buildconfig.h"
+#include "history/historywindow.h"
 #include "shell/aboutwindow.h"
 #include "inputs/inputswindow.h"
 #include "shell/attachedwindow.h"
@@ -12,35 +17,71 @@
 #include "tests/support/sandbox.h"
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
+#include "week/model.h"
+#include "week/weekview.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 
 using namespace e2e;
 using kestra::client::CommandResult;
 using kestra::client::RemoteSwitch;
 
+// A service of the build running in a sandbox, and a program's windows
+// attached to it beside a second client that sees what the windows did.
+struct Attached
+{
+    Sandbox box;
+    std::unique_ptr<Program> service;
+    RemoteSwitch remote{kestra::kestra3Config()};
+    RemoteSwitch other{kestra::kestra3Config()};
+    std::unique_ptr<kestra::shell::AttachedWindow> main;
+    int byte = 0; // the port's data byte when the windows attached
+
+    Attached()
+    {
+        QSettings ini(box.iniPath(kestra3()), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Api/Port"), 0); // beside a switch of the user's
+        ini.sync();
+        // This process is the client: it finds the switch where the programs look.
+        qputenv("XDG_RUNTIME_DIR", box.runtime().toLocal8Bit());
+    }
+    // False (with the service's words in `why`) when it did not come up.
+    bool startService()
+    {
+        service = std::make_unique<Program>(box, kestra3());
+        service->setArguments({QStringLiteral("--headless")});
+        return service->start() && service->waitRunning();
+    }
+    bool attachWindows()
+    {
+        if (!startService()) return false;
+        byte = box.port(kestra3()).data;
+        main = std::make_unique<kestra::shell::AttachedWindow>(remote, kestra::kestra3Config());
+        remote.start();
+        other.start();
+        if (!waitUntil([&] { return remote.isAttached() && other.isAttached(); }, 5s)) return false;
+        main->show();
+        return true;
+    }
+    QString why() const { return service ? service->standardError() : QString(); }
+};
+
 class TestAttach : public QObject
 {
     Q_OBJECT
 
-    static void startService(Program& k)
-    {
-        k.setArguments({QStringLiteral("--headless")});
-        QVERIFY(k.start());
-        QVERIFY2(k.waitRunning(), qPrintable(k.standardError()));
-    }
-    static void prepare(const Sandbox& box)
-    {
-        QSettings ini(box.iniPath(kestra3()), QSettings::IniFormat);
-        ini.setValue(QStringLiteral("Api/Port"), 0); // beside a switch of the user's
-        // This process is the client: it finds the switch where the programs look.
-        qputenv("XDG_RUNTIME_DIR", box.runtime().toLocal8Bit());
-    }
     static CommandResult send(RemoteSwitch& r, const QJsonObject& command)
     {
         CommandResult got;
@@ -56,13 +97,13 @@ class TestAttach : public QObject
 private slots:
     void clientsEditWhileTheSwitchKeepsItsByte()
     {
-        Sandbox box;
-        prepare(box);
-        Program k(box, kestra3());
-        startService(k);
+        Attached at;
+        QVERIFY2(at.startService(), qPrintable(at.why()));
+        Sandbox& box = at.box;
+        Program& k = *at.service;
         const int byte = box.port(kestra3()).data;
 
-        RemoteSwitch a(kestra::kestra3Config()), b(kestra::kestra3Config());
+        RemoteSwitch &a = at.remote, &b = at.other;
         a.start();
         b.start();
         QVERIFY(waitUntil([&] { return a.isAttached() && b.isAttached(); }, 5s));
@@ -102,18 +143,14 @@ private slots:
     // at once that the switch died, refuse edits, and show it again once it is back.
     void windowsSeeTheSwitchDieAndComeBack()
     {
-        Sandbox box;
-        prepare(box);
         kestra::ui::RecordingMessenger messages;
-        auto k = std::make_unique<Program>(box, kestra3());
-        startService(*k);
-        const int byte = box.port(kestra3()).data;
-        RemoteSwitch remote(kestra::kestra3Config()), other(kestra::kestra3Config());
-        kestra::shell::AttachedWindow main(remote, kestra::kestra3Config());
-        remote.start();
-        other.start();
-        QVERIFY(waitUntil([&] { return remote.isAttached() && other.isAttached(); }, 5s));
-        main.show();
+        Attached at;
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        Sandbox& box = at.box;
+        auto& k = at.service;
+        const int byte = at.byte;
+        RemoteSwitch &remote = at.remote, &other = at.other;
+        kestra::shell::AttachedWindow& main = *at.main;
         auto* status = main.findChild<QLineEdit*>(QStringLiteral("Status3"));
         auto* portLine = main.findChild<kestra::ui::ElidedLabel*>(QStringLiteral("lblPort"));
         QVERIFY(status && portLine);
@@ -138,8 +175,7 @@ private slots:
         QVERIFY(messages.notices.last().contains(QStringLiteral("not running")));
         QVERIFY(!form->findChild<QCheckBox*>(QStringLiteral("Monday"))->isChecked()); // no stale draft
 
-        k = std::make_unique<Program>(box, kestra3());
-        startService(*k);
+        QVERIFY2(at.startService(), qPrintable(at.why()));
         QVERIFY(waitUntil([&] { return remote.isAttached() && status->text() == remote.output(3).state; }, 10s));
         QVERIFY(form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->isChecked());
         QCOMPARE(box.port(kestra3()).data, byte);
@@ -153,21 +189,45 @@ private slots:
             [&] { return other.port().value(QStringLiteral("fiveVoltsOn")).toBool() != fiveVolts; }, 5s));
     }
 
+    // The pulse controls of output 2 in an attached window: the lists and the
+    // buttons steer the switch's pulse, and its minute counters show there.
+    void pulseControlsSteerTheSwitchsPulse()
+    {
+        kestra::ui::RecordingMessenger messages;
+        Attached at;
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        at.main->showChannel(2);
+        kestra::channels::PulseFrame* frame = at.main->channelWindow(2)->pulseFrame();
+        QVERIFY(frame);
+        QVERIFY(waitUntil([&] { return frame->onList()->count() == 60; }, 5s));
+        const auto pulse = [&] { return at.other.output(2).pulse; };
+
+        frame->onList()->setCurrentRow(frame->onList()->row(frame->onList()->findItems("3", Qt::MatchExactly)[0]));
+        QVERIFY(waitUntil([&] { return pulse().value("onSelection").toString() == QLatin1String("3"); }, 5s));
+        frame->findChild<QPushButton*>(QStringLiteral("PLSEON"))->click();
+        QVERIFY(waitUntil([&] { return pulse().value("pulsing").toBool(); }, 5s));
+        QCOMPARE(pulse().value("phase").toString(), QStringLiteral("ON"));
+        QCOMPARE(frame->startCounter()->text(), QStringLiteral("0"));
+        // The switch's selection wins over a stale one: another client's choice shows here.
+        QVERIFY(send(at.other, {{"command", "pulseSelect"}, {"output", 2}, {"list", "off"}, {"entry", "7"}}).ok());
+        QVERIFY(waitUntil([&] { return frame->offList()->currentItem() &&
+                                       frame->offList()->currentItem()->text() == QLatin1String("7"); }, 5s));
+        frame->findChild<QPushButton*>(QStringLiteral("PLSEOFF"))->click();
+        QVERIFY(waitUntil([&] { return !pulse().value("pulsing").toBool(); }, 5s));
+        QVERIFY(messages.notices.isEmpty());
+        QCOMPARE(at.service->process().state(), QProcess::Running);
+    }
+
     // The inputs window of an attached program: it shows the port's inputs as
     // the switch reads them, and a mapping ticked there is the switch's draft,
     // stored by OK.
     void inputsWindowEditsTheSwitchsMapping()
     {
-        Sandbox box;
-        prepare(box);
-        Program k(box, kestra3());
-        startService(k);
-        RemoteSwitch remote(kestra::kestra3Config()), other(kestra::kestra3Config());
-        kestra::shell::AttachedWindow main(remote, kestra::kestra3Config());
-        remote.start();
-        other.start();
-        QVERIFY(waitUntil([&] { return remote.isAttached() && other.isAttached(); }, 5s));
-        main.show();
+        Attached at;
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        Sandbox& box = at.box;
+        RemoteSwitch& other = at.other;
+        kestra::shell::AttachedWindow& main = *at.main;
         main.findChild<QPushButton*>(QStringLiteral("INPUTS"))->click();
         QWidget* form = main.inputsWindow();
         QVERIFY(form->isVisible());
