@@ -179,6 +179,11 @@ void RemoteSwitch::event(const QByteArray& name, const QByteArray& data)
             m_mqtt = o;
             emit mqttChanged();
         }
+    } else if (name == "calendar") {
+        if (o != m_calendar) {
+            m_calendar = o;
+            emit calendarChanged();
+        }
     } else if (name == "locations") {
         takeLocations(o.value(QStringLiteral("locations")).toArray());
     } else if (name == "ending") {
@@ -195,10 +200,12 @@ void RemoteSwitch::takeState(const QJsonObject& o)
     m_inputs = o.value(QStringLiteral("inputs")).toObject();
     m_port = o.value(QStringLiteral("port")).toObject();
     m_mqtt = o.value(QStringLiteral("mqtt")).toObject();
+    m_calendar = o.value(QStringLiteral("calendar")).toObject();
     takeLocations(o.value(QStringLiteral("locations")).toArray());
     emit inputsChanged();
     emit portChanged();
     emit mqttChanged();
+    emit calendarChanged();
 }
 
 void RemoteSwitch::takeOutput(const QJsonObject& o)

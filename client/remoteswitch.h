@@ -84,6 +84,8 @@ public:
     const QJsonObject& port() const { return m_port; }
     const QJsonObject& mqtt() const { return m_mqtt; }
     const QStringList& locations() const { return m_locations; }
+    // The calendar: sun, holidays and presence.
+    const QJsonObject& calendar() const { return m_calendar; }
     const QString& title() const { return m_title; }
     const QString& version() const { return m_version; }
     qint64 pid() const { return m_pid; }
@@ -106,6 +108,7 @@ signals:
     void portChanged();
     void mqttChanged();
     void locationsChanged();
+    void calendarChanged();
     // The switch said it is ending.
     void ending();
 
@@ -131,7 +134,7 @@ private:
     qint64 m_pid = 0;
 
     std::array<Output, 8> m_outputs;
-    QJsonObject m_inputs, m_port, m_mqtt;
+    QJsonObject m_inputs, m_port, m_mqtt, m_calendar;
     QStringList m_locations;
     QString m_title, m_version;
 };

@@ -3,6 +3,8 @@
 #include "shell/mainparts.h"
 #include "shell/logo.h"
 
+#include "calendarview/calendarsource.h"
+#include "calendarview/calendarwindow.h"
 #include "inputs/inputswindow.h"
 #include "inputs/remoteinputs.h"
 
@@ -15,6 +17,7 @@
 #include "ui/messenger.h"
 #include "ui/naming.h"
 #include "ui/outputcolour.h"
+#include "ui/ownedwindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -46,6 +49,7 @@ AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& 
     for (int m = 1; m <= 8; ++m) {
         auto* source = new channels::RemoteChannel(m_remote, m, {}, {}, this);
         m_channels[m - 1] = new channels::ChannelWindow(*source, this);
+        connect(m_channels[m - 1], &channels::ChannelWindow::calendarRequested, this, &AttachedWindow::showCalendar);
     }
     m_about = new AboutWindow(m_remote, build, this);
     m_inputsWindow = new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), build.title, this);
@@ -208,6 +212,15 @@ void AttachedWindow::showChannel(int channel)
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+calendarview::CalendarWindow* AttachedWindow::showCalendar(int channel)
+{
+    if (!m_calendar)
+        m_calendar = new calendarview::CalendarWindow(*new calendarview::RemoteCalendar(m_remote, this), this);
+    m_calendar->showOutput(channel);
+    ui::showOwnedWindow(m_calendar, channel);
+    return m_calendar;
 }
 
 void AttachedWindow::showAbout()

@@ -19,6 +19,9 @@ class ChannelWindow;
 namespace kestra::inputs {
 class InputsWindow;
 }
+namespace kestra::calendarview {
+class CalendarWindow;
+}
 namespace kestra::ui {
 class ElidedLabel;
 }
@@ -43,10 +46,13 @@ public:
     channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
     AboutWindow* aboutWindow() const { return m_about; }
     inputs::InputsWindow* inputsWindow() const { return m_inputsWindow; }
+    calendarview::CalendarWindow* calendarWindow() const { return m_calendar; }
 
 public slots:
     void showChannel(int channel);
     void showAbout();
+    // "Sun, holidays and presence" of output `channel`, reached from its window.
+    calendarview::CalendarWindow* showCalendar(int channel);
     // File, Exit: asks, then closes the windows; the switch goes on.
     void exitByUser();
     // File, Stop the time switch: asks, then ends the switch as SIGTERM would.
@@ -72,6 +78,7 @@ private:
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;
     inputs::InputsWindow* m_inputsWindow = nullptr;
+    calendarview::CalendarWindow* m_calendar = nullptr;
     std::array<QLineEdit*, 8> m_status{};
     std::array<QLabel*, 8> m_next{};
     std::array<QLineEdit*, 5> m_inputTexts{};

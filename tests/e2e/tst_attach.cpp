@@ -218,6 +218,63 @@ private slots:
         QCOMPARE(at.service->process().state(), QProcess::Running);
     }
 
+    // "Sun, holidays and presence" reached from an attached output window: a
+    // fault is refused with the switch's words before anything is stored, and
+    // OK then stores every change of the window, a removed holiday row included.
+    void calendarWindowStoresThroughTheSwitch()
+    {
+        kestra::ui::RecordingMessenger messages;
+        Attached at;
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        for (const char* name : {"Christmas", "Easter"})
+            QVERIFY(send(at.other, {{"command", "calendarHoliday"}, {"name", name}, {"from", "2027-03-28"},
+                                    {"to", "2027-04-05"}, {"outputs", QJsonArray{3}}})
+                        .ok());
+        const auto calendar = [&] { return QJsonValue(at.other.calendar()); };
+        const auto holidays = [&](const RemoteSwitch& r) { return r.calendar().value("holidays").toArray(); };
+        QVERIFY(waitUntil([&] { return holidays(at.remote).size() == 2; }, 5s));
+
+        at.main->showChannel(3);
+        at.main->channelWindow(3)->findChild<QPushButton*>(QStringLiteral("btnCalendar"))->click();
+        QWidget* form = at.main->calendarWindow();
+        QVERIFY(form && form->isVisible());
+        const auto field = [&](const char* name) { return form->findChild<QLineEdit*>(QLatin1String(name)); };
+        QCOMPARE(form->findChild<QTableWidget*>(QStringLiteral("lstHolidays"))->rowCount(), 2);
+
+        field("txtLatitude")->setText(QStringLiteral("95"));
+        field("txtLongitude")->setText(QStringLiteral("13.405"));
+        form->findChild<QSpinBox*>(QStringLiteral("spnPresence"))->setValue(10);
+        form->findChild<QPushButton*>(QStringLiteral("btnCalendarOk"))->click();
+        QCOMPARE(messages.modals.size(), 1);
+        QVERIFY2(messages.modals.last().contains(QStringLiteral("latitude 95")), qPrintable(messages.modals.last()));
+        QVERIFY(form->isVisible());
+        QTest::qWait(200); // nothing of it may arrive
+        QCOMPARE(calendar()["place"]["set"].toBool(), false);
+        QCOMPARE(calendar()["outputs"][2]["presence"].toInt(), 0);
+
+        field("txtLatitude")->setText(QStringLiteral("52.52"));
+        auto* kind = form->findChild<QComboBox*>(QStringLiteral("cboStartAnchora"));
+        kind->setCurrentIndex(kind->findText(QStringLiteral("sunset")));
+        field("txtStartOffseta")->setText(QStringLiteral("-0:15"));
+        field("txtStartNotBeforea")->setText(QStringLiteral("17:00:00"));
+        form->findChild<QTableWidget*>(QStringLiteral("lstHolidays"))->setCurrentCell(0, 0);
+        form->findChild<QPushButton*>(QStringLiteral("btnRemoveHoliday"))->click();
+        form->findChild<QPushButton*>(QStringLiteral("btnCalendarOk"))->click();
+        QVERIFY(waitUntil([&] { return !form->isVisible(); }, 5s));
+        QCOMPARE(messages.modals.size(), 1);
+        // The other client hears of it through the switch's events.
+        QVERIFY(waitUntil([&] { return holidays(at.other).size() == 1; }, 5s));
+        QCOMPARE(calendar()["place"]["latitude"].toDouble(), 52.52);
+        QCOMPARE(calendar()["outputs"][2]["presence"].toInt(), 10);
+        const QJsonValue start = calendar()["outputs"][2]["switchings"][0]["start"];
+        QCOMPARE(start["kind"].toString(), QStringLiteral("sunset"));
+        QCOMPARE(start["offset"].toInt(), -900);
+        QCOMPARE(start["notBefore"].toString(), QStringLiteral("17:00:00"));
+        QCOMPARE(holidays(at.other).size(), 1);
+        QCOMPARE(holidays(at.other)[0].toObject()["name"].toString(), QStringLiteral("Easter"));
+        QCOMPARE(at.box.port(kestra3()).data, at.byte);
+    }
+
     // The inputs window of an attached program: it shows the port's inputs as
     // the switch reads them, and a mapping ticked there is the switch's draft,
     // stored by OK.

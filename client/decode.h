@@ -1,0 +1,27 @@
+#pragma once
+
+#include "calendar/settings.h"
+#include "channels/schedule.h"
+#include "client/remoteswitch.h"
+#include "inputs/inputlogic.h"
+#include "week/pulse.h"
+
+#include <QJsonObject>
+#include <optional>
+
+namespace kestra::client {
+
+// The switch's words in the API turned back into the values its logic takes,
+// so that a view in another process computes what the switch computes.
+
+// Output m's controls as its window shows them (the draft).
+channels::ChannelControls controlsOf(const Output& o);
+// The pulse of output 1 or 2 as it stands; nothing when it does not pulse.
+std::optional<week::PulsePlan> pulsePlanOf(const Output& o);
+// What the input rules of output m read: levels, mapping boxes, hold.
+inputs::OverrideView overrideOf(const QJsonObject& inputs, int output);
+// The calendar's settings (place, twilight, anchors, presence, holidays).
+// Throws Failure 13 naming the fault when `calendar` names a file that cannot be read.
+calendar::Settings calendarOf(const QJsonObject& calendar);
+
+} // namespace kestra::client
