@@ -18,6 +18,7 @@
 #include "ui/naming.h"
 #include "ui/outputcolour.h"
 #include "ui/ownedwindow.h"
+#include "week/weekview.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -39,7 +40,8 @@ const QString kUnknown = QStringLiteral("unknown");
 } // namespace
 
 AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& build, QWidget* parent)
-    : QMainWindow(parent), m_remote(remote), m_build(build)
+    : QMainWindow(parent), m_remote(remote), m_build(build),
+      m_errors(this, build.title, model::badEntryText, nullptr)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(build.caption());
@@ -59,6 +61,18 @@ AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& 
     connect(&m_remote, &client::RemoteSwitch::portChanged, this, &AttachedWindow::showPort);
     connect(&m_remote, &client::RemoteSwitch::attached, this, &AttachedWindow::showAttachment);
     connect(&m_remote, &client::RemoteSwitch::detached, this, &AttachedWindow::showAttachment);
+    // The week follows the switch's events, and moves on with the clock while it is shown.
+    connect(&m_remote, &client::RemoteSwitch::calendarChanged, this, [this] {
+        m_weekSource.calendarChanged();
+        refreshWeek();
+    });
+    for (auto changed : {&client::RemoteSwitch::inputsChanged, &client::RemoteSwitch::attached,
+                         &client::RemoteSwitch::detached})
+        connect(&m_remote, changed, this, &AttachedWindow::refreshWeek);
+    connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::refreshWeek);
+    m_weekTimer.setInterval(std::chrono::milliseconds(500));
+    m_ticker.attach(&m_weekTimer, Ticker::Rank::Display, [this] { refreshWeek(); });
+    m_weekSource.calendarChanged();
     showAttachment();
 }
 
@@ -125,11 +139,13 @@ void AttachedWindow::buildWidgets()
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
     view->setToolTipsVisible(true);
-    for (const char* item : {"&Week", "Port &panel"}) {
-        QAction* a = view->addAction(QLatin1String(item));
-        a->setEnabled(false);
-        a->setToolTip(later);
-    }
+    QAction* week = view->addAction(QStringLiteral("&Week"));
+    week->setObjectName(QStringLiteral("mnuWeek"));
+    week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(week, &QAction::triggered, this, &AttachedWindow::showWeek);
+    QAction* panel = view->addAction(QStringLiteral("Port &panel"));
+    panel->setEnabled(false);
+    panel->setToolTip(later);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
     addHelpContents(helpMenu, this, m_build.title, help);
@@ -139,6 +155,12 @@ void AttachedWindow::buildWidgets()
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     grid->addWidget(inputs, 15, 0, 1, 2);
+    auto* weekButton = new QPushButton(QStringLiteral("Week"), central);
+    weekButton->setObjectName(QStringLiteral("cmdWeek"));
+    weekButton->setToolTip(QStringLiteral("The week of all outputs at a glance"));
+    ui::nameControl(weekButton, QStringLiteral("Week"));
+    connect(weekButton, &QPushButton::clicked, this, &AttachedWindow::showWeek);
+    grid->addWidget(weekButton, 15, 2, Qt::AlignLeft);
     grid->addWidget(new Logo(m_ticker, central), 15, 3, 2, 1, Qt::AlignRight);
     grid->addWidget(helpLink(this, central, m_build.title, help), 16, 0, 1, 3);
     connect(inputs, &QPushButton::clicked, this, [this] {
@@ -221,6 +243,32 @@ calendarview::CalendarWindow* AttachedWindow::showCalendar(int channel)
     m_calendar->showOutput(channel);
     ui::showOwnedWindow(m_calendar, channel);
     return m_calendar;
+}
+
+void AttachedWindow::showWeek()
+{
+    if (!m_weekView) {
+        m_weekView = new week::WeekView(m_week, &ui::outputColour, m_build.title, this);
+        connect(m_weekView, &week::WeekView::openChannel, this, &AttachedWindow::showChannel);
+    }
+    m_weekTimer.start();
+    ui::showOwnedWindow(m_weekView, 0);
+    refreshWeek();
+}
+
+void AttachedWindow::refreshWeek()
+{
+    if (!m_weekView) return;
+    if (!m_weekView->isVisible()) {
+        m_weekTimer.stop(); // nothing runs for a week nobody looks at
+        return;
+    }
+    // A switch that does not answer is not shown as live: the week waits, greyed.
+    const bool live = m_remote.isAttached();
+    m_weekView->setEnabled(live);
+    m_weekView->setWindowTitle(live ? QStringLiteral("%1 - Week").arg(m_build.title)
+                                    : QStringLiteral("%1 - Week (the time switch is not running)").arg(m_build.title));
+    if (live) model::guarded(m_errors, [this] { m_week.refresh(); });
 }
 
 void AttachedWindow::showAbout()

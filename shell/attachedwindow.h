@@ -1,8 +1,11 @@
 #pragma once
 
+#include "client/remoteweek.h"
 #include "common/buildconfig.h"
 #include "common/clock.h"
 #include "common/ticker.h"
+#include "model/errorroutine.h"
+#include "week/model.h"
 
 #include <QMainWindow>
 #include <array>
@@ -24,6 +27,9 @@ class CalendarWindow;
 }
 namespace kestra::ui {
 class ElidedLabel;
+}
+namespace kestra::week {
+class WeekView;
 }
 
 namespace kestra::shell {
@@ -47,10 +53,14 @@ public:
     AboutWindow* aboutWindow() const { return m_about; }
     inputs::InputsWindow* inputsWindow() const { return m_inputsWindow; }
     calendarview::CalendarWindow* calendarWindow() const { return m_calendar; }
+    week::WeekView* weekView() const { return m_weekView; }
+    const week::WeekModel& weekModel() const { return m_week; }
 
 public slots:
     void showChannel(int channel);
     void showAbout();
+    // The week at a glance, computed here from what the switch tells.
+    void showWeek();
     // "Sun, holidays and presence" of output `channel`, reached from its window.
     calendarview::CalendarWindow* showCalendar(int channel);
     // File, Exit: asks, then closes the windows; the switch goes on.
@@ -69,12 +79,19 @@ private:
     void showPort();
     void showAttachment();
     bool askToClose();
+    void refreshWeek();
 
     client::RemoteSwitch& m_remote;
     BuildConfig m_build;
     // The logo's relay clicks in a wake-up of its own: this program runs no switch.
     SystemClock m_clock;
     Ticker m_ticker{m_clock};
+    model::ErrorRoutine m_errors;
+    client::RemoteWeekSource m_weekSource{m_remote};
+    week::WeekModel m_week{m_weekSource, m_clock};
+    // Moves the week on while it is shown, in the wake-up of the logo.
+    QTimer m_weekTimer;
+    week::WeekView* m_weekView = nullptr;
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;
     inputs::InputsWindow* m_inputsWindow = nullptr;

@@ -275,6 +275,48 @@ private slots:
         QCOMPARE(at.box.port(kestra3()).data, at.byte);
     }
 
+    // The week of an attached program is the switch's: computed here from the
+    // switch's drafts and calendar (presence drawn as the switch draws it), it
+    // equals the week the switch serves, and follows an edit made elsewhere.
+    void weekIsTheSwitchsWeek()
+    {
+        Attached at;
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        const auto endpoint = kestra::api::readEndpoint(kestra::kestra3Config());
+        QVERIFY(endpoint);
+        const kestra::api::Client api(endpoint->port, endpoint->token);
+        using Periods = QList<QPair<int, int>>;
+        const auto served = [&] {
+            Periods out;
+            const QJsonObject o = QJsonDocument::fromJson(api.get("/api/web/week").body).object();
+            for (const QJsonValue& v : o["outputs"][2]["on"].toArray())
+                out << qMakePair(v[0].toInt(), v[1].toInt());
+            return out;
+        };
+        const auto shown = [&] {
+            Periods out;
+            for (const kestra::week::Interval& i : at.main->weekModel().picture(3).week.periods())
+                out << qMakePair(i.from, i.to);
+            return out;
+        };
+        for (int d = 0; d < 7; ++d)
+            QVERIFY(send(at.other, {{"command", "day"}, {"output", 3}, {"day", d}, {"ticked", true}}).ok());
+        QVERIFY(send(at.other, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "18:00:00"}}).ok());
+        QVERIFY(send(at.other, {{"command", "time"}, {"output", 3}, {"index", 1}, {"text", "05:00:00"}}).ok());
+        QVERIFY(send(at.other, {{"command", "mode"}, {"output", 3}, {"mode", "AUTO"}}).ok());
+        QVERIFY(send(at.other, {{"command", "calendarPresence"}, {"output", 3}, {"minutes", 30}}).ok());
+
+        at.main->findChild<QPushButton*>(QStringLiteral("cmdWeek"))->click();
+        QVERIFY(at.main->weekView() && at.main->weekView()->isVisible());
+        QVERIFY(waitUntil([&] { return shown().size() == 7 && shown() == served(); }, 5s));
+        // Presence moved the switchings: a week without the switch's draws would show 18:00 sharp.
+        const Periods before = shown();
+        QVERIFY(std::any_of(before.begin(), before.end(), [](auto p) { return p.first % 86400 != 18 * 3600 + 1; }));
+
+        QVERIFY(send(at.other, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "19:00:00"}}).ok());
+        QVERIFY(waitUntil([&] { return shown() != before && shown() == served(); }, 5s));
+    }
+
     // The inputs window of an attached program: it shows the port's inputs as
     // the switch reads them, and a mapping ticked there is the switch's draft,
     // stored by OK.
