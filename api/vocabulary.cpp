@@ -398,6 +398,9 @@ QJsonObject stateJson(const Sources& s)
     o.insert(QStringLiteral("mqtt"), mqttJson(s));
     o.insert(QStringLiteral("locations"), locationsJson(s).value(QStringLiteral("locations")));
     o.insert(QStringLiteral("calendar"), calendarJson(s));
+    // Where the switch writes its history: a window program attached to it reads
+    // that file, whatever its own environment says the program directory is.
+    o.insert(QStringLiteral("historyFile"), s.recorder.path());
     return o;
 }
 

@@ -195,6 +195,7 @@ void RemoteSwitch::takeState(const QJsonObject& o)
 {
     m_title = o.value(QStringLiteral("title")).toString();
     m_version = o.value(QStringLiteral("version")).toString();
+    m_historyFile = o.value(QStringLiteral("historyFile")).toString();
     for (const QJsonValue& v : o.value(QStringLiteral("outputs")).toArray())
         takeOutput(v.toObject());
     m_inputs = o.value(QStringLiteral("inputs")).toObject();

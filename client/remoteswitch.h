@@ -88,6 +88,8 @@ public:
     const QJsonObject& calendar() const { return m_calendar; }
     const QString& title() const { return m_title; }
     const QString& version() const { return m_version; }
+    // The history file the switch writes.
+    const QString& historyFile() const { return m_historyFile; }
     qint64 pid() const { return m_pid; }
 
     // Sends one command (see docs/api.md); `done` gets the answer on the event
@@ -136,7 +138,7 @@ private:
     std::array<Output, 8> m_outputs;
     QJsonObject m_inputs, m_port, m_mqtt, m_calendar;
     QStringList m_locations;
-    QString m_title, m_version;
+    QString m_title, m_version, m_historyFile;
 };
 
 // True when a switch of this build runs for this user and answers its API with

@@ -11,7 +11,9 @@
 #include "shell/aboutwindow.h"
 #include "channels/channelwindow.h"
 #include "channels/remotechannel.h"
+#include "client/remotehistory.h"
 #include "client/remoteswitch.h"
+#include "history/historywindow.h"
 #include "ui/contrast.h"
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
@@ -143,6 +145,9 @@ void AttachedWindow::buildWidgets()
     week->setObjectName(QStringLiteral("mnuWeek"));
     week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     connect(week, &QAction::triggered, this, &AttachedWindow::showWeek);
+    QAction* history = view->addAction(QStringLiteral("&History"));
+    history->setObjectName(QStringLiteral("mnuHistory"));
+    connect(history, &QAction::triggered, this, &AttachedWindow::showHistory);
     QAction* panel = view->addAction(QStringLiteral("Port &panel"));
     panel->setEnabled(false);
     panel->setToolTip(later);
@@ -254,6 +259,16 @@ void AttachedWindow::showWeek()
     m_weekTimer.start();
     ui::showOwnedWindow(m_weekView, 0);
     refreshWeek();
+}
+
+void AttachedWindow::showHistory()
+{
+    if (!m_history) {
+        m_history = new history::HistoryWindow(*new client::RemoteHistory(m_remote, m_build, this), m_clock, this);
+        m_history->setWindowTitle(QStringLiteral("%1 - History").arg(m_build.title));
+    }
+    // Beside the main window, a step below where the week opens.
+    ui::showOwnedWindow(m_history, 1);
 }
 
 void AttachedWindow::refreshWeek()

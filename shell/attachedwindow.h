@@ -31,6 +31,9 @@ class ElidedLabel;
 namespace kestra::week {
 class WeekView;
 }
+namespace kestra::history {
+class HistoryWindow;
+}
 
 namespace kestra::shell {
 
@@ -55,12 +58,15 @@ public:
     calendarview::CalendarWindow* calendarWindow() const { return m_calendar; }
     week::WeekView* weekView() const { return m_weekView; }
     const week::WeekModel& weekModel() const { return m_week; }
+    history::HistoryWindow* historyWindow() const { return m_history; }
 
 public slots:
     void showChannel(int channel);
     void showAbout();
     // The week at a glance, computed here from what the switch tells.
     void showWeek();
+    // The history of the switch's port: its file, read here, and its hours.
+    void showHistory();
     // "Sun, holidays and presence" of output `channel`, reached from its window.
     calendarview::CalendarWindow* showCalendar(int channel);
     // File, Exit: asks, then closes the windows; the switch goes on.
@@ -92,6 +98,7 @@ private:
     // Moves the week on while it is shown, in the wake-up of the logo.
     QTimer m_weekTimer;
     week::WeekView* m_weekView = nullptr;
+    history::HistoryWindow* m_history = nullptr;
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;
     inputs::InputsWindow* m_inputsWindow = nullptr;

@@ -317,6 +317,27 @@ private slots:
         QVERIFY(waitUntil([&] { return shown() != before && shown() == served(); }, 5s));
     }
 
+    // The history window of an attached program lists what the switch wrote to
+    // its file.
+    void historyWindowShowsTheSwitchsRecords()
+    {
+        Attached at;
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        QVERIFY(send(at.other, {{"command", "mode"}, {"output", 3}, {"mode", "ON"}}).ok());
+        QVERIFY(waitUntil([&] { return at.box.port(kestra3()).data != at.byte; }, 5s));
+
+        at.main->findChild<QAction*>(QStringLiteral("mnuHistory"))->trigger();
+        kestra::history::HistoryWindow* form = at.main->historyWindow();
+        QVERIFY(form && form->isVisible());
+        const auto listed = [&] {
+            return std::any_of(form->rows().begin(), form->rows().end(), [](const kestra::history::Row& r) {
+                return r.line == QLatin1String("Output 3") && r.state == QLatin1String("ON");
+            });
+        };
+        // The switch writes its records once a second at most.
+        QVERIFY(waitUntil([&] { form->refresh(); return listed(); }, 5s, 200));
+    }
+
     // The inputs window of an attached program: it shows the port's inputs as
     // the switch reads them, and a mapping ticked there is the switch's draft,
     // stored by OK.
