@@ -318,7 +318,7 @@ private slots:
     }
 
     // The history window of an attached program lists what the switch wrote to
-    // its file.
+    // its file, and resets an output's hours in the switch, not in a copy.
     void historyWindowShowsTheSwitchsRecords()
     {
         Attached at;
@@ -336,6 +336,15 @@ private slots:
         };
         // The switch writes its records once a second at most.
         QVERIFY(waitUntil([&] { form->refresh(); return listed(); }, 5s, 200));
+
+        const QString since = at.other.output(3).hours.value("since").toString();
+        QTest::qWait(1100); // a reset now is a second later than the hours' start
+        form->setConfirm([](const QString&) { return true; });
+        auto* hours = form->findChild<QTableWidget*>(QStringLiteral("tblHours"));
+        hours->setCurrentCell(2, 0);
+        form->findChild<QPushButton*>(QStringLiteral("cmdResetHours"))->click();
+        QVERIFY(waitUntil([&] { return at.other.output(3).hours.value(QStringLiteral("since")).toString() != since; }, 5s));
+        QCOMPARE(at.other.output(4).hours.value("since").toString(), since);
     }
 
     // The inputs window of an attached program: it shows the port's inputs as
