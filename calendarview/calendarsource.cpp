@@ -19,25 +19,6 @@ const QString kNotRunning =
     QStringLiteral("The time switch is not running. Nothing was stored; the window attaches again as soon as "
                    "the switch is back.");
 
-QJsonValue limitText(const std::optional<int>& seconds)
-{
-    return seconds ? formatTime(*seconds) : QString();
-}
-
-QJsonObject holidayCommand(const calendar::Holiday& h)
-{
-    QJsonArray outputs;
-    for (int m = 1; m <= 8; ++m)
-        if (h.names(m)) outputs.append(m);
-    return {{"command", "calendarHoliday"},
-            {"name", h.name},
-            {"from", h.from.toString(Qt::ISODate)},
-            {"to", h.to.toString(Qt::ISODate)},
-            {"everyYear", h.everyYear},
-            {"outputs", outputs},
-            {"action", calendar::actionName(h.action)}};
-}
-
 // Sends commands[i] and, once it is carried out, the next.
 void sendFrom(client::RemoteSwitch& remote, const QObject* context,
               std::shared_ptr<const std::vector<QJsonObject>> commands, size_t i,
@@ -58,54 +39,6 @@ void sendFrom(client::RemoteSwitch& remote, const QObject* context,
 }
 
 } // namespace
-
-std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, const calendar::Settings& after)
-{
-    std::vector<QJsonObject> out;
-    if (!(before.place == after.place)) {
-        const calendar::Place& p = after.place;
-        out.push_back({{"command", "calendarPlace"},
-                       {"latitude", p.set ? QJsonValue(p.latitude) : QJsonValue(QString())},
-                       {"longitude", p.set ? QJsonValue(p.longitude) : QJsonValue(QString())},
-                       {"name", p.name}});
-    }
-    if (before.twilight != after.twilight)
-        out.push_back({{"command", "calendarTwilight"}, {"twilight", calendar::twilightName(after.twilight)}});
-    for (int m = 1; m <= 8; ++m) {
-        const calendar::OutputCalendar& was = before.outputs[size_t(m - 1)];
-        const calendar::OutputCalendar& is = after.outputs[size_t(m - 1)];
-        for (int k = 0; k < channels::switchingCount(m); ++k) {
-            const calendar::SwitchingAnchors a = was.anchors(k), b = is.anchors(k);
-            for (auto [edge, old, now] : {std::tuple{"start", a.start, b.start}, std::tuple{"end", a.end, b.end}}) {
-                if (old == now) continue;
-                out.push_back({{"command", "calendarAnchor"},
-                               {"output", m},
-                               {"switching", k},
-                               {"edge", edge},
-                               {"kind", calendar::anchorKindName(now.kind)},
-                               {"offset", now.offset ? calendar::offsetText(now.offset) : QString()},
-                               {"notBefore", limitText(now.notBefore)},
-                               {"notAfter", limitText(now.notAfter)}});
-            }
-        }
-        if (was.presenceMinutes != is.presenceMinutes)
-            out.push_back({{"command", "calendarPresence"}, {"output", m}, {"minutes", is.presenceMinutes}});
-    }
-    // Rows edited in place are replaced, new ones added, and the rows the list
-    // no longer has removed from the end, so that no index moves under another.
-    const size_t common = std::min(before.holidays.size(), after.holidays.size());
-    for (size_t i = 0; i < common; ++i) {
-        if (before.holidays[i] == after.holidays[i]) continue;
-        QJsonObject c = holidayCommand(after.holidays[i]);
-        c.insert(QStringLiteral("index"), int(i));
-        out.push_back(c);
-    }
-    for (size_t i = common; i < after.holidays.size(); ++i)
-        out.push_back(holidayCommand(after.holidays[i]));
-    for (size_t i = before.holidays.size(); i > common; --i)
-        out.push_back({{"command", "calendarRemoveHoliday"}, {"index", int(i - 1)}});
-    return out;
-}
 
 LocalCalendar::LocalCalendar(model::SwitchModel& model, QObject* parent) : CalendarSource(parent), m_model(model)
 {
@@ -166,7 +99,7 @@ void RemoteCalendar::store(const calendar::Settings& before, const calendar::Set
         done(fault);
         return;
     }
-    auto commands = std::make_shared<const std::vector<QJsonObject>>(calendarCommands(before, after));
+    auto commands = std::make_shared<const std::vector<QJsonObject>>(client::calendarCommands(before, after));
     sendFrom(m_remote, this, commands, 0, std::move(done));
 }
 

@@ -3,10 +3,8 @@
 #include "calendar/settings.h"
 #include "channels/schedule.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <functional>
-#include <vector>
 
 namespace kestra::model {
 class SwitchModel;
@@ -80,9 +78,5 @@ public:
 private:
     client::RemoteSwitch& m_remote;
 };
-
-// The calendar commands that turn `before` into `after` (docs/api.md), in the
-// order they are to be sent; none when nothing changed.
-std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, const calendar::Settings& after);
 
 } // namespace kestra::calendarview

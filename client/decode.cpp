@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QJsonArray>
-#include <algorithm>
 #include <cmath>
 
 namespace kestra::client {
@@ -29,6 +28,25 @@ calendar::Anchor anchorOf(const QJsonObject& o)
         if (v.isString()) *limit = tryParseTime(v.toString());
     }
     return a;
+}
+
+QJsonValue limitText(const std::optional<int>& seconds)
+{
+    return seconds ? formatTime(*seconds) : QString();
+}
+
+QJsonObject holidayCommand(const calendar::Holiday& h)
+{
+    QJsonArray outputs;
+    for (int m = 1; m <= 8; ++m)
+        if (h.names(m)) outputs.append(m);
+    return {{"command", "calendarHoliday"},
+            {"name", h.name},
+            {"from", h.from.toString(Qt::ISODate)},
+            {"to", h.to.toString(Qt::ISODate)},
+            {"everyYear", h.everyYear},
+            {"outputs", outputs},
+            {"action", calendar::actionName(h.action)}};
 }
 
 } // namespace
@@ -103,10 +121,6 @@ calendar::Settings calendarOf(const QJsonObject& o)
             oc.switchings.push_back({anchorOf(sw.value(QStringLiteral("start")).toObject()),
                                      anchorOf(sw.value(QStringLiteral("end")).toObject())});
         }
-        // Stored as the file stores it: an output left at the defaults holds none.
-        if (std::all_of(oc.switchings.begin(), oc.switchings.end(),
-                        [](const calendar::SwitchingAnchors& a) { return a.isDefault(); }))
-            oc.switchings.clear();
     }
     for (const QJsonValue& v : o.value(QStringLiteral("holidays")).toArray()) {
         const QJsonObject h = v.toObject();
@@ -123,6 +137,57 @@ calendar::Settings calendarOf(const QJsonObject& o)
         s.holidays.push_back(holiday);
     }
     return s;
+}
+
+std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, const calendar::Settings& after)
+{
+    std::vector<QJsonObject> out;
+    if (!(before.place == after.place)) {
+        const calendar::Place& p = after.place;
+        out.push_back({{"command", "calendarPlace"},
+                       {"latitude", p.set ? QJsonValue(p.latitude) : QJsonValue(QString())},
+                       {"longitude", p.set ? QJsonValue(p.longitude) : QJsonValue(QString())},
+                       {"name", p.name}});
+    }
+    if (before.twilight != after.twilight)
+        out.push_back({{"command", "calendarTwilight"}, {"twilight", calendar::twilightName(after.twilight)}});
+    for (int m = 1; m <= 8; ++m) {
+        const calendar::OutputCalendar& was = before.outputs[size_t(m - 1)];
+        const calendar::OutputCalendar& is = after.outputs[size_t(m - 1)];
+        for (int k = 0; k < channels::switchingCount(m); ++k) {
+            calendar::SwitchingAnchors a = was.anchors(k), b = is.anchors(k);
+            // Output 7's finish is a clock or sun time: the default end is the clock's there.
+            for (calendar::SwitchingAnchors* x : {&a, &b})
+                if (m == 7 && x->end.kind == calendar::Anchor::Kind::Run) x->end = {};
+            for (auto [edge, old, now] : {std::tuple{"start", a.start, b.start}, std::tuple{"end", a.end, b.end}}) {
+                if (old == now) continue;
+                out.push_back({{"command", "calendarAnchor"},
+                               {"output", m},
+                               {"switching", k},
+                               {"edge", edge},
+                               {"kind", calendar::anchorKindName(now.kind)},
+                               {"offset", now.offset ? calendar::offsetText(now.offset) : QString()},
+                               {"notBefore", limitText(now.notBefore)},
+                               {"notAfter", limitText(now.notAfter)}});
+            }
+        }
+        if (was.presenceMinutes != is.presenceMinutes)
+            out.push_back({{"command", "calendarPresence"}, {"output", m}, {"minutes", is.presenceMinutes}});
+    }
+    // Rows edited in place are replaced, new ones added, and the rows the list
+    // no longer has removed from the end, so that no index moves under another.
+    const size_t common = std::min(before.holidays.size(), after.holidays.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (before.holidays[i] == after.holidays[i]) continue;
+        QJsonObject c = holidayCommand(after.holidays[i]);
+        c.insert(QStringLiteral("index"), int(i));
+        out.push_back(c);
+    }
+    for (size_t i = common; i < after.holidays.size(); ++i)
+        out.push_back(holidayCommand(after.holidays[i]));
+    for (size_t i = before.holidays.size(); i > common; --i)
+        out.push_back({{"command", "calendarRemoveHoliday"}, {"index", int(i - 1)}});
+    return out;
 }
 
 } // namespace kestra::client
