@@ -50,13 +50,8 @@ AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& 
     buildWidgets();
     // The preset lists of the time boxes are those the switch offers: the same
     // database tables, read by the switch only; a view offers none of its own.
-    for (int m = 1; m <= 8; ++m) {
-        auto* source = new channels::RemoteChannel(m_remote, m, {}, {}, this);
-        m_channels[m - 1] = new channels::ChannelWindow(*source, this);
-        connect(m_channels[m - 1], &channels::ChannelWindow::calendarRequested, this, &AttachedWindow::showCalendar);
-    }
-    m_about = new AboutWindow(m_remote, build, this);
-    m_inputsWindow = new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), build.title, this);
+    for (int m = 1; m <= 8; ++m)
+        m_sources[m - 1] = new channels::RemoteChannel(m_remote, m, {}, {}, this);
     connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::showOutput);
     connect(&m_remote, &client::RemoteSwitch::inputsChanged, this, &AttachedWindow::showInputs);
     connect(&m_remote, &client::RemoteSwitch::locationsChanged, this, &AttachedWindow::showLocations);
@@ -169,6 +164,10 @@ void AttachedWindow::buildWidgets()
     grid->addWidget(new Logo(m_ticker, central), 15, 3, 2, 1, Qt::AlignRight);
     grid->addWidget(helpLink(this, central, m_build.title, help), 16, 0, 1, 3);
     connect(inputs, &QPushButton::clicked, this, [this] {
+        if (!m_inputsWindow) {
+            m_inputsWindow = new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), m_build.title, this);
+            showModes();
+        }
         m_inputsWindow->show();
         m_inputsWindow->raise();
         m_inputsWindow->activateWindow();
@@ -196,11 +195,17 @@ void AttachedWindow::showOutput(int m)
     m_status[m - 1]->setText(live ? o.state : kUnknown);
     m_next[m - 1]->setText(live ? o.nextText : QString());
     m_next[m - 1]->setToolTip(live ? o.nextToolTip : QString());
-    m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
+    if (m_channels[m - 1]) m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
+    showModes();
+}
+
+void AttachedWindow::showModes()
+{
     // The inputs window marks the mapped outputs that are not in AUTO.
+    if (!m_inputsWindow) return;
     std::array<channels::Mode, 8> modes{};
     for (int n = 1; n <= 8; ++n)
-        modes[n - 1] = m_channels[n - 1]->source().mode();
+        modes[n - 1] = m_sources[n - 1]->mode();
     m_inputsWindow->showModes(modes);
 }
 
@@ -230,12 +235,17 @@ void AttachedWindow::showPort()
     m_portLabel->setParts({}, m_remote.port().value(QStringLiteral("line")).toString());
     const QString whole = m_remote.port().value(QStringLiteral("text")).toString();
     m_portLabel->setToolTip(whole);
-    m_about->setPortLine(whole);
+    if (m_about) m_about->setPortLine(whole);
 }
 
 void AttachedWindow::showChannel(int channel)
 {
-    channels::ChannelWindow* w = m_channels.at(channel - 1);
+    channels::ChannelWindow*& w = m_channels.at(channel - 1);
+    if (!w) {
+        w = new channels::ChannelWindow(*m_sources.at(channel - 1), this);
+        connect(w, &channels::ChannelWindow::calendarRequested, this, &AttachedWindow::showCalendar);
+        showOutput(channel);
+    }
     w->show();
     w->raise();
     w->activateWindow();
@@ -291,6 +301,10 @@ void AttachedWindow::showAbout()
     if (!m_remote.isAttached()) {
         ui::messenger().notice(this, m_build.title, QStringLiteral("The time switch is not running."));
         return;
+    }
+    if (!m_about) {
+        m_about = new AboutWindow(m_remote, m_build, this);
+        showPort();
     }
     m_about->show();
     m_about->raise();

@@ -17,6 +17,7 @@ namespace kestra::client {
 class RemoteSwitch;
 }
 namespace kestra::channels {
+class ChannelSource;
 class ChannelWindow;
 }
 namespace kestra::inputs {
@@ -52,6 +53,8 @@ public:
     AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& build, QWidget* parent = nullptr);
     ~AttachedWindow() override;
 
+    // Each window is made when it is first opened: the main window shows the
+    // switch's state sooner. Null until then.
     channels::ChannelWindow* channelWindow(int channel) const { return m_channels.at(channel - 1); }
     AboutWindow* aboutWindow() const { return m_about; }
     inputs::InputsWindow* inputsWindow() const { return m_inputsWindow; }
@@ -81,6 +84,7 @@ private:
     void buildWidgets();
     void showOutput(int m);
     void showInputs();
+    void showModes();
     void showLocations();
     void showPort();
     void showAttachment();
@@ -99,6 +103,7 @@ private:
     QTimer m_weekTimer;
     week::WeekView* m_weekView = nullptr;
     history::HistoryWindow* m_history = nullptr;
+    std::array<channels::ChannelSource*, 8> m_sources{};
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;
     inputs::InputsWindow* m_inputsWindow = nullptr;
