@@ -28,27 +28,41 @@ void sendFrom(client::RemoteSwitch& remote, const QObject* context,
         done({});
         return;
     }
-    remote.send(commands->at(i), context, [&remote, context, commands, i, done](const client::CommandResult& r) {
-        if (!r.ok()) {
-            const QString text = !r.text.isEmpty() ? r.text : r.description;
-            done(text.isEmpty() ? kNotRunning : text);
-            return;
-        }
-        sendFrom(remote, context, commands, i + 1, done);
-    });
+    remote.send(commands->at(i), context,
+                [&remote, context, commands, i, done](const client::CommandResult& r) {
+                    if (!r.ok()) {
+                        const QString text = !r.text.isEmpty() ? r.text : r.description;
+                        done(text.isEmpty() ? kNotRunning : text);
+                        return;
+                    }
+                    sendFrom(remote, context, commands, i + 1, done);
+                });
 }
 
 } // namespace
 
-LocalCalendar::LocalCalendar(model::SwitchModel& model, QObject* parent) : CalendarSource(parent), m_model(model)
+LocalCalendar::LocalCalendar(model::SwitchModel& model, QObject* parent)
+    : CalendarSource(parent), m_model(model)
 {
     connect(&m_model, &model::SwitchModel::calendarChanged, this, &CalendarSource::changed);
 }
 
-QString LocalCalendar::title() const { return m_model.build().title; }
-calendar::Settings LocalCalendar::forEdit() const { return m_model.calendarForEdit(); }
-QString LocalCalendar::location(int output) const { return m_model.location(output); }
-channels::ChannelControls LocalCalendar::controls(int output) const { return m_model.channel(output).controls(); }
+QString LocalCalendar::title() const
+{
+    return m_model.build().title;
+}
+calendar::Settings LocalCalendar::forEdit() const
+{
+    return m_model.calendarForEdit();
+}
+QString LocalCalendar::location(int output) const
+{
+    return m_model.location(output);
+}
+channels::ChannelControls LocalCalendar::controls(int output) const
+{
+    return m_model.channel(output).controls();
+}
 
 void LocalCalendar::store(const calendar::Settings&, const calendar::Settings& after,
                           std::function<void(const QString&)> done)
@@ -62,7 +76,8 @@ void LocalCalendar::store(const calendar::Settings&, const calendar::Settings& a
     done({});
 }
 
-RemoteCalendar::RemoteCalendar(client::RemoteSwitch& remote, QObject* parent) : CalendarSource(parent), m_remote(remote)
+RemoteCalendar::RemoteCalendar(client::RemoteSwitch& remote, QObject* parent)
+    : CalendarSource(parent), m_remote(remote)
 {
     connect(&m_remote, &client::RemoteSwitch::calendarChanged, this, &CalendarSource::changed);
     connect(&m_remote, &client::RemoteSwitch::attached, this, &CalendarSource::changed);
@@ -80,7 +95,10 @@ calendar::Settings RemoteCalendar::forEdit() const
     return client::calendarOf(m_remote.calendar());
 }
 
-QString RemoteCalendar::location(int output) const { return m_remote.output(output).location; }
+QString RemoteCalendar::location(int output) const
+{
+    return m_remote.output(output).location;
+}
 channels::ChannelControls RemoteCalendar::controls(int output) const
 {
     return client::controlsOf(m_remote.output(output));

@@ -13,7 +13,8 @@ LocalChannel::LocalChannel(model::Channel& channel, QObject* parent) : ChannelSo
     // The draft is shared: what another view (the API, the web page) edits shows here too.
     connect(&m_channel, &model::Channel::edited, this, &ChannelSource::settingsChanged);
     connect(&m_channel, &model::Channel::stateChanged, this, &ChannelSource::stateChanged);
-    if (m_channel.pulse()) connect(m_channel.pulse(), &model::Pulse::changed, this, &ChannelSource::pulseChanged);
+    if (m_channel.pulse())
+        connect(m_channel.pulse(), &model::Pulse::changed, this, &ChannelSource::pulseChanged);
 }
 
 int LocalChannel::number() const { return m_channel.number(); }

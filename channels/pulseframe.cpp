@@ -50,7 +50,8 @@ PulseFrame::PulseFrame(ChannelSource& channel, QWidget* parent) : QGroupBox(pare
 
     const QString when = seconds ? QStringLiteral(" when highlighted.") : QString();
     m_onList = makeList(QStringLiteral("PULSEON"), QStringLiteral("Pulses output on for time") + when, this);
-    m_offList = makeList(QStringLiteral("PULSEOFF"), QStringLiteral("Pulses output off for time") + when, this);
+    m_offList =
+        makeList(QStringLiteral("PULSEOFF"), QStringLiteral("Pulses output off for time") + when, this);
     for (QListWidget* list : {m_onList, m_offList})
         connect(list, &QListWidget::currentTextChanged, this, [this, list](const QString& entry) {
             // Showing the channel's own choice is no choice of the user's.

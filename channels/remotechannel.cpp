@@ -137,7 +137,8 @@ QStringList RemoteChannel::pulseEntries(bool onList) const
 {
     QStringList out;
     const QJsonObject& pulse = m_remote.output(m_number).pulse;
-    for (const QJsonValue& v : pulse.value(onList ? QLatin1String("onEntries") : QLatin1String("offEntries")).toArray())
+    for (const QJsonValue& v :
+         pulse.value(onList ? QLatin1String("onEntries") : QLatin1String("offEntries")).toArray())
         out << v.toString();
     return out;
 }
@@ -151,8 +152,8 @@ QString RemoteChannel::pulseSelection(bool onList) const
 QString RemoteChannel::pulseCounter(bool start) const
 {
     // A number while it counts; the text the switch holds when that is none.
-    const QJsonValue v =
-        m_remote.output(m_number).pulse.value(start ? QLatin1String("startCounter") : QLatin1String("stopCounter"));
+    const QJsonValue v = m_remote.output(m_number).pulse.value(start ? QLatin1String("startCounter")
+                                                                     : QLatin1String("stopCounter"));
     return v.isDouble() ? QString::number(v.toInteger()) : v.toString();
 }
 

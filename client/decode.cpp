@@ -108,7 +108,8 @@ calendar::Settings calendarOf(const QJsonObject& o)
     s.place.latitude = place.value(QStringLiteral("latitude")).toDouble();
     s.place.longitude = place.value(QStringLiteral("longitude")).toDouble();
     s.place.name = place.value(QStringLiteral("name")).toString();
-    s.twilight = calendar::twilightFromName(o.value(QStringLiteral("twilight")).toString()).value_or(s.twilight);
+    s.twilight =
+        calendar::twilightFromName(o.value(QStringLiteral("twilight")).toString()).value_or(s.twilight);
     s.seed = o.value(QStringLiteral("presenceSeed")).toString().toULongLong();
     for (const QJsonValue& v : o.value(QStringLiteral("outputs")).toArray()) {
         const QJsonObject out = v.toObject();
@@ -150,7 +151,8 @@ std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, cons
                        {"name", p.name}});
     }
     if (before.twilight != after.twilight)
-        out.push_back({{"command", "calendarTwilight"}, {"twilight", calendar::twilightName(after.twilight)}});
+        out.push_back(
+            {{"command", "calendarTwilight"}, {"twilight", calendar::twilightName(after.twilight)}});
     for (int m = 1; m <= 8; ++m) {
         const calendar::OutputCalendar& was = before.outputs[size_t(m - 1)];
         const calendar::OutputCalendar& is = after.outputs[size_t(m - 1)];
@@ -159,7 +161,8 @@ std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, cons
             // Output 7's finish is a clock or sun time: the default end is the clock's there.
             for (calendar::SwitchingAnchors* x : {&a, &b})
                 if (m == 7 && x->end.kind == calendar::Anchor::Kind::Run) x->end = {};
-            for (auto [edge, old, now] : {std::tuple{"start", a.start, b.start}, std::tuple{"end", a.end, b.end}}) {
+            for (auto [edge, old, now] :
+                 {std::tuple{"start", a.start, b.start}, std::tuple{"end", a.end, b.end}}) {
                 if (old == now) continue;
                 out.push_back({{"command", "calendarAnchor"},
                                {"output", m},

@@ -57,7 +57,8 @@ history::Hours RemoteHistory::hours(int output) const
     h.weekMs = msOf(o.value(QStringLiteral("week")));
     h.monthMs = msOf(o.value(QStringLiteral("month")));
     h.totalMs = msOf(o.value(QStringLiteral("total")));
-    h.resetMs = QDateTime::fromString(o.value(QStringLiteral("since")).toString(), Qt::ISODate).toMSecsSinceEpoch();
+    h.resetMs =
+        QDateTime::fromString(o.value(QStringLiteral("since")).toString(), Qt::ISODate).toMSecsSinceEpoch();
     return h;
 }
 

@@ -30,7 +30,6 @@ public:
 private:
     RemoteSwitch& m_remote;
     QString m_path; // where this program would keep it: until the switch says
-
 };
 
 } // namespace kestra::client

@@ -262,7 +262,7 @@ void HistoryWindow::refreshHours()
 {
     const QString unknown = m_source.isCounting()                ? QStringLiteral("counting…")
                             : !m_source.hoursProblem().isEmpty() ? QStringLiteral("not counted")
-                                                                   : QString();
+                                                                 : QString();
     m_hours->setToolTip(m_source.hoursProblem());
     m_reset->setEnabled(m_source.hoursProblem().isEmpty());
     if (!unknown.isEmpty()) {

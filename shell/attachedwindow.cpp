@@ -1,19 +1,17 @@
 #include "shell/attachedwindow.h"
 
-#include "shell/mainparts.h"
-#include "shell/logo.h"
-
 #include "calendarview/calendarsource.h"
 #include "calendarview/calendarwindow.h"
-#include "inputs/inputswindow.h"
-#include "inputs/remoteinputs.h"
-
-#include "shell/aboutwindow.h"
 #include "channels/channelwindow.h"
 #include "channels/remotechannel.h"
 #include "client/remotehistory.h"
 #include "client/remoteswitch.h"
 #include "history/historywindow.h"
+#include "inputs/inputswindow.h"
+#include "inputs/remoteinputs.h"
+#include "shell/aboutwindow.h"
+#include "shell/logo.h"
+#include "shell/mainparts.h"
 #include "ui/contrast.h"
 #include "ui/elidedlabel.h"
 #include "ui/messenger.h"
@@ -165,7 +163,8 @@ void AttachedWindow::buildWidgets()
     grid->addWidget(helpLink(this, central, m_build.title, help), 16, 0, 1, 3);
     connect(inputs, &QPushButton::clicked, this, [this] {
         if (!m_inputsWindow) {
-            m_inputsWindow = new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), m_build.title, this);
+            m_inputsWindow =
+                new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), m_build.title, this);
             showModes();
         }
         m_inputsWindow->show();
@@ -195,7 +194,8 @@ void AttachedWindow::showOutput(int m)
     m_status[m - 1]->setText(live ? o.state : kUnknown);
     m_next[m - 1]->setText(live ? o.nextText : QString());
     m_next[m - 1]->setToolTip(live ? o.nextToolTip : QString());
-    if (m_channels[m - 1]) m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
+    if (m_channels[m - 1])
+        m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
     showModes();
 }
 
@@ -254,7 +254,8 @@ void AttachedWindow::showChannel(int channel)
 calendarview::CalendarWindow* AttachedWindow::showCalendar(int channel)
 {
     if (!m_calendar)
-        m_calendar = new calendarview::CalendarWindow(*new calendarview::RemoteCalendar(m_remote, this), this);
+        m_calendar =
+            new calendarview::CalendarWindow(*new calendarview::RemoteCalendar(m_remote, this), this);
     m_calendar->showOutput(channel);
     ui::showOwnedWindow(m_calendar, channel);
     return m_calendar;
@@ -274,7 +275,8 @@ void AttachedWindow::showWeek()
 void AttachedWindow::showHistory()
 {
     if (!m_history) {
-        m_history = new history::HistoryWindow(*new client::RemoteHistory(m_remote, m_build, this), m_clock, this);
+        m_history =
+            new history::HistoryWindow(*new client::RemoteHistory(m_remote, m_build, this), m_clock, this);
         m_history->setWindowTitle(QStringLiteral("%1 - History").arg(m_build.title));
     }
     // Beside the main window, a step below where the week opens.
@@ -291,8 +293,9 @@ void AttachedWindow::refreshWeek()
     // A switch that does not answer is not shown as live: the week waits, greyed.
     const bool live = m_remote.isAttached();
     m_weekView->setEnabled(live);
-    m_weekView->setWindowTitle(live ? QStringLiteral("%1 - Week").arg(m_build.title)
-                                    : QStringLiteral("%1 - Week (the time switch is not running)").arg(m_build.title));
+    m_weekView->setWindowTitle(
+        live ? QStringLiteral("%1 - Week").arg(m_build.title)
+             : QStringLiteral("%1 - Week (the time switch is not running)").arg(m_build.title));
     if (live) model::guarded(m_errors, [this] { m_week.refresh(); });
 }
 

@@ -350,7 +350,8 @@ private slots:
         // Output 8's last switching, and output 7's finish on the clock as its window offers it.
         sun.outputs[7].switchings.resize(10);
         sun.outputs[7].switchings[9].end = {Anchor::Kind::Sunrise, 3600, std::nullopt, 8 * 3600};
-        sun.outputs[6].switchings = {{Anchor{Anchor::Kind::Sunrise, 0, std::nullopt, std::nullopt}, Anchor{}}};
+        sun.outputs[6].switchings = {
+            {Anchor{Anchor::Kind::Sunrise, 0, std::nullopt, std::nullopt}, Anchor{}}};
         QTest::newRow("anchors and presence") << berlin << sun;
         calendar::Settings clock = berlin;
         clock.outputs[6].switchings = {{Anchor{}, Anchor{}}}; // as output 7's window has it

@@ -10,8 +10,8 @@
 #include "client/remoteswitch.h"
 #include "common/buildconfig.h"
 #include "history/historywindow.h"
-#include "shell/aboutwindow.h"
 #include "inputs/inputswindow.h"
+#include "shell/aboutwindow.h"
 #include "shell/attachedwindow.h"
 #include "store/schema.h"
 #include "tests/support/sandbox.h"
@@ -202,16 +202,22 @@ private slots:
         QVERIFY(waitUntil([&] { return frame->onList()->count() == 60; }, 5s));
         const auto pulse = [&] { return at.other.output(2).pulse; };
 
-        frame->onList()->setCurrentRow(frame->onList()->row(frame->onList()->findItems("3", Qt::MatchExactly)[0]));
+        frame->onList()->setCurrentRow(
+            frame->onList()->row(frame->onList()->findItems("3", Qt::MatchExactly)[0]));
         QVERIFY(waitUntil([&] { return pulse().value("onSelection").toString() == QLatin1String("3"); }, 5s));
         frame->findChild<QPushButton*>(QStringLiteral("PLSEON"))->click();
         QVERIFY(waitUntil([&] { return pulse().value("pulsing").toBool(); }, 5s));
         QCOMPARE(pulse().value("phase").toString(), QStringLiteral("ON"));
         QCOMPARE(frame->startCounter()->text(), QStringLiteral("0"));
         // The switch's selection wins over a stale one: another client's choice shows here.
-        QVERIFY(send(at.other, {{"command", "pulseSelect"}, {"output", 2}, {"list", "off"}, {"entry", "7"}}).ok());
-        QVERIFY(waitUntil([&] { return frame->offList()->currentItem() &&
-                                       frame->offList()->currentItem()->text() == QLatin1String("7"); }, 5s));
+        QVERIFY(send(at.other, {{"command", "pulseSelect"}, {"output", 2}, {"list", "off"}, {"entry", "7"}})
+                    .ok());
+        QVERIFY(waitUntil(
+            [&] {
+                return frame->offList()->currentItem() &&
+                       frame->offList()->currentItem()->text() == QLatin1String("7");
+            },
+            5s));
         frame->findChild<QPushButton*>(QStringLiteral("PLSEOFF"))->click();
         QVERIFY(waitUntil([&] { return !pulse().value("pulsing").toBool(); }, 5s));
         QVERIFY(messages.notices.isEmpty());
@@ -227,8 +233,11 @@ private slots:
         Attached at;
         QVERIFY2(at.attachWindows(), qPrintable(at.why()));
         for (const char* name : {"Christmas", "Easter"})
-            QVERIFY(send(at.other, {{"command", "calendarHoliday"}, {"name", name}, {"from", "2027-03-28"},
-                                    {"to", "2027-04-05"}, {"outputs", QJsonArray{3}}})
+            QVERIFY(send(at.other, {{"command", "calendarHoliday"},
+                                    {"name", name},
+                                    {"from", "2027-03-28"},
+                                    {"to", "2027-04-05"},
+                                    {"outputs", QJsonArray{3}}})
                         .ok());
         const auto calendar = [&] { return QJsonValue(at.other.calendar()); };
         const auto holidays = [&](const RemoteSwitch& r) { return r.calendar().value("holidays").toArray(); };
@@ -246,7 +255,8 @@ private slots:
         form->findChild<QSpinBox*>(QStringLiteral("spnPresence"))->setValue(10);
         form->findChild<QPushButton*>(QStringLiteral("btnCalendarOk"))->click();
         QCOMPARE(messages.modals.size(), 1);
-        QVERIFY2(messages.modals.last().contains(QStringLiteral("latitude 95")), qPrintable(messages.modals.last()));
+        QVERIFY2(messages.modals.last().contains(QStringLiteral("latitude 95")),
+                 qPrintable(messages.modals.last()));
         QVERIFY(form->isVisible());
         QTest::qWait(200); // nothing of it may arrive
         QCOMPARE(calendar()["place"]["set"].toBool(), false);
@@ -301,8 +311,10 @@ private slots:
         };
         for (int d = 0; d < 7; ++d)
             QVERIFY(send(at.other, {{"command", "day"}, {"output", 3}, {"day", d}, {"ticked", true}}).ok());
-        QVERIFY(send(at.other, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "18:00:00"}}).ok());
-        QVERIFY(send(at.other, {{"command", "time"}, {"output", 3}, {"index", 1}, {"text", "05:00:00"}}).ok());
+        QVERIFY(
+            send(at.other, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "18:00:00"}}).ok());
+        QVERIFY(
+            send(at.other, {{"command", "time"}, {"output", 3}, {"index", 1}, {"text", "05:00:00"}}).ok());
         QVERIFY(send(at.other, {{"command", "mode"}, {"output", 3}, {"mode", "AUTO"}}).ok());
         QVERIFY(send(at.other, {{"command", "calendarPresence"}, {"output", 3}, {"minutes", 30}}).ok());
 
@@ -311,9 +323,11 @@ private slots:
         QVERIFY(waitUntil([&] { return shown().size() == 7 && shown() == served(); }, 5s));
         // Presence moved the switchings: a week without the switch's draws would show 18:00 sharp.
         const Periods before = shown();
-        QVERIFY(std::any_of(before.begin(), before.end(), [](auto p) { return p.first % 86400 != 18 * 3600 + 1; }));
+        QVERIFY(std::any_of(before.begin(), before.end(),
+                            [](auto p) { return p.first % 86400 != 18 * 3600 + 1; }));
 
-        QVERIFY(send(at.other, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "19:00:00"}}).ok());
+        QVERIFY(
+            send(at.other, {{"command", "time"}, {"output", 3}, {"index", 0}, {"text", "19:00:00"}}).ok());
         QVERIFY(waitUntil([&] { return shown() != before && shown() == served(); }, 5s));
     }
 
@@ -335,7 +349,12 @@ private slots:
             });
         };
         // The switch writes its records once a second at most.
-        QVERIFY(waitUntil([&] { form->refresh(); return listed(); }, 5s, 200));
+        QVERIFY(waitUntil(
+            [&] {
+                form->refresh();
+                return listed();
+            },
+            5s, 200));
 
         const QString since = at.other.output(3).hours.value("since").toString();
         QTest::qWait(1100); // a reset now is a second later than the hours' start
@@ -343,7 +362,8 @@ private slots:
         auto* hours = form->findChild<QTableWidget*>(QStringLiteral("tblHours"));
         hours->setCurrentCell(2, 0);
         form->findChild<QPushButton*>(QStringLiteral("cmdResetHours"))->click();
-        QVERIFY(waitUntil([&] { return at.other.output(3).hours.value(QStringLiteral("since")).toString() != since; }, 5s));
+        QVERIFY(waitUntil(
+            [&] { return at.other.output(3).hours.value(QStringLiteral("since")).toString() != since; }, 5s));
         QCOMPARE(at.other.output(4).hours.value("since").toString(), since);
     }
 
