@@ -17,6 +17,8 @@ packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6sql6-
           libmicrohttpd-dev
           # the notify protocol of systemd, and a display that tests can take away
           libsystemd-dev xvfb
+          # xwininfo: when a window is on the virtual display (bench/attach-window-bench.sh)
+          x11-utils
           # sunrise and sunset, holiday calendars
           libnova-dev libical-dev
           # to check and build what is shipped: launchers, metainfo, man pages, the .deb

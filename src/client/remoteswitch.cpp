@@ -179,6 +179,11 @@ void RemoteSwitch::event(const QByteArray& name, const QByteArray& data)
             m_mqtt = o;
             emit mqttChanged();
         }
+    } else if (name == "calendar") {
+        if (o != m_calendar) {
+            m_calendar = o;
+            emit calendarChanged();
+        }
     } else if (name == "locations") {
         takeLocations(o.value(QStringLiteral("locations")).toArray());
     } else if (name == "ending") {
@@ -190,15 +195,18 @@ void RemoteSwitch::takeState(const QJsonObject& o)
 {
     m_title = o.value(QStringLiteral("title")).toString();
     m_version = o.value(QStringLiteral("version")).toString();
+    m_historyFile = o.value(QStringLiteral("historyFile")).toString();
     for (const QJsonValue& v : o.value(QStringLiteral("outputs")).toArray())
         takeOutput(v.toObject());
     m_inputs = o.value(QStringLiteral("inputs")).toObject();
     m_port = o.value(QStringLiteral("port")).toObject();
     m_mqtt = o.value(QStringLiteral("mqtt")).toObject();
+    m_calendar = o.value(QStringLiteral("calendar")).toObject();
     takeLocations(o.value(QStringLiteral("locations")).toArray());
     emit inputsChanged();
     emit portChanged();
     emit mqttChanged();
+    emit calendarChanged();
 }
 
 void RemoteSwitch::takeOutput(const QJsonObject& o)

@@ -84,8 +84,12 @@ public:
     const QJsonObject& port() const { return m_port; }
     const QJsonObject& mqtt() const { return m_mqtt; }
     const QStringList& locations() const { return m_locations; }
+    // The calendar: sun, holidays and presence.
+    const QJsonObject& calendar() const { return m_calendar; }
     const QString& title() const { return m_title; }
     const QString& version() const { return m_version; }
+    // The history file the switch writes.
+    const QString& historyFile() const { return m_historyFile; }
     qint64 pid() const { return m_pid; }
 
     // Sends one command (see docs/api.md); `done` gets the answer on the event
@@ -106,6 +110,7 @@ signals:
     void portChanged();
     void mqttChanged();
     void locationsChanged();
+    void calendarChanged();
     // The switch said it is ending.
     void ending();
 
@@ -131,9 +136,9 @@ private:
     qint64 m_pid = 0;
 
     std::array<Output, 8> m_outputs;
-    QJsonObject m_inputs, m_port, m_mqtt;
+    QJsonObject m_inputs, m_port, m_mqtt, m_calendar;
     QStringList m_locations;
-    QString m_title, m_version;
+    QString m_title, m_version, m_historyFile;
 };
 
 // True when a switch of this build runs for this user and answers its API with

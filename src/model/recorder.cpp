@@ -231,6 +231,7 @@ void Recorder::resetHours(int output)
     m_hoursChanged = true;
     m_hoursSaveNow = true;
     schedule();
+    emit hoursReset(output);
 }
 
 void Recorder::schedule()

@@ -95,6 +95,8 @@ signals:
     void openTried();
     // Counting is over: the hours are known, or could not be counted, or the file did not open.
     void countingEnded();
+    // Output m's hours count from zero, from now.
+    void hoursReset(int output);
 
 private:
     enum class HoursState { Counting, Known, Failed };

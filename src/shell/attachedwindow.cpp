@@ -1,20 +1,24 @@
 #include "shell/attachedwindow.h"
 
-#include "shell/logo.h"
-#include "shell/mainparts.h"
-
-#include "views/inputs/inputswindow.h"
-#include "views/inputs/remoteinputs.h"
-
+#include "client/remotehistory.h"
 #include "client/remoteswitch.h"
 #include "shell/aboutwindow.h"
+#include "shell/logo.h"
+#include "shell/mainparts.h"
+#include "views/calendar/calendarsource.h"
+#include "views/calendar/calendarwindow.h"
 #include "views/channels/channelwindow.h"
 #include "views/channels/remotechannel.h"
+#include "views/history/historywindow.h"
+#include "views/inputs/inputswindow.h"
+#include "views/inputs/remoteinputs.h"
+#include "views/week/weekview.h"
 #include "views/widgets/contrast.h"
 #include "views/widgets/elidedlabel.h"
 #include "views/widgets/messenger.h"
 #include "views/widgets/naming.h"
 #include "views/widgets/outputcolour.h"
+#include "views/widgets/ownedwindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -36,25 +40,34 @@ const QString kUnknown = QStringLiteral("unknown");
 } // namespace
 
 AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& build, QWidget* parent)
-    : QMainWindow(parent), m_remote(remote), m_build(build)
+    : QMainWindow(parent), m_remote(remote), m_build(build),
+      m_errors(this, build.title, model::badEntryText, nullptr)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(build.caption());
     buildWidgets();
     // The preset lists of the time boxes are those the switch offers: the same
     // database tables, read by the switch only; a view offers none of its own.
-    for (int m = 1; m <= 8; ++m) {
-        auto* source = new channels::RemoteChannel(m_remote, m, {}, {}, this);
-        m_channels[m - 1] = new channels::ChannelWindow(*source, this);
-    }
-    m_about = new AboutWindow(m_remote, build, this);
-    m_inputsWindow = new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), build.title, this);
+    for (int m = 1; m <= 8; ++m)
+        m_sources[m - 1] = new channels::RemoteChannel(m_remote, m, {}, {}, this);
     connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::showOutput);
     connect(&m_remote, &client::RemoteSwitch::inputsChanged, this, &AttachedWindow::showInputs);
     connect(&m_remote, &client::RemoteSwitch::locationsChanged, this, &AttachedWindow::showLocations);
     connect(&m_remote, &client::RemoteSwitch::portChanged, this, &AttachedWindow::showPort);
     connect(&m_remote, &client::RemoteSwitch::attached, this, &AttachedWindow::showAttachment);
     connect(&m_remote, &client::RemoteSwitch::detached, this, &AttachedWindow::showAttachment);
+    // The week follows the switch's events, and moves on with the clock while it is shown.
+    connect(&m_remote, &client::RemoteSwitch::calendarChanged, this, [this] {
+        m_weekSource.calendarChanged();
+        refreshWeek();
+    });
+    for (auto changed : {&client::RemoteSwitch::inputsChanged, &client::RemoteSwitch::attached,
+                         &client::RemoteSwitch::detached})
+        connect(&m_remote, changed, this, &AttachedWindow::refreshWeek);
+    connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::refreshWeek);
+    m_weekTimer.setInterval(std::chrono::milliseconds(500));
+    m_ticker.attach(&m_weekTimer, Ticker::Rank::Display, [this] { refreshWeek(); });
+    m_weekSource.calendarChanged();
     showAttachment();
 }
 
@@ -121,11 +134,16 @@ void AttachedWindow::buildWidgets()
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
     view->setToolTipsVisible(true);
-    for (const char* item : {"&Week", "Port &panel"}) {
-        QAction* a = view->addAction(QLatin1String(item));
-        a->setEnabled(false);
-        a->setToolTip(later);
-    }
+    QAction* week = view->addAction(QStringLiteral("&Week"));
+    week->setObjectName(QStringLiteral("mnuWeek"));
+    week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(week, &QAction::triggered, this, &AttachedWindow::showWeek);
+    QAction* history = view->addAction(QStringLiteral("&History"));
+    history->setObjectName(QStringLiteral("mnuHistory"));
+    connect(history, &QAction::triggered, this, &AttachedWindow::showHistory);
+    QAction* panel = view->addAction(QStringLiteral("Port &panel"));
+    panel->setEnabled(false);
+    panel->setToolTip(later);
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("mnuHelp"));
     addHelpContents(helpMenu, this, m_build.title, help);
@@ -135,9 +153,20 @@ void AttachedWindow::buildWidgets()
     auto* inputs = new QPushButton(QStringLiteral("Inputs"), central);
     inputs->setObjectName(QStringLiteral("INPUTS"));
     grid->addWidget(inputs, 15, 0, 1, 2);
+    auto* weekButton = new QPushButton(QStringLiteral("Week"), central);
+    weekButton->setObjectName(QStringLiteral("cmdWeek"));
+    weekButton->setToolTip(QStringLiteral("The week of all outputs at a glance"));
+    ui::nameControl(weekButton, QStringLiteral("Week"));
+    connect(weekButton, &QPushButton::clicked, this, &AttachedWindow::showWeek);
+    grid->addWidget(weekButton, 15, 2, Qt::AlignLeft);
     grid->addWidget(new Logo(m_ticker, central), 15, 3, 2, 1, Qt::AlignRight);
     grid->addWidget(helpLink(this, central, m_build.title, help), 16, 0, 1, 3);
     connect(inputs, &QPushButton::clicked, this, [this] {
+        if (!m_inputsWindow) {
+            m_inputsWindow =
+                new inputs::InputsWindow(*new inputs::RemoteInputs(m_remote, this), m_build.title, this);
+            showModes();
+        }
         m_inputsWindow->show();
         m_inputsWindow->raise();
         m_inputsWindow->activateWindow();
@@ -165,11 +194,18 @@ void AttachedWindow::showOutput(int m)
     m_status[m - 1]->setText(live ? o.state : kUnknown);
     m_next[m - 1]->setText(live ? o.nextText : QString());
     m_next[m - 1]->setToolTip(live ? o.nextToolTip : QString());
-    m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
+    if (m_channels[m - 1])
+        m_channels[m - 1]->showNext(live ? o.nextText : QString(), live ? o.nextToolTip : QString());
+    showModes();
+}
+
+void AttachedWindow::showModes()
+{
     // The inputs window marks the mapped outputs that are not in AUTO.
+    if (!m_inputsWindow) return;
     std::array<channels::Mode, 8> modes{};
     for (int n = 1; n <= 8; ++n)
-        modes[n - 1] = m_channels[n - 1]->source().mode();
+        modes[n - 1] = m_sources[n - 1]->mode();
     m_inputsWindow->showModes(modes);
 }
 
@@ -199,15 +235,68 @@ void AttachedWindow::showPort()
     m_portLabel->setParts({}, m_remote.port().value(QStringLiteral("line")).toString());
     const QString whole = m_remote.port().value(QStringLiteral("text")).toString();
     m_portLabel->setToolTip(whole);
-    m_about->setPortLine(whole);
+    if (m_about) m_about->setPortLine(whole);
 }
 
 void AttachedWindow::showChannel(int channel)
 {
-    channels::ChannelWindow* w = m_channels.at(channel - 1);
+    channels::ChannelWindow*& w = m_channels.at(channel - 1);
+    if (!w) {
+        w = new channels::ChannelWindow(*m_sources.at(channel - 1), this);
+        connect(w, &channels::ChannelWindow::calendarRequested, this, &AttachedWindow::showCalendar);
+        showOutput(channel);
+    }
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+calendarview::CalendarWindow* AttachedWindow::showCalendar(int channel)
+{
+    if (!m_calendar)
+        m_calendar =
+            new calendarview::CalendarWindow(*new calendarview::RemoteCalendar(m_remote, this), this);
+    m_calendar->showOutput(channel);
+    ui::showOwnedWindow(m_calendar, channel);
+    return m_calendar;
+}
+
+void AttachedWindow::showWeek()
+{
+    if (!m_weekView) {
+        m_weekView = new week::WeekView(m_week, &ui::outputColour, m_build.title, this);
+        connect(m_weekView, &week::WeekView::openChannel, this, &AttachedWindow::showChannel);
+    }
+    m_weekTimer.start();
+    ui::showOwnedWindow(m_weekView, 0);
+    refreshWeek();
+}
+
+void AttachedWindow::showHistory()
+{
+    if (!m_history) {
+        m_history =
+            new history::HistoryWindow(*new client::RemoteHistory(m_remote, m_build, this), m_clock, this);
+        m_history->setWindowTitle(QStringLiteral("%1 - History").arg(m_build.title));
+    }
+    // Beside the main window, a step below where the week opens.
+    ui::showOwnedWindow(m_history, 1);
+}
+
+void AttachedWindow::refreshWeek()
+{
+    if (!m_weekView) return;
+    if (!m_weekView->isVisible()) {
+        m_weekTimer.stop(); // nothing runs for a week nobody looks at
+        return;
+    }
+    // A switch that does not answer is not shown as live: the week waits, greyed.
+    const bool live = m_remote.isAttached();
+    m_weekView->setEnabled(live);
+    m_weekView->setWindowTitle(
+        live ? QStringLiteral("%1 - Week").arg(m_build.title)
+             : QStringLiteral("%1 - Week (the time switch is not running)").arg(m_build.title));
+    if (live) model::guarded(m_errors, [this] { m_week.refresh(); });
 }
 
 void AttachedWindow::showAbout()
@@ -215,6 +304,10 @@ void AttachedWindow::showAbout()
     if (!m_remote.isAttached()) {
         ui::messenger().notice(this, m_build.title, QStringLiteral("The time switch is not running."));
         return;
+    }
+    if (!m_about) {
+        m_about = new AboutWindow(m_remote, m_build, this);
+        showPort();
     }
     m_about->show();
     m_about->raise();

@@ -3,6 +3,7 @@
 
 #include "base/clock.h"
 #include "client/apirequest.h"
+#include "client/decode.h"
 #include "client/endpoint.h"
 #include "model/errorroutine.h"
 #include "model/switchmodel.h"
@@ -23,6 +24,8 @@
 #include <QTimer>
 
 using namespace kestra;
+
+Q_DECLARE_METATYPE(calendar::Settings)
 
 namespace {
 
@@ -336,6 +339,79 @@ private slots:
         // One state: what the file holds is what the switch follows.
         QVERIFY(m_service->model().calendar());
         QCOMPARE(*m_service->model().calendar(), file.load());
+    }
+    // What a calendar window of an attached program changed, sent as the
+    // calendar commands, leaves the switch holding exactly the window's
+    // settings, and the calendar it then serves reads back as the same.
+    void windowEditsAsCommands_data()
+    {
+        using calendar::Anchor;
+        using calendar::Holiday;
+        QTest::addColumn<calendar::Settings>("before");
+        QTest::addColumn<calendar::Settings>("after");
+        const auto holiday = [](const char* name, int from, int to, quint8 outputs = 0x04) {
+            return Holiday{QLatin1String(name), QDate(2026, 12, from), QDate(2026, 12, to), false, outputs,
+                           Holiday::Action::Off};
+        };
+        calendar::Settings berlin;
+        berlin.place = {true, 52.52, 13.405, QStringLiteral("Berlin")};
+        berlin.twilight = calendar::Twilight::Civil;
+        QTest::newRow("place and twilight") << calendar::Settings{} << berlin;
+        QTest::newRow("place cleared") << berlin << calendar::Settings{};
+
+        calendar::Settings sun = berlin;
+        Anchor porch{Anchor::Kind::Sunset, -900, 17 * 3600, std::nullopt};
+        sun.outputs[2].switchings = {{porch, Anchor::run()}};
+        sun.outputs[2].presenceMinutes = 10;
+        // Output 8's last switching, and output 7's finish on the clock as its window offers it.
+        sun.outputs[7].switchings.resize(10);
+        sun.outputs[7].switchings[9].end = {Anchor::Kind::Sunrise, 3600, std::nullopt, 8 * 3600};
+        sun.outputs[6].switchings = {
+            {Anchor{Anchor::Kind::Sunrise, 0, std::nullopt, std::nullopt}, Anchor{}}};
+        QTest::newRow("anchors and presence") << berlin << sun;
+        calendar::Settings clock = berlin;
+        clock.outputs[6].switchings = {{Anchor{}, Anchor{}}}; // as output 7's window has it
+        QTest::newRow("anchors back to the clock") << sun << clock;
+
+        calendar::Settings three = berlin, two = berlin, other = berlin;
+        three.holidays = {holiday("A", 1, 2), holiday("B", 3, 4), holiday("C", 5, 6)};
+        two.holidays = {holiday("A", 1, 2), holiday("C", 5, 6)};
+        other.holidays = {holiday("A", 1, 9, 0x14), holiday("D", 24, 31)};
+        other.holidays[0].everyYear = true;
+        other.holidays[1].action = Holiday::Action::AsSunday;
+        QTest::newRow("a middle holiday removed") << three << two;
+        QTest::newRow("holidays replaced, added, removed") << three << other;
+        QTest::newRow("every holiday removed") << three << berlin;
+    }
+
+    void windowEditsAsCommands()
+    {
+        QFETCH(calendar::Settings, before);
+        QFETCH(calendar::Settings, after);
+        m_service->model().saveCalendar(before);
+        for (const QJsonObject& c : client::calendarCommands(before, after)) {
+            const api::Reply r = client().post("/api/command", command(c));
+            QVERIFY2(r.status == 200, r.body.constData());
+        }
+        const auto same = [](const calendar::Settings& a, const calendar::Settings& b) {
+            // Output 7's finish keeping "the run time" is its finish on the clock.
+            const auto anchorsOf = [](const calendar::Settings& s, int m, int k) {
+                calendar::SwitchingAnchors x = s.outputs[m - 1].anchors(k);
+                if (m == 7 && x.end.kind == calendar::Anchor::Kind::Run) x.end = {};
+                return x;
+            };
+            bool anchors = true;
+            for (int m = 1; m <= 8; ++m)
+                for (int k = 0; k < channels::switchingCount(m); ++k)
+                    anchors = anchors && anchorsOf(a, m, k) == anchorsOf(b, m, k) &&
+                              a.outputs[m - 1].presenceMinutes == b.outputs[m - 1].presenceMinutes;
+            return anchors && a.place == b.place && a.twilight == b.twilight && a.holidays == b.holidays;
+        };
+        const calendar::Settings held = m_service->model().calendarForEdit();
+        QVERIFY(same(held, after));
+        const calendar::Settings served = client::calendarOf(jsonOf(client().get("/api/calendar").body));
+        QVERIFY(same(served, held));
+        QCOMPARE(served.seed, held.seed);
     }
 };
 

@@ -96,6 +96,7 @@ Api::Api(const Sources& sources, QObject* parent) : QObject(parent), m_sources(s
         note(Calendar);
     });
     connect(&m_sources.recorder, &history::Recorder::countingEnded, this, &Api::noteAllOutputs);
+    connect(&m_sources.recorder, &history::Recorder::hoursReset, this, &Api::noteOutput);
     connect(&model, &model::SwitchModel::aboutToUnload, this, [this] {
         flush();
         send("ending", QJsonObject{{QStringLiteral("text"), QStringLiteral("the switch is ending")}});

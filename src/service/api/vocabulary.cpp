@@ -342,6 +342,8 @@ QJsonObject calendarJson(const Sources& s)
     o.insert(QStringLiteral("place"), place);
     o.insert(QStringLiteral("twilight"), calendar::twilightName(c.twilight));
     o.insert(QStringLiteral("horizon"), calendar::horizonOf(c.twilight));
+    // As a text: a JSON number holds 53 bits of it at most.
+    o.insert(QStringLiteral("presenceSeed"), QString::number(c.seed));
     o.insert(QStringLiteral("today"), sunTodayJson(c, s.model.context().clock.now()));
     QJsonArray outputs;
     for (int m = 1; m <= 8; ++m) {
@@ -396,6 +398,9 @@ QJsonObject stateJson(const Sources& s)
     o.insert(QStringLiteral("mqtt"), mqttJson(s));
     o.insert(QStringLiteral("locations"), locationsJson(s).value(QStringLiteral("locations")));
     o.insert(QStringLiteral("calendar"), calendarJson(s));
+    // Where the switch writes its history: a window program attached to it reads
+    // that file, whatever its own environment says the program directory is.
+    o.insert(QStringLiteral("historyFile"), s.recorder.path());
     return o;
 }
 

@@ -6,6 +6,7 @@
 #include "logic/calendar/plan.h"
 #include "logic/schedule/schedule.h"
 #include "model/switchmodel.h"
+#include "views/calendar/calendarsource.h"
 #include "views/widgets/messenger.h"
 #include "views/widgets/naming.h"
 
@@ -19,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -44,7 +46,13 @@ QString outputsText(quint8 outputs)
 } // namespace
 
 CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
-    : QWidget(owner, Qt::Dialog), m_model(model)
+    : CalendarWindow(*new LocalCalendar(model, nullptr), owner)
+{
+    m_source.setParent(this);
+}
+
+CalendarWindow::CalendarWindow(CalendarSource& source, QWidget* owner)
+    : QWidget(owner, Qt::Dialog), m_source(source)
 {
     setObjectName(QStringLiteral("frmCalendar"));
     setWindowTitle(QStringLiteral("Sun, holidays and presence"));
@@ -149,7 +157,7 @@ CalendarWindow::CalendarWindow(model::SwitchModel& model, QWidget* owner)
         button(QStringLiteral("btnCalendarCancel"), QStringLiteral("Cancel"), [this] { hide(); }));
     top->addLayout(bottom);
 
-    connect(&m_model, &model::SwitchModel::calendarChanged, this, [this] {
+    connect(&m_source, &CalendarSource::changed, this, [this] {
         if (isVisible() && !isEdited()) showOutput(m_output);
     });
 }
@@ -167,13 +175,13 @@ void CalendarWindow::showOutput(int m)
 {
     m_output = m;
     try {
-        m_settings = m_model.calendarForEdit();
+        m_settings = m_source.forEdit();
     } catch (const Failure& f) {
         // A calendar file that cannot be read is left alone; edits start from nothing.
         refuse(f.description);
         m_settings = {};
     }
-    m_caption->setText(QStringLiteral("Output %1 %2").arg(m).arg(m_model.location(m)));
+    m_caption->setText(QStringLiteral("Output %1 %2").arg(m).arg(m_source.location(m)));
     buildRows();
     const calendar::OutputCalendar& oc = m_settings.outputs[m - 1];
     for (size_t k = 0; k < m_rows.size(); ++k) {
@@ -289,7 +297,7 @@ void CalendarWindow::showPreview()
     QStringList lines;
     try {
         const calendar::Settings s = collect();
-        const channels::ChannelControls c = m_model.channel(m_output).controls();
+        const channels::ChannelControls c = m_source.controls(m_output);
         const QDateTime now = QDateTime::currentDateTime();
         const auto plan = calendar::dayPlan(c, channels::convertSwitchings(c), s, now.date(), now.timeZone());
         if (!plan) {
@@ -356,22 +364,32 @@ calendar::Settings CalendarWindow::collect() const
 
 void CalendarWindow::refuse(const QString& text)
 {
-    ui::messenger().modal(this, m_model.build().title, text);
+    ui::messenger().modal(this, m_source.title(), text);
 }
 
 bool CalendarWindow::ok()
 {
+    calendar::Settings s;
     try {
-        const calendar::Settings s = collect();
-        m_model.saveCalendar(s);
-        m_settings = s;
-        m_shown = s;
+        s = collect();
     } catch (const Failure& f) {
         refuse(f.description);
         return false;
     }
-    hide();
-    return true;
+    m_refused = false;
+    QPointer<CalendarWindow> self(this);
+    m_source.store(m_shown, s, [self, s](const QString& refusal) {
+        if (!self) return;
+        if (!refusal.isEmpty()) {
+            self->m_refused = true;
+            self->refuse(refusal);
+            return;
+        }
+        self->m_settings = s;
+        self->m_shown = s;
+        self->hide();
+    });
+    return !m_refused;
 }
 
 bool CalendarWindow::importIcs(const QString& path)

@@ -18,6 +18,8 @@ class SwitchModel;
 
 namespace kestra::calendarview {
 
+class CalendarSource;
+
 // "Sun, holidays and presence" (`frmCalendar`): for one output, the anchor of
 // each start and end of its switchings (clock, run time, sunrise, sunset, with
 // offset and "not before" / "not after" limits) and its presence; for the
@@ -25,16 +27,20 @@ namespace kestra::calendarview {
 // stores it all in the calendar file at once, or refuses it naming the fault
 // and changes nothing. A change stored by another view (the API) shows at once
 // while nothing here is edited; edits made here are kept, and OK stores them.
+// The calendar is the switch's in this process, or that of a running switch
+// the program is attached to.
 class CalendarWindow : public QWidget
 {
     Q_OBJECT
 public:
     CalendarWindow(model::SwitchModel& model, QWidget* owner);
+    CalendarWindow(CalendarSource& source, QWidget* owner);
 
     // Shows the settings of output m (1 .. 8) as stored.
     void showOutput(int m);
     int output() const { return m_output; }
-    // OK: true when stored (the window hides); false when refused.
+    // OK: true when stored (the window hides), or handed to a switch in another
+    // process (it hides once that stored it, or says why not); false when refused.
     bool ok();
     // Adds the periods of an .ics file for this output, OFF; false (and a message) when refused.
     bool importIcs(const QString& path);
@@ -55,7 +61,8 @@ private:
     void refuse(const QString& text);
     bool isEdited() const;
 
-    model::SwitchModel& m_model;
+    CalendarSource& m_source;
+    bool m_refused = false;
     int m_output = 3;
     calendar::Settings m_settings; // as loaded, with the holidays edited here
     calendar::Settings m_shown;    // what the fields showed when loaded: unedited while collect() equals it

@@ -1,6 +1,7 @@
 #include "views/channels/channelsource.h"
 
 #include "model/channel.h"
+#include "model/pulse.h"
 
 #include <QWidget>
 
@@ -12,6 +13,8 @@ LocalChannel::LocalChannel(model::Channel& channel, QObject* parent) : ChannelSo
     // The draft is shared: what another view (the API, the web page) edits shows here too.
     connect(&m_channel, &model::Channel::edited, this, &ChannelSource::settingsChanged);
     connect(&m_channel, &model::Channel::stateChanged, this, &ChannelSource::stateChanged);
+    if (m_channel.pulse())
+        connect(m_channel.pulse(), &model::Pulse::changed, this, &ChannelSource::pulseChanged);
 }
 
 int LocalChannel::number() const { return m_channel.number(); }
@@ -35,6 +38,26 @@ void LocalChannel::editTime(int index, const QString& text) { m_channel.editTime
 void LocalChannel::setTimeFocus(int index, bool focused) { m_channel.setTimeFocus(index, focused); }
 void LocalChannel::finishTimeEdit(int index) { m_channel.finishTimeEdit(index); }
 void LocalChannel::ok() { m_channel.ok(); }
+bool LocalChannel::hasPulse() const { return m_channel.pulse(); }
+
+QStringList LocalChannel::pulseEntries(bool onList) const
+{
+    return onList ? m_channel.pulse()->onEntries() : m_channel.pulse()->offEntries();
+}
+
+QString LocalChannel::pulseSelection(bool onList) const
+{
+    return onList ? m_channel.pulse()->onSelection() : m_channel.pulse()->offSelection();
+}
+
+QString LocalChannel::pulseCounter(bool start) const
+{
+    return start ? m_channel.pulse()->startCounter() : m_channel.pulse()->stopCounter();
+}
+
+void LocalChannel::startPulse() { m_channel.startPulse(); }
+void LocalChannel::stopPulse() { m_channel.stopPulse(); }
+void LocalChannel::selectPulse(bool onList, const QString& entry) { m_channel.selectPulse(onList, entry); }
 void LocalChannel::setWindow(QWidget* window) { m_channel.errors().setWindow(window); }
 
 } // namespace kestra::channels

@@ -39,9 +39,15 @@ public:
     // What the window shows is the switch's as it is now: false while the switch
     // a window is attached to does not answer.
     virtual bool isReachable() const { return true; }
-    // The channel of this process, for its pulse controls and its error box; null
-    // for a channel of a switch in another process.
+    // The channel of this process; null for a channel of a switch in another process.
     virtual model::Channel* local() const { return nullptr; }
+
+    // Channels 1 and 2 pulse: the entries of the ON and OFF lists, the entry
+    // chosen in each, and channel 2's minute counters as its window shows them.
+    virtual bool hasPulse() const { return false; }
+    virtual QStringList pulseEntries(bool /*onList*/) const { return {}; }
+    virtual QString pulseSelection(bool /*onList*/) const { return {}; }
+    virtual QString pulseCounter(bool /*start*/) const { return {}; }
 
     virtual void clickDay(int d, bool ticked) = 0;
     virtual void clickFinishDay(int d, bool ticked) = 0;
@@ -50,12 +56,17 @@ public:
     virtual void setTimeFocus(int index, bool focused) = 0;
     virtual void finishTimeEdit(int index) = 0;
     virtual void ok() = 0;
+    virtual void startPulse() {}
+    virtual void stopPulse() {}
+    virtual void selectPulse(bool /*onList*/, const QString& /*entry*/) {}
     // The view that shows this channel's messages.
     virtual void setWindow(QWidget* window) = 0;
 
 signals:
     void settingsChanged();
     void stateChanged();
+    // A pulse phase began or ended, a selection or a counter changed.
+    void pulseChanged();
 };
 
 // The channel of the switch in this process.
@@ -79,6 +90,10 @@ public:
     State state() const override;
     bool isLive() const override;
     model::Channel* local() const override { return &m_channel; }
+    bool hasPulse() const override;
+    QStringList pulseEntries(bool onList) const override;
+    QString pulseSelection(bool onList) const override;
+    QString pulseCounter(bool start) const override;
 
     void clickDay(int d, bool ticked) override;
     void clickFinishDay(int d, bool ticked) override;
@@ -87,6 +102,9 @@ public:
     void setTimeFocus(int index, bool focused) override;
     void finishTimeEdit(int index) override;
     void ok() override;
+    void startPulse() override;
+    void stopPulse() override;
+    void selectPulse(bool onList, const QString& entry) override;
     void setWindow(QWidget* window) override;
 
 private:

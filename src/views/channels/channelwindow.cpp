@@ -103,8 +103,8 @@ ChannelWindow::ChannelWindow(ChannelSource& source, QWidget* owner)
     m_status->setAlignment(Qt::AlignCenter);
     ui::nameDisplay(m_status, QStringLiteral("Status"));
 
-    if (m_channel.local() && m_channel.local()->pulse()) {
-        m_pulse = new PulseFrame(*m_channel.local(), this);
+    if (m_channel.hasPulse()) {
+        m_pulse = new PulseFrame(m_channel, this);
         top->addWidget(m_pulse);
     }
 

@@ -28,7 +28,7 @@ class PulseFrame;
 // state. It shows its channel of the switch and hands the user's edits to it.
 // Channels 1 and 2 add pulsing, 7 start and finish days, 8 ten switchings.
 // The channel is the switch's in this process, or that of a running switch the
-// program is attached to (then without the pulse controls).
+// program is attached to.
 class ChannelWindow : public QWidget
 {
     Q_OBJECT

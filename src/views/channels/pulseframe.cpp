@@ -2,6 +2,7 @@
 
 #include "model/channel.h"
 #include "model/pulse.h"
+#include "views/channels/channelsource.h"
 #include "views/widgets/naming.h"
 
 #include <QGridLayout>
@@ -14,13 +15,12 @@ namespace kestra::channels {
 
 namespace {
 
-QListWidget* makeList(const QString& name, const QString& tip, const QStringList& entries, QWidget* parent)
+QListWidget* makeList(const QString& name, const QString& tip, QWidget* parent)
 {
     auto* list = new QListWidget(parent);
     list->setObjectName(name);
     list->setToolTip(tip);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->addItems(entries);
     // The durations are read from the selection, so one must always exist:
     // a Ctrl+click that clears it puts it back on the current entry.
     QObject::connect(list, &QListWidget::itemSelectionChanged, list, [list] {
@@ -44,21 +44,21 @@ void showText(QLineEdit* e, const QString& text)
 }
 } // namespace
 
-PulseFrame::PulseFrame(model::Channel& channel, QWidget* parent)
-    : QGroupBox(parent), m_channel(channel), m_pulse(*channel.pulse())
+PulseFrame::PulseFrame(ChannelSource& channel, QWidget* parent) : QGroupBox(parent), m_channel(channel)
 {
     setObjectName(QStringLiteral("PulseFrame"));
-    const bool seconds = m_pulse.inSeconds();
+    const bool seconds = m_channel.number() == 1;
     setTitle(seconds ? QStringLiteral("Pulse in seconds") : QStringLiteral("Pulse in minutes"));
 
     const QString when = seconds ? QStringLiteral(" when highlighted.") : QString();
-    m_onList = makeList(QStringLiteral("PULSEON"), QStringLiteral("Pulses output on for time") + when,
-                        m_pulse.onEntries(), this);
-    m_offList = makeList(QStringLiteral("PULSEOFF"), QStringLiteral("Pulses output off for time") + when,
-                         m_pulse.offEntries(), this);
+    m_onList = makeList(QStringLiteral("PULSEON"), QStringLiteral("Pulses output on for time") + when, this);
+    m_offList =
+        makeList(QStringLiteral("PULSEOFF"), QStringLiteral("Pulses output off for time") + when, this);
     for (QListWidget* list : {m_onList, m_offList})
-        connect(list, &QListWidget::currentTextChanged, this,
-                [this, list](const QString& entry) { m_channel.selectPulse(list == m_onList, entry); });
+        connect(list, &QListWidget::currentTextChanged, this, [this, list](const QString& entry) {
+            // Showing the channel's own choice is no choice of the user's.
+            if (!m_showing && !entry.isEmpty()) m_channel.selectPulse(list == m_onList, entry);
+        });
 
     auto* startButton = new QPushButton(QStringLiteral("PULSE ON"), this);
     startButton->setObjectName(seconds ? QStringLiteral("PULSE") : QStringLiteral("PLSEON"));
@@ -104,16 +104,21 @@ PulseFrame::PulseFrame(model::Channel& channel, QWidget* parent)
     }
     grid->addWidget(startButton, row, 0);
     grid->addWidget(stopButton, row, 1);
-    connect(&m_pulse, &model::Pulse::changed, this, &PulseFrame::showPulse);
+    connect(&m_channel, &ChannelSource::pulseChanged, this, &PulseFrame::showPulse);
     showPulse();
 }
 
 void PulseFrame::showPulse()
 {
-    selectEntry(m_onList, m_pulse.onSelection());
-    selectEntry(m_offList, m_pulse.offSelection());
-    showText(m_pstart, m_pulse.startCounter());
-    showText(m_pstop, m_pulse.stopCounter());
+    m_showing = true;
+    // A switch in another process names its entries once it is reached.
+    for (QListWidget* list : {m_onList, m_offList})
+        if (list->count() == 0) list->addItems(m_channel.pulseEntries(list == m_onList));
+    selectEntry(m_onList, m_channel.pulseSelection(true));
+    selectEntry(m_offList, m_channel.pulseSelection(false));
+    showText(m_pstart, m_channel.pulseCounter(true));
+    showText(m_pstop, m_channel.pulseCounter(false));
+    m_showing = false;
 }
 
 } // namespace kestra::channels

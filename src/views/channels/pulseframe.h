@@ -5,21 +5,18 @@
 class QLineEdit;
 class QListWidget;
 
-namespace kestra::model {
-class Channel;
-class Pulse;
-} // namespace kestra::model
-
 namespace kestra::channels {
+
+class ChannelSource;
 
 // The pulse controls of channels 1 and 2: the two lists of phase lengths, the
 // start and stop buttons, and channel 2's minute counters. The pulse itself
-// runs in the channel.
+// runs in the channel, here or in the switch the window is attached to.
 class PulseFrame : public QGroupBox
 {
     Q_OBJECT
 public:
-    PulseFrame(model::Channel& channel, QWidget* parent);
+    PulseFrame(ChannelSource& channel, QWidget* parent);
 
     QListWidget* onList() const { return m_onList; }
     QListWidget* offList() const { return m_offList; }
@@ -30,12 +27,12 @@ public:
 private:
     void showPulse();
 
-    model::Channel& m_channel;
-    model::Pulse& m_pulse;
+    ChannelSource& m_channel;
     QListWidget* m_onList;
     QListWidget* m_offList;
     QLineEdit* m_pstart = nullptr;
     QLineEdit* m_pstop = nullptr;
+    bool m_showing = false;
 };
 
 } // namespace kestra::channels

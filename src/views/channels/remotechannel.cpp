@@ -3,6 +3,7 @@
 #include "client/remoteswitch.h"
 #include "model/teller.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QWidget>
 
@@ -26,10 +27,12 @@ RemoteChannel::RemoteChannel(client::RemoteSwitch& remote, int number, QStringLi
         if (m != m_number) return;
         emit settingsChanged();
         emit stateChanged();
+        emit pulseChanged();
     });
     const auto all = [this] {
         emit settingsChanged();
         emit stateChanged();
+        emit pulseChanged();
     };
     connect(&m_remote, &client::RemoteSwitch::attached, this, all);
     connect(&m_remote, &client::RemoteSwitch::detached, this, all);
@@ -83,12 +86,14 @@ void RemoteChannel::send(QJsonObject command)
     if (!m_remote.isAttached()) {
         tell(kNotRunning);
         emit settingsChanged(); // the window shows the switch's draft again
+        emit pulseChanged();
         return;
     }
     m_remote.send(command, this, [this](const client::CommandResult& r) {
         if (r.ok()) return;
         tell(r.text);
         emit settingsChanged();
+        emit pulseChanged();
     });
 }
 
@@ -126,6 +131,46 @@ void RemoteChannel::finishTimeEdit(int index)
 void RemoteChannel::ok()
 {
     send({{"command", "ok"}});
+}
+
+QStringList RemoteChannel::pulseEntries(bool onList) const
+{
+    QStringList out;
+    const QJsonObject& pulse = m_remote.output(m_number).pulse;
+    for (const QJsonValue& v :
+         pulse.value(onList ? QLatin1String("onEntries") : QLatin1String("offEntries")).toArray())
+        out << v.toString();
+    return out;
+}
+
+QString RemoteChannel::pulseSelection(bool onList) const
+{
+    const QJsonObject& pulse = m_remote.output(m_number).pulse;
+    return pulse.value(onList ? QLatin1String("onSelection") : QLatin1String("offSelection")).toString();
+}
+
+QString RemoteChannel::pulseCounter(bool start) const
+{
+    // A number while it counts; the text the switch holds when that is none.
+    const QJsonValue v = m_remote.output(m_number).pulse.value(start ? QLatin1String("startCounter")
+                                                                     : QLatin1String("stopCounter"));
+    return v.isDouble() ? QString::number(v.toInteger()) : v.toString();
+}
+
+void RemoteChannel::startPulse()
+{
+    send({{"command", "pulseStart"}});
+}
+
+void RemoteChannel::stopPulse()
+{
+    send({{"command", "pulseStop"}});
+}
+
+void RemoteChannel::selectPulse(bool onList, const QString& entry)
+{
+    if (entry == pulseSelection(onList)) return; // the switch's own choice, shown again
+    send({{"command", "pulseSelect"}, {"list", onList ? "on" : "off"}, {"entry", entry}});
 }
 
 void RemoteChannel::setWindow(QWidget* window)

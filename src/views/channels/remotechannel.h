@@ -35,6 +35,10 @@ public:
     State state() const override;
     bool isLive() const override;
     bool isReachable() const override;
+    bool hasPulse() const override { return m_number <= 2; }
+    QStringList pulseEntries(bool onList) const override;
+    QString pulseSelection(bool onList) const override;
+    QString pulseCounter(bool start) const override;
 
     void clickDay(int d, bool ticked) override;
     void clickFinishDay(int d, bool ticked) override;
@@ -43,6 +47,9 @@ public:
     void setTimeFocus(int index, bool focused) override;
     void finishTimeEdit(int index) override;
     void ok() override;
+    void startPulse() override;
+    void stopPulse() override;
+    void selectPulse(bool onList, const QString& entry) override;
     void setWindow(QWidget* window) override;
 
 private:

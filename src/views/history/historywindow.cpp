@@ -1,8 +1,10 @@
 #include "views/history/historywindow.h"
 
 #include "base/failure.h"
+#include "model/historysource.h"
 #include "model/recorder.h"
 #include "storage/history/historyfile.h"
+#include "storage/history/query.h"
 #include "views/history/timeline.h"
 #include "views/widgets/messenger.h"
 
@@ -67,15 +69,16 @@ void setCell(QTableWidget* t, int row, int column, const QString& text)
     }
     t->setItem(row, column, new QTableWidgetItem(text));
 }
-
-qint64 startOf(const QDate& d)
-{
-    return QDateTime(d, QTime(0, 0)).toMSecsSinceEpoch();
-}
 } // namespace
 
 HistoryWindow::HistoryWindow(Recorder& recorder, const Clock& clock, QWidget* owner)
-    : QWidget(owner, Qt::Window), m_recorder(recorder), m_clock(clock)
+    : HistoryWindow(*new RecorderHistory(recorder, nullptr), clock, owner)
+{
+    m_source.setParent(this);
+}
+
+HistoryWindow::HistoryWindow(HistorySource& source, const Clock& clock, QWidget* owner)
+    : QWidget(owner, Qt::Window), m_source(source), m_clock(clock)
 {
     setObjectName(QStringLiteral("frmHistory"));
     setWindowTitle(QStringLiteral("History"));
@@ -171,9 +174,11 @@ HistoryWindow::HistoryWindow(Recorder& recorder, const Clock& clock, QWidget* ow
     connect(m_day, &QDateEdit::dateChanged, this, &HistoryWindow::refreshTimeline);
     connect(m_reset, &QPushButton::clicked, this, &HistoryWindow::resetSelected);
     // The records that waited behind the count are in the file now, and the hours known.
-    connect(&m_recorder, &Recorder::countingEnded, this, [this] {
+    connect(&m_source, &HistorySource::countingEnded, this, [this] {
         if (isVisible()) HistoryWindow::refresh();
     });
+    connect(&m_source, &HistorySource::refused, this,
+            [this](const QString& text) { ui::messenger().notice(this, windowTitle(), text); });
     // The hours count on while the window is open; nothing runs while it is hidden.
     m_hoursTimer.setInterval(kHoursPeriod);
     connect(&m_hoursTimer, &QTimer::timeout, this, &HistoryWindow::refreshHours);
@@ -203,10 +208,7 @@ void HistoryWindow::setProblem(const QString& text)
 
 void HistoryWindow::refresh()
 {
-    // Waiting for the writer is quick while the file is fine; while another
-    // program holds it, or the hours are being counted, the window shows what
-    // is there instead of waiting.
-    if (m_recorder.problem().isEmpty() && !m_recorder.isCounting()) m_recorder.sync();
+    m_source.sync();
     refreshRecords();
     refreshTimeline();
     refreshHours();
@@ -218,21 +220,14 @@ void HistoryWindow::refreshRecords()
     Show show;
     if (index >= 1 && index <= 8) show.output = index;
     if (index >= 9) show.input = index - 8;
-    const qint64 from = startOf(m_from->date());
-    const qint64 to = startOf(m_to->date().addDays(1));
     m_rows.clear();
     QString problem;
     try {
-        const auto file = HistoryFile::open(m_recorder.path(), HistoryFile::Access::Read);
-        const QList<PortRecord> ports =
-            show.input ? QList<PortRecord>{} : file->portRecords(from, to, show.output, kMaxRows);
-        const QList<InputRecord> inputs =
-            show.output ? QList<InputRecord>{} : file->inputRecords(from, to, show.input, kMaxRows);
-        m_rows = rowsOf(ports, inputs, show, kMaxRows);
+        m_rows = rowsOfDays(m_source.path(), m_from->date(), m_to->date(), show, kMaxRows);
     } catch (const Failure& f) {
         problem = f.description;
     }
-    if (problem.isEmpty()) problem = m_recorder.problem();
+    if (problem.isEmpty()) problem = m_source.problem();
     setProblem(problem);
 
     m_records->setRowCount(int(m_rows.size()));
@@ -252,34 +247,26 @@ void HistoryWindow::refreshRecords()
 
 void HistoryWindow::refreshTimeline()
 {
-    const qint64 from = startOf(m_day->date());
-    const qint64 to = startOf(m_day->date().addDays(1));
     const qint64 now = m_clock.now().toMSecsSinceEpoch();
-    std::array<QList<Stretch>, 8> on;
-    qint64 knownFrom = to; // nothing known until a record says so
+    DayOfOutputs day;
     try {
-        const auto file = HistoryFile::open(m_recorder.path(), HistoryFile::Access::Read);
-        const QList<PortRecord> records = file->portRecordsBetween(from, to);
-        const std::optional<quint8> before = file->outputsBefore(from);
-        if (before)
-            knownFrom = from;
-        else if (!records.isEmpty())
-            knownFrom = records.first().ms;
-        for (int m = 1; m <= 8; ++m)
-            on[m - 1] = onStretches(before.value_or(0), records, m, knownFrom, qMin(to, now));
+        day = outputsOfDay(m_source.path(), m_day->date(), now);
     } catch (const Failure& f) {
         setProblem(f.description);
+        day.from = QDateTime(m_day->date(), QTime(0, 0)).toMSecsSinceEpoch();
+        day.to = QDateTime(m_day->date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+        day.knownFrom = day.to; // nothing known
     }
-    m_timeline->setDay(from, to, knownFrom, now, on);
+    m_timeline->setDay(day.from, day.to, day.knownFrom, now, day.on);
 }
 
 void HistoryWindow::refreshHours()
 {
-    const QString unknown = m_recorder.isCounting()                ? QStringLiteral("counting…")
-                            : !m_recorder.hoursProblem().isEmpty() ? QStringLiteral("not counted")
-                                                                   : QString();
-    m_hours->setToolTip(m_recorder.hoursProblem());
-    m_reset->setEnabled(m_recorder.hoursProblem().isEmpty());
+    const QString unknown = m_source.isCounting()                ? QStringLiteral("counting…")
+                            : !m_source.hoursProblem().isEmpty() ? QStringLiteral("not counted")
+                                                                 : QString();
+    m_hours->setToolTip(m_source.hoursProblem());
+    m_reset->setEnabled(m_source.hoursProblem().isEmpty());
     if (!unknown.isEmpty()) {
         for (int m = 1; m <= 8; ++m) {
             setCell(m_hours, m - 1, 0, QString::number(m));
@@ -289,7 +276,7 @@ void HistoryWindow::refreshHours()
         return;
     }
     for (int m = 1; m <= 8; ++m) {
-        const Hours h = m_recorder.hours(m);
+        const Hours h = m_source.hours(m);
         setCell(m_hours, m - 1, 0, QString::number(m));
         setCell(m_hours, m - 1, 1, formatDuration(h.todayMs));
         setCell(m_hours, m - 1, 2, formatDuration(h.weekMs));
@@ -306,7 +293,7 @@ void HistoryWindow::resetSelected()
     const int output = row + 1;
     if (!m_confirm(QStringLiteral("Count the operating hours of output %1 from zero, from now?").arg(output)))
         return;
-    m_recorder.resetHours(output);
+    m_source.resetHours(output);
     refreshHours();
 }
 

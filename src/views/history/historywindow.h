@@ -15,12 +15,14 @@ class QTableWidget;
 
 namespace kestra::history {
 
+class HistorySource;
 class Recorder;
 class Timeline;
 
 // frmHistory: the records newest first, filtered by output or input and by
 // dates, one day of the outputs as a timeline, and the operating hours with a
-// reset per output. It reads the history file on its own connection.
+// reset per output. It shows what the history layer reads from the file, and
+// the hours of the switch in this process or of the one it is attached to.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -29,6 +31,7 @@ public:
     static constexpr int kMaxRows = 5000;
 
     HistoryWindow(Recorder& recorder, const Clock& clock, QWidget* owner);
+    HistoryWindow(HistorySource& source, const Clock& clock, QWidget* owner);
     ~HistoryWindow() override;
 
     // Reads the file again: records, timeline and hours.
@@ -51,7 +54,7 @@ private:
     void exportChosen();
     void setProblem(const QString& text);
 
-    Recorder& m_recorder;
+    HistorySource& m_source;
     const Clock& m_clock;
     QComboBox* m_show;
     QDateEdit* m_from;

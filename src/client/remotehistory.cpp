@@ -1,0 +1,72 @@
+#include "client/remotehistory.h"
+
+#include "client/remoteswitch.h"
+#include "logic/history/record.h"
+
+#include <QDateTime>
+#include <cmath>
+
+namespace kestra::client {
+
+namespace {
+constexpr double kMsPerHour = 3600.0 * 1000.0;
+
+const QString kNotRunning = QStringLiteral("The time switch is not running: its hours are not known until it "
+                                           "is back. The records are those of its file.");
+
+qint64 msOf(const QJsonValue& hours)
+{
+    return std::llround(hours.toDouble() * kMsPerHour);
+}
+} // namespace
+
+RemoteHistory::RemoteHistory(RemoteSwitch& remote, const BuildConfig& build, QObject* parent)
+    : HistorySource(parent), m_remote(remote), m_path(history::historyPath(build))
+{
+    // The first state after attaching holds the hours counted; the records of the count are in the file.
+    connect(&m_remote, &RemoteSwitch::attached, this, &HistorySource::countingEnded);
+}
+
+QString RemoteHistory::path() const
+{
+    return m_remote.historyFile().isEmpty() ? m_path : m_remote.historyFile();
+}
+
+QString RemoteHistory::problem() const
+{
+    return m_remote.isAttached() ? QString() : kNotRunning;
+}
+
+bool RemoteHistory::isCounting() const
+{
+    return m_remote.output(1).hours.value(QStringLiteral("counting")).toBool();
+}
+
+QString RemoteHistory::hoursProblem() const
+{
+    if (!m_remote.isAttached()) return kNotRunning;
+    return m_remote.output(1).hours.value(QStringLiteral("problem")).toString();
+}
+
+history::Hours RemoteHistory::hours(int output) const
+{
+    // As of the output's last event; the switch counts on.
+    const QJsonObject& o = m_remote.output(output).hours;
+    history::Hours h;
+    h.todayMs = msOf(o.value(QStringLiteral("today")));
+    h.weekMs = msOf(o.value(QStringLiteral("week")));
+    h.monthMs = msOf(o.value(QStringLiteral("month")));
+    h.totalMs = msOf(o.value(QStringLiteral("total")));
+    h.resetMs =
+        QDateTime::fromString(o.value(QStringLiteral("since")).toString(), Qt::ISODate).toMSecsSinceEpoch();
+    return h;
+}
+
+void RemoteHistory::resetHours(int output)
+{
+    m_remote.send({{"command", "resetHours"}, {"output", output}}, this, [this](const CommandResult& r) {
+        if (!r.ok()) emit refused(r.text.isEmpty() ? kNotRunning : r.text);
+    });
+}
+
+} // namespace kestra::client
