@@ -249,6 +249,38 @@ class Page(unittest.TestCase):
         self.wait.until(lambda b: b.find_element(By.ID, 'cal-name').get_attribute('value') == 'Tromso')
         self.axe()
 
+    def test_week_draws_pulse_and_hold_not_the_schedule(self):
+        # A pulsing output and one held by input 3 do not do what their schedule says: the picture shows
+        # what the port will do, as the week view does.
+        cmd = lambda body: self.assertEqual(self.switch.api('POST', '/api/command', body)[0], 200, body)
+        for m in (1, 5):
+            for d in range(7):
+                cmd({'command': 'day', 'output': m, 'day': d, 'ticked': True})
+            cmd({'command': 'select', 'output': m, 'mode': 'AUTO'})
+            cmd({'command': 'time', 'output': m, 'index': 0, 'text': '00:00:00'})
+            cmd({'command': 'time', 'output': m, 'index': 1, 'text': '12:00:00'})
+            cmd({'command': 'ok', 'output': m})
+        cmd({'command': 'pulseStart', 'output': 1})
+        cmd({'command': 'mapping', 'input': 3, 'on': False, 'output': 5, 'value': 1})
+        cmd({'command': 'holdTime', 'text': '01:00:00'})
+        cmd({'command': 'inputsOk'})
+        self.switch.set_status(0x78 ^ 0x20)  # input 3 ON: output 5 held OFF for an hour
+        until(lambda: self.switch.api('GET', '/api/outputs/5')[1]['next']['kind'] == 'held', 5, 'no hold')
+        try:
+            self.log_in_by_link()
+            count = lambda sel: self.browser.execute_script('return document.querySelectorAll(arguments[0]).length', sel)
+            self.wait.until(lambda b: count('#week-row-5 .hold') > 0)
+            self.assertEqual(count('#week-row-1 .pulse-band'), 1)
+            self.assertEqual(count('#week-row-1 .bar'), 0)
+            self.assertEqual(count('#week-row-5 .bar'), 7)
+            self.assertIn('held OFF by input 3', self.text('week-row-5'))
+        finally:
+            cmd({'command': 'pulseStop', 'output': 1})
+            self.switch.set_status(0x78)
+            for m in (1, 5):
+                cmd({'command': 'select', 'output': m, 'mode': 'OFF'})
+                cmd({'command': 'ok', 'output': m})
+
     def test_password_login_logout_and_phone(self):
         self.log_in_by_link()
         b = self.browser
