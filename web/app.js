@@ -214,6 +214,7 @@ function buildProgram(box, o) {
       const label = which === 0 ? `Start ${letter}` : (m === 7 ? `Finish ${letter}` : `Run ${letter}`);
       row.append(el('label', { for: `p-time-${index}`, text: label }),
         el('input', { id: `p-time-${index}`, class: 'time', autocomplete: 'off', maxlength: '64', inputmode: 'numeric',
+          list: presetList(m, index),
           onchange: (e) => command({ command: 'time', output: m, index, text: e.target.value }) }));
     }
     row.append(el('span', { class: 'end', id: `p-end-${k}` }));
@@ -265,6 +266,29 @@ function fillProgram(o) {
                                                     : 'not pulsing';
   }
   $('p-unsaved').textContent = o.unsaved ? 'Changes not stored yet: OK stores them.' : 'Stored.';
+}
+
+// The lists the windows' time boxes offer: the start times or the run times.
+let presets = null;
+
+function presetList(m, index) {
+  const start = presets ? presets.startBoxes[m - 1].includes(index) : index % 2 === 0;
+  return start ? 'start-times' : 'run-times';
+}
+
+async function loadPresets() {
+  try {
+    const { status, data } = await request('GET', '/api/web/presets');
+    if (status !== 200) return;
+    presets = data;
+    for (const [id, list] of [['start-times', data.startTimes], ['run-times', data.runTimes]]) {
+      $(id).textContent = '';
+      for (const t of list) $(id).append(el('option', { value: t }));
+    }
+    const m = Number($('program').dataset.output);
+    for (const box of document.querySelectorAll('#program input.time'))
+      box.setAttribute('list', presetList(m, Number(box.id.slice(7))));
+  } catch (e) { /* the boxes stay free text fields */ }
 }
 
 // ---- Inputs --------------------------------------------------------------
@@ -709,6 +733,7 @@ document.addEventListener('DOMContentLoaded', () => {
     else say((data.error && data.error.text) || 'The password was not set.');
   });
   start();
+  loadPresets();
   loadSounds();
   loadHistory();
 });

@@ -4,6 +4,7 @@
 #include "common/paths.h"
 #include "history/query.h"
 #include "history/recorder.h"
+#include "model/channel.h"
 #include "model/switchmodel.h"
 #include "week/model.h"
 
@@ -155,15 +156,35 @@ QJsonArray wavesIn(const QString& dir)
         QDir(dir).entryList({QStringLiteral("*.wav"), QStringLiteral("*.WAV")}, QDir::Files | QDir::Readable, QDir::Name));
 }
 
+// The lists the windows' time boxes offer, and which boxes offer the start
+// times (the others offer the run times, as does input 3's hold time).
+HttpResponse presetsAnswer(const api::Sources& s)
+{
+    QJsonArray boxes;
+    for (int m = 1; m <= 8; ++m) {
+        const model::Channel& c = s.model.channel(m);
+        QJsonArray start;
+        for (int i = 0; i < c.timeCount(); ++i)
+            if (c.time(i).offersStartTimes()) start.append(i);
+        boxes.append(start);
+    }
+    const model::Channel& any = s.model.channel(1);
+    return api::jsonAnswer(200, {{QStringLiteral("startTimes"), QJsonArray::fromStringList(any.startTimes())},
+                                 {QStringLiteral("runTimes"), QJsonArray::fromStringList(any.runTimes())},
+                                 {QStringLiteral("startBoxes"), boxes}});
+}
+
 } // namespace
 
 std::optional<HttpResponse> route(const api::Sources& s, const HttpRequest& r)
 {
     if (!r.path.startsWith("/api/web/")) return std::nullopt;
     const QByteArray what = r.path.mid(9);
-    if (what != "week" && what != "history" && what != "history.csv" && what != "sounds") return std::nullopt;
+    if (what != "week" && what != "history" && what != "history.csv" && what != "sounds" && what != "presets")
+        return std::nullopt;
     if (r.method != "GET") return api::refusalAnswer(405, QStringLiteral("%1 is read with GET").arg(QString::fromLatin1(r.path)));
     if (what == "week") return weekAnswer(s);
+    if (what == "presets") return presetsAnswer(s);
     if (what == "sounds")
         return api::jsonAnswer(200, {{QStringLiteral("input4"), wavesIn(s.model.inputs().input4Directory())},
                           {QStringLiteral("input5"), wavesIn(programDirectory())}});

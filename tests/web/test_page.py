@@ -207,6 +207,14 @@ class Page(unittest.TestCase):
         self.wait.until(lambda b: b.find_element(By.ID, 'message').is_displayed())
         self.assertIn('25:99', self.text('message'))
 
+        # The time boxes offer the windows' lists: output 7's finish is a clock time, input 3's hold a run time.
+        offered = lambda id: b.execute_script(
+            'const l = document.getElementById(arguments[0]).list; return l ? [...l.options].map(o => o.value) : []', id)
+        Select(b.find_element(By.ID, 'program-output')).select_by_value('7')
+        self.wait.until(lambda b: '00:15:00' in offered('p-time-1'))
+        self.assertNotIn('00:00:01', offered('p-time-1'))
+        self.assertIn('00:00:01', offered('hold-time'))
+
     def test_calendar_section_by_keyboard(self):
         # What the page sends is stored by the switch and refused in its calendar window's words,
         # and a place set from the command line shows without a reload.
