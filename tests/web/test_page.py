@@ -4,7 +4,7 @@ against the real service started here on a free port with its own directories.
 
     test_page.py KESTRA3 AXE_JS
 """
-import datetime, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, time, unittest, urllib.parse
+import base64, datetime, hashlib, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, time, unittest, urllib.parse
 
 from selenium import webdriver
 from selenium.webdriver.common.by import By
@@ -359,6 +359,14 @@ class Rules(unittest.TestCase):
             # A spent code leads to the login page, not in.
             _, r, _ = s.http('GET', '/login?code=' + code)
             self.assertIn('why=code', r.getheader('Location'))
+            # The page comes in one answer, and its policy lets run no inline script but the one it carries.
+            _, r, page = s.http('GET', '/', {'Cookie': session})
+            policy = r.getheader('Content-Security-Policy')
+            self.assertNotIn('unsafe-inline', policy)
+            scripts = re.findall(rb'<script[^>]*>(.*?)</script>', page, re.S)
+            self.assertEqual(len(scripts), 1)
+            digest = base64.b64encode(hashlib.sha256(scripts[0]).digest()).decode()
+            self.assertIn("script-src 'sha256-%s';" % digest, policy)
         finally:
             s.stop()
 
