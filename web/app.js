@@ -657,7 +657,15 @@ function applyState(s) {
   if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) {
     performance.mark('live');
     // The sections below the outputs, and what is not live, in the next task: the first frame shows the outputs.
-    setTimeout(() => { rest(); loadPresets(); loadSounds(); loadHistory(); });
+    setTimeout(() => {
+      rest();
+      // A date box's value costs its first drawing: it is filled here, not before the outputs.
+      const today = new Date();
+      $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
+      loadPresets();
+      loadSounds();
+      loadHistory();
+    });
   } else {
     rest();
   }
@@ -725,8 +733,6 @@ async function start() {
   $('hold-time').addEventListener('change', (e) => command({ command: 'holdTime', text: e.target.value }));
   for (const n of [4, 5]) $('sound' + n).addEventListener('change', (e) => command({ command: 'pickSound', input: n, name: e.target.value }));
   $('inputs-ok').addEventListener('click', () => command({ command: 'inputsOk' }));
-  const today = new Date();
-  $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
   $('history-show').addEventListener('click', loadHistory);
   calendarEvents();
   $('logout').addEventListener('submit', async (e) => {
