@@ -4,7 +4,8 @@ against the real service started here on a free port with its own directories.
 
     test_page.py KESTRA3 AXE_JS
 """
-import base64, datetime, hashlib, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, time, unittest, urllib.parse
+import base64, datetime, hashlib, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, threading, time, \
+    unittest, urllib.parse
 
 from selenium import webdriver
 from selenium.webdriver.common.by import By
@@ -24,8 +25,9 @@ def free_port():
 class Switch:
     """kestra3 --headless in directories of its own."""
 
-    def __init__(self, web='', password=None):
-        """web: lines of the placement file's [Web] group; password: set before the start."""
+    def __init__(self, web='', password=None, prefix=()):
+        """web: lines of the placement file's [Web] group; password: set before the start;
+        prefix: a command the service runs under (faketime)."""
         self.dir = tempfile.TemporaryDirectory(prefix='kestra-web-')
         d = self.dir.name
         self.env = dict(os.environ, XDG_DATA_HOME=d + '/data', XDG_CONFIG_HOME=d + '/config',
@@ -42,7 +44,7 @@ class Switch:
         self.portfile = d + '/data/Timer/port-3BC'
         self.log = d + '/service.log'
         with open(self.log, 'w') as log:
-            self.proc = subprocess.Popen([KESTRA3, '--headless'], env=self.env, stdout=subprocess.DEVNULL, stderr=log)
+            self.proc = subprocess.Popen([*prefix, KESTRA3, '--headless'], env=self.env, stdout=subprocess.DEVNULL, stderr=log)
         until(lambda: os.path.exists(self.endpoint), 20, 'the service wrote no endpoint file')
         with open(self.endpoint) as f:
             self.token = json.load(f)['token']
@@ -408,6 +410,45 @@ class Rules(unittest.TestCase):
             until(lambda: b'event:' in local.readline(), 5, "the token's stream ended with the sessions")
         finally:
             s.stop()
+    def test_many_wrong_passwords_leave_the_switch_running(self):
+        # Wrong passwords by the hundred, from several connections at once: the switch goes on answering and
+        # switching, and the right password works once the pause is over. KESTRA_WRONG_PASSWORDS says how many
+        # (1000 by hand); the service runs ten times faster (faketime) so that the pause takes 6 s.
+        count = int(os.environ.get('KESTRA_WRONG_PASSWORDS', '200'))
+        s = Switch(password=PASSWORD, prefix=('faketime', '-f', '+0 x10'))
+        try:
+            def log_in(password):
+                _, r, _ = s.http('POST', '/login', {'Content-Type': 'application/x-www-form-urlencoded'},
+                                 urllib.parse.urlencode({'password': password}))
+                return r.getheader('Location') or ''
+
+            answers = []
+            lock = threading.Lock()
+
+            def guess(n):
+                for _ in range(n):
+                    where = log_in('wrong password')
+                    with lock:
+                        answers.append(where)
+            threads = [threading.Thread(target=guess, args=(count // 4,)) for _ in range(4)]
+            for th in threads:
+                th.start()
+            # Meanwhile a mode from the API still reaches the port.
+            s.api('POST', '/api/command', {'command': 'mode', 'output': 2, 'mode': 'ON'})
+            until(lambda: not s.byte(0) & 0x02, 5, 'output 2 did not go ON during the flood')
+            for th in threads:
+                th.join()
+            self.assertEqual(len(answers), count // 4 * 4)
+            self.assertTrue(all('why=wrong' in a or 'why=slow' in a for a in answers), set(answers))
+            self.assertLessEqual(sum('why=wrong' in a for a in answers), 5)
+            self.assertIn('why=slow', log_in(PASSWORD))
+            s.api('POST', '/api/command', {'command': 'mode', 'output': 2, 'mode': 'OFF'})
+            until(lambda: s.byte(0) & 0x02, 5, 'output 2 did not go OFF after the flood')
+            until(lambda: log_in(PASSWORD) == '/', 30, 'the right password did not work after the pause')
+            self.assertIsNone(s.proc.poll())
+        finally:
+            s.stop()
+
     def test_network_with_tls_password_and_throttle(self):
         # The page on the network: only over TLS when a certificate is named, Secure cookies,
         # no warning, and an address that guesses passwords is slowed down, the right one included.
