@@ -681,12 +681,20 @@ function nameOutput(o) {
   }
 }
 
+// The script runs in the page's head: the event stream opens while the rest is
+// read, and what it brings waits until the page is there to show it.
+let parsed = document.readyState !== 'loading';
+const waiting = [];
+function whenParsed(f) {
+  if (parsed) f(); else waiting.push(f);
+}
+
 function connect() {
   if (events) events.close();
   events = new EventSource('/api/events');
-  const on = (name, f) => events.addEventListener(name, (e) => {
+  const on = (name, f) => events.addEventListener(name, (e) => whenParsed(() => {
     try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
-  });
+  }));
   on('state', (s) => { applyState(s); $('link').textContent = 'Live'; weekSoon(); });
   on('output', (o) => {
     state.outputs[o.output - 1] = o;
@@ -702,9 +710,11 @@ function connect() {
   on('locations', () => {});
   on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
   events.onerror = () => {
-    document.body.dataset.live = 'no';
-    $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
     if (events.readyState === EventSource.CLOSED) setTimeout(start, 2000);
+    whenParsed(() => {
+      document.body.dataset.live = 'no';
+      $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
+    });
   };
 }
 
@@ -715,20 +725,22 @@ async function start() {
     const { status, data } = await request('GET', '/api/web/session');
     if (status !== 200) throw new Error('no session');
     csrf = data.csrf;
-    const w = $('warning');
-    w.textContent = data.warning || '';
-    w.hidden = !data.warning;
-    $('password-state').textContent = data.passwordSet ? 'A password is set.' :
-      'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+    whenParsed(() => {
+      const w = $('warning');
+      w.textContent = data.warning || '';
+      w.hidden = !data.warning;
+      $('password-state').textContent = data.passwordSet ? 'A password is set.' :
+        'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+    });
   } catch (e) {
     if (e.message !== 'logged out') setTimeout(start, 2000);
   }
 }
 
-// The script comes last in the page: everything it looks for is there.
-(() => {
-  // The event stream first: the page is live as soon as its first state is drawn.
-  start();
+// The event stream first: the page is live as soon as its first state is drawn.
+start();
+
+function init() {
   $('program-output').addEventListener('change', renderProgram);
   $('hold-time').addEventListener('change', (e) => command({ command: 'holdTime', text: e.target.value }));
   for (const n of [4, 5]) $('sound' + n).addEventListener('change', (e) => command({ command: 'pickSound', input: n, name: e.target.value }));
@@ -755,4 +767,8 @@ async function start() {
     }
     else say((data.error && data.error.text) || 'The password was not set.');
   });
-})();
+  parsed = true;
+  for (const f of waiting.splice(0)) f();
+}
+
+if (parsed) init(); else document.addEventListener('DOMContentLoaded', init);

@@ -51,7 +51,7 @@ const QByteArray kPageHeaders[][2] = {
 };
 
 const QByteArray kStyleLink = "<link rel=\"stylesheet\" href=\"style.css\">";
-const QByteArray kScriptTag = "<script src=\"app.js\"></script>";
+const QByteArray kScriptTag = "<script src=\"app.js\" defer></script>";
 
 QByteArray hashSource(const QByteArray& text)
 {
