@@ -15,6 +15,8 @@ parser = argparse.ArgumentParser(description='The web page against the real serv
 parser.add_argument('kestra3')
 parser.add_argument('--loads', type=int, default=5, help='cold page loads to measure (5)')
 parser.add_argument('--loads-only', action='store_true', help='measure the cold loads alone')
+parser.add_argument('--against', metavar='KESTRA3', help='another build of kestra3 whose cold loads alternate with '
+                    "this one's, so that both meet the same load of the machine")
 args = parser.parse_args()
 sys.argv = [sys.argv[0], args.kestra3, '']
 import test_page as t  # noqa: E402
@@ -97,24 +99,40 @@ def main():
     pid = json.load(open(s.endpoint))['pid']
     print('| figure | min | median | p95 | max | n |\n| --- | ---: | ---: | ---: | ---: | ---: |')
     try:
-        loads, sizes, parts, files = [], [], [], {}
-        for _ in range(args.loads):
-            b = t.chromium(1280, 900)  # a fresh profile: nothing cached
-            b.get(s.ctl('web').stdout.strip())
-            live(b)
-            loads.append(b.execute_script("return performance.getEntriesByName('live')[0].startTime"))
-            nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
-                                   "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
-            parts.append(nav)
-            # Where each of the page's files and first calls began and ended.
-            for name, start, end in b.execute_script(
-                    "return performance.getEntriesByType('resource').map(e => [new URL(e.name).pathname, e.startTime,"
-                    " e.responseEnd])"):
-                files.setdefault(name, []).append((start, end))
-            sizes.append(b.execute_script(
-                "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
-                ".reduce((n, e) => n + e.transferSize, 0)"))
-            b.quit()
+        other = None
+        if args.against:
+            ours, t.KESTRA3 = t.KESTRA3, args.against
+            other = t.Switch()
+            t.KESTRA3 = ours
+        loads, sizes, parts, files, others = [], [], [], {}, []
+        for i in range(args.loads):
+            for which in ((s, other) if i % 2 == 0 else (other, s)):
+                if which is None:
+                    continue
+                b = t.chromium(1280, 900)  # a fresh profile: nothing cached
+                b.get(which.ctl('web').stdout.strip())
+                live(b)
+                load = b.execute_script("return performance.getEntriesByName('live')[0].startTime")
+                if which is other:
+                    others.append(load)
+                    b.quit()
+                    continue
+                loads.append(load)
+                nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
+                                       "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
+                parts.append(nav)
+                # Where each of the page's files and first calls began and ended.
+                for name, start, end in b.execute_script(
+                        "return performance.getEntriesByType('resource').map(e => [new URL(e.name).pathname,"
+                        " e.startTime, e.responseEnd])"):
+                    files.setdefault(name, []).append((start, end))
+                sizes.append(b.execute_script(
+                    "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
+                    ".reduce((n, e) => n + e.transferSize, 0)"))
+                b.quit()
+        if other:
+            other.stop()
+            summary('page load to live state, cold, ms, %s' % args.against, others)
         summary('page load to live state, cold, ms', loads)
         for i, name in enumerate(('login link redirected', 'page received', 'page and script ready')):
             summary('... of it: %s, ms' % name, [p[i] for p in parts])
