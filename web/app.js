@@ -658,6 +658,7 @@ function applyState(s) {
     performance.mark('live');
     // The sections below the outputs, and what is not live, in the next task: the first frame shows the outputs.
     setTimeout(() => {
+      showLater();
       rest();
       // A date box's value costs its first drawing: it is filled here, not before the outputs.
       const today = new Date();
@@ -769,6 +770,16 @@ function init() {
   });
   parsed = true;
   for (const f of waiting.splice(0)) f();
+  // Without a state soon, the sections are shown all the same.
+  setTimeout(showLater, 1500);
+}
+
+// The sections below the outputs, hidden until the first state is drawn.
+function showLater() {
+  if (!$('later').hidden) return;
+  $('later').hidden = false;
+  const target = location.hash && document.getElementById(location.hash.slice(1));
+  if (target) target.scrollIntoView();
 }
 
 if (parsed) init(); else document.addEventListener('DOMContentLoaded', init);
