@@ -93,7 +93,8 @@ Gate::Gate(const BuildConfig& build, const Clock& clock, const Listening& listen
     // Read once here: the server's threads only read the copies.
     for (const auto& [name, type] : files) {
         QFile f(QStringLiteral(":/web/") + QLatin1String(name));
-        if (f.open(QIODevice::ReadOnly)) m_files.insert(name, File{f.readAll(), type, policy("'self'", "'self'")});
+        if (f.open(QIODevice::ReadOnly))
+            m_files.insert(name, File{f.readAll(), type, policy("'self'", "'self'")});
     }
     // The page comes in one answer, its style sheet and script inline: the browser asks for nothing more
     // before it opens the event stream.

@@ -43,7 +43,8 @@ std::optional<QJsonArray> weekSpan(const QDateTime& now, qint64 from, qint64 to)
 QJsonObject pulseOf(const week::PulsePlan& pulse, const QDateTime& now)
 {
     QJsonObject out{{QStringLiteral("text"), pulse.describe()},
-                    {QStringLiteral("share"), double(pulse.onMs) / double(std::max<qint64>(1, pulse.onMs + pulse.offMs))}};
+                    {QStringLiteral("share"),
+                     double(pulse.onMs) / double(std::max<qint64>(1, pulse.onMs + pulse.offMs))}};
     if (now.isValid() && (pulse.endless || pulse.onMs + pulse.offMs >= kPhasesFromMs)) {
         QJsonArray phases;
         const qint64 from = now.toMSecsSinceEpoch();
@@ -76,9 +77,10 @@ HttpResponse weekAnswer(const api::Sources& s)
         if (p.week.frozen) out.insert(QStringLiteral("frozenStatus"), p.frozenStatus);
         if (p.pulse) out.insert(QStringLiteral("pulse"), pulseOf(*p.pulse, now));
         if (p.hold && now.isValid() && now < p.hold->until) {
-            QJsonObject hold{{QStringLiteral("on"), p.hold->on},
-                             {QStringLiteral("until"), p.hold->until.toString(Qt::ISODate)},
-                             {QStringLiteral("untilText"), week::weekSecondText(week::weekSecondOf(p.hold->until))}};
+            QJsonObject hold{
+                {QStringLiteral("on"), p.hold->on},
+                {QStringLiteral("until"), p.hold->until.toString(Qt::ISODate)},
+                {QStringLiteral("untilText"), week::weekSecondText(week::weekSecondOf(p.hold->until))}};
             if (const auto span = weekSpan(now, now.toMSecsSinceEpoch(), p.hold->until.toMSecsSinceEpoch()))
                 hold.insert(QStringLiteral("span"), *span);
             out.insert(QStringLiteral("hold"), hold);
@@ -86,8 +88,9 @@ HttpResponse weekAnswer(const api::Sources& s)
         QJsonArray missed;
         for (int day = 0; day < 7; ++day)
             if (!p.week.missed[day].isEmpty())
-                missed.append(QJsonObject{{QStringLiteral("day"), day},
-                                          {QStringLiteral("notes"), QJsonArray::fromStringList(p.week.missed[day])}});
+                missed.append(
+                    QJsonObject{{QStringLiteral("day"), day},
+                                {QStringLiteral("notes"), QJsonArray::fromStringList(p.week.missed[day])}});
         if (!missed.isEmpty()) out.insert(QStringLiteral("missed"), missed);
         outputs.append(out);
     }
