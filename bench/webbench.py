@@ -1,17 +1,24 @@
 #!/usr/bin/python3
 """Benchmark of the web page against the real service, by hand:
 
-    bench/webbench.py build/builds/kestra3
+    bench/webbench.py build/builds/kestra3 [--loads N] [--loads-only]
 
 Starts kestra3 --headless as the browser tests do (tests/web/test_page.py) and measures: page load to live state
 (cold: a fresh Chromium profile each time), a change at the port to the page, the bytes of a first load, the
 service's memory with 10 pages open, and channel 8's switchings at the port while 10 pages stream and four threads
 flood the service with requests.
 """
-import datetime, http.client, json, os, statistics, sys, threading, time
+import argparse, datetime, http.client, json, os, statistics, sys, threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'tests', 'web'))
-sys.argv = [sys.argv[0], sys.argv[1], '']
+parser = argparse.ArgumentParser(description='The web page against the real service.')
+parser.add_argument('kestra3')
+parser.add_argument('--loads', type=int, default=5, help='cold page loads to measure (5)')
+parser.add_argument('--loads-only', action='store_true', help='measure the cold loads alone')
+parser.add_argument('--against', metavar='KESTRA3', help='another build of kestra3 whose cold loads alternate with '
+                    "this one's, so that both meet the same load of the machine")
+args = parser.parse_args()
+sys.argv = [sys.argv[0], args.kestra3, '']
 import test_page as t  # noqa: E402
 
 
@@ -92,22 +99,46 @@ def main():
     pid = json.load(open(s.endpoint))['pid']
     print('| figure | min | median | p95 | max | n |\n| --- | ---: | ---: | ---: | ---: | ---: |')
     try:
-        loads, sizes, parts = [], [], []
-        for _ in range(5):
-            b = t.chromium(1280, 900)  # a fresh profile: nothing cached
-            b.get(s.ctl('web').stdout.strip())
-            live(b)
-            loads.append(b.execute_script("return performance.getEntriesByName('live')[0].startTime"))
-            nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
-                                   "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
-            parts.append(nav)
-            sizes.append(b.execute_script(
-                "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
-                ".reduce((n, e) => n + e.transferSize, 0)"))
-            b.quit()
+        other = None
+        if args.against:
+            ours, t.KESTRA3 = t.KESTRA3, args.against
+            other = t.Switch()
+            t.KESTRA3 = ours
+        loads, sizes, parts, files, others = [], [], [], {}, []
+        for i in range(args.loads):
+            for which in ((s, other) if i % 2 == 0 else (other, s)):
+                if which is None:
+                    continue
+                b = t.chromium(1280, 900)  # a fresh profile: nothing cached
+                b.get(which.ctl('web').stdout.strip())
+                live(b)
+                load = b.execute_script("return performance.getEntriesByName('live')[0].startTime")
+                if which is other:
+                    others.append(load)
+                    b.quit()
+                    continue
+                loads.append(load)
+                nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
+                                       "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
+                parts.append(nav)
+                # Where each of the page's files and first calls began and ended.
+                for name, start, end in b.execute_script(
+                        "return performance.getEntriesByType('resource').map(e => [new URL(e.name).pathname,"
+                        " e.startTime, e.responseEnd])"):
+                    files.setdefault(name, []).append((start, end))
+                sizes.append(b.execute_script(
+                    "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
+                    ".reduce((n, e) => n + e.transferSize, 0)"))
+                b.quit()
+        if other:
+            other.stop()
+            summary('page load to live state, cold, ms, %s' % args.against, others)
         summary('page load to live state, cold, ms', loads)
         for i, name in enumerate(('login link redirected', 'page received', 'page and script ready')):
             summary('... of it: %s, ms' % name, [p[i] for p in parts])
+        for name, spans in sorted(files.items(), key=lambda f: statistics.median(s for s, _ in f[1])):
+            summary('... %s asked for, ms' % name, [s for s, _ in spans])
+            summary('... %s received, ms' % name, [e for _, e in spans])
         # The greeting of the event stream is not in the resource timings: counted from a client of its own.
         c = http.client.HTTPConnection('127.0.0.1', s.port)
         c.request('GET', '/api/events', headers={'Authorization': 'Bearer ' + s.token, 'Host': '127.0.0.1:%d' % s.port})
@@ -115,6 +146,8 @@ def main():
         c.close()
         print('| first load, KB: files and calls %.1f + the first event %.1f | | %.1f | | | 5 |'
               % (statistics.median(sizes) / 1024, len(greeting) / 1024, (statistics.median(sizes) + len(greeting)) / 1024))
+        if args.loads_only:
+            return
 
         b = t.chromium(1280, 900)
         b.get(s.ctl('web').stdout.strip())

@@ -4,7 +4,8 @@ against the real service started here on a free port with its own directories.
 
     test_page.py KESTRA3 AXE_JS
 """
-import datetime, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, time, unittest, urllib.parse
+import base64, datetime, hashlib, http.client, json, os, re, socket, ssl, subprocess, sys, tempfile, threading, time, \
+    unittest, urllib.parse
 
 from selenium import webdriver
 from selenium.webdriver.common.by import By
@@ -24,8 +25,9 @@ def free_port():
 class Switch:
     """kestra3 --headless in directories of its own."""
 
-    def __init__(self, web='', password=None):
-        """web: lines of the placement file's [Web] group; password: set before the start."""
+    def __init__(self, web='', password=None, prefix=()):
+        """web: lines of the placement file's [Web] group; password: set before the start;
+        prefix: a command the service runs under (faketime)."""
         self.dir = tempfile.TemporaryDirectory(prefix='kestra-web-')
         d = self.dir.name
         self.env = dict(os.environ, XDG_DATA_HOME=d + '/data', XDG_CONFIG_HOME=d + '/config',
@@ -42,7 +44,7 @@ class Switch:
         self.portfile = d + '/data/Timer/port-3BC'
         self.log = d + '/service.log'
         with open(self.log, 'w') as log:
-            self.proc = subprocess.Popen([KESTRA3, '--headless'], env=self.env, stdout=subprocess.DEVNULL, stderr=log)
+            self.proc = subprocess.Popen([*prefix, KESTRA3, '--headless'], env=self.env, stdout=subprocess.DEVNULL, stderr=log)
         until(lambda: os.path.exists(self.endpoint), 20, 'the service wrote no endpoint file')
         with open(self.endpoint) as f:
             self.token = json.load(f)['token']
@@ -207,6 +209,14 @@ class Page(unittest.TestCase):
         self.wait.until(lambda b: b.find_element(By.ID, 'message').is_displayed())
         self.assertIn('25:99', self.text('message'))
 
+        # The time boxes offer the windows' lists: output 7's finish is a clock time, input 3's hold a run time.
+        offered = lambda id: b.execute_script(
+            'const l = document.getElementById(arguments[0]).list; return l ? [...l.options].map(o => o.value) : []', id)
+        Select(b.find_element(By.ID, 'program-output')).select_by_value('7')
+        self.wait.until(lambda b: '00:15:00' in offered('p-time-1'))
+        self.assertNotIn('00:00:01', offered('p-time-1'))
+        self.assertIn('00:00:01', offered('hold-time'))
+
     def test_calendar_section_by_keyboard(self):
         # What the page sends is stored by the switch and refused in its calendar window's words,
         # and a place set from the command line shows without a reload.
@@ -257,6 +267,38 @@ class Page(unittest.TestCase):
         self.assertEqual(self.switch.ctl('place', '69.65', '18.96', 'Tromso').returncode, 0)
         self.wait.until(lambda b: b.find_element(By.ID, 'cal-name').get_attribute('value') == 'Tromso')
         self.axe()
+
+    def test_week_draws_pulse_and_hold_not_the_schedule(self):
+        # A pulsing output and one held by input 3 do not do what their schedule says: the picture shows
+        # what the port will do, as the week view does.
+        cmd = lambda body: self.assertEqual(self.switch.api('POST', '/api/command', body)[0], 200, body)
+        for m in (1, 5):
+            for d in range(7):
+                cmd({'command': 'day', 'output': m, 'day': d, 'ticked': True})
+            cmd({'command': 'select', 'output': m, 'mode': 'AUTO'})
+            cmd({'command': 'time', 'output': m, 'index': 0, 'text': '00:00:00'})
+            cmd({'command': 'time', 'output': m, 'index': 1, 'text': '12:00:00'})
+            cmd({'command': 'ok', 'output': m})
+        cmd({'command': 'pulseStart', 'output': 1})
+        cmd({'command': 'mapping', 'input': 3, 'on': False, 'output': 5, 'value': 1})
+        cmd({'command': 'holdTime', 'text': '01:00:00'})
+        cmd({'command': 'inputsOk'})
+        self.switch.set_status(0x78 ^ 0x20)  # input 3 ON: output 5 held OFF for an hour
+        until(lambda: self.switch.api('GET', '/api/outputs/5')[1]['next']['kind'] == 'held', 5, 'no hold')
+        try:
+            self.log_in_by_link()
+            count = lambda sel: self.browser.execute_script('return document.querySelectorAll(arguments[0]).length', sel)
+            self.wait.until(lambda b: count('#week-row-5 .hold') > 0)
+            self.assertEqual(count('#week-row-1 .pulse-band'), 1)
+            self.assertEqual(count('#week-row-1 .bar'), 0)
+            self.assertEqual(count('#week-row-5 .bar'), 7)
+            self.assertIn('held OFF by input 3', self.text('week-row-5'))
+        finally:
+            cmd({'command': 'pulseStop', 'output': 1})
+            self.switch.set_status(0x78)
+            for m in (1, 5):
+                cmd({'command': 'select', 'output': m, 'mode': 'OFF'})
+                cmd({'command': 'ok', 'output': m})
 
     def test_password_login_logout_and_phone(self):
         self.log_in_by_link()
@@ -328,6 +370,14 @@ class Rules(unittest.TestCase):
             # A spent code leads to the login page, not in.
             _, r, _ = s.http('GET', '/login?code=' + code)
             self.assertIn('why=code', r.getheader('Location'))
+            # The page comes in one answer, and its policy lets run no inline script but the one it carries.
+            _, r, page = s.http('GET', '/', {'Cookie': session})
+            policy = r.getheader('Content-Security-Policy')
+            self.assertNotIn('unsafe-inline', policy)
+            scripts = re.findall(rb'<script[^>]*>(.*?)</script>', page, re.S)
+            self.assertEqual(len(scripts), 1)
+            digest = base64.b64encode(hashlib.sha256(scripts[0]).digest()).decode()
+            self.assertIn("script-src 'sha256-%s';" % digest, policy)
         finally:
             s.stop()
 
@@ -369,6 +419,45 @@ class Rules(unittest.TestCase):
             until(lambda: b'event:' in local.readline(), 5, "the token's stream ended with the sessions")
         finally:
             s.stop()
+    def test_many_wrong_passwords_leave_the_switch_running(self):
+        # Wrong passwords by the hundred, from several connections at once: the switch goes on answering and
+        # switching, and the right password works once the pause is over. KESTRA_WRONG_PASSWORDS says how many
+        # (1000 by hand); the service runs ten times faster (faketime) so that the pause takes 6 s.
+        count = int(os.environ.get('KESTRA_WRONG_PASSWORDS', '200'))
+        s = Switch(password=PASSWORD, prefix=('faketime', '-f', '+0 x10'))
+        try:
+            def log_in(password):
+                _, r, _ = s.http('POST', '/login', {'Content-Type': 'application/x-www-form-urlencoded'},
+                                 urllib.parse.urlencode({'password': password}))
+                return r.getheader('Location') or ''
+
+            answers = []
+            lock = threading.Lock()
+
+            def guess(n):
+                for _ in range(n):
+                    where = log_in('wrong password')
+                    with lock:
+                        answers.append(where)
+            threads = [threading.Thread(target=guess, args=(count // 4,)) for _ in range(4)]
+            for th in threads:
+                th.start()
+            # Meanwhile a mode from the API still reaches the port.
+            s.api('POST', '/api/command', {'command': 'mode', 'output': 2, 'mode': 'ON'})
+            until(lambda: not s.byte(0) & 0x02, 5, 'output 2 did not go ON during the flood')
+            for th in threads:
+                th.join()
+            self.assertEqual(len(answers), count // 4 * 4)
+            self.assertTrue(all('why=wrong' in a or 'why=slow' in a for a in answers), set(answers))
+            self.assertLessEqual(sum('why=wrong' in a for a in answers), 5)
+            self.assertIn('why=slow', log_in(PASSWORD))
+            s.api('POST', '/api/command', {'command': 'mode', 'output': 2, 'mode': 'OFF'})
+            until(lambda: s.byte(0) & 0x02, 5, 'output 2 did not go OFF after the flood')
+            until(lambda: log_in(PASSWORD) == '/', 30, 'the right password did not work after the pause')
+            self.assertIsNone(s.proc.poll())
+        finally:
+            s.stop()
+
     def test_network_with_tls_password_and_throttle(self):
         # The page on the network: only over TLS when a certificate is named, Secure cookies,
         # no warning, and an address that guesses passwords is slowed down, the right one included.

@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "logic/auth/password.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,18 +35,43 @@ auth::Request guardRequest(const HttpRequest& h)
             QString::fromLatin1(h.authorization), QString::fromLatin1(h.cookies), QString::fromLatin1(h.csrf)};
 }
 
+// The page loads nothing from elsewhere, runs no inline script but its own and is framed by nobody.
+QByteArray policy(const QByteArray& styles, const QByteArray& scripts)
+{
+    return "default-src 'self'; img-src 'self' data:; style-src " + styles + "; script-src " + scripts +
+           "; frame-ancestors 'none'; form-action 'self'; base-uri 'none'";
+}
+
 const QByteArray kPageHeaders[][2] = {
-    // The page loads nothing from elsewhere, runs no inline script and is framed by nobody;
-    // no address of the switch (a login link's code) leaves in a Referer. Not "no-referrer":
-    // a form would then send "Origin: null", which cannot be told from a forged one.
-    {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; style-src 'self'; script-src 'self'; "
-                                "frame-ancestors 'none'; form-action 'self'; base-uri 'none'"},
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
+    // No address of the switch (a login link's code) leaves in a Referer. Not "no-referrer":
+    // a form would then send "Origin: null", which cannot be told from a forged one.
     {"Referrer-Policy", "same-origin"},
 };
 
+const QByteArray kStyleLink = "<link rel=\"stylesheet\" href=\"style.css\">";
+const QByteArray kScriptTag = "<script src=\"app.js\" defer></script>";
+
+QByteArray hashSource(const QByteArray& text)
+{
+    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + "'";
+}
+
 } // namespace
+
+bool inlinePage(QByteArray& page, QByteArray& csp, const QByteArray& style, const QByteArray& script)
+{
+    // Text that would end its element early, or make the parser look for one, stays in its own file.
+    const QByteArray css = style.toLower(), js = script.toLower();
+    if (page.count(kStyleLink) != 1 || page.count(kScriptTag) != 1 || css.contains("</style") ||
+        css.contains("<!--") || js.contains("</script") || js.contains("<!--"))
+        return false;
+    page.replace(kStyleLink, "<style>" + style + "</style>");
+    page.replace(kScriptTag, "<script>" + script + "</script>");
+    csp = policy(hashSource(style), hashSource(script));
+    return true;
+}
 
 QString formValue(const QByteArray& body, const QString& name)
 {
@@ -67,8 +93,13 @@ Gate::Gate(const BuildConfig& build, const Clock& clock, const Listening& listen
     // Read once here: the server's threads only read the copies.
     for (const auto& [name, type] : files) {
         QFile f(QStringLiteral(":/web/") + QLatin1String(name));
-        if (f.open(QIODevice::ReadOnly)) m_files.insert(name, File{f.readAll(), type});
+        if (f.open(QIODevice::ReadOnly))
+            m_files.insert(name, File{f.readAll(), type, policy("'self'", "'self'")});
     }
+    // The page comes in one answer, its style sheet and script inline: the browser asks for nothing more
+    // before it opens the event stream.
+    if (const auto page = m_files.find("index.html"); page != m_files.end())
+        inlinePage(page->body, page->policy, m_files.value("style.css").body, m_files.value("app.js").body);
 }
 
 void Gate::setEndpoint(const QByteArray& token, quint16 port, quint16 networkPort, const QStringList& names)
@@ -101,6 +132,7 @@ std::optional<HttpResponse> Gate::file(const QByteArray& name) const
     const auto it = m_files.constFind(name);
     if (it == m_files.cend()) return api::refusalAnswer(404, QStringLiteral("the page's file %1 is missing").arg(QLatin1String(name)));
     HttpResponse r{200, it->body, it->type};
+    r.headers.append({"Content-Security-Policy", it->policy});
     for (const auto& h : kPageHeaders)
         r.headers.append({h[0], h[1]});
     return r;

@@ -49,6 +49,7 @@ private:
     {
         QByteArray body;
         QByteArray type;
+        QByteArray policy; // Content-Security-Policy
     };
     std::optional<api::HttpResponse> file(const QByteArray& name) const;
     api::HttpResponse login(const api::HttpRequest& r) const;
@@ -72,6 +73,10 @@ private:
     // One password hash at a time: a flood of logins costs one core at most.
     mutable std::mutex m_hashing;
 };
+
+// The page's style sheet and script put into it in place of their links, each allowed
+// by its hash in `csp`; false (and nothing changed) when they cannot be.
+bool inlinePage(QByteArray& page, QByteArray& csp, const QByteArray& style, const QByteArray& script);
 
 // The value of `name` in a form body (application/x-www-form-urlencoded).
 QString formValue(const QByteArray& body, const QString& name);

@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "base/paths.h"
 #include "logic/week/weekmodel.h"
+#include "model/channel.h"
 #include "model/recorder.h"
 #include "model/switchmodel.h"
 #include "storage/history/query.h"
@@ -22,8 +23,41 @@ namespace {
 constexpr int kMaxRows = 5000;
 constexpr int kMaxDays = 31;
 
+// A pulse is listed phase by phase when a period lasts at least this long (the
+// page's week is 700 units wide: four of them); a faster one is a striped band.
+constexpr qint64 kPhasesFromMs = 3600 * 1000;
+constexpr qint64 kWeekMs = qint64(week::kSecondsPerWeek) * 1000;
+
+// [from, to) in ms since the epoch as seconds of the week, both included, as
+// the ON periods are; nothing when it holds no whole second.
+std::optional<QJsonArray> weekSpan(const QDateTime& now, qint64 from, qint64 to)
+{
+    if (to - from >= kWeekMs) return QJsonArray{0, week::kSecondsPerWeek - 1};
+    if (to - from < 1000) return std::nullopt;
+    QDateTime a = now, b = now;
+    a.setMSecsSinceEpoch(from);
+    b.setMSecsSinceEpoch(to - 1000);
+    return QJsonArray{week::weekSecondOf(a), week::weekSecondOf(b)};
+}
+
+QJsonObject pulseOf(const week::PulsePlan& pulse, const QDateTime& now)
+{
+    QJsonObject out{{QStringLiteral("text"), pulse.describe()},
+                    {QStringLiteral("share"),
+                     double(pulse.onMs) / double(std::max<qint64>(1, pulse.onMs + pulse.offMs))}};
+    if (now.isValid() && (pulse.endless || pulse.onMs + pulse.offMs >= kPhasesFromMs)) {
+        QJsonArray phases;
+        const qint64 from = now.toMSecsSinceEpoch();
+        for (const auto& [a, b] : pulse.onPhases(from, from + kWeekMs))
+            if (const auto span = weekSpan(now, a, b)) phases.append(*span);
+        out.insert(QStringLiteral("phases"), phases);
+    }
+    return out;
+}
+
 HttpResponse weekAnswer(const api::Sources& s)
 {
+    const QDateTime now = s.week.now().isValid() ? s.week.now() : s.model.context().clock.now();
     QJsonArray outputs;
     for (int m = 1; m <= 8; ++m) {
         const week::ChannelPicture& p = s.week.picture(m);
@@ -32,16 +66,34 @@ HttpResponse weekAnswer(const api::Sources& s)
             on.append(QJsonArray{i.from, i.to});
         QString text = p.week.frozen ? QStringLiteral("frozen at its last state") : channels::modeName(p.mode);
         if (p.pulse) text = p.pulse->describe();
-        outputs.append(QJsonObject{{QStringLiteral("output"), m},
-                                   {QStringLiteral("location"), p.location},
-                                   {QStringLiteral("mode"), channels::modeName(p.mode)},
-                                   {QStringLiteral("frozen"), p.week.frozen},
-                                   {QStringLiteral("problem"), p.week.problem},
-                                   {QStringLiteral("on"), on},
-                                   {QStringLiteral("text"), text},
-                                   {QStringLiteral("next"), week::nextSwitchingText(s.week.next(m))}});
+        QJsonObject out{{QStringLiteral("output"), m},
+                        {QStringLiteral("location"), p.location},
+                        {QStringLiteral("mode"), channels::modeName(p.mode)},
+                        {QStringLiteral("frozen"), p.week.frozen},
+                        {QStringLiteral("problem"), p.week.problem},
+                        {QStringLiteral("on"), on},
+                        {QStringLiteral("text"), text},
+                        {QStringLiteral("next"), week::nextSwitchingText(s.week.next(m))}};
+        if (p.week.frozen) out.insert(QStringLiteral("frozenStatus"), p.frozenStatus);
+        if (p.pulse) out.insert(QStringLiteral("pulse"), pulseOf(*p.pulse, now));
+        if (p.hold && now.isValid() && now < p.hold->until) {
+            QJsonObject hold{
+                {QStringLiteral("on"), p.hold->on},
+                {QStringLiteral("until"), p.hold->until.toString(Qt::ISODate)},
+                {QStringLiteral("untilText"), week::weekSecondText(week::weekSecondOf(p.hold->until))}};
+            if (const auto span = weekSpan(now, now.toMSecsSinceEpoch(), p.hold->until.toMSecsSinceEpoch()))
+                hold.insert(QStringLiteral("span"), *span);
+            out.insert(QStringLiteral("hold"), hold);
+        }
+        QJsonArray missed;
+        for (int day = 0; day < 7; ++day)
+            if (!p.week.missed[day].isEmpty())
+                missed.append(
+                    QJsonObject{{QStringLiteral("day"), day},
+                                {QStringLiteral("notes"), QJsonArray::fromStringList(p.week.missed[day])}});
+        if (!missed.isEmpty()) out.insert(QStringLiteral("missed"), missed);
+        outputs.append(out);
     }
-    const QDateTime now = s.week.now().isValid() ? s.week.now() : s.model.context().clock.now();
     return api::jsonAnswer(200, {{QStringLiteral("weekSecond"), week::weekSecondOf(now)},
                       {QStringLiteral("now"), now.toString(Qt::ISODate)},
                       {QStringLiteral("outputs"), outputs}});
@@ -107,15 +159,35 @@ QJsonArray wavesIn(const QString& dir)
         QDir(dir).entryList({QStringLiteral("*.wav"), QStringLiteral("*.WAV")}, QDir::Files | QDir::Readable, QDir::Name));
 }
 
+// The lists the windows' time boxes offer, and which boxes offer the start
+// times (the others offer the run times, as does input 3's hold time).
+HttpResponse presetsAnswer(const api::Sources& s)
+{
+    QJsonArray boxes;
+    for (int m = 1; m <= 8; ++m) {
+        const model::Channel& c = s.model.channel(m);
+        QJsonArray start;
+        for (int i = 0; i < c.timeCount(); ++i)
+            if (c.time(i).offersStartTimes()) start.append(i);
+        boxes.append(start);
+    }
+    const model::Channel& any = s.model.channel(1);
+    return api::jsonAnswer(200, {{QStringLiteral("startTimes"), QJsonArray::fromStringList(any.startTimes())},
+                                 {QStringLiteral("runTimes"), QJsonArray::fromStringList(any.runTimes())},
+                                 {QStringLiteral("startBoxes"), boxes}});
+}
+
 } // namespace
 
 std::optional<HttpResponse> route(const api::Sources& s, const HttpRequest& r)
 {
     if (!r.path.startsWith("/api/web/")) return std::nullopt;
     const QByteArray what = r.path.mid(9);
-    if (what != "week" && what != "history" && what != "history.csv" && what != "sounds") return std::nullopt;
+    if (what != "week" && what != "history" && what != "history.csv" && what != "sounds" && what != "presets")
+        return std::nullopt;
     if (r.method != "GET") return api::refusalAnswer(405, QStringLiteral("%1 is read with GET").arg(QString::fromLatin1(r.path)));
     if (what == "week") return weekAnswer(s);
+    if (what == "presets") return presetsAnswer(s);
     if (what == "sounds")
         return api::jsonAnswer(200, {{QStringLiteral("input4"), wavesIn(s.model.inputs().input4Directory())},
                           {QStringLiteral("input5"), wavesIn(programDirectory())}});

@@ -136,6 +136,12 @@ function renderOutput(o) {
 }
 
 function renderInputs() {
+  if (!state.inputs) return;
+  renderLevels();
+  renderMappings();
+}
+
+function renderLevels() {
   const inp = state.inputs;
   if (!inp) return;
   const ul = $('levels');
@@ -148,7 +154,6 @@ function renderInputs() {
     li.firstChild.textContent = l.on === null ? '?' : (l.on ? 'ON' : 'OFF');
     li.lastChild.textContent = ` ${l.input} ${l.location || ''}`;
   }
-  renderMappings();
 }
 
 function renderFacts() {
@@ -215,6 +220,7 @@ function buildProgram(box, o) {
       const label = which === 0 ? `Start ${letter}` : (m === 7 ? `Finish ${letter}` : `Run ${letter}`);
       row.append(el('label', { for: `p-time-${index}`, text: label }),
         el('input', { id: `p-time-${index}`, class: 'time', autocomplete: 'off', maxlength: '64', inputmode: 'numeric',
+          list: presetList(m, index),
           onchange: (e) => command({ command: 'time', output: m, index, text: e.target.value }) }));
     }
     row.append(el('span', { class: 'end', id: `p-end-${k}` }));
@@ -266,6 +272,29 @@ function fillProgram(o) {
                                                     : 'not pulsing';
   }
   $('p-unsaved').textContent = o.unsaved ? 'Changes not stored yet: OK stores them.' : 'Stored.';
+}
+
+// The lists the windows' time boxes offer: the start times or the run times.
+let presets = null;
+
+function presetList(m, index) {
+  const start = presets ? presets.startBoxes[m - 1].includes(index) : index % 2 === 0;
+  return start ? 'start-times' : 'run-times';
+}
+
+async function loadPresets() {
+  try {
+    const { status, data } = await request('GET', '/api/web/presets');
+    if (status !== 200) return;
+    presets = data;
+    for (const [id, list] of [['start-times', data.startTimes], ['run-times', data.runTimes]]) {
+      $(id).textContent = '';
+      for (const t of list) $(id).append(el('option', { value: t }));
+    }
+    const m = Number($('program').dataset.output);
+    for (const box of document.querySelectorAll('#program input.time'))
+      box.setAttribute('list', presetList(m, Number(box.id.slice(7))));
+  } catch (e) { /* the boxes stay free text fields */ }
 }
 
 // ---- Inputs --------------------------------------------------------------
@@ -503,11 +532,26 @@ function calendarEvents() {
 // ---- Week ----------------------------------------------------------------
 
 const SVG = 'http://www.w3.org/2000/svg';
+const WEEK = 7 * 24 * 3600;
+// As the week view draws them: ON red, a missed switching's day hatched orange,
+// a frozen output hatched grey, an input 3 hold cross-hatched red (ON) or green (OFF).
+const ON_COLOUR = '#ff0000';
+const MISSED_COLOUR = '#e67800';
+const NO_MODE_NOTE = 'no mode chosen: select AUTO in its window';
 function svg(tag, attrs, text) {
   const e = document.createElementNS(SVG, tag);
   for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, v);
   if (text !== undefined) e.textContent = text;
   return e;
+}
+
+// A tile of lines repeated over a bar: '/' or '\' or both.
+function hatch(id, colour, lines, background) {
+  const p = svg('pattern', { id, width: 6, height: 6, patternUnits: 'userSpaceOnUse' });
+  if (background) p.append(svg('rect', { width: 6, height: 6, fill: background }));
+  const d = { '/': 'M-1,1 l2,-2 M0,6 l6,-6 M5,7 l2,-2', '\\': 'M-1,5 l2,2 M0,0 l6,6 M5,-1 l2,2' };
+  for (const l of lines) p.append(svg('path', { d: d[l], stroke: colour, 'stroke-width': 1 }));
+  return p;
 }
 
 async function loadWeek() {
@@ -518,12 +562,15 @@ async function loadWeek() {
 }
 
 function drawWeek(w) {
-  const W = 7 * 24 * 3600;
   const left = 40, top = 34, row = 26, width = 700;
-  const scale = width / W;
+  const scale = width / WEEK;
   const s = svg('svg', { viewBox: `0 0 ${left + width + 4} ${top + 8 * row + 4}`, role: 'img',
                          'aria-labelledby': 'week-title', class: 'week-svg' });
-  s.append(svg('title', { id: 'week-title' }, 'The week of the eight outputs: ON periods as bars'));
+  s.append(svg('title', { id: 'week-title' }, 'The week of the eight outputs: ON periods as red bars'));
+  const defs = svg('defs', {});
+  defs.append(hatch('week-frozen', '#808080', '/'), hatch('week-missed', MISSED_COLOUR, '\\'),
+              hatch('week-hold-on', ON_COLOUR, '/\\'), hatch('week-hold-off', '#008000', '/\\'));
+  s.append(defs);
   const today = Math.floor(w.weekSecond / 86400);
   for (let d = 0; d < 7; ++d) {
     const x = left + d * 86400 * scale;
@@ -537,19 +584,7 @@ function drawWeek(w) {
       s.append(svg('text', { x: hx, y: top - 8, class: 'hour-label' }, String(h)));
     }
   }
-  for (const o of w.outputs) {
-    const y = top + (o.output - 1) * row;
-    s.append(svg('text', { x: 2, y: y + row * 0.65, class: 'row-label' }, String(o.output)));
-    const g = svg('g', {});
-    g.append(svg('title', {}, `${o.output} ${o.location || ''}: ${o.text}`));
-    for (const [from, to] of o.on) {
-      const bar = (a, b) => g.append(svg('rect', { x: left + a * scale, y: y + 4, width: Math.max(1, (b - a + 1) * scale),
-        height: row - 8, fill: COLOURS[o.output - 1], class: 'bar' }));
-      if (from <= to) bar(from, to); else { bar(from, W - 1); bar(0, to); }
-    }
-    if (o.frozen) g.append(svg('text', { x: left + 4, y: y + row * 0.65, class: 'frozen' }, 'frozen at its last state'));
-    s.append(g);
-  }
+  for (const o of w.outputs) s.append(weekRow(o, defs, top + (o.output - 1) * row, row, left, scale));
   const nx = left + w.weekSecond * scale;
   s.append(svg('line', { x1: nx, y1: top - 4, x2: nx, y2: top + 8 * row, class: 'now' }));
   const box = $('week-picture');
@@ -558,6 +593,58 @@ function drawWeek(w) {
   const ul = $('week-next');
   ul.textContent = '';
   for (const o of w.outputs) ul.append(el('li', { text: `${o.output} ${o.location || ''}: ${o.next}` }));
+}
+
+function weekRow(o, defs, y, row, left, scale) {
+  const m = o.output;
+  const g = svg('g', { id: `week-row-${m}` });
+  const colour = COLOURS[m - 1];
+  g.append(svg('rect', { x: 0, y, width: left - 4, height: row, fill: colour, class: 'row-cell' }),
+           svg('text', { x: 4, y: y + row * 0.65, fill: textOn(colour), class: 'row-label' }, String(m)));
+  const top = y + 4, height = row - 8;
+  const rect = (a, b, attrs) => g.append(svg('rect', Object.assign({ x: left + a * scale, y: top,
+    width: Math.max(1, (b - a) * scale), height }, attrs)));
+  // Seconds from-to of the week, both included; a span across the week's end comes round.
+  const span = ([from, to], attrs) => {
+    if (from <= to) rect(from, to + 1, attrs);
+    else { rect(from, WEEK, attrs); rect(0, to + 1, attrs); }
+  };
+  const notes = [];
+  if (o.pulse) {
+    if (o.pulse.phases) {
+      for (const p of o.pulse.phases) span(p, { fill: ON_COLOUR, class: 'pulse' });
+    } else {
+      // Too fine to draw phase by phase: stripes with the pulse's ON share.
+      const red = Math.min(7, Math.max(1, Math.round(o.pulse.share * 8)));
+      const tile = svg('pattern', { id: `week-pulse-${m}`, width: 8, height: 1, patternUnits: 'userSpaceOnUse' });
+      tile.append(svg('rect', { width: 8, height: 1, fill: '#ffffff' }), svg('rect', { width: red, height: 1, fill: ON_COLOUR }));
+      defs.append(tile);
+      rect(0, WEEK, { fill: `url(#week-pulse-${m})`, class: 'pulse-band' });
+    }
+    notes.push(o.pulse.text);
+  } else if (o.frozen) {
+    rect(0, WEEK, { fill: 'url(#week-frozen)', class: 'frozen-band' });
+    notes.push(`frozen at its last state${o.frozenStatus ? ` (${o.frozenStatus})` : ''}`);
+  } else {
+    // Hatched under the periods the day still has, with a line along the foot that they do not cover.
+    for (const d of o.missed || []) rect(d.day * 86400, (d.day + 1) * 86400, { fill: 'url(#week-missed)', class: 'missed' });
+    for (const p of o.on) span(p, { fill: ON_COLOUR, class: 'bar' });
+    for (const d of o.missed || []) {
+      g.append(svg('rect', { x: left + d.day * 86400 * scale, y: top + height - 2, width: 86400 * scale, height: 2,
+                             fill: MISSED_COLOUR }));
+      notes.push(...d.notes);
+    }
+    if (o.mode === '' || o.mode === 'none') notes.push(NO_MODE_NOTE);
+  }
+  if (o.hold && o.hold.span) {
+    span(o.hold.span, { fill: `url(#week-hold-${o.hold.on ? 'on' : 'off'})`, class: 'hold' });
+    notes.push(`held ${o.hold.on ? 'ON' : 'OFF'} by input 3 until ${o.hold.untilText} (as it stands now)`);
+  }
+  // A line of text readable over any band: on a white halo.
+  const shown = o.pulse ? o.pulse.text : (o.frozen ? notes[0] : (notes.includes(NO_MODE_NOTE) ? NO_MODE_NOTE : ''));
+  if (shown) g.append(svg('text', { x: left + 4, y: y + row * 0.65, class: 'note' }, shown));
+  g.append(svg('title', {}, [`${m} ${o.location || ''}: ${o.text}`, ...notes].join('\n')));
+  return g;
 }
 
 function weekSoon() {
@@ -603,11 +690,29 @@ function applyState(s) {
     renderOutput(o);
   }
   state.calendar = s.calendar || null;
-  renderCalendar();
-  renderInputs();
+  renderLevels();
   renderFacts();
-  renderProgram();
-  if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) performance.mark('live');
+  const rest = () => {
+    renderCalendar();
+    if (state.inputs) renderMappings();
+    renderProgram();
+  };
+  if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) {
+    performance.mark('live');
+    // The sections below the outputs, and what is not live, in the next task: the first frame shows the outputs.
+    setTimeout(() => {
+      showLater();
+      rest();
+      // A date box's value costs its first drawing: it is filled here, not before the outputs.
+      const today = new Date();
+      $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
+      loadPresets();
+      loadSounds();
+      loadHistory();
+    });
+  } else {
+    rest();
+  }
   document.body.dataset.live = 'yes';
 }
 
@@ -620,12 +725,20 @@ function nameOutput(o) {
   }
 }
 
+// The script runs in the page's head: the event stream opens while the rest is
+// read, and what it brings waits until the page is there to show it.
+let parsed = document.readyState !== 'loading';
+const waiting = [];
+function whenParsed(f) {
+  if (parsed) f(); else waiting.push(f);
+}
+
 function connect() {
   if (events) events.close();
   events = new EventSource('/api/events');
-  const on = (name, f) => events.addEventListener(name, (e) => {
+  const on = (name, f) => events.addEventListener(name, (e) => whenParsed(() => {
     try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
-  });
+  }));
   on('state', (s) => { applyState(s); $('link').textContent = 'Live'; weekSoon(); });
   on('output', (o) => {
     state.outputs[o.output - 1] = o;
@@ -641,9 +754,11 @@ function connect() {
   on('locations', () => {});
   on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
   events.onerror = () => {
-    document.body.dataset.live = 'no';
-    $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
     if (events.readyState === EventSource.CLOSED) setTimeout(start, 2000);
+    whenParsed(() => {
+      document.body.dataset.live = 'no';
+      $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
+    });
   };
 }
 
@@ -654,23 +769,26 @@ async function start() {
     const { status, data } = await request('GET', '/api/web/session');
     if (status !== 200) throw new Error('no session');
     csrf = data.csrf;
-    const w = $('warning');
-    w.textContent = data.warning || '';
-    w.hidden = !data.warning;
-    $('password-state').textContent = data.passwordSet ? 'A password is set.' :
-      'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+    whenParsed(() => {
+      const w = $('warning');
+      w.textContent = data.warning || '';
+      w.hidden = !data.warning;
+      $('password-state').textContent = data.passwordSet ? 'A password is set.' :
+        'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+    });
   } catch (e) {
     if (e.message !== 'logged out') setTimeout(start, 2000);
   }
 }
 
-document.addEventListener('DOMContentLoaded', () => {
+// The event stream first: the page is live as soon as its first state is drawn.
+start();
+
+function init() {
   $('program-output').addEventListener('change', renderProgram);
   $('hold-time').addEventListener('change', (e) => command({ command: 'holdTime', text: e.target.value }));
   for (const n of [4, 5]) $('sound' + n).addEventListener('change', (e) => command({ command: 'pickSound', input: n, name: e.target.value }));
   $('inputs-ok').addEventListener('click', () => command({ command: 'inputsOk' }));
-  const today = new Date();
-  $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
   $('history-show').addEventListener('click', loadHistory);
   calendarEvents();
   $('logout').addEventListener('submit', async (e) => {
@@ -693,7 +811,18 @@ document.addEventListener('DOMContentLoaded', () => {
     }
     else say((data.error && data.error.text) || 'The password was not set.');
   });
-  start();
-  loadSounds();
-  loadHistory();
-});
+  parsed = true;
+  for (const f of waiting.splice(0)) f();
+  // Without a state soon, the sections are shown all the same.
+  setTimeout(showLater, 1500);
+}
+
+// The sections below the outputs, hidden until the first state is drawn.
+function showLater() {
+  if (!$('later').hidden) return;
+  $('later').hidden = false;
+  const target = location.hash && document.getElementById(location.hash.slice(1));
+  if (target) target.scrollIntoView();
+}
+
+if (parsed) init(); else document.addEventListener('DOMContentLoaded', init);

@@ -1,0 +1,50 @@
+#include "service/web/gate.h"
+
+#include <QCryptographicHash>
+#include <QTest>
+
+using namespace kestra::web;
+
+// The page's style sheet and script go into it only where the browser reads
+// them whole; otherwise the page keeps its links and the plain policy.
+class TstInlinePage : public QObject
+{
+    Q_OBJECT
+private slots:
+    void inlinePage_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<bool>("inlined");
+
+        QTest::newRow("plain") << QByteArray("const a = 1 < 2;") << true;
+        QTest::newRow("ends its element") << QByteArray("say('</SCRIPT><img src=x>');") << false;
+        QTest::newRow("starts a comment") << QByteArray("say('<!--');") << false;
+    }
+    void inlinePage()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, inlined);
+        const QByteArray page = "<head><link rel=\"stylesheet\" href=\"style.css\">\n"
+                                "<script src=\"app.js\" defer></script></head><body></body>";
+        const QByteArray style = "p { color: red; }";
+        QByteArray out = page, csp = "unchanged";
+        QCOMPARE(kestra::web::inlinePage(out, csp, style, script), inlined);
+        if (!inlined) {
+            QCOMPARE(out, page);
+            QCOMPARE(csp, QByteArray("unchanged"));
+            return;
+        }
+        QVERIFY(out.contains("<script>" + script + "</script>"));
+        QVERIFY(out.contains("<style>" + style + "</style>"));
+        QVERIFY(!out.contains("src=") && !out.contains("href="));
+        const auto hash = [](const QByteArray& t) {
+            return "'sha256-" + QCryptographicHash::hash(t, QCryptographicHash::Sha256).toBase64() + "'";
+        };
+        QVERIFY(csp.contains("script-src " + hash(script) + ";"));
+        QVERIFY(csp.contains("style-src " + hash(style) + ";"));
+        QVERIFY(!csp.contains("unsafe"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstInlinePage)
+#include "tst_inlinepage.moc"
