@@ -50,7 +50,8 @@ status=0
 (cd "$dir" && ctest --output-on-failure --timeout 600 -E '^web_page$' --repeat until-pass:2) || status=$?
 reports || exit 1
 [ "$status" -eq 0 ] || exit "$status"
-sed -n 's/^QINFO  : [^ ]* \(.*: [0-9]* tried, .*\)/\1/p' "$dir/Testing/Temporary/LastTest.log"
+sed -n 's/^QINFO  : [A-Za-z_0-9]*::[A-Za-z_0-9]*(\(([^()]*)\|[^()]\)*) \(.*: [0-9]* tried, .*\)/\2/p' \
+  "$dir/Testing/Temporary/LastTest.log"
 
 seed=${KESTRA_FUZZ_SEED:-$RANDOM$RANDOM}
 echo "fuzzing for ${fuzz_seconds} s, seed $seed (KESTRA_FUZZ_SEED=$seed repeats it)"
