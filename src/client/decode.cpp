@@ -101,7 +101,7 @@ inputs::OverrideView overrideOf(const QJsonObject& in, int output)
 calendar::Settings calendarOf(const QJsonObject& o)
 {
     const QString problem = o.value(QStringLiteral("problem")).toString();
-    if (!problem.isEmpty()) throw Failure(13, problem);
+    if (!problem.isEmpty()) throw Failure(failure::kConversion, problem);
     calendar::Settings s;
     const QJsonObject place = o.value(QStringLiteral("place")).toObject();
     s.place.set = place.value(QStringLiteral("set")).toBool();

@@ -91,7 +91,7 @@ QString RemoteCalendar::title() const
 
 calendar::Settings RemoteCalendar::forEdit() const
 {
-    if (!m_remote.isAttached()) throw Failure(13, kNotRunning);
+    if (!m_remote.isAttached()) throw Failure(failure::kConversion, kNotRunning);
     return client::calendarOf(m_remote.calendar());
 }
 
