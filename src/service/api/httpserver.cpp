@@ -165,6 +165,10 @@ struct HttpCallbacks
         if (!p) {
             p = new HttpServer::Pending;
             *context = p;
+            {
+                std::lock_guard lock(server->m_mutex);
+                ++server->m_requests;
+            }
             HttpRequest& r = p->request;
             r.method = method;
             r.path = url;
@@ -231,10 +235,14 @@ struct HttpCallbacks
         yieldToTheSwitch();
     }
 
-    static void completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+    static void completed(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
     {
+        if (!*context) return;
         delete static_cast<HttpServer::Pending*>(*context);
         *context = nullptr;
+        auto* server = static_cast<HttpServer*>(cls);
+        std::lock_guard lock(server->m_mutex);
+        if (--server->m_requests == 0) server->m_requestsDone.notify_all();
     }
 
     static ssize_t readStream(void* cls, uint64_t, char* buf, size_t max)
@@ -487,6 +495,14 @@ void HttpServer::stop()
         }
     }
     if (m_daemon) {
+        // The answers already made go out before the connections close: the
+        // answer to "stop" among them, which a client would otherwise take for
+        // a switch that was not running. Bounded: a client that reads nothing
+        // is not waited for.
+        {
+            std::unique_lock lock(m_mutex);
+            m_requestsDone.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_requests == 0; });
+        }
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
     }

@@ -177,6 +177,8 @@ private:
     std::mutex m_mutex; // guards what follows
     bool m_stopping = false;
     std::vector<std::shared_ptr<Job>> m_jobs;
+    int m_requests = 0; // begun and not yet completed, their answers included
+    std::condition_variable m_requestsDone;
     double m_tokens = 0;
     std::chrono::steady_clock::time_point m_refilled;
 
