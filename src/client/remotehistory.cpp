@@ -25,6 +25,7 @@ RemoteHistory::RemoteHistory(RemoteSwitch& remote, const BuildConfig& build, QOb
 {
     // The first state after attaching holds the hours counted; the records of the count are in the file.
     connect(&m_remote, &RemoteSwitch::attached, this, &HistorySource::countingEnded);
+    connect(&m_remote, &RemoteSwitch::outputChanged, this, &HistorySource::hoursChanged);
 }
 
 QString RemoteHistory::path() const
@@ -67,6 +68,11 @@ void RemoteHistory::resetHours(int output)
     m_remote.send({{"command", "resetHours"}, {"output", output}}, this, [this](const CommandResult& r) {
         if (!r.ok()) emit refused(r.text.isEmpty() ? kNotRunning : r.text);
     });
+}
+
+void RemoteHistory::refreshHours(int output)
+{
+    m_remote.refreshOutput(output);
 }
 
 } // namespace kestra::client

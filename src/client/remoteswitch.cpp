@@ -162,6 +162,7 @@ void RemoteSwitch::event(const QByteArray& name, const QByteArray& data)
         m_backoff = 0ms;
         m_retry.stop();
         emit attached();
+        if (m_startTimes.isEmpty()) askPresets();
     } else if (name == "output") {
         takeOutput(o);
     } else if (name == "inputs") {
@@ -233,6 +234,7 @@ CommandResult RemoteSwitch::result(int status, const QByteArray& body, const QSt
 {
     CommandResult r;
     r.status = status;
+    r.body = body;
     const QJsonObject e = QJsonDocument::fromJson(body).object().value(QStringLiteral("error")).toObject();
     r.number = e.value(QStringLiteral("number")).toInt();
     r.description = e.value(QStringLiteral("description")).toString();
@@ -245,6 +247,45 @@ CommandResult RemoteSwitch::result(int status, const QByteArray& body, const QSt
 
 void RemoteSwitch::send(const QJsonObject& command, std::function<void(const CommandResult&)> done)
 {
+    request("POST", "/api/command", QJsonDocument(command).toJson(QJsonDocument::Compact), std::move(done));
+}
+
+void RemoteSwitch::get(const QByteArray& path, const QObject* context, std::function<void(const CommandResult&)> done)
+{
+    request("GET", path, QByteArray(),
+            [guard = QPointer<const QObject>(context), done = std::move(done)](const CommandResult& r) {
+                if (guard) done(r);
+            });
+}
+
+void RemoteSwitch::refreshOutput(int m)
+{
+    get("/api/outputs/" + QByteArray::number(m), this, [this](const CommandResult& r) {
+        if (!r.ok() || !m_attached) return;
+        takeOutput(QJsonDocument::fromJson(r.body).object());
+    });
+}
+
+void RemoteSwitch::askPresets()
+{
+    get("/api/web/presets", this, [this](const CommandResult& r) {
+        if (!r.ok()) return; // the boxes offer no list, and take any time typed
+        const QJsonObject o = QJsonDocument::fromJson(r.body).object();
+        const auto list = [&](const char* key) {
+            QStringList l;
+            for (const QJsonValue& v : o.value(QLatin1String(key)).toArray())
+                l << v.toString();
+            return l;
+        };
+        m_startTimes = list("startTimes");
+        m_runTimes = list("runTimes");
+        emit presetsChanged();
+    });
+}
+
+void RemoteSwitch::request(const QByteArray& method, const QByteArray& path, const QByteArray& body,
+                           std::function<void(const CommandResult&)> done)
+{
     if (!m_attached) {
         if (done) done(result(0, {}, QStringLiteral("not attached")));
         return;
@@ -252,7 +293,7 @@ void RemoteSwitch::send(const QJsonObject& command, std::function<void(const Com
     auto* s = new QTcpSocket(this);
     auto data = std::make_shared<QByteArray>();
     auto finished = std::make_shared<bool>(false);
-    const QByteArray req = api::apiRequest("POST", "/api/command", m_token, QJsonDocument(command).toJson(QJsonDocument::Compact));
+    const QByteArray req = api::apiRequest(method, path, m_token, body);
     const auto finish = [s, data, finished, done](const QString& error) {
         if (*finished) return;
         *finished = true;

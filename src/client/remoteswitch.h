@@ -56,6 +56,7 @@ struct CommandResult
     int status = 0;
     int number = 0;
     QString description, text;
+    QByteArray body; // the answer as it came
     bool ok() const { return status == 200; }
 };
 
@@ -91,12 +92,21 @@ public:
     // The history file the switch writes.
     const QString& historyFile() const { return m_historyFile; }
     qint64 pid() const { return m_pid; }
+    // The lists the time boxes offer, start and run times (empty until the switch told them).
+    const QStringList& startTimes() const { return m_startTimes; }
+    const QStringList& runTimes() const { return m_runTimes; }
 
     // Sends one command (see docs/api.md); `done` gets the answer on the event
     // loop. Refused at once (status 0) while not attached.
     void send(const QJsonObject& command, std::function<void(const CommandResult&)> done = {});
     // ... `done` only while `context` still exists: a view closed before the answer came hears nothing.
     void send(const QJsonObject& command, const QObject* context, std::function<void(const CommandResult&)> done);
+
+    // GETs `path` of the API; `done` as for send. Refused at once while not attached.
+    void get(const QByteArray& path, const QObject* context, std::function<void(const CommandResult&)> done);
+    // Asks for output m as it is now (its hours count on between its events);
+    // outputChanged follows when anything changed.
+    void refreshOutput(int m);
 
     // A command's answer as the API gives it.
     static CommandResult result(int status, const QByteArray& body, const QString& error);
@@ -111,10 +121,13 @@ signals:
     void mqttChanged();
     void locationsChanged();
     void calendarChanged();
+    void presetsChanged();
     // The switch said it is ending.
     void ending();
 
 private:
+    void request(const QByteArray& method, const QByteArray& path, const QByteArray& body,
+                 std::function<void(const CommandResult&)> done);
     void tryAttach();
     void streamData();
     void streamEnded(const QString& why);
@@ -122,6 +135,7 @@ private:
     void takeState(const QJsonObject& o);
     void takeOutput(const QJsonObject& o);
     void takeLocations(const QJsonArray& a);
+    void askPresets();
 
     BuildConfig m_build;
     QTcpSocket* m_stream = nullptr;
@@ -137,7 +151,7 @@ private:
 
     std::array<Output, 8> m_outputs;
     QJsonObject m_inputs, m_port, m_mqtt, m_calendar;
-    QStringList m_locations;
+    QStringList m_locations, m_startTimes, m_runTimes;
     QString m_title, m_version, m_historyFile;
 };
 

@@ -1,5 +1,6 @@
 #include "model/historysource.h"
 
+#include "logic/history/rows.h"
 #include "model/recorder.h"
 
 namespace kestra::history {
@@ -42,6 +43,17 @@ Hours RecorderHistory::hours(int output) const
 void RecorderHistory::resetHours(int output)
 {
     m_recorder.resetHours(output);
+}
+
+QString hoursText(int output, const HistorySource& source)
+{
+    if (!source.problem().isEmpty()) return QStringLiteral("No history in this run: %1").arg(source.problem());
+    if (source.isCounting()) return QStringLiteral("Output %1: operating hours counting…").arg(output);
+    if (!source.hoursProblem().isEmpty())
+        return QStringLiteral("Output %1: operating hours not counted in this run (%2)")
+            .arg(output)
+            .arg(source.hoursProblem());
+    return hoursText(output, source.hours(output));
 }
 
 } // namespace kestra::history

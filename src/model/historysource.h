@@ -27,8 +27,12 @@ public:
     virtual QString hoursProblem() const = 0;
     virtual Hours hours(int output) const = 0;
     virtual void resetHours(int output) = 0;
+    // Asks for output m's hours as they are now where they are counted elsewhere;
+    // hoursChanged follows the answer.
+    virtual void refreshHours(int /*output*/) {}
 
 signals:
+    void hoursChanged(int output);
     // The hours at the start are counted: the records that waited are in the file.
     void countingEnded();
     // The switch refused a reset, in its words.
@@ -53,5 +57,9 @@ public:
 private:
     Recorder& m_recorder;
 };
+
+// Output m's operating hours in a sentence: also while they are being counted,
+// when they could not be, or when no history is kept.
+QString hoursText(int output, const HistorySource& source);
 
 } // namespace kestra::history

@@ -312,14 +312,4 @@ void Recorder::fail(const QString& reason)
     emit problemFound(reason);
 }
 
-QString hoursText(int output, const Recorder& recorder)
-{
-    if (recorder.isCounting()) return QStringLiteral("Output %1: operating hours counting…").arg(output);
-    if (!recorder.hoursProblem().isEmpty())
-        return QStringLiteral("Output %1: operating hours not counted in this run (%2)")
-            .arg(output)
-            .arg(recorder.hoursProblem());
-    return hoursText(output, recorder.hours(output));
-}
-
 } // namespace kestra::history

@@ -146,7 +146,4 @@ private:
     int m_lastInputs = -1; // -1: the first reading of this run
 };
 
-// The same as the recorder knows them: also while they are being counted, or when they could not be.
-QString hoursText(int output, const Recorder& recorder);
-
 } // namespace kestra::history

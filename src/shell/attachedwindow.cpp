@@ -5,6 +5,7 @@
 #include "shell/aboutwindow.h"
 #include "shell/logo.h"
 #include "shell/mainparts.h"
+#include "shell/statustips.h"
 #include "views/calendar/calendarsource.h"
 #include "views/calendar/calendarwindow.h"
 #include "views/channels/channelwindow.h"
@@ -45,11 +46,13 @@ AttachedWindow::AttachedWindow(client::RemoteSwitch& remote, const BuildConfig& 
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(build.caption());
+    m_hours = new client::RemoteHistory(m_remote, m_build, this);
+    m_statusTips = new StatusTips(*m_hours, [this](int m) {
+        return m_remote.isAttached() ? m_remote.output(m).nextToolTip : QString();
+    }, this);
     buildWidgets();
-    // The preset lists of the time boxes are those the switch offers: the same
-    // database tables, read by the switch only; a view offers none of its own.
     for (int m = 1; m <= 8; ++m)
-        m_sources[m - 1] = new channels::RemoteChannel(m_remote, m, {}, {}, this);
+        m_sources[m - 1] = new channels::RemoteChannel(m_remote, m, this);
     connect(&m_remote, &client::RemoteSwitch::outputChanged, this, &AttachedWindow::showOutput);
     connect(&m_remote, &client::RemoteSwitch::inputsChanged, this, &AttachedWindow::showInputs);
     connect(&m_remote, &client::RemoteSwitch::locationsChanged, this, &AttachedWindow::showLocations);
@@ -95,6 +98,7 @@ void AttachedWindow::buildWidgets()
         grid->addWidget(m_locations[m - 1], m, 2);
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
+        m_statusTips->watch(m, m_status[m - 1]);
         grid->addWidget(m_status[m - 1], m, 3);
         m_next[m - 1] = new QLabel(central);
         m_next[m - 1]->setObjectName(QStringLiteral("Next%1").arg(m));
@@ -272,11 +276,16 @@ void AttachedWindow::showWeek()
     refreshWeek();
 }
 
+QString AttachedWindow::statusTip(int channel) const
+{
+    return m_statusTips->text(channel);
+}
+
 void AttachedWindow::showHistory()
 {
     if (!m_history) {
         m_history =
-            new history::HistoryWindow(*new client::RemoteHistory(m_remote, m_build, this), m_clock, this);
+            new history::HistoryWindow(*m_hours, m_clock, this);
         m_history->setWindowTitle(QStringLiteral("%1 - History").arg(m_build.title));
     }
     // Beside the main window, a step below where the week opens.

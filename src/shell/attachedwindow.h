@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 
 namespace kestra::client {
+class RemoteHistory;
 class RemoteSwitch;
 }
 namespace kestra::channels {
@@ -45,6 +46,7 @@ namespace kestra::shell {
 // switch does not answer the window says so, shows every state as unknown and
 // attaches again by itself when the switch is back.
 class AboutWindow;
+class StatusTips;
 
 class AttachedWindow : public QMainWindow
 {
@@ -62,6 +64,8 @@ public:
     week::WeekView* weekView() const { return m_weekView; }
     const week::WeekModel& weekModel() const { return m_week; }
     history::HistoryWindow* historyWindow() const { return m_history; }
+    // The tool tip of output m's Status field: its next switching and its operating hours.
+    QString statusTip(int channel) const;
 
 public slots:
     void showChannel(int channel);
@@ -103,6 +107,8 @@ private:
     QTimer m_weekTimer;
     week::WeekView* m_weekView = nullptr;
     history::HistoryWindow* m_history = nullptr;
+    client::RemoteHistory* m_hours = nullptr;
+    StatusTips* m_statusTips = nullptr;
     std::array<channels::ChannelSource*, 8> m_sources{};
     std::array<channels::ChannelWindow*, 8> m_channels{};
     AboutWindow* m_about = nullptr;

@@ -5,6 +5,7 @@
 #include "logic/inputs/inputlogic.h"
 #include "logic/week/next.h"
 #include "logic/week/weekmodel.h"
+#include "model/historysource.h"
 #include "model/switchmodel.h"
 #include "model/teller.h"
 #include "platform/desktop/autostart.h"
@@ -16,6 +17,7 @@
 #include "shell/logo.h"
 #include "shell/mainparts.h"
 #include "shell/placement.h"
+#include "shell/statustips.h"
 #include "views/calendar/calendarwindow.h"
 #include "views/channels/channelwindow.h"
 #include "views/inputs/inputswindow.h"
@@ -117,6 +119,8 @@ MainWindow::MainWindow(service::Service& service, QWidget* parent) : QMainWindow
     setWindowTitle(model.build().caption());
     model.errors().setWindow(this);
     service.setWindow(this);
+    m_statusTips = new StatusTips(*new history::RecorderHistory(service.recorder(), this),
+                                  [this](int channel) { return statusToolTip(channel); }, this);
     buildWidgets();
     // The other windows exist, hidden, from the start, like the parts they show.
     m_inputs = new inputs::InputsWindow(model.inputs(), model.build().title, this);
@@ -177,6 +181,7 @@ void MainWindow::buildWidgets()
         m_status[m - 1] = field(QStringLiteral("Status%1").arg(m), true);
         m_status[m - 1]->setMaximumWidth(60);
         ui::nameDisplay(m_status[m - 1], QStringLiteral("State of output %1").arg(m));
+        m_statusTips->watch(m, m_status[m - 1]);
         grid->addWidget(m_status[m - 1], m, 3);
         // The next switching, in a column of its own that shows only where
         // the window has room for it (see placeNextTexts).
@@ -237,6 +242,7 @@ void MainWindow::buildWidgets()
     connect(exit, &QAction::triggered, this, &MainWindow::exitByUser);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
+    m_viewMenu = view;
     QAction* week = view->addAction(QStringLiteral("&Week"));
     week->setObjectName(QStringLiteral("mnuWeek"));
     week->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
@@ -277,6 +283,11 @@ void MainWindow::showNext(int channel)
 QString MainWindow::statusToolTip(int channel) const
 {
     return week::nextSwitchingToolTip(m_service.week().next(channel));
+}
+
+QString MainWindow::statusTip(int channel) const
+{
+    return m_statusTips->text(channel);
 }
 
 void MainWindow::showWeek()

@@ -34,6 +34,7 @@ namespace kestra::shell {
 
 class AboutWindow;
 class Logo;
+class StatusTips;
 
 // frmMain: one row per output and per input and the commands. It shows what
 // the switch's main scan made of the eight channel states, and owns the other
@@ -60,6 +61,10 @@ public:
     week::WeekModel* weekModel() const;
     // The week view, once it has been shown.
     week::WeekView* weekView() const { return m_weekView; }
+    // The View menu, where other parts of the program add their windows.
+    QMenu* viewMenu() const { return m_viewMenu; }
+    // The tool tip of output m's Status field: its next switching and its operating hours.
+    QString statusTip(int channel) const;
     // "Sun, holidays and presence" of output m, opened from its window.
     calendarview::CalendarWindow* showCalendar(int channel);
 
@@ -115,6 +120,8 @@ private:
     week::WeekView* m_weekView = nullptr;
     calendarview::CalendarWindow* m_calendar = nullptr;
     ui::ElidedLabel* m_portLabel = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    StatusTips* m_statusTips = nullptr;
     bool m_unloaded = false;
     bool m_sessionEnding = false;
     bool m_asking = false;

@@ -19,9 +19,11 @@
 #include "views/week/weekview.h"
 #include "views/widgets/elidedlabel.h"
 #include "views/widgets/messenger.h"
+#include "views/widgets/timebox.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -131,7 +133,8 @@ private slots:
         QCOMPARE(k.process().state(), QProcess::Running);
 
         // "Stop the time switch" of an attached program: the clean end of a SIGTERM.
-        QVERIFY(send(a, {{"command", "stop"}}).ok());
+        const CommandResult stopped = send(a, {{"command", "stop"}});
+        QVERIFY2(stopped.ok(), qPrintable(QStringLiteral("%1 %2").arg(stopped.status).arg(stopped.text)));
         // The answer comes first; the switch may have ended while it was read.
         QVERIFY(k.process().state() == QProcess::NotRunning || k.process().waitForFinished(5000));
         QCOMPARE(k.process().exitCode(), 0);
@@ -159,6 +162,9 @@ private slots:
         main.showChannel(3);
         QWidget* form = main.channelWindow(3);
         QCOMPARE(form->windowTitle(), other.output(3).caption);
+        // The time boxes offer the switch's lists.
+        QVERIFY(waitUntil([&] { return form->findChildren<kestra::ui::TimeBox*>().first()->count() > 0; }, 5s));
+        QWidget* calendar = main.showCalendar(3);
         form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->click();
         QVERIFY(waitUntil([&] { return other.output(3).days[2]; }, 5s));
         form->findChild<QPushButton*>(QStringLiteral("Close1"))->click();
@@ -169,6 +175,9 @@ private slots:
         QVERIFY(k->process().waitForFinished(5000));
         QVERIFY(waitUntil([&] { return status->text() == QLatin1String("unknown"); }, 2s));
         QVERIFY(portLine->rest().startsWith(QStringLiteral("The time switch is not running")));
+        // An open calendar is greyed and says so, without a box to dismiss.
+        QVERIFY(!calendar->isEnabled() && calendar->windowTitle().endsWith("(the time switch is not running)"));
+        QVERIFY(messages.modals.isEmpty());
         main.showChannel(3);
         form->findChild<QCheckBox*>(QStringLiteral("Monday"))->click();
         QVERIFY(waitUntil([&] { return !messages.notices.isEmpty(); }, 2s));
@@ -179,6 +188,7 @@ private slots:
         QVERIFY(waitUntil([&] { return remote.isAttached() && status->text() == remote.output(3).state; }, 10s));
         QVERIFY(form->findChild<QCheckBox*>(QStringLiteral("Tuesday"))->isChecked());
         QCOMPARE(box.port(kestra3()).data, byte);
+        QVERIFY(calendar->isEnabled());
 
         // The About window's polarity is the switch's too.
         QVERIFY(waitUntil([&] { return other.isAttached(); }, 10s));
@@ -355,6 +365,15 @@ private slots:
                 return listed();
             },
             5s, 200));
+
+        // The Status field's tip asks for the hours as they are now, not as of the output's last event.
+        auto* status = at.main->findChild<QLineEdit*>(QStringLiteral("Status3"));
+        QTest::qWait(1100);
+        const QString tip = at.main->statusTip(3);
+        QVERIFY2(tip.contains(QStringLiteral("Output 3 was ON today 0:00:0")), qPrintable(tip));
+        QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), status->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(status, &hover);
+        QVERIFY(waitUntil([&] { return at.main->statusTip(3) != tip; }, 5s));
 
         const QString since = at.other.output(3).hours.value("since").toString();
         QTest::qWait(1100); // a reset now is a second later than the hours' start

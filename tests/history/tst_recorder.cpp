@@ -1,4 +1,5 @@
 #include "logic/history/rows.h"
+#include "model/historysource.h"
 #include "model/recorder.h"
 #include "platform/port/simulated.h"
 #include "storage/history/historyfile.h"
@@ -253,7 +254,7 @@ private slots:
         }
         rig.clock.advanceSeconds(60);
         rig.open(false);
-        QVERIFY(hoursText(1, *rig.recorder).contains(QStringLiteral("counting")));
+        QVERIFY(hoursText(1, RecorderHistory(*rig.recorder, nullptr)).contains(QStringLiteral("counting")));
         rig.recorder->setPhase(Phase::Running);
         rig.port.writeData(0b01);
         const qint64 written = rig.clock.now().toMSecsSinceEpoch();

@@ -3,6 +3,7 @@
 #include "platform/port/simulated.h"
 #include "shell/aboutwindow.h"
 #include "shell/historyhook.h"
+#include "shell/statustips.h"
 #include "shell/mainwindow.h"
 #include "shellrig.h"
 #include "storage/history/historyfile.h"
@@ -294,14 +295,14 @@ private slots:
         QCOMPARE(program.hook->window()->objectName(), QStringLiteral("frmHistory"));
         QCOMPARE(program.hook->window()->windowTitle(), QStringLiteral("KESTRA3 - History"));
 
+        // The Status field's tip: its next switching, then the hours.
         auto* status3 =
             rig.main->centralWidget()->findChild<QLineEdit*>("Status3", Qt::FindDirectChildrenOnly);
-        status3->setToolTip(QStringLiteral("Next: never")); // what another feature may say there
-        const QString tip = program.hook->toolTip(3);
-        QVERIFY2(
-            tip.startsWith(QStringLiteral("Next: never\nOutput 3 was ON today 1:02:05, this week 1:02:05")),
-            qPrintable(tip));
-        QVERIFY(program.hook->toolTip(4).contains(QStringLiteral("today 0:00:00")));
+        const QString tip = rig.main->statusTip(3);
+        QVERIFY2(tip.startsWith(shell::statusToolTip(status3->toolTip(), QStringLiteral(
+                                                  "Output 3 was ON today 1:02:05, this week 1:02:05"))),
+                 qPrintable(tip));
+        QVERIFY(rig.main->statusTip(4).contains(QStringLiteral("today 0:00:00")));
         program.stop();
     }
 
@@ -343,7 +344,7 @@ private slots:
         step(rig, w);
         QTest::qWait(50);
         QCOMPARE(messages.notices.size(), 1);
-        QVERIFY(program.hook->toolTip(3).contains(QStringLiteral("No history")));
+        QVERIFY(rig.main->statusTip(3).contains(QStringLiteral("No history")));
         program.stop();
         QCOMPARE(rig.data(), quint8(0));
     }

@@ -89,6 +89,11 @@ QString RemoteCalendar::title() const
     return m_remote.title().isEmpty() ? QStringLiteral("KESTRA") : m_remote.title();
 }
 
+bool RemoteCalendar::isReachable() const
+{
+    return m_remote.isAttached();
+}
+
 calendar::Settings RemoteCalendar::forEdit() const
 {
     if (!m_remote.isAttached()) throw Failure(failure::kConversion, kNotRunning);

@@ -25,6 +25,8 @@ public:
 
     // The title of the switch's message boxes.
     virtual QString title() const = 0;
+    // False while the switch does not answer: nothing is shown as live then.
+    virtual bool isReachable() const { return true; }
     // The settings as stored; throws Failure naming why they cannot be read.
     virtual calendar::Settings forEdit() const = 0;
     virtual QString location(int output) const = 0;
@@ -69,6 +71,7 @@ public:
     RemoteCalendar(client::RemoteSwitch& remote, QObject* parent);
 
     QString title() const override;
+    bool isReachable() const override;
     calendar::Settings forEdit() const override;
     QString location(int output) const override;
     channels::ChannelControls controls(int output) const override;

@@ -34,6 +34,7 @@ using calendar::Holiday;
 namespace {
 const char* const kKindTexts[] = {"clock", "run time", "sunrise", "sunset"};
 const char* const kActionTexts[] = {"OFF", "ON", "as on Sunday"};
+const QString kCaption = QStringLiteral("Sun, holidays and presence");
 enum Column { Name, From, To, EveryYear, Outputs, Action, Columns };
 
 QString outputsText(quint8 outputs)
@@ -55,7 +56,7 @@ CalendarWindow::CalendarWindow(CalendarSource& source, QWidget* owner)
     : QWidget(owner, Qt::Dialog), m_source(source)
 {
     setObjectName(QStringLiteral("frmCalendar"));
-    setWindowTitle(QStringLiteral("Sun, holidays and presence"));
+    setWindowTitle(kCaption);
     auto* top = new QVBoxLayout(this);
 
     auto* output = new QGroupBox(QStringLiteral("This output"), this);
@@ -157,8 +158,12 @@ CalendarWindow::CalendarWindow(CalendarSource& source, QWidget* owner)
         button(QStringLiteral("btnCalendarCancel"), QStringLiteral("Cancel"), [this] { hide(); }));
     top->addLayout(bottom);
 
+    // A switch that goes away greys the window and keeps what is typed; when
+    // it is back, the window shows its settings again unless they are being edited.
     connect(&m_source, &CalendarSource::changed, this, [this] {
-        if (isVisible() && !isEdited()) showOutput(m_output);
+        if (!isVisible()) return;
+        if (!showReachable()) return;
+        if (!isEdited()) showOutput(m_output);
     });
 }
 
@@ -171,9 +176,21 @@ bool CalendarWindow::isEdited() const
     }
 }
 
+bool CalendarWindow::showReachable()
+{
+    const bool live = m_source.isReachable();
+    setEnabled(live);
+    setWindowTitle(live ? kCaption : kCaption + QStringLiteral(" (the time switch is not running)"));
+    return live;
+}
+
 void CalendarWindow::showOutput(int m)
 {
     m_output = m;
+    if (!showReachable()) {
+        m_caption->setText(QStringLiteral("Output %1 %2").arg(m).arg(m_source.location(m)));
+        return;
+    }
     try {
         m_settings = m_source.forEdit();
     } catch (const Failure& f) {

@@ -60,6 +60,8 @@ private:
     calendar::Settings collect() const;
     void refuse(const QString& text);
     bool isEdited() const;
+    // Greys the window while the switch does not answer, its caption saying so; true while it does.
+    bool showReachable();
 
     CalendarSource& m_source;
     bool m_refused = false;

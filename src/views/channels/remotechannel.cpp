@@ -18,10 +18,8 @@ const QString kNotRunning =
 
 } // namespace
 
-RemoteChannel::RemoteChannel(client::RemoteSwitch& remote, int number, QStringList startTimes,
-                             QStringList runTimes, QObject* parent)
-    : ChannelSource(parent), m_remote(remote), m_number(number), m_startTimes(std::move(startTimes)),
-      m_runTimes(std::move(runTimes))
+RemoteChannel::RemoteChannel(client::RemoteSwitch& remote, int number, QObject* parent)
+    : ChannelSource(parent), m_remote(remote), m_number(number)
 {
     connect(&m_remote, &client::RemoteSwitch::outputChanged, this, [this](int m) {
         if (m != m_number) return;
@@ -36,9 +34,22 @@ RemoteChannel::RemoteChannel(client::RemoteSwitch& remote, int number, QStringLi
     };
     connect(&m_remote, &client::RemoteSwitch::attached, this, all);
     connect(&m_remote, &client::RemoteSwitch::detached, this, all);
+    connect(&m_remote, &client::RemoteSwitch::presetsChanged, this, &ChannelSource::settingsChanged);
 }
 
 RemoteChannel::~RemoteChannel() = default;
+
+// The lists of the time boxes are those the switch offers: the same database
+// tables, read by the switch only.
+QStringList RemoteChannel::startTimes() const
+{
+    return m_remote.startTimes();
+}
+
+QStringList RemoteChannel::runTimes() const
+{
+    return m_remote.runTimes();
+}
 
 QString RemoteChannel::caption() const
 {

@@ -18,8 +18,7 @@ class RemoteChannel : public ChannelSource
 {
     Q_OBJECT
 public:
-    RemoteChannel(client::RemoteSwitch& remote, int number, QStringList startTimes, QStringList runTimes,
-                  QObject* parent);
+    RemoteChannel(client::RemoteSwitch& remote, int number, QObject* parent);
     ~RemoteChannel() override;
 
     int number() const override { return m_number; }
@@ -29,8 +28,8 @@ public:
     Mode mode() const override;
     int timeCount() const override;
     QString timeText(int index) const override;
-    QStringList startTimes() const override { return m_startTimes; }
-    QStringList runTimes() const override { return m_runTimes; }
+    QStringList startTimes() const override;
+    QStringList runTimes() const override;
     bool timeEditPending(int index) const override;
     State state() const override;
     bool isLive() const override;
@@ -58,7 +57,6 @@ private:
 
     client::RemoteSwitch& m_remote;
     int m_number;
-    QStringList m_startTimes, m_runTimes;
     QString m_caption; // set once, as the switch's own window does
     QPointer<QWidget> m_window;
 };
