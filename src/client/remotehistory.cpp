@@ -3,6 +3,7 @@
 #include "client/remoteswitch.h"
 #include "logic/history/record.h"
 
+#include <algorithm>
 #include <QDateTime>
 #include <cmath>
 
@@ -51,8 +52,8 @@ QString RemoteHistory::hoursProblem() const
 
 history::Hours RemoteHistory::hours(int output) const
 {
-    // As of the output's last event; the switch counts on.
-    const QJsonObject& o = m_remote.output(output).hours;
+    const Output& out = m_remote.output(output);
+    const QJsonObject& o = out.hours;
     history::Hours h;
     h.todayMs = msOf(o.value(QStringLiteral("today")));
     h.weekMs = msOf(o.value(QStringLiteral("week")));
@@ -60,6 +61,25 @@ history::Hours RemoteHistory::hours(int output) const
     h.totalMs = msOf(o.value(QStringLiteral("total")));
     h.resetMs =
         QDateTime::fromString(o.value(QStringLiteral("since")).toString(), Qt::ISODate).toMSecsSinceEpoch();
+    // They are as of the output's last event: an output ON since then has
+    // counted on. Within the day of that event the time passed is added; after
+    // midnight the switch is asked again, and meanwhile today starts at midnight.
+    if (!m_remote.isAttached() || out.driven != std::optional<bool>(true)) return h;
+    const QDateTime told = QDateTime::fromMSecsSinceEpoch(m_remote.outputTime(output));
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 passed = std::max<qint64>(0, told.msecsTo(now));
+    h.weekMs += passed;
+    h.monthMs += passed;
+    h.totalMs += passed;
+    if (now.date() == told.date()) {
+        h.todayMs += passed;
+    } else {
+        h.todayMs = QDateTime(now.date(), QTime(0, 0)).msecsTo(now);
+        if (m_askedAfter[size_t(output - 1)] != told.toMSecsSinceEpoch()) {
+            m_askedAfter[size_t(output - 1)] = told.toMSecsSinceEpoch();
+            m_remote.refreshOutput(output);
+        }
+    }
     return h;
 }
 

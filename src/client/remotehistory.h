@@ -3,6 +3,8 @@
 #include "base/buildconfig.h"
 #include "model/historysource.h"
 
+#include <array>
+
 namespace kestra::client {
 
 class RemoteSwitch;
@@ -31,6 +33,8 @@ public:
 private:
     RemoteSwitch& m_remote;
     QString m_path; // where this program would keep it: until the switch says
+    // The event after which a day's change made this ask for output m's hours.
+    mutable std::array<qint64, 8> m_askedAfter{};
 };
 
 } // namespace kestra::client

@@ -3,6 +3,7 @@
 #include "client/apirequest.h"
 #include "client/endpoint.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
@@ -217,6 +218,7 @@ void RemoteSwitch::takeOutput(const QJsonObject& o)
     Output decoded = decodeOutput(o);
     if (decoded == m_outputs.at(size_t(m - 1))) return;
     m_outputs[size_t(m - 1)] = std::move(decoded);
+    m_outputTimes[size_t(m - 1)] = QDateTime::currentMSecsSinceEpoch();
     emit outputChanged(m);
 }
 

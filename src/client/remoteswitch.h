@@ -81,6 +81,8 @@ public:
     // What the switch said last; empty or default until attached, and kept as it
     // was after a detach (a view must not show it as live then).
     const Output& output(int m) const { return m_outputs.at(m - 1); }
+    // When output m was last told, in ms since the epoch on this machine's clock.
+    qint64 outputTime(int m) const { return m_outputTimes.at(m - 1); }
     const QJsonObject& inputs() const { return m_inputs; }
     const QJsonObject& port() const { return m_port; }
     const QJsonObject& mqtt() const { return m_mqtt; }
@@ -150,6 +152,7 @@ private:
     qint64 m_pid = 0;
 
     std::array<Output, 8> m_outputs;
+    std::array<qint64, 8> m_outputTimes{};
     QJsonObject m_inputs, m_port, m_mqtt, m_calendar;
     QStringList m_locations, m_startTimes, m_runTimes;
     QString m_title, m_version, m_historyFile;
