@@ -3,8 +3,8 @@
 #include "client/remoteswitch.h"
 #include "logic/history/record.h"
 
-#include <algorithm>
 #include <QDateTime>
+#include <algorithm>
 #include <cmath>
 
 namespace kestra::client {
