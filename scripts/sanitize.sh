@@ -18,7 +18,9 @@ logs=$dir/sanitizer-logs
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Line tables are all the reports need to name files and lines.
 cmake -S . -B "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only \
   -DCMAKE_CXX_FLAGS="-O1 $sanitize -fsanitize=fuzzer-no-link" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" \
   -DKESTRA_LIBFUZZER=ON -DKESTRA_BENCHMARKS=OFF -DKESTRA_END_TO_END_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
