@@ -3,6 +3,7 @@
 #include "client/remoteswitch.h"
 #include "logic/calendar/settings.h"
 #include "logic/inputs/inputlogic.h"
+#include "logic/mqtt/settings.h"
 #include "logic/schedule/schedule.h"
 #include "logic/week/pulseplan.h"
 
@@ -29,5 +30,11 @@ calendar::Settings calendarOf(const QJsonObject& calendar);
 // The calendar commands that turn `before` into `after` (docs/api.md), in the
 // order they are to be sent; none when nothing changed.
 std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, const calendar::Settings& after);
+
+// The link's settings as the switch's "mqtt" tells them. The switch never tells
+// the password: it is empty here, and `passwordSet` says whether one is stored.
+mqtt::Settings mqttSettingsOf(const QJsonObject& mqtt, bool* passwordSet = nullptr);
+// The command that stores and applies `s`; without `password` the stored one is kept.
+QJsonObject mqttSettingsCommand(const mqtt::Settings& s, const std::optional<QString>& password);
 
 } // namespace kestra::client

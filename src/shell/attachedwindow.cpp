@@ -13,6 +13,8 @@
 #include "views/history/historywindow.h"
 #include "views/inputs/inputswindow.h"
 #include "views/inputs/remoteinputs.h"
+#include "views/mqtt/settingssource.h"
+#include "views/mqtt/settingswindow.h"
 #include "views/week/weekview.h"
 #include "views/widgets/contrast.h"
 #include "views/widgets/elidedlabel.h"
@@ -123,6 +125,9 @@ void AttachedWindow::buildWidgets()
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     addStartAtLogin(file, this, m_build);
+    // Home automation as alone: the switch's link, its state in the status line.
+    auto* broker = new mqtt::RemoteSettings(m_remote, m_build.title, this);
+    mqtt::addSettingsAction(file, *broker, this);
     QAction* stop = file->addAction(QStringLiteral("&Stop the time switch"));
     stop->setObjectName(QStringLiteral("mnuStop"));
     stop->setToolTip(QStringLiteral("Ends the running switch: all 8 outputs are switched OFF"));
@@ -179,6 +184,7 @@ void AttachedWindow::buildWidgets()
     m_portLabel = new ui::ElidedLabel(this);
     m_portLabel->setObjectName(QStringLiteral("lblPort"));
     statusBar()->addWidget(m_portLabel, 1);
+    mqtt::addStatusLabel(statusBar(), *broker);
 }
 
 void AttachedWindow::showAttachment()

@@ -21,6 +21,7 @@
 #include "views/calendar/calendarwindow.h"
 #include "views/channels/channelwindow.h"
 #include "views/inputs/inputswindow.h"
+#include "views/mqtt/settingssource.h"
 #include "views/mqtt/settingswindow.h"
 #include "views/week/weekview.h"
 #include "views/widgets/contrast.h"
@@ -233,9 +234,10 @@ void MainWindow::buildWidgets()
     file->setObjectName(QStringLiteral("mnuFile"));
     addStartAtLogin(file, this, m_service.model().build());
     // Home automation: its settings under File, applied at once; its state in the status line.
-    mqtt::Link& broker = m_service.homeAutomation().link();
-    mqtt::addSettingsAction(file, broker, m_service.model().build().title, this);
-    mqtt::addStatusLabel(statusBar(), broker);
+    auto* broker =
+        new mqtt::LocalSettings(m_service.homeAutomation().link(), m_service.model().build().title, this);
+    mqtt::addSettingsAction(file, *broker, this);
+    mqtt::addStatusLabel(statusBar(), *broker);
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuExit"));

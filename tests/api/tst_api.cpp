@@ -10,6 +10,7 @@
 #include "platform/port/bits.h"
 #include "platform/port/port.h"
 #include "service/api/api.h"
+#include "service/homeautomation.h"
 #include "service/service.h"
 #include "storage/calendar/file.h"
 #include "storage/store/database.h"
@@ -226,6 +227,72 @@ private slots:
         QCOMPARE(api().streamCount(), 0);
         m_service->requestMode(5, channels::Mode::On);
         QTRY_VERIFY(outputsOnPort() & port::outputBit(5));
+    }
+
+    // The link's settings from a client: judged with the window's words, stored
+    // and taken by the running link at once; the broker's password never goes
+    // back to a client, stays when left out, and goes to no other broker.
+    void mqttSettings_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // in the refusal, or the path of GET /api/mqtt to check
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<QString>("password"); // in the placement file afterwards
+        const auto row = [](const char* name, const QByteArray& fields, int status, const QString& says,
+                            const QJsonValue& value, const char* password) {
+            QTest::newRow(name) << R"({"command":"mqttSettings",)" + fields + "}" << status << says << value
+                                << QString::fromLatin1(password);
+        };
+        // The rows build on each other, as one person's edits.
+        row("stored as the window takes them",
+            R"("host":" 127.0.0.1 ","port":1,"username":"kestra","password":"s3cret","name":"Office Timer",)"
+            R"("baseTopic":"/house/timers/","outputs":[{"output":3,"topic":" cmnd/porch/POWER "}])",
+            200, "settings/baseTopic", "house/timers", "s3cret");
+        row("password left out", R"("enabled":true,"name":"")", 200, "settings/passwordSet", true, "s3cret");
+        row("password null", R"("password":null,"outputs":[{"output":3,"on":"1"}])", 200,
+            "settings/outputs/2/topic", "cmnd/porch/POWER", "s3cret");
+        row("host a URL", R"("host":"mqtt://broker.local")", 422,
+            "the Host \"mqtt://broker.local\" cannot be used: it holds a /", {}, "s3cret");
+        row("topic a wildcard", R"("baseTopic":"house/+")", 422,
+            "the BaseTopic \"house/+\" cannot be used: it holds a wildcard", {}, "s3cret");
+        row("port 70000", R"("port":70000)", 400, "\"port\" is out of range: 1 to 65535", {}, "s3cret");
+        row("kept password to another broker", R"("host":"elsewhere.example")", 422,
+            "the stored password goes only to the broker it was given for", {}, "s3cret");
+        row("another broker with its password", R"("host":"localhost","password":"n3w")", 200,
+            "settings/host", "localhost", "n3w");
+        row("password cleared", R"("password":"")", 200, "settings/passwordSet", false, "");
+    }
+
+    void mqttSettings()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QFETCH(QJsonValue, value);
+        QFETCH(QString, password);
+        const QString title = QStringLiteral("KESTRA3");
+        const mqtt::Settings before = mqtt::Settings::load(title);
+        const api::Reply r = client().post("/api/command", body);
+        QVERIFY2(r.status == status, r.body.constData());
+        const api::Reply served = client().get("/api/mqtt");
+        for (const QByteArray secret : {"s3cret", "n3w"})
+            QVERIFY(!r.body.contains(secret) && !served.body.contains(secret));
+        if (status != 200) {
+            const QJsonObject error = jsonOf(r.body).value("error").toObject();
+            const QString text = error.value(status == 422 ? "description" : "text").toString();
+            QVERIFY2(text.contains(says), qPrintable(text));
+            if (status == 422) {
+                QCOMPARE(error.value("number").toInt(), 13);
+                QCOMPARE(error.value("text").toString(), mqtt::notSavedText(text));
+            }
+            QCOMPARE(mqtt::Settings::load(title), before);
+        } else {
+            QCOMPARE(at(jsonOf(served.body), says), value);
+        }
+        QCOMPARE(mqtt::Settings::load(title).password, password);
+        // Taken without a restart: the link runs what the file holds.
+        QCOMPARE(m_service->homeAutomation().link().settings(), mqtt::Settings::load(title));
     }
 
     // Calendar edits from a client: stored whole or refused with the calendar

@@ -25,9 +25,11 @@
 #include <QCheckBox>
 #include <QHelpEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -384,6 +386,54 @@ private slots:
         QVERIFY(waitUntil(
             [&] { return at.other.output(3).hours.value(QStringLiteral("since")).toString() != since; }, 5s));
         QCOMPARE(at.other.output(4).hours.value("since").toString(), since);
+    }
+
+    // File, "Home automation (MQTT)..." of an attached program edits the
+    // switch's link: the password never reaches the window, a refusal that only
+    // the switch can make shows in the window's own words, and OK stores in the
+    // switch's placement file, the password kept, for every client to hear.
+    void mqttWindowStoresThroughTheSwitch()
+    {
+        Attached at;
+        QSettings ini(at.box.iniPath(kestra3()), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("MQTT/Host"), QStringLiteral("127.0.0.1"));
+        ini.setValue(QStringLiteral("MQTT/Password"), QStringLiteral("s3cret"));
+        ini.sync();
+        QVERIFY2(at.attachWindows(), qPrintable(at.why()));
+        at.main->findChild<QAction*>(QStringLiteral("mnuMqtt"))->trigger();
+        auto* form = at.main->findChild<QDialog*>(QStringLiteral("frmMqtt"));
+        QVERIFY(form && form->isVisible());
+        const auto field = [&](const char* name) { return form->findChild<QLineEdit*>(QLatin1String(name)); };
+        QCOMPARE(field("txtHost")->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(field("txtPassword")->text(), QString());
+
+        field("txtHost")->setText(QStringLiteral("elsewhere.example"));
+        form->findChild<QPushButton*>(QStringLiteral("Apply"))->click();
+        auto* state = form->findChild<QLabel*>(QStringLiteral("lblState"));
+        QVERIFY2(
+            waitUntil(
+                [&] { return state->text().startsWith(QStringLiteral("Not saved: the stored password")); },
+                5s),
+            qPrintable(state->text()));
+
+        // Stored while the link stays off: only the settings changed, and the other client hears of it.
+        field("txtHost")->setText(QStringLiteral("127.0.0.1"));
+        field("txtBaseTopic")->setText(QStringLiteral("/house/timers/"));
+        form->findChild<QPushButton*>(QStringLiteral("Apply"))->click();
+        QVERIFY(waitUntil(
+            [&] { return at.other.mqtt()["settings"]["baseTopic"] == QStringLiteral("house/timers"); }, 5s));
+        QCOMPARE(field("txtBaseTopic")->text(), QStringLiteral("house/timers"));
+
+        form->findChild<QCheckBox*>(QStringLiteral("chkEnabled"))->setChecked(true);
+        form->findChild<QPushButton*>(QStringLiteral("OK"))->click();
+        QVERIFY(waitUntil([&] { return !form->isVisible(); }, 5s));
+        ini.sync();
+        QCOMPARE(ini.value(QStringLiteral("MQTT/Enabled")).toString(), QStringLiteral("true"));
+        QCOMPARE(ini.value(QStringLiteral("MQTT/BaseTopic")).toString(), QStringLiteral("house/timers"));
+        QCOMPARE(ini.value(QStringLiteral("MQTT/Password")).toString(), QStringLiteral("s3cret"));
+        auto* label = at.main->findChild<QLabel*>(QStringLiteral("lblMqtt"));
+        QVERIFY(waitUntil([&] { return label->isVisible() && label->text().startsWith("MQTT: "); }, 5s));
+        QCOMPARE(at.box.port(kestra3()).data, at.byte);
     }
 
     // The inputs window of an attached program: it shows the port's inputs as

@@ -155,6 +155,19 @@ QString nameProblem(const QString& trimmed)
     return {};
 }
 
+QString hostProblem(const QString& trimmed)
+{
+    if (hasControl(trimmed)) return QStringLiteral("it holds a control character or a line break");
+    if (std::any_of(trimmed.begin(), trimmed.end(), [](QChar c) { return c.isSpace(); }))
+        return QStringLiteral("it holds a blank");
+    // "mqtt://broker:1883" pasted from a broker's page.
+    if (trimmed.contains(QLatin1Char('/')))
+        return QStringLiteral("it holds a /: give the host name or address alone, without mqtt:// or a path");
+    if (trimmed.size() > kMaxHostChars)
+        return QStringLiteral("it is longer than %1 characters").arg(kMaxHostChars);
+    return {};
+}
+
 std::optional<bool> parsePlacementFlag(const QString& text)
 {
     const QString t = text.trimmed().toLower();
@@ -186,6 +199,36 @@ void takeNames(Settings& s, const QString& name, const QString& baseTopic, const
                         .arg(shown(discoveryPrefix), badPrefix);
 }
 
+Settings takeTyped(const Settings& typed, const QString& defaultName)
+{
+    Settings s = typed;
+    s.problem.clear();
+    const QString host = typed.host.trimmed();
+    s.host = host.isEmpty() ? Settings().host : host;
+    if (const QString bad = hostProblem(host); !bad.isEmpty())
+        s.problem = QStringLiteral("the Host %1 cannot be used: %2").arg(shown(host), bad);
+    s.caFile = typed.caFile.trimmed();
+    takeNames(s, typed.name, typed.baseTopic, typed.discoveryPrefix, defaultName);
+    for (OutputTarget& t : s.outputs)
+        t.topic = t.topic.trimmed();
+    return s;
+}
+
+QString notSavedText(const QString& problem)
+{
+    return QStringLiteral("Not saved: %1.").arg(problem);
+}
+
+QString keptPasswordProblem(const Settings& stored, const Settings& typed)
+{
+    if (stored.password.isEmpty()) return {};
+    if (stored.host == typed.host && stored.port == typed.port && stored.tls == typed.tls &&
+        stored.caFile == typed.caFile)
+        return {};
+    return QStringLiteral("the stored password goes only to the broker it was given for: type it again for "
+                          "another host, port, TLS or CA file");
+}
+
 Settings Settings::load(const QString& title)
 {
     QSettings s = placementFile(title);
@@ -194,6 +237,8 @@ Settings Settings::load(const QString& title)
     r.enabled = readFlag(s, QStringLiteral("Enabled"), r.enabled, r.problem);
     r.host = readText(s, QStringLiteral("Host"), r.host).trimmed();
     if (r.host.isEmpty()) r.host = Settings().host;
+    if (const QString bad = hostProblem(r.host); !bad.isEmpty() && r.problem.isEmpty())
+        r.problem = QStringLiteral("the Host %1 cannot be used: %2").arg(shown(r.host), bad);
     // TLS asked for in words this file does not know is a problem: no connection, never plain text.
     r.tls = readFlag(s, QStringLiteral("Tls"), r.tls, r.problem);
     bool ok = false;

@@ -60,6 +60,8 @@ struct Settings
 // bytes; these leave room for the rest and for a broker's own limit).
 constexpr int kMaxNameChars = 100;
 constexpr int kMaxPrefixBytes = 200;
+// Longest Host taken: a DNS name has 253 characters at most.
+constexpr int kMaxHostChars = 253;
 
 // Lower case, every character outside a-z 0-9 _ - as '-'.
 QString sanitizeName(const QString& text);
@@ -77,6 +79,8 @@ QString cleanTopicPrefix(const QString& text);
 // sanitised; empty is the default) cannot work; empty when it can.
 QString topicPrefixProblem(const QString& cleaned);
 QString nameProblem(const QString& trimmed);
+// Why a Host (trimmed, not empty) cannot be a broker's name or address; empty when it can.
+QString hostProblem(const QString& trimmed);
 // A flag of the placement file: true, yes, on, 1 / false, no, off, 0, in any
 // case; a number as the settings database reads one. Nothing for anything else.
 std::optional<bool> parsePlacementFlag(const QString& text);
@@ -84,6 +88,18 @@ std::optional<bool> parsePlacementFlag(const QString& text);
 // empty), the topics cleaned, and the first that cannot work named in s.problem.
 void takeNames(Settings& s, const QString& name, const QString& baseTopic, const QString& discoveryPrefix,
                const QString& defaultName);
+// Settings as a person typed them (the window's boxes, a client's command),
+// taken as the window takes them: the host and the outputs' topics without the
+// blanks around them (no host is the default one), the names as takeNames takes
+// them, and the first value that cannot work named in `problem`.
+Settings takeTyped(const Settings& typed, const QString& defaultName);
+// What the window says of settings it does not store: "Not saved: <problem>."
+QString notSavedText(const QString& problem);
+// Whether a password kept from `stored` may go to the broker of `typed`: only
+// to the same host and port, with the same TLS and certificate authorities, so
+// that a view that never sees the password cannot send it elsewhere. Empty when
+// it may, else why not.
+QString keptPasswordProblem(const Settings& stored, const Settings& typed);
 
 // What the link last announced on a broker, kept in the placement file so
 // that the first connect after a change of Name, BaseTopic, DiscoveryPrefix

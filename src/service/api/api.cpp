@@ -86,6 +86,7 @@ Api::Api(const Sources& sources, QObject* parent) : QObject(parent), m_sources(s
                         &model::Inputs::input4DirectoryChanged, &model::Inputs::edited})
         connect(in, signal, this, [this] { note(Inputs); });
     connect(&m_sources.link, &mqtt::Link::stateChanged, this, [this] { note(Mqtt); });
+    connect(&m_sources.link, &mqtt::Link::settingsChanged, this, [this] { note(Mqtt); });
     connect(&model, &model::SwitchModel::calendarChanged, this, [this] { note(Calendar); });
     // Today's sun times are new at midnight.
     m_sunDay = model.context().clock.now().date();

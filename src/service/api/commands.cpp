@@ -6,6 +6,7 @@
 #include "model/pulse.h"
 #include "model/recorder.h"
 #include "model/switchmodel.h"
+#include "service/mqtt/link.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,6 +27,14 @@ constexpr int kMaxText = 255;
 // A request that is no valid command: refused before anything is touched.
 struct BadRequest
 {
+    QString text;
+};
+
+// A command the switch refuses with a window's own message, which is no error
+// routine's (the MQTT window says why it did not store in its state line).
+struct Refused
+{
+    Failure failure;
     QString text;
 };
 
@@ -140,6 +149,50 @@ quint8 holidayOutputs(const Args& a, const QString& holiday)
         words << QLocale::c().toString(m.toDouble(), 'g', QLocale::FloatingPointShortest);
     }
     return calendar::outputsFromText(holiday, words.join(QLatin1Char(' ')));
+}
+
+// Settings of the link as the window takes them; what a command leaves out is
+// kept as stored, the password too (null keeps it, an empty text clears it).
+void storeMqttSettings(const Sources& s, const Args& a)
+{
+    const QString title = s.model.build().title;
+    const mqtt::Settings stored = mqtt::Settings::load(title);
+    mqtt::Settings typed = stored;
+    typed.enabled = a.flag("enabled", stored.enabled);
+    typed.host = a.text("host", stored.host);
+    if (a.has("port")) typed.port = a.number("port", 1, 65535);
+    typed.tls = a.flag("tls", stored.tls);
+    typed.caFile = a.text("caFile", stored.caFile);
+    typed.username = a.text("username", stored.username);
+    const QJsonValue password = a.value("password");
+    const bool keep = password.isUndefined() || password.isNull();
+    if (!keep) typed.password = a.text("password");
+    typed.name = a.text("name", stored.name);
+    typed.baseTopic = a.text("baseTopic", stored.baseTopic);
+    typed.discovery = a.flag("discovery", stored.discovery);
+    typed.discoveryPrefix = a.text("discoveryPrefix", stored.discoveryPrefix);
+    if (a.has("outputs")) {
+        const QJsonValue outputs = a.value("outputs");
+        if (!outputs.isArray())
+            throw BadRequest{
+                QStringLiteral("\"outputs\" must be a list of {\"output\", \"topic\", \"on\", \"off\"}")};
+        for (const QJsonValue& v : outputs.toArray()) {
+            if (!v.isObject())
+                throw BadRequest{QStringLiteral("each of \"outputs\" must be an object with \"output\" 1-8")};
+            const QJsonObject o = v.toObject();
+            const Args e(o);
+            mqtt::OutputTarget& t = typed.outputs[size_t(e.number("output", 1, mqtt::kOutputs) - 1)];
+            t.topic = e.text("topic", t.topic);
+            t.on = e.text("on", t.on);
+            t.off = e.text("off", t.off);
+        }
+    }
+    mqtt::Settings taken = mqtt::takeTyped(typed, mqtt::defaultName(title));
+    if (taken.problem.isEmpty() && keep) taken.problem = mqtt::keptPasswordProblem(stored, taken);
+    if (!taken.problem.isEmpty())
+        throw Refused{Failure(failure::kConversion, taken.problem), mqtt::notSavedText(taken.problem)};
+    taken.save(title);
+    s.link.apply(taken);
 }
 
 using Handler = std::function<void(const Sources&, const Args&)>;
@@ -337,6 +390,7 @@ const std::map<QString, Handler>& handlers()
                                                       s.model.context().clock.now().date());
              editCalendar(s, [&](calendar::Settings& c) { calendar::addImported(c, periods); });
          }},
+        {QStringLiteral("mqttSettings"), storeMqttSettings},
         {QStringLiteral("resetHours"),
          [](const Sources& s, const Args& a) { s.recorder.resetHours(a.number("output", 1, 8)); }},
     };
@@ -385,6 +439,8 @@ Answer runCommand(const Sources& s, const QByteArray& body, const QString& only)
         found->second(s, args);
     } catch (const BadRequest& bad) {
         return refusal(400, bad.text);
+    } catch (const Refused& r) {
+        capture.take(r.failure, r.text);
     } catch (const Failure& f) {
         capture.take(f, f.description);
     } catch (const std::exception& e) {

@@ -916,7 +916,9 @@ QString Link::shortState() const
 void Link::apply(const Settings& settings)
 {
     if (m_stopped) return;
+    const bool changed = !(m_settings == settings);
     m_settings = settings;
+    if (changed) emit settingsChanged();
     if (!m_worker && !settings.enabled) return;
     if (!m_worker && !settings.problem.isEmpty()) {
         // Settings that cannot work need no thread: said once, nothing sent.

@@ -70,6 +70,8 @@ signals:
     // arrived while the main thread was busy, only the latest.
     void modeCommand(int output, channels::Mode mode);
     void stateChanged();
+    // apply() took settings other than those it had.
+    void settingsChanged();
 
 private:
     bool startThread();

@@ -1,6 +1,6 @@
 #include "views/mqtt/settingswindow.h"
 
-#include "service/mqtt/link.h"
+#include "views/mqtt/settingssource.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -30,7 +30,18 @@ QLineEdit* edit(QWidget* parent, const QString& name)
 } // namespace
 
 SettingsWindow::SettingsWindow(Link& link, const QString& title, QWidget* parent)
-    : QDialog(parent), m_link(link), m_title(title)
+    : SettingsWindow(*new LocalSettings(link, title, nullptr), parent)
+{
+    m_source.setParent(this);
+}
+
+SettingsWindow::SettingsWindow(SettingsSource& source, QWidget* parent) : QDialog(parent), m_source(source)
+{
+    build();
+    load();
+}
+
+void SettingsWindow::build()
 {
     setObjectName(QStringLiteral("frmMqtt"));
     setWindowTitle(QStringLiteral("Home automation (MQTT)"));
@@ -94,38 +105,41 @@ SettingsWindow::SettingsWindow(Link& link, const QString& title, QWidget* parent
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("OK"));
     buttons->button(QDialogButtonBox::Apply)->setObjectName(QStringLiteral("Apply"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Cancel"));
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        if (applyChanges()) accept();
-    });
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { applyChanges([this] { accept(); }); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
-            &SettingsWindow::applyChanges);
+            [this] { applyChanges(); });
 
     // The usual port follows TLS unless another one was chosen.
     connect(m_tls, &QCheckBox::toggled, this, [this](bool tls) {
         if (m_port->value() == (tls ? Settings::kPlainPort : Settings::kTlsPort))
             m_port->setValue(tls ? Settings::kTlsPort : Settings::kPlainPort);
     });
-    connect(&m_link, &Link::stateChanged, this, &SettingsWindow::showState);
+    connect(&m_source, &SettingsSource::stateChanged, this, &SettingsWindow::showState);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(broker);
     layout->addWidget(targets);
     layout->addWidget(m_state);
     layout->addWidget(buttons);
-    load();
 }
 
 void SettingsWindow::load()
 {
-    const Settings s = Settings::load(m_title);
+    const Settings s = m_source.stored();
     m_enabled->setChecked(s.enabled);
     m_host->setText(s.host);
     m_tls->setChecked(s.tls);
     m_port->setValue(s.port);
     m_caFile->setText(s.caFile);
     m_username->setText(s.username);
-    m_password->setText(s.password);
+    // A switch elsewhere never tells its password: the box stays empty, and
+    // only what is typed into it replaces the stored one.
+    m_password->setText(m_source.showsPassword() ? s.password : QString());
+    m_password->setPlaceholderText(!m_source.showsPassword() && m_source.passwordSet()
+                                       ? QStringLiteral("stored, not shown: type to replace it")
+                                       : QString());
+    m_password->setModified(false);
     m_name->setText(s.name);
     m_baseTopic->setText(s.baseTopic);
     m_discovery->setChecked(s.discovery);
@@ -142,50 +156,67 @@ Settings SettingsWindow::fromControls() const
 {
     Settings s;
     s.enabled = m_enabled->isChecked();
-    s.host = m_host->text().trimmed().isEmpty() ? s.host : m_host->text().trimmed();
+    s.host = m_host->text();
     s.port = m_port->value();
     s.tls = m_tls->isChecked();
-    s.caFile = m_caFile->text().trimmed();
+    s.caFile = m_caFile->text();
     s.username = m_username->text();
     s.password = m_password->text();
+    s.name = m_name->text();
+    s.baseTopic = m_baseTopic->text();
     s.discovery = m_discovery->isChecked();
-    takeNames(s, m_name->text(), m_baseTopic->text(), m_discoveryPrefix->text(), defaultName(m_title));
+    s.discoveryPrefix = m_discoveryPrefix->text();
     for (int i = 0; i < kOutputs; ++i)
-        s.outputs[i] = {m_targets[i].topic->text().trimmed(), m_targets[i].on->text(),
-                        m_targets[i].off->text()};
-    return s;
+        s.outputs[i] = {m_targets[i].topic->text(), m_targets[i].on->text(), m_targets[i].off->text()};
+    return takeTyped(s, m_source.defaultName());
 }
 
-bool SettingsWindow::applyChanges()
+bool SettingsWindow::applyChanges(std::function<void()> stored)
 {
     const Settings s = fromControls();
     if (!s.problem.isEmpty()) {
         // Neither stored nor used: the link goes on with what it had.
-        m_state->setText(QStringLiteral("Not saved: %1.").arg(s.problem));
+        refuse(s.problem);
         return false;
     }
-    s.save(m_title);
-    m_link.apply(s);
-    // Shows what was taken: a sanitised name, topics without the slashes around them.
-    m_name->setText(s.name);
-    m_baseTopic->setText(s.baseTopic);
-    m_discoveryPrefix->setText(s.discoveryPrefix);
-    return true;
+    std::optional<QString> password;
+    if (m_source.showsPassword() || m_password->isModified()) password = s.password;
+    auto refused = std::make_shared<bool>(false);
+    QPointer<SettingsWindow> self(this);
+    m_source.store(s, password, [self, s, stored, refused](const QString& refusal) {
+        if (!self) return;
+        if (!refusal.isEmpty()) {
+            *refused = true;
+            self->refuse(refusal);
+            return;
+        }
+        // Shows what was taken: a sanitised name, topics without the slashes around them.
+        self->m_name->setText(s.name);
+        self->m_baseTopic->setText(s.baseTopic);
+        self->m_discoveryPrefix->setText(s.discoveryPrefix);
+        if (stored) stored();
+    });
+    return !*refused;
+}
+
+void SettingsWindow::refuse(const QString& problem)
+{
+    m_state->setText(notSavedText(problem));
 }
 
 void SettingsWindow::showState()
 {
-    m_state->setText(m_link.stateText());
+    m_state->setText(m_source.stateText());
 }
 
-QAction* addSettingsAction(QMenu* menu, Link& link, const QString& title, QWidget* parent)
+QAction* addSettingsAction(QMenu* menu, SettingsSource& source, QWidget* parent)
 {
     QAction* action = menu->addAction(QStringLiteral("Home automation (MQTT)..."));
     action->setObjectName(QStringLiteral("mnuMqtt"));
     auto window = std::make_shared<QPointer<SettingsWindow>>();
-    QObject::connect(action, &QAction::triggered, menu, [parent, &link, title, window] {
+    QObject::connect(action, &QAction::triggered, menu, [parent, &source, window] {
         if (!*window)
-            *window = new SettingsWindow(link, title, parent);
+            *window = new SettingsWindow(source, parent);
         else
             (*window)->load();
         (*window)->show();
@@ -195,18 +226,18 @@ QAction* addSettingsAction(QMenu* menu, Link& link, const QString& title, QWidge
     return action;
 }
 
-QLabel* addStatusLabel(QStatusBar* bar, Link& link)
+QLabel* addStatusLabel(QStatusBar* bar, SettingsSource& source)
 {
     auto* label = new QLabel(bar);
     label->setObjectName(QStringLiteral("lblMqtt"));
-    const auto show = [label, &link] {
-        label->setText(link.shortState());
-        label->setToolTip(link.stateText());
-        label->setVisible(link.settings().enabled);
+    const auto show = [label, &source] {
+        label->setText(source.shortState());
+        label->setToolTip(source.stateText());
+        label->setVisible(source.stateShown());
     };
     bar->addPermanentWidget(label);
     show();
-    QObject::connect(&link, &Link::stateChanged, label, show);
+    QObject::connect(&source, &SettingsSource::stateChanged, label, show);
     return label;
 }
 
