@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <QTimeZone>
@@ -213,6 +215,17 @@ private slots:
             QVERIFY2(s.problem.contains(expected), qPrintable(s.problem));
             QVERIFY(s.problem.size() < 200); // a 70 KB value is not repeated in the message
         }
+    }
+
+    // Settings the placement file could not take are not reported as stored.
+    void saveSaysWhenTheFileCannotBeWritten()
+    {
+        const QString path = QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KESTRA3")).fileName();
+        QCOMPARE(office().save(QStringLiteral("KESTRA3")), QString());
+        QVERIFY(QFile::remove(path) && QDir().mkpath(path)); // a folder where the file goes
+        const QString why = office().save(QStringLiteral("KESTRA3"));
+        QDir().rmdir(path);
+        QVERIFY2(why.contains(path), qPrintable(why));
     }
 };
 

@@ -263,7 +263,7 @@ Settings Settings::load(const QString& title)
     return r;
 }
 
-void Settings::save(const QString& title) const
+QString Settings::save(const QString& title) const
 {
     QSettings s = placementFile(title);
     // QSettings replaces the file with one that keeps the old file's mode; a
@@ -292,6 +292,8 @@ void Settings::save(const QString& title) const
     s.endGroup();
     s.sync();
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    if (s.status() != QSettings::NoError) return QStringLiteral("%1 cannot be written").arg(path);
+    return {};
 }
 
 } // namespace kestra::mqtt

@@ -50,7 +50,8 @@ struct Settings
     // that is there but cannot work is not replaced: it is named in `problem`.
     static Settings load(const QString& title);
     // Writes every key; the file is made private before the password reaches it.
-    void save(const QString& title) const;
+    // Empty when the placement file holds them, else why it does not.
+    [[nodiscard]] QString save(const QString& title) const;
 
     // "kestra/kestra3-office": the first levels of this device's topics.
     QString root() const { return baseTopic + QLatin1Char('/') + name; }

@@ -191,7 +191,8 @@ void storeMqttSettings(const Sources& s, const Args& a)
     if (taken.problem.isEmpty() && keep) taken.problem = mqtt::keptPasswordProblem(stored, taken);
     if (!taken.problem.isEmpty())
         throw Refused{Failure(failure::kConversion, taken.problem), mqtt::notSavedText(taken.problem)};
-    taken.save(title);
+    if (const QString why = taken.save(title); !why.isEmpty())
+        throw Refused{Failure(failure::kFile, why), mqtt::notSavedText(why)};
     s.link.apply(taken);
 }
 

@@ -48,7 +48,10 @@ void LocalSettings::store(const Settings& s, const std::optional<QString>& passw
 {
     Settings taken = s;
     if (password) taken.password = *password;
-    taken.save(m_title);
+    if (const QString why = taken.save(m_title); !why.isEmpty()) {
+        done(why);
+        return;
+    }
     m_link.apply(taken);
     done({});
 }
