@@ -1,4 +1,7 @@
 'use strict';
+// The marks 'script', 'parsed', 'stream-open', 'state-came' and 'live' say where a cold load's time goes
+// (bench/webbench.py).
+performance.mark('script');
 // The web page of the time switch: one more client of its API. Everything the
 // switch says is shown as text (textContent), never as HTML.
 
@@ -10,7 +13,6 @@ const MODES = ['AUTO', 'ON', 'OFF'];
 const state = { outputs: [], inputs: null, port: null, mqtt: null, next: '', calendar: null };
 let csrf = '';
 let events = null;
-let weekTimer = 0;
 
 const $ = (id) => document.getElementById(id);
 
@@ -554,14 +556,44 @@ function hatch(id, colour, lines, background) {
   return p;
 }
 
+// The week is asked for when the switch says its picture changed, not at every
+// switching: a pulsing output would have it fetched every second. One request at
+// a time; what changes meanwhile is fetched once, after it.
+let weekAsked = false;
+let weekAgain = false;
 async function loadWeek() {
+  if (weekAsked) { weekAgain = true; return; }
+  weekAsked = true;
   try {
-    const { data } = await request('GET', '/api/web/week');
-    drawWeek(data);
-  } catch (e) { /* the next event tries again */ }
+    do {
+      weekAgain = false;
+      const { status, data } = await request('GET', '/api/web/week');
+      if (status === 200) drawWeek(data);
+    } while (weekAgain);
+  } catch (e) { /* the next change tries again */ }
+  weekAsked = false;
+}
+
+// The last picture, and the second of the week it was drawn at by this page's clock:
+// the now line moves on without asking the switch again.
+let week = null;
+function weekSecondNow() {
+  return Math.floor(week.second + (Date.now() - week.at) / 1000) % WEEK;
+}
+
+function moveNow() {
+  if (!week) return;
+  const second = weekSecondNow();
+  if (Math.floor(second / 86400) !== week.today) { drawWeek(week.data); return; }
+  const line = $('week-now');
+  const x = 40 + second * (700 / WEEK);
+  line.setAttribute('x1', x);
+  line.setAttribute('x2', x);
 }
 
 function drawWeek(w) {
+  if (week && week.data === w) w = Object.assign({}, w, { weekSecond: weekSecondNow() });
+  week = { data: w, second: w.weekSecond, at: Date.now(), today: Math.floor(w.weekSecond / 86400) };
   const left = 40, top = 34, row = 26, width = 700;
   const scale = width / WEEK;
   const s = svg('svg', { viewBox: `0 0 ${left + width + 4} ${top + 8 * row + 4}`, role: 'img',
@@ -586,13 +618,20 @@ function drawWeek(w) {
   }
   for (const o of w.outputs) s.append(weekRow(o, defs, top + (o.output - 1) * row, row, left, scale));
   const nx = left + w.weekSecond * scale;
-  s.append(svg('line', { x1: nx, y1: top - 4, x2: nx, y2: top + 8 * row, class: 'now' }));
+  s.append(svg('line', { x1: nx, y1: top - 4, x2: nx, y2: top + 8 * row, class: 'now', id: 'week-now' }));
   const box = $('week-picture');
   box.textContent = '';
   box.append(s);
   const ul = $('week-next');
   ul.textContent = '';
-  for (const o of w.outputs) ul.append(el('li', { text: `${o.output} ${o.location || ''}: ${o.next}` }));
+  for (const o of w.outputs) ul.append(el('li', { id: `week-next-${o.output}` }));
+  for (const o of state.outputs) weekNext(o);
+}
+
+// An output's next switching comes with its own event: the week's list follows it.
+function weekNext(o) {
+  const li = $(`week-next-${o.output}`);
+  if (li) li.textContent = `${o.output} ${o.location || ''}: ${o.next ? o.next.text : ''}`;
 }
 
 function weekRow(o, defs, y, row, left, scale) {
@@ -645,11 +684,6 @@ function weekRow(o, defs, y, row, left, scale) {
   if (shown) g.append(svg('text', { x: left + 4, y: y + row * 0.65, class: 'note' }, shown));
   g.append(svg('title', {}, [`${m} ${o.location || ''}: ${o.text}`, ...notes].join('\n')));
   return g;
-}
-
-function weekSoon() {
-  clearTimeout(weekTimer);
-  weekTimer = setTimeout(loadWeek, 300);
 }
 
 // ---- History -------------------------------------------------------------
@@ -709,9 +743,12 @@ function applyState(s) {
       loadPresets();
       loadSounds();
       loadHistory();
+      loadWeek();
     });
   } else {
     rest();
+    // Back after a break: what changed meanwhile was not told.
+    loadWeek();
   }
   document.body.dataset.live = 'yes';
 }
@@ -736,21 +773,26 @@ function whenParsed(f) {
 function connect() {
   if (events) events.close();
   events = new EventSource('/api/events');
-  const on = (name, f) => events.addEventListener(name, (e) => whenParsed(() => {
-    try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
-  }));
-  on('state', (s) => { applyState(s); $('link').textContent = 'Live'; weekSoon(); });
+  events.onopen = () => { if (!performance.getEntriesByName('stream-open').length) performance.mark('stream-open'); };
+  const on = (name, f) => events.addEventListener(name, (e) => {
+    if (name === 'state' && !performance.getEntriesByName('state-came').length) performance.mark('state-came');
+    whenParsed(() => {
+      try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
+    });
+  });
+  on('state', (s) => { applyState(s); $('link').textContent = 'Live'; });
   on('output', (o) => {
     state.outputs[o.output - 1] = o;
     renderOutput(o);
     nameOutput(o);
     if (Number($('program-output').value) === o.output) renderProgram();
-    weekSoon();
+    weekNext(o);
   });
+  on('week', loadWeek);
   on('inputs', (i) => { state.inputs = i; renderInputs(); });
   on('port', (p) => { state.port = p; renderFacts(); });
   on('mqtt', (m) => { state.mqtt = m; renderFacts(); });
-  on('calendar', (c) => { state.calendar = c; renderCalendar(); weekSoon(); });
+  on('calendar', (c) => { state.calendar = c; renderCalendar(); });
   on('locations', () => {});
   on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
   events.onerror = () => {
@@ -785,6 +827,7 @@ async function start() {
 start();
 
 function init() {
+  performance.mark('parsed');
   $('program-output').addEventListener('change', renderProgram);
   $('hold-time').addEventListener('change', (e) => command({ command: 'holdTime', text: e.target.value }));
   for (const n of [4, 5]) $('sound' + n).addEventListener('change', (e) => command({ command: 'pickSound', input: n, name: e.target.value }));
@@ -815,6 +858,8 @@ function init() {
   for (const f of waiting.splice(0)) f();
   // Without a state soon, the sections are shown all the same.
   setTimeout(showLater, 1500);
+  // The week's now line moves a pixel in about 15 minutes.
+  setInterval(moveNow, 60000);
 }
 
 // The sections below the outputs, hidden until the first state is drawn.
