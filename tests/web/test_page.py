@@ -387,8 +387,11 @@ class Rules(unittest.TestCase):
             _, r, page = s.http('GET', '/', {'Cookie': session})
             policy = r.getheader('Content-Security-Policy')
             self.assertNotIn('unsafe-inline', policy)
-            scripts = re.findall(rb'<script[^>]*>(.*?)</script>', page, re.S)
+            # Besides, as data that never runs, the switch's state as the page was answered.
+            scripts = re.findall(rb'<script(?! type="application/json")[^>]*>(.*?)</script>', page, re.S)
             self.assertEqual(len(scripts), 1)
+            first = re.search(rb'<script type="application/json" id="first-state">(.*?)</script>', page, re.S)
+            self.assertEqual(len(json.loads(first.group(1))['outputs']), 8)
             digest = base64.b64encode(hashlib.sha256(scripts[0]).digest()).decode()
             self.assertIn("script-src 'sha256-%s';" % digest, policy)
         finally:

@@ -12,6 +12,9 @@ const MODES = ['AUTO', 'ON', 'OFF'];
 
 const state = { outputs: [], inputs: null, port: null, mqtt: null, next: '', calendar: null };
 let csrf = '';
+// A change waits for the page's token against forgery, which comes with the event stream.
+let sessionCame = null;
+const sessionKnown = new Promise((resolve) => { sessionCame = resolve; });
 let events = null;
 
 const $ = (id) => document.getElementById(id);
@@ -52,6 +55,7 @@ function say(text) {
 }
 
 async function request(method, path, body) {
+  if (method !== 'GET' && !csrf) await sessionKnown;
   const headers = { 'X-Kestra-CSRF': csrf };
   if (body !== undefined) headers['Content-Type'] = 'application/json';
   const r = await fetch(path, { method, headers, body: body === undefined ? undefined : JSON.stringify(body),
@@ -711,7 +715,41 @@ async function loadHistory() {
 
 // ---- Live state ----------------------------------------------------------
 
-function applyState(s) {
+// `streamed`: the stream's state, not the one the page came with; `same`: the stream's first state is the one
+// the page came with, already drawn.
+function applyState(s, streamed = true, same = false) {
+  if (!same) drawState(s);
+  const rest = () => {
+    renderCalendar();
+    if (state.inputs) renderMappings();
+    renderProgram();
+  };
+  if (streamed && !performance.getEntriesByName('streaming').length) performance.mark('streaming');
+  const back = document.body.dataset.live === 'no';
+  if (streamed) document.body.dataset.live = 'yes';
+  if (!performance.getEntriesByName('live').length) {
+    document.body.hidden = false;
+    performance.mark('live');
+    // The sections below the outputs, and what is not live, once the first frame has shown the outputs.
+    requestAnimationFrame(() => setTimeout(() => {
+      showLater();
+      rest();
+      // A date box's value costs its first drawing: it is filled here, not before the outputs.
+      const today = new Date();
+      $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
+      loadPresets();
+      loadSounds();
+      loadHistory();
+      loadWeek();
+    }));
+  } else {
+    if (!same) rest();
+    // Back after a break: what changed meanwhile was not told.
+    if (back) loadWeek();
+  }
+}
+
+function drawState(s) {
   state.outputs = s.outputs;
   state.inputs = s.inputs;
   state.port = s.port;
@@ -726,31 +764,6 @@ function applyState(s) {
   state.calendar = s.calendar || null;
   renderLevels();
   renderFacts();
-  const rest = () => {
-    renderCalendar();
-    if (state.inputs) renderMappings();
-    renderProgram();
-  };
-  if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) {
-    performance.mark('live');
-    // The sections below the outputs, and what is not live, in the next task: the first frame shows the outputs.
-    setTimeout(() => {
-      showLater();
-      rest();
-      // A date box's value costs its first drawing: it is filled here, not before the outputs.
-      const today = new Date();
-      $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
-      loadPresets();
-      loadSounds();
-      loadHistory();
-      loadWeek();
-    });
-  } else {
-    rest();
-    // Back after a break: what changed meanwhile was not told.
-    loadWeek();
-  }
-  document.body.dataset.live = 'yes';
 }
 
 // The output's entry in the lists that choose one.
@@ -765,6 +778,7 @@ function nameOutput(o) {
 // The script runs in the page's head: the event stream opens while the rest is
 // read, and what it brings waits until the page is there to show it.
 let parsed = document.readyState !== 'loading';
+let firstState = '';
 const waiting = [];
 function whenParsed(f) {
   if (parsed) f(); else waiting.push(f);
@@ -777,10 +791,15 @@ function connect() {
   const on = (name, f) => events.addEventListener(name, (e) => {
     if (name === 'state' && !performance.getEntriesByName('state-came').length) performance.mark('state-came');
     whenParsed(() => {
-      try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
+      try { f(JSON.parse(e.data), e.data); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
     });
   });
-  on('state', (s) => { applyState(s); $('link').textContent = 'Live'; });
+  on('state', (s, text) => {
+    // Written as the switch wrote it into the page.
+    applyState(s, true, text.replace(/</g, '\\u003c') === firstState);
+    firstState = '';
+    $('link').textContent = 'Live';
+  });
   on('output', (o) => {
     state.outputs[o.output - 1] = o;
     renderOutput(o);
@@ -794,37 +813,41 @@ function connect() {
   on('mqtt', (m) => { state.mqtt = m; renderFacts(); });
   on('calendar', (c) => { state.calendar = c; renderCalendar(); });
   on('locations', () => {});
+  // The page's session comes with the state: its token against forgery, and what to warn of.
+  on('session', (data) => {
+    csrf = data.csrf;
+    sessionCame();
+    const w = $('warning');
+    w.textContent = data.warning || '';
+    w.hidden = !data.warning;
+    $('password-state').textContent = data.passwordSet ? 'A password is set.' :
+      'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+  });
   on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
   events.onerror = () => {
-    if (events.readyState === EventSource.CLOSED) setTimeout(start, 2000);
+    if (events.readyState === EventSource.CLOSED) setTimeout(reconnect, 2000);
     whenParsed(() => {
+      document.body.hidden = false;
       document.body.dataset.live = 'no';
       $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
     });
   };
 }
 
-async function start() {
-  // The state comes while the page's token is fetched.
-  connect();
+// A stream refused (not merely broken, which the browser mends itself): logged out, the login page
+// follows; else the switch is asked again.
+async function reconnect() {
   try {
     const { status, data } = await request('GET', '/api/web/session');
-    if (status !== 200) throw new Error('no session');
-    csrf = data.csrf;
-    whenParsed(() => {
-      const w = $('warning');
-      w.textContent = data.warning || '';
-      w.hidden = !data.warning;
-      $('password-state').textContent = data.passwordSet ? 'A password is set.' :
-        'No password is set: only "kestra3 ctl web" on this machine opens the page.';
-    });
+    if (status === 200) { csrf = data.csrf; sessionCame(); }
   } catch (e) {
-    if (e.message !== 'logged out') setTimeout(start, 2000);
+    if (e.message === 'logged out') return;
   }
+  connect();
 }
 
 // The event stream first: the page is live as soon as its first state is drawn.
-start();
+connect();
 
 function init() {
   performance.mark('parsed');
@@ -855,9 +878,14 @@ function init() {
     else say((data.error && data.error.text) || 'The password was not set.');
   });
   parsed = true;
+  // The state the page came with first; the stream's, newer, may be waiting already.
+  firstState = $('first-state').textContent;
+  if (firstState) {
+    try { applyState(JSON.parse(firstState), false); } catch (err) { firstState = ''; }
+  }
   for (const f of waiting.splice(0)) f();
-  // Without a state soon, the sections are shown all the same.
-  setTimeout(showLater, 1500);
+  // Without a state soon, the page is shown all the same.
+  setTimeout(() => { document.body.hidden = false; showLater(); }, 1500);
   // The week's now line moves a pixel in about 15 minutes.
   setInterval(moveNow, 60000);
 }
