@@ -49,6 +49,14 @@ PAINTED = """(() => {
     if (name === 'live') requestAnimationFrame(() => setTimeout(() => mark('live painted')));
     return m;
   };
+  // When output 1's state was on the screen (Chromium's element timing: the frame that showed it).
+  window.shown = [];
+  new PerformanceObserver((l) => shown.push(...l.getEntries().map((e) => e.renderTime || e.loadTime)))
+    .observe({type: 'element', buffered: true});
+  new MutationObserver(() => {
+    const e = document.getElementById('state-1');
+    if (e && !e.hasAttribute('elementtiming')) e.setAttribute('elementtiming', 'state');
+  }).observe(document, {childList: true, subtree: true});
 })();"""
 
 
@@ -76,7 +84,7 @@ def done_with(b, running):
 
 def until_painted(b):
     t.WebDriverWait(b, 5, poll_frequency=0.01).until(
-        lambda b: b.execute_script("return performance.getEntriesByName('live painted').length") > 0)
+        lambda b: b.execute_script("return performance.getEntriesByName('live painted').length && shown.length"))
 
 
 def week_requests(sw):
@@ -193,7 +201,7 @@ def main():
                     until_painted(b)
                     for name, at in b.execute_script(
                             "return performance.getEntriesByType('mark').concat(performance.getEntriesByType('paint'))"
-                            ".map(e => [e.name, e.startTime])"):
+                            ".map(e => [e.name, e.startTime]).concat([['state on the screen', shown[0]]])"):
                         marks.setdefault((which is other, name), []).append(at)
                     if which is other:
                         others.append(load)
