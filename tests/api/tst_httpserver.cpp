@@ -38,12 +38,16 @@ private slots:
         QObject mainThread;
         api::HttpServer server(
             &mainThread, front,
-            [](const api::HttpRequest&) { return api::HttpResponse{200, "from the switch", "text/plain"}; },
+            [](const api::HttpRequest&) {
+                return api::HttpResponse{200, "from the switch", "text/plain"};
+            },
             "/api/events", [] { return QByteArray(); }, limits);
         QString why;
         QVERIFY2(server.listen(0, &why), qPrintable(why));
         const api::Client client(server.port(), "any");
-        const auto get = [&](const QByteArray& path) { return client.raw("GET " + path + " HTTP/1.0\r\n\r\n"); };
+        const auto get = [&](const QByteArray& path) {
+            return client.raw("GET " + path + " HTTP/1.0\r\n\r\n");
+        };
 
         QCOMPARE(get("/").body, QByteArray("from the switch"));
         const api::Reply page = get("/");
