@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Benchmark of the web page against the real service, by hand:
 
-    bench/webbench.py build/builds/kestra3 [--loads N] [--loads-only]
+    bench/webbench.py build/builds/kestra3 [--loads N] [--loads-only] [--running-browser] [--against KESTRA3]
 
 Starts kestra3 --headless as the browser tests do (tests/web/test_page.py) and measures: page load to live state
-(cold: a fresh Chromium profile each time), a change at the port to the page, the bytes of a first load, the
+(cold: a fresh Chromium profile each time, or a browser that keeps running with its cache cleared before each load),
+a change at the port to the page, the bytes of a first load, the requests for the week while output 1 pulses, the
 service's memory with 10 pages open, and channel 8's switchings at the port while 10 pages stream and four threads
 flood the service with requests.
 """
@@ -17,6 +18,11 @@ parser.add_argument('--loads', type=int, default=5, help='cold page loads to mea
 parser.add_argument('--loads-only', action='store_true', help='measure the cold loads alone')
 parser.add_argument('--against', metavar='KESTRA3', help='another build of kestra3 whose cold loads alternate with '
                     "this one's, so that both meet the same load of the machine")
+parser.add_argument('--running-browser', action='store_true',
+                    help='cold loads in one browser that keeps running (a person\'s browser is open already): each in '
+                    'a new tab, the cache and cookies cleared before it; default: a fresh profile each load')
+parser.add_argument('--pulse-only', action='store_true',
+                    help='measure the requests for the week during a minute of output 1 pulsing, alone')
 args = parser.parse_args()
 sys.argv = [sys.argv[0], args.kestra3, '']
 import test_page as t  # noqa: E402
@@ -32,6 +38,76 @@ def rss(pid):
 def live(b):
     t.WebDriverWait(b, 20, poll_frequency=0.01).until(
         lambda b: b.execute_script("return document.body.dataset.live") == 'yes')
+
+
+# When the live state has been drawn and the frame after it made: a mark of its own, set by the benchmark in every
+# page it opens, whichever build's page it is.
+PAINTED = """(() => {
+  const mark = performance.mark.bind(performance);
+  performance.mark = (name, ...more) => {
+    const m = mark(name, ...more);
+    if (name === 'live') requestAnimationFrame(() => setTimeout(() => mark('live painted')));
+    return m;
+  };
+  // When output 1's state was on the screen (Chromium's element timing: the frame that showed it).
+  window.shown = [];
+  new PerformanceObserver((l) => shown.push(...l.getEntries().map((e) => e.renderTime || e.loadTime)))
+    .observe({type: 'element', buffered: true});
+  new MutationObserver(() => {
+    const e = document.getElementById('state-1');
+    if (e && !e.hasAttribute('elementtiming')) e.setAttribute('elementtiming', 'state');
+  }).observe(document, {childList: true, subtree: true});
+})();"""
+
+
+def cold_browser(running):
+    """A browser to load the page in with nothing of it cached: a fresh profile, or a new tab of the running
+    browser with its cache and cookies cleared."""
+    if running is None:
+        b = t.chromium(1280, 900)
+    else:
+        b = running
+        b.switch_to.new_window('tab')
+        b.execute_cdp_cmd('Network.clearBrowserCache', {})
+        b.execute_cdp_cmd('Network.clearBrowserCookies', {})
+    b.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': PAINTED})
+    return b
+
+
+def done_with(b, running):
+    if running is None:
+        b.quit()
+        return
+    b.close()
+    b.switch_to.window(b.window_handles[0])
+
+
+def until_painted(b):
+    t.WebDriverWait(b, 5, poll_frequency=0.01).until(
+        lambda b: b.execute_script("return performance.getEntriesByName('live painted').length && shown.length"))
+
+
+def week_requests(sw):
+    """How often an open page asks for the week in the minute from the start of output 1 pulsing 1 s ON, 1 s OFF."""
+    b = t.chromium(1280, 900)
+    try:
+        b.get(sw.ctl('web').stdout.strip())
+        live(b)
+        b.execute_script('performance.setResourceTimingBufferSize(10000)')
+        count = lambda: b.execute_script("return performance.getEntriesByType('resource')"
+                                         ".filter(e => new URL(e.name).pathname === '/api/web/week').length")
+        time.sleep(2)  # the first picture
+        before = count()
+        for body in ({'command': 'pulseSelect', 'output': 1, 'list': 'on', 'entry': '1'},
+                     {'command': 'pulseSelect', 'output': 1, 'list': 'off', 'entry': '1'},
+                     {'command': 'pulseStart', 'output': 1}):
+            st, answer = sw.api('POST', '/api/command', body)
+            assert st == 200 and answer.get('ok'), answer
+        time.sleep(60)
+        return count() - before
+    finally:
+        sw.api('POST', '/api/command', {'command': 'pulseStop', 'output': 1})
+        b.quit()
 
 
 def summary(name, xs):
@@ -104,38 +180,58 @@ def main():
             ours, t.KESTRA3 = t.KESTRA3, args.against
             other = t.Switch()
             t.KESTRA3 = ours
-        loads, sizes, parts, files, others = [], [], [], {}, []
-        for i in range(args.loads):
-            for which in ((s, other) if i % 2 == 0 else (other, s)):
-                if which is None:
-                    continue
-                b = t.chromium(1280, 900)  # a fresh profile: nothing cached
-                b.get(which.ctl('web').stdout.strip())
-                live(b)
-                load = b.execute_script("return performance.getEntriesByName('live')[0].startTime")
-                if which is other:
-                    others.append(load)
-                    b.quit()
-                    continue
-                loads.append(load)
-                nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
-                                       "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
-                parts.append(nav)
-                # Where each of the page's files and first calls began and ended.
-                for name, start, end in b.execute_script(
-                        "return performance.getEntriesByType('resource').map(e => [new URL(e.name).pathname,"
-                        " e.startTime, e.responseEnd])"):
-                    files.setdefault(name, []).append((start, end))
-                sizes.append(b.execute_script(
-                    "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
-                    ".reduce((n, e) => n + e.transferSize, 0)"))
-                b.quit()
+        if args.pulse_only:
+            for which, name in ((s, args.kestra3), (other, args.against)):
+                if which:
+                    print('requests for the week during a minute of output 1 pulsing 1 s ON, 1 s OFF, %s: %d'
+                          % (name, week_requests(which)))
+            return
+        running = t.chromium(1280, 900) if args.running_browser else None
+        loads, sizes, parts, files, others, marks = [], [], [], {}, [], {}
+        try:
+            for i in range(args.loads):
+                for which in ((s, other) if i % 2 == 0 else (other, s)):
+                    if which is None:
+                        continue
+                    b = cold_browser(running)
+                    b.get(which.ctl('web').stdout.strip())
+                    live(b)
+                    load = b.execute_script("return performance.getEntriesByName('live')[0].startTime")
+                    # The page's own marks and Chromium's paints.
+                    until_painted(b)
+                    for name, at in b.execute_script(
+                            "return performance.getEntriesByType('mark').concat(performance.getEntriesByType('paint'))"
+                            ".map(e => [e.name, e.startTime]).concat([['state on the screen', shown[0]]])"):
+                        marks.setdefault((which is other, name), []).append(at)
+                    if which is other:
+                        others.append(load)
+                        done_with(b, running)
+                        continue
+                    loads.append(load)
+                    nav = b.execute_script("const n = performance.getEntriesByType('navigation')[0];"
+                                           "return [n.redirectEnd, n.responseEnd, n.domContentLoadedEventEnd]")
+                    parts.append(nav)
+                    # Where each of the page's files and first calls began and ended.
+                    for name, start, end in b.execute_script(
+                            "return performance.getEntriesByType('resource').map(e => [new URL(e.name).pathname,"
+                            " e.startTime, e.responseEnd])"):
+                        files.setdefault(name, []).append((start, end))
+                    sizes.append(b.execute_script(
+                        "return performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
+                        ".reduce((n, e) => n + e.transferSize, 0)"))
+                    done_with(b, running)
+        finally:
+            if running:
+                running.quit()
+        how = 'a running browser, its cache cleared' if running else 'a fresh profile'
         if other:
             other.stop()
-            summary('page load to live state, cold, ms, %s' % args.against, others)
-        summary('page load to live state, cold, ms', loads)
+            summary('page load to live state, cold (%s), ms, %s' % (how, args.against), others)
+        summary('page load to live state, cold (%s), ms' % how, loads)
         for i, name in enumerate(('login link redirected', 'page received', 'page and script ready')):
             summary('... of it: %s, ms' % name, [p[i] for p in parts])
+        for (theirs, name), ats in sorted(marks.items(), key=lambda m: (m[0][0], statistics.median(m[1]))):
+            summary('... %s%s, ms' % (name, ', ' + args.against if theirs else ''), ats)
         for name, spans in sorted(files.items(), key=lambda f: statistics.median(s for s, _ in f[1])):
             summary('... %s asked for, ms' % name, [s for s, _ in spans])
             summary('... %s received, ms' % name, [e for _, e in spans])
@@ -144,8 +240,9 @@ def main():
         c.request('GET', '/api/events', headers={'Authorization': 'Bearer ' + s.token, 'Host': '127.0.0.1:%d' % s.port})
         greeting = c.getresponse().fp.read1(1 << 20)
         c.close()
-        print('| first load, KB: files and calls %.1f + the first event %.1f | | %.1f | | | 5 |'
-              % (statistics.median(sizes) / 1024, len(greeting) / 1024, (statistics.median(sizes) + len(greeting)) / 1024))
+        print('| first load, KB: files and calls %.1f + the first event %.1f | | %.1f | | | %d |'
+              % (statistics.median(sizes) / 1024, len(greeting) / 1024, (statistics.median(sizes) + len(greeting)) / 1024,
+                 len(sizes)))
         if args.loads_only:
             return
 
@@ -165,6 +262,7 @@ def main():
         summary('input change at the port to the page, ms', shown)
 
         b.quit()
+        print('\nrequests for the week during a minute of output 1 pulsing 1 s ON, 1 s OFF: %d\n' % week_requests(s))
         idle = rss(pid)
         quiet = edges(s)
         pages = [Page(s) for _ in range(10)]

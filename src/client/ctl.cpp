@@ -125,6 +125,12 @@ QString eventLine(const QByteArray& name, const QJsonObject& o)
         return QStringLiteral("%1 locations: %2").arg(now(), names.join(QStringLiteral(" | ")));
     }
     if (name == "ending") return QStringLiteral("%1 the switch is ending").arg(now());
+    if (name == "week") {
+        QStringList outputs;
+        for (const QJsonValue& v : o.value(QStringLiteral("outputs")).toArray())
+            outputs << QString::number(v.toInt());
+        return QStringLiteral("%1 week redrawn: outputs %2").arg(now(), outputs.join(QStringLiteral(", ")));
+    }
     return QStringLiteral("%1 %2").arg(now(), QString::fromUtf8(name));
 }
 

@@ -293,6 +293,19 @@ class Page(unittest.TestCase):
             self.assertEqual(count('#week-row-1 .bar'), 0)
             self.assertEqual(count('#week-row-5 .bar'), 7)
             self.assertIn('held OFF by input 3', self.text('week-row-5'))
+            # Output 1 pulsing asks for no new week; a schedule edit, as a window makes it, redraws the week.
+            weeks = lambda: self.browser.execute_script("return performance.getEntriesByType('resource')"
+                                                        ".filter(e => e.name.endsWith('/api/web/week')).length")
+            asked = weeks()
+            self.browser.execute_script("window.flips = 0; new MutationObserver(() => ++flips).observe("
+                                        "document.getElementById('state-1'), {childList: true, characterData: true});")
+            self.wait.until(lambda b: b.execute_script('return flips') >= 3)
+            self.assertEqual(weeks(), asked)
+            width = lambda: self.browser.execute_script(
+                "return document.querySelector('#week-row-5 .bar').getAttribute('width')")
+            before = width()
+            cmd({'command': 'time', 'output': 5, 'index': 1, 'text': '06:00:00'})
+            self.wait.until(lambda b: width() != before)
         finally:
             cmd({'command': 'pulseStop', 'output': 1})
             self.switch.set_status(0x78)
@@ -374,8 +387,11 @@ class Rules(unittest.TestCase):
             _, r, page = s.http('GET', '/', {'Cookie': session})
             policy = r.getheader('Content-Security-Policy')
             self.assertNotIn('unsafe-inline', policy)
-            scripts = re.findall(rb'<script[^>]*>(.*?)</script>', page, re.S)
+            # Besides, as data that never runs, the switch's state as the page was answered.
+            scripts = re.findall(rb'<script(?! type="application/json")[^>]*>(.*?)</script>', page, re.S)
             self.assertEqual(len(scripts), 1)
+            first = re.search(rb'<script type="application/json" id="first-state">(.*?)</script>', page, re.S)
+            self.assertEqual(len(json.loads(first.group(1))['outputs']), 8)
             digest = base64.b64encode(hashlib.sha256(scripts[0]).digest()).decode()
             self.assertIn("script-src 'sha256-%s';" % digest, policy)
         finally:

@@ -1,6 +1,8 @@
 #include "service/web/gate.h"
 
 #include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace kestra::web;
@@ -43,6 +45,19 @@ private slots:
         QVERIFY(csp.contains("script-src " + hash(script) + ";"));
         QVERIFY(csp.contains("style-src " + hash(style) + ";"));
         QVERIFY(!csp.contains("unsafe"));
+    }
+
+    // The state written into the page stays data, whatever a location holds, and reads back the same.
+    void firstState()
+    {
+        const QByteArray page = "<body><script type=\"application/json\" id=\"first-state\"></script><p>";
+        const QString location = QStringLiteral("</SCRIPT><script>alert(1)</script><!-- <img src=x>");
+        const QByteArray out = withFirstState(page, {{QStringLiteral("location"), location}});
+        QCOMPARE(out.count("<"), page.count("<"));
+        const qsizetype from = out.indexOf('>', out.indexOf("first-state")) + 1;
+        const QByteArray json = out.mid(from, out.indexOf("</script>") - from);
+        QCOMPARE(QJsonDocument::fromJson(json).object().value(QStringLiteral("location")).toString(),
+                 location);
     }
 };
 

@@ -55,6 +55,8 @@ Api::Api(const Sources& sources, QObject* parent) : QObject(parent), m_sources(s
         connect(&c, &model::Channel::edited, this, &Api::noteOutput);
     }
     connect(&m_sources.week, &week::WeekModel::nextChanged, this, &Api::noteOutput);
+    // A picture redrawn, not a switching told: the next switching is in the output's event.
+    connect(&m_sources.week, &week::WeekModel::pictureChanged, this, &Api::noteWeek);
     connect(&model, &model::SwitchModel::outputWritten, this, [this](quint8 byte) {
         note(Port);
         // The outputs whose driven level changed say so too.
@@ -218,6 +220,10 @@ void Api::flush()
     if (dirty.test(Locations)) send("locations", locationsJson(m_sources));
     if (dirty.test(Mqtt)) send("mqtt", mqttJson(m_sources));
     if (dirty.test(Calendar)) send("calendar", calendarJson(m_sources));
+    QJsonArray redrawn;
+    for (int m = 1; m <= 8; ++m)
+        if (dirty.test(size_t(Week + m - 1))) redrawn.append(m);
+    if (!redrawn.isEmpty()) send("week", QJsonObject{{QStringLiteral("outputs"), redrawn}});
 }
 
 void Api::send(const QByteArray& name, const QJsonObject& data)

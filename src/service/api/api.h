@@ -69,9 +69,11 @@ public:
     void flush();
 
 private:
-    enum Topic { Port = 8, Inputs, Locations, Mqtt, Calendar, Count };
+    // Outputs 1 to 8, then the other parts, then the week picture of outputs 1 to 8.
+    enum Topic { Port = 8, Inputs, Locations, Mqtt, Calendar, Week, Count = Week + 8 };
     void note(int topic);
     void noteOutput(int m) { note(m - 1); }
+    void noteWeek(int m) { note(Week + m - 1); }
     void noteAllOutputs();
     void send(const QByteArray& name, const QJsonObject& data);
     QByteArray greeting();

@@ -401,7 +401,12 @@ HttpResponse HttpServer::onMainThread(const std::function<HttpResponse()>& run)
 HttpResponse HttpServer::answer(Pending& p, std::shared_ptr<Stream>* stream)
 {
     const HttpRequest request = p.request;
-    if (request.path != m_streamPath) return onMainThread([this, request] { return m_handler(request); });
+    if (request.path != m_streamPath) {
+        HttpResponse r = onMainThread([this, request] { return m_handler(request); });
+        if (r.status == 429 || r.status == 503)
+            if (std::optional<HttpResponse> busy = m_auth.whenBusy(request)) return *busy;
+        return r;
+    }
     if (request.method != "GET") return refusalAnswer(405, QStringLiteral("the event stream is read with GET"));
     {
         std::lock_guard lock(m_streamsMutex);
@@ -410,10 +415,11 @@ HttpResponse HttpServer::answer(Pending& p, std::shared_ptr<Stream>* stream)
     }
     auto s = std::make_shared<Stream>();
     if (request.browser) s->session = request.session;
+    const QByteArray opening = m_auth.streamOpening(request);
     // The greeting and the registration happen in one turn of the main thread,
     // so that no event falls between the state it tells and the next one.
-    HttpResponse r = onMainThread([this, s] {
-        const QByteArray greeting = m_greeting();
+    HttpResponse r = onMainThread([this, s, opening] {
+        const QByteArray greeting = m_greeting() + opening;
         std::lock_guard lock(m_streamsMutex);
         s->queue.push_back(greeting);
         s->queued = greeting.size();

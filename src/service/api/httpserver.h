@@ -70,6 +70,15 @@ public:
     // Whether the browser's session an event stream was opened in still lets it
     // on; the stream ends when it does not. Called on the server's threads.
     virtual bool stillAdmits(const QByteArray& /*session*/) const { return true; }
+    // Events for the one stream `request` opens, told right after the state it
+    // starts with; none by default. Called on the server's threads.
+    virtual QByteArray streamOpening(const HttpRequest& /*request*/) const { return {}; }
+    // The answer to `request` when the main thread cannot take it now (too many
+    // requests, or not in time); nothing: that refusal. Called on the server's threads.
+    virtual std::optional<HttpResponse> whenBusy(const HttpRequest& /*request*/) const
+    {
+        return std::nullopt;
+    }
     // `ended` is called (on a server's thread) whenever sessions end before
     // their time: a logout, a new password. Empty: no one is told.
     virtual void whenSessionsEnd(std::function<void()> /*ended*/) const {}

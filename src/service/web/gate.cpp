@@ -1,6 +1,7 @@
 #include "service/web/gate.h"
 
 #include "base/failure.h"
+#include "client/endpoint.h"
 #include "logic/auth/password.h"
 
 #include <QCryptographicHash>
@@ -51,6 +52,8 @@ const QByteArray kPageHeaders[][2] = {
 };
 
 const QByteArray kStyleLink = "<link rel=\"stylesheet\" href=\"style.css\">";
+const QByteArray kFirstState = "<script type=\"application/json\" id=\"first-state\"></script>";
+
 const QByteArray kScriptTag = "<script src=\"app.js\" defer></script>";
 
 QByteArray hashSource(const QByteArray& text)
@@ -71,6 +74,17 @@ bool inlinePage(QByteArray& page, QByteArray& csp, const QByteArray& style, cons
     page.replace(kScriptTag, "<script>" + script + "</script>");
     csp = policy(hashSource(style), hashSource(script));
     return true;
+}
+
+QByteArray withFirstState(const QByteArray& page, const QJsonObject& state)
+{
+    if (page.count(kFirstState) != 1) return page;
+    // '<' only occurs inside JSON strings, where \u003c reads the same.
+    QByteArray json = QJsonDocument(state).toJson(QJsonDocument::Compact);
+    json.replace('<', "\\u003c");
+    QByteArray out = page;
+    out.replace(kFirstState, "<script type=\"application/json\" id=\"first-state\">" + json + "</script>");
+    return out;
 }
 
 QString formValue(const QByteArray& body, const QString& name)
@@ -172,7 +186,10 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
     if (h.path == "/" || h.path == "/index.html" || h.path == "/app.js") {
         if (!get) return api::refusalAnswer(405, QStringLiteral("the page is read with GET"));
         if (d.caller != auth::Caller::Browser) return redirect("/login");
-        return file(h.path == "/app.js" ? QByteArray("app.js") : QByteArray("index.html"));
+        if (h.path == "/app.js") return file("app.js");
+        // The page comes with the switch's state, which only the switch's thread may read: pageWithState().
+        h.browser = true;
+        return std::nullopt;
     }
     if (!d.allowed() && d.status == 401 && h.authorization.isEmpty())
         return api::refusalAnswer(401, QStringLiteral("a request must carry the switch's token (Authorization: Bearer <token>), "
@@ -193,11 +210,7 @@ std::optional<HttpResponse> Gate::admit(HttpRequest& h) const
     if (h.path == "/api/web/session") {
         if (!d.session) return api::refusalAnswer(400, QStringLiteral("a session is a browser's"));
         lock.unlock();
-        const bool passwordSet = !readWebSettings(m_build).passwordHash.isEmpty();
-        return api::jsonAnswer(200, {{QStringLiteral("csrf"), d.session->csrf},
-                          {QStringLiteral("passwordSet"), passwordSet},
-                          {QStringLiteral("tls"), h.tls},
-                          {QStringLiteral("warning"), m_listening.warning}});
+        return api::jsonAnswer(200, sessionFacts(*d.session, h.tls));
     }
     if (h.path == "/api/web/code") {
         if (h.method != "POST") return api::refusalAnswer(405, QStringLiteral("a login code is asked for with POST"));
@@ -270,6 +283,43 @@ HttpResponse Gate::setPassword(const HttpRequest& r) const
     }
     sessionsEnded();
     return ok;
+}
+
+QJsonObject Gate::sessionFacts(const auth::Session& s, bool tls) const
+{
+    const bool passwordSet = !readWebSettings(m_build).passwordHash.isEmpty();
+    return {{QStringLiteral("csrf"), s.csrf},
+            {QStringLiteral("passwordSet"), passwordSet},
+            {QStringLiteral("tls"), tls},
+            {QStringLiteral("warning"), m_listening.warning}};
+}
+
+std::optional<HttpResponse> Gate::whenBusy(const HttpRequest& r) const
+{
+    // The page's script asks for the state itself.
+    if (r.browser && (r.path == "/" || r.path == "/index.html")) return file("index.html");
+    return std::nullopt;
+}
+
+HttpResponse Gate::pageWithState(const QJsonObject& state) const
+{
+    HttpResponse r = *file("index.html");
+    r.body = withFirstState(r.body, state);
+    return r;
+}
+
+QByteArray Gate::streamOpening(const HttpRequest& r) const
+{
+    if (!r.browser || r.session.isEmpty()) return {};
+    std::optional<auth::Session> session;
+    {
+        std::lock_guard lock(m_mutex);
+        session = m_sessions.find(QString::fromLatin1(r.session));
+    }
+    if (!session) return {};
+    QJsonObject facts = sessionFacts(*session, r.tls);
+    facts.insert(QStringLiteral("api"), api::kVersion);
+    return "event: session\ndata: " + QJsonDocument(facts).toJson(QJsonDocument::Compact) + "\n\n";
 }
 
 bool Gate::stillAdmits(const QByteArray& session) const

@@ -9,6 +9,7 @@
 #include "service/api/httpserver.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <memory>
 #include <mutex>
 
@@ -40,6 +41,13 @@ public:
     std::optional<api::HttpResponse> admit(api::HttpRequest& head) const override;
     std::optional<api::HttpResponse> answerHere(const api::HttpRequest& request) const override;
     bool stillAdmits(const QByteArray& session) const override;
+    // A browser's stream tells the page its session (event `session`) after the state: one call fewer.
+    QByteArray streamOpening(const api::HttpRequest& request) const override;
+    // The page without the state, when the switch cannot write it in now.
+    std::optional<api::HttpResponse> whenBusy(const api::HttpRequest& request) const override;
+
+    // Main thread: the page with the switch's state as it is now, drawn before its event stream answers.
+    api::HttpResponse pageWithState(const QJsonObject& state) const;
     void whenSessionsEnd(std::function<void()> ended) const override;
 
     int sessionCount() const;
@@ -57,6 +65,8 @@ private:
     // Tells the servers that sessions ended; called without m_mutex held.
     void sessionsEnded() const;
     api::HttpResponse withSession(api::HttpResponse r, const auth::Session& s, bool tls) const;
+    // What the page learns of its session: the token against forgery, whether a password is set, the warning.
+    QJsonObject sessionFacts(const auth::Session& s, bool tls) const;
     auth::Guard& guardOf(const api::HttpRequest& r) const;
 
     const BuildConfig& m_build;
@@ -77,6 +87,10 @@ private:
 // The page's style sheet and script put into it in place of their links, each allowed
 // by its hash in `csp`; false (and nothing changed) when they cannot be.
 bool inlinePage(QByteArray& page, QByteArray& csp, const QByteArray& style, const QByteArray& script);
+
+// `page` with `state` in its data block "first-state", written so that no text of the state (a location)
+// can end the block; `page` as it is when it has no such block.
+QByteArray withFirstState(const QByteArray& page, const QJsonObject& state);
 
 // The value of `name` in a form body (application/x-www-form-urlencoded).
 QString formValue(const QByteArray& body, const QString& name);

@@ -49,6 +49,9 @@ void Web::listening(quint16 port, quint16 networkPort, const QByteArray& token)
 
 std::optional<api::HttpResponse> Web::route(const api::HttpRequest& r)
 {
+    // Only a browser's session gets this far with the page: the gate sends others to the login page.
+    if (r.browser && (r.path == "/" || r.path == "/index.html"))
+        return m_gate->pageWithState(api::stateJson(m_sources));
     return web::route(m_sources, r);
 }
 

@@ -1,4 +1,7 @@
 'use strict';
+// The marks 'script', 'parsed', 'stream-open', 'state-came' and 'live' say where a cold load's time goes
+// (bench/webbench.py).
+performance.mark('script');
 // The web page of the time switch: one more client of its API. Everything the
 // switch says is shown as text (textContent), never as HTML.
 
@@ -9,8 +12,10 @@ const MODES = ['AUTO', 'ON', 'OFF'];
 
 const state = { outputs: [], inputs: null, port: null, mqtt: null, next: '', calendar: null };
 let csrf = '';
+// A change waits for the page's token against forgery, which comes with the event stream.
+let sessionCame = null;
+const sessionKnown = new Promise((resolve) => { sessionCame = resolve; });
 let events = null;
-let weekTimer = 0;
 
 const $ = (id) => document.getElementById(id);
 
@@ -50,6 +55,7 @@ function say(text) {
 }
 
 async function request(method, path, body) {
+  if (method !== 'GET' && !csrf) await sessionKnown;
   const headers = { 'X-Kestra-CSRF': csrf };
   if (body !== undefined) headers['Content-Type'] = 'application/json';
   const r = await fetch(path, { method, headers, body: body === undefined ? undefined : JSON.stringify(body),
@@ -554,14 +560,44 @@ function hatch(id, colour, lines, background) {
   return p;
 }
 
+// The week is asked for when the switch says its picture changed, not at every
+// switching: a pulsing output would have it fetched every second. One request at
+// a time; what changes meanwhile is fetched once, after it.
+let weekAsked = false;
+let weekAgain = false;
 async function loadWeek() {
+  if (weekAsked) { weekAgain = true; return; }
+  weekAsked = true;
   try {
-    const { data } = await request('GET', '/api/web/week');
-    drawWeek(data);
-  } catch (e) { /* the next event tries again */ }
+    do {
+      weekAgain = false;
+      const { status, data } = await request('GET', '/api/web/week');
+      if (status === 200) drawWeek(data);
+    } while (weekAgain);
+  } catch (e) { /* the next change tries again */ }
+  weekAsked = false;
+}
+
+// The last picture, and the second of the week it was drawn at by this page's clock:
+// the now line moves on without asking the switch again.
+let week = null;
+function weekSecondNow() {
+  return Math.floor(week.second + (Date.now() - week.at) / 1000) % WEEK;
+}
+
+function moveNow() {
+  if (!week) return;
+  const second = weekSecondNow();
+  if (Math.floor(second / 86400) !== week.today) { drawWeek(week.data); return; }
+  const line = $('week-now');
+  const x = 40 + second * (700 / WEEK);
+  line.setAttribute('x1', x);
+  line.setAttribute('x2', x);
 }
 
 function drawWeek(w) {
+  if (week && week.data === w) w = Object.assign({}, w, { weekSecond: weekSecondNow() });
+  week = { data: w, second: w.weekSecond, at: Date.now(), today: Math.floor(w.weekSecond / 86400) };
   const left = 40, top = 34, row = 26, width = 700;
   const scale = width / WEEK;
   const s = svg('svg', { viewBox: `0 0 ${left + width + 4} ${top + 8 * row + 4}`, role: 'img',
@@ -586,13 +622,20 @@ function drawWeek(w) {
   }
   for (const o of w.outputs) s.append(weekRow(o, defs, top + (o.output - 1) * row, row, left, scale));
   const nx = left + w.weekSecond * scale;
-  s.append(svg('line', { x1: nx, y1: top - 4, x2: nx, y2: top + 8 * row, class: 'now' }));
+  s.append(svg('line', { x1: nx, y1: top - 4, x2: nx, y2: top + 8 * row, class: 'now', id: 'week-now' }));
   const box = $('week-picture');
   box.textContent = '';
   box.append(s);
   const ul = $('week-next');
   ul.textContent = '';
-  for (const o of w.outputs) ul.append(el('li', { text: `${o.output} ${o.location || ''}: ${o.next}` }));
+  for (const o of w.outputs) ul.append(el('li', { id: `week-next-${o.output}` }));
+  for (const o of state.outputs) weekNext(o);
+}
+
+// An output's next switching comes with its own event: the week's list follows it.
+function weekNext(o) {
+  const li = $(`week-next-${o.output}`);
+  if (li) li.textContent = `${o.output} ${o.location || ''}: ${o.next ? o.next.text : ''}`;
 }
 
 function weekRow(o, defs, y, row, left, scale) {
@@ -647,11 +690,6 @@ function weekRow(o, defs, y, row, left, scale) {
   return g;
 }
 
-function weekSoon() {
-  clearTimeout(weekTimer);
-  weekTimer = setTimeout(loadWeek, 300);
-}
-
 // ---- History -------------------------------------------------------------
 
 function historyQuery() {
@@ -677,7 +715,41 @@ async function loadHistory() {
 
 // ---- Live state ----------------------------------------------------------
 
-function applyState(s) {
+// `streamed`: the stream's state, not the one the page came with; `same`: the stream's first state is the one
+// the page came with, already drawn.
+function applyState(s, streamed = true, same = false) {
+  if (!same) drawState(s);
+  const rest = () => {
+    renderCalendar();
+    if (state.inputs) renderMappings();
+    renderProgram();
+  };
+  if (streamed && !performance.getEntriesByName('streaming').length) performance.mark('streaming');
+  const back = document.body.dataset.live === 'no';
+  if (streamed) document.body.dataset.live = 'yes';
+  if (!performance.getEntriesByName('live').length) {
+    document.body.hidden = false;
+    performance.mark('live');
+    // The sections below the outputs, and what is not live, once the first frame has shown the outputs.
+    requestAnimationFrame(() => setTimeout(() => {
+      showLater();
+      rest();
+      // A date box's value costs its first drawing: it is filled here, not before the outputs.
+      const today = new Date();
+      $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
+      loadPresets();
+      loadSounds();
+      loadHistory();
+      loadWeek();
+    }));
+  } else {
+    if (!same) rest();
+    // Back after a break: what changed meanwhile was not told.
+    if (back) loadWeek();
+  }
+}
+
+function drawState(s) {
   state.outputs = s.outputs;
   state.inputs = s.inputs;
   state.port = s.port;
@@ -692,28 +764,6 @@ function applyState(s) {
   state.calendar = s.calendar || null;
   renderLevels();
   renderFacts();
-  const rest = () => {
-    renderCalendar();
-    if (state.inputs) renderMappings();
-    renderProgram();
-  };
-  if (document.body.dataset.live !== 'yes' && !performance.getEntriesByName('live').length) {
-    performance.mark('live');
-    // The sections below the outputs, and what is not live, in the next task: the first frame shows the outputs.
-    setTimeout(() => {
-      showLater();
-      rest();
-      // A date box's value costs its first drawing: it is filled here, not before the outputs.
-      const today = new Date();
-      $('history-day').value = new Date(today.getTime() - today.getTimezoneOffset() * 60000).toISOString().slice(0, 10);
-      loadPresets();
-      loadSounds();
-      loadHistory();
-    });
-  } else {
-    rest();
-  }
-  document.body.dataset.live = 'yes';
 }
 
 // The output's entry in the lists that choose one.
@@ -728,6 +778,7 @@ function nameOutput(o) {
 // The script runs in the page's head: the event stream opens while the rest is
 // read, and what it brings waits until the page is there to show it.
 let parsed = document.readyState !== 'loading';
+let firstState = '';
 const waiting = [];
 function whenParsed(f) {
   if (parsed) f(); else waiting.push(f);
@@ -736,55 +787,70 @@ function whenParsed(f) {
 function connect() {
   if (events) events.close();
   events = new EventSource('/api/events');
-  const on = (name, f) => events.addEventListener(name, (e) => whenParsed(() => {
-    try { f(JSON.parse(e.data)); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
-  }));
-  on('state', (s) => { applyState(s); $('link').textContent = 'Live'; weekSoon(); });
+  events.onopen = () => { if (!performance.getEntriesByName('stream-open').length) performance.mark('stream-open'); };
+  const on = (name, f) => events.addEventListener(name, (e) => {
+    if (name === 'state' && !performance.getEntriesByName('state-came').length) performance.mark('state-came');
+    whenParsed(() => {
+      try { f(JSON.parse(e.data), e.data); } catch (err) { say('The switch sent something this page does not know: ' + err.message); }
+    });
+  });
+  on('state', (s, text) => {
+    // Written as the switch wrote it into the page.
+    applyState(s, true, text.replace(/</g, '\\u003c') === firstState);
+    firstState = '';
+    $('link').textContent = 'Live';
+  });
   on('output', (o) => {
     state.outputs[o.output - 1] = o;
     renderOutput(o);
     nameOutput(o);
     if (Number($('program-output').value) === o.output) renderProgram();
-    weekSoon();
+    weekNext(o);
   });
+  on('week', loadWeek);
   on('inputs', (i) => { state.inputs = i; renderInputs(); });
   on('port', (p) => { state.port = p; renderFacts(); });
   on('mqtt', (m) => { state.mqtt = m; renderFacts(); });
-  on('calendar', (c) => { state.calendar = c; renderCalendar(); weekSoon(); });
+  on('calendar', (c) => { state.calendar = c; renderCalendar(); });
   on('locations', () => {});
+  // The page's session comes with the state: its token against forgery, and what to warn of.
+  on('session', (data) => {
+    csrf = data.csrf;
+    sessionCame();
+    const w = $('warning');
+    w.textContent = data.warning || '';
+    w.hidden = !data.warning;
+    $('password-state').textContent = data.passwordSet ? 'A password is set.' :
+      'No password is set: only "kestra3 ctl web" on this machine opens the page.';
+  });
   on('ending', () => { $('link').textContent = 'The switch is ending.'; document.body.dataset.live = 'no'; });
   events.onerror = () => {
-    if (events.readyState === EventSource.CLOSED) setTimeout(start, 2000);
+    if (events.readyState === EventSource.CLOSED) setTimeout(reconnect, 2000);
     whenParsed(() => {
+      document.body.hidden = false;
       document.body.dataset.live = 'no';
       $('link').textContent = 'Not connected: the states shown may be old. Trying again…';
     });
   };
 }
 
-async function start() {
-  // The state comes while the page's token is fetched.
-  connect();
+// A stream refused (not merely broken, which the browser mends itself): logged out, the login page
+// follows; else the switch is asked again.
+async function reconnect() {
   try {
     const { status, data } = await request('GET', '/api/web/session');
-    if (status !== 200) throw new Error('no session');
-    csrf = data.csrf;
-    whenParsed(() => {
-      const w = $('warning');
-      w.textContent = data.warning || '';
-      w.hidden = !data.warning;
-      $('password-state').textContent = data.passwordSet ? 'A password is set.' :
-        'No password is set: only "kestra3 ctl web" on this machine opens the page.';
-    });
+    if (status === 200) { csrf = data.csrf; sessionCame(); }
   } catch (e) {
-    if (e.message !== 'logged out') setTimeout(start, 2000);
+    if (e.message === 'logged out') return;
   }
+  connect();
 }
 
 // The event stream first: the page is live as soon as its first state is drawn.
-start();
+connect();
 
 function init() {
+  performance.mark('parsed');
   $('program-output').addEventListener('change', renderProgram);
   $('hold-time').addEventListener('change', (e) => command({ command: 'holdTime', text: e.target.value }));
   for (const n of [4, 5]) $('sound' + n).addEventListener('change', (e) => command({ command: 'pickSound', input: n, name: e.target.value }));
@@ -812,9 +878,16 @@ function init() {
     else say((data.error && data.error.text) || 'The password was not set.');
   });
   parsed = true;
+  // The state the page came with first; the stream's, newer, may be waiting already.
+  firstState = $('first-state').textContent;
+  if (firstState) {
+    try { applyState(JSON.parse(firstState), false); } catch (err) { firstState = ''; }
+  }
   for (const f of waiting.splice(0)) f();
-  // Without a state soon, the sections are shown all the same.
-  setTimeout(showLater, 1500);
+  // Without a state soon, the page is shown all the same.
+  setTimeout(() => { document.body.hidden = false; showLater(); }, 1500);
+  // The week's now line moves a pixel in about 15 minutes.
+  setInterval(moveNow, 60000);
 }
 
 // The sections below the outputs, hidden until the first state is drawn.
