@@ -52,9 +52,10 @@ reports() {
 # too: it checks the page in Chromium; the server's code under it runs here in
 # the API and listening tests. So are the install tests, which check what is
 # packaged and installed, not the code. Timing tests get a second try; a
-# sanitizer report fails the run whatever the tests say.
+# sanitizer report fails the run whatever the tests say. The tests run side by
+# side: each has its own directories and ports, as the reliability suite's trials do.
 status=0
-(cd "$dir" && ctest --output-on-failure --timeout 600 -E '^(web_page|install_files|install_deb)$' \
+(cd "$dir" && ctest -j "$(nproc)" --output-on-failure --timeout 600 -E '^(web_page|install_files|install_deb)$' \
   --repeat until-pass:2) || status=$?
 reports || exit 1
 [ "$status" -eq 0 ] || exit "$status"
