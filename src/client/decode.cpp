@@ -196,53 +196,16 @@ std::vector<QJsonObject> calendarCommands(const calendar::Settings& before, cons
 mqtt::Settings mqttSettingsOf(const QJsonObject& mqtt, bool* passwordSet)
 {
     const QJsonObject o = mqtt.value(QStringLiteral("settings")).toObject();
-    const auto text = [&o](const char* key, const QString& fallback) {
-        return o.value(QLatin1String(key)).toString(fallback);
-    };
-    mqtt::Settings s;
-    s.enabled = o.value(QStringLiteral("enabled")).toBool(s.enabled);
-    s.host = text("host", s.host);
-    s.port = o.value(QStringLiteral("port")).toInt(s.port);
-    s.tls = o.value(QStringLiteral("tls")).toBool(s.tls);
-    s.caFile = text("caFile", s.caFile);
-    s.username = text("username", s.username);
-    s.name = text("name", s.name);
-    s.baseTopic = text("baseTopic", s.baseTopic);
-    s.discovery = o.value(QStringLiteral("discovery")).toBool(s.discovery);
-    s.discoveryPrefix = text("discoveryPrefix", s.discoveryPrefix);
-    for (const QJsonValue& v : o.value(QStringLiteral("outputs")).toArray()) {
-        const QJsonObject t = v.toObject();
-        const int n = t.value(QStringLiteral("output")).toInt();
-        if (n < 1 || n > mqtt::kOutputs) continue;
-        mqtt::OutputTarget& target = s.outputs[size_t(n - 1)];
-        target.topic = t.value(QStringLiteral("topic")).toString(target.topic);
-        target.on = t.value(QStringLiteral("on")).toString(target.on);
-        target.off = t.value(QStringLiteral("off")).toString(target.off);
-    }
-    s.problem = text("problem", QString());
+    mqtt::Settings s = mqtt::settingsOfJson(o);
+    s.problem = o.value(QStringLiteral("problem")).toString();
     if (passwordSet) *passwordSet = o.value(QStringLiteral("passwordSet")).toBool();
     return s;
 }
 
 QJsonObject mqttSettingsCommand(const mqtt::Settings& s, const std::optional<QString>& password)
 {
-    QJsonArray outputs;
-    for (int n = 1; n <= mqtt::kOutputs; ++n) {
-        const mqtt::OutputTarget& t = s.outputs[size_t(n - 1)];
-        outputs.append(QJsonObject{{"output", n}, {"topic", t.topic}, {"on", t.on}, {"off", t.off}});
-    }
-    QJsonObject c{{"command", "mqttSettings"},
-                  {"enabled", s.enabled},
-                  {"host", s.host},
-                  {"port", s.port},
-                  {"tls", s.tls},
-                  {"caFile", s.caFile},
-                  {"username", s.username},
-                  {"name", s.name},
-                  {"baseTopic", s.baseTopic},
-                  {"discovery", s.discovery},
-                  {"discoveryPrefix", s.discoveryPrefix},
-                  {"outputs", outputs}};
+    QJsonObject c = mqtt::settingsJson(s);
+    c.insert(QStringLiteral("command"), QStringLiteral("mqttSettings"));
     if (password) c.insert(QStringLiteral("password"), *password);
     return c;
 }

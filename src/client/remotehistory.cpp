@@ -90,9 +90,4 @@ void RemoteHistory::resetHours(int output)
     });
 }
 
-void RemoteHistory::refreshHours(int output)
-{
-    m_remote.refreshOutput(output);
-}
-
 } // namespace kestra::client

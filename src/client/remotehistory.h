@@ -28,7 +28,6 @@ public:
     QString hoursProblem() const override;
     history::Hours hours(int output) const override;
     void resetHours(int output) override;
-    void refreshHours(int output) override;
 
 private:
     RemoteSwitch& m_remote;

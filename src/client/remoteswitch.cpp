@@ -22,6 +22,15 @@ namespace {
 constexpr auto kFirstRetry = 200ms;
 constexpr auto kLastRetry = 2000ms;
 
+// `done`, called only while `context` still exists: a view closed before the answer came hears nothing.
+std::function<void(const CommandResult&)> whileThere(const QObject* context,
+                                                     std::function<void(const CommandResult&)> done)
+{
+    return [guard = QPointer<const QObject>(context), done = std::move(done)](const CommandResult& r) {
+        if (guard) done(r);
+    };
+}
+
 std::array<bool, 7> bools(const QJsonValue& v)
 {
     std::array<bool, 7> r{};
@@ -254,10 +263,7 @@ void RemoteSwitch::send(const QJsonObject& command, std::function<void(const Com
 
 void RemoteSwitch::get(const QByteArray& path, const QObject* context, std::function<void(const CommandResult&)> done)
 {
-    request("GET", path, QByteArray(),
-            [guard = QPointer<const QObject>(context), done = std::move(done)](const CommandResult& r) {
-                if (guard) done(r);
-            });
+    request("GET", path, QByteArray(), whileThere(context, std::move(done)));
 }
 
 void RemoteSwitch::refreshOutput(int m)
@@ -320,9 +326,7 @@ void RemoteSwitch::request(const QByteArray& method, const QByteArray& path, con
 void RemoteSwitch::send(const QJsonObject& command, const QObject* context,
                         std::function<void(const CommandResult&)> done)
 {
-    send(command, [guard = QPointer<const QObject>(context), done = std::move(done)](const CommandResult& r) {
-        if (guard) done(r);
-    });
+    send(command, whileThere(context, std::move(done)));
 }
 
 bool switchAnswers(const BuildConfig& build, std::chrono::milliseconds timeout)

@@ -27,11 +27,9 @@ public:
     virtual QString hoursProblem() const = 0;
     virtual Hours hours(int output) const = 0;
     virtual void resetHours(int output) = 0;
-    // Asks for output m's hours as they are now where they are counted elsewhere;
-    // hoursChanged follows the answer.
-    virtual void refreshHours(int /*output*/) {}
 
 signals:
+    // Output m's hours were told again (a switch elsewhere tells them with its events).
     void hoursChanged(int output);
     // The hours at the start are counted: the records that waited are in the file.
     void countingEnded();

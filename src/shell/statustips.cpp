@@ -50,7 +50,6 @@ bool StatusTips::eventFilter(QObject* watched, QEvent* e)
         for (int m = 1; m <= 8; ++m)
             if (watched == m_fields[m - 1]) {
                 show(m, static_cast<QHelpEvent*>(e)->globalPos());
-                m_hours.refreshHours(m);
                 return true;
             }
     return QObject::eventFilter(watched, e);

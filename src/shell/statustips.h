@@ -16,8 +16,8 @@ namespace kestra::shell {
 
 // The tool tips of a main window's Status fields: the window's own text for the
 // output (its next switching), then the output's operating hours as they are
-// when the tip is asked for. Where the hours are counted in another process,
-// the tip shows what is known and is drawn again when the fresh count comes.
+// when the tip is asked for. A tip that is up is drawn again when the output's
+// hours are told again.
 class StatusTips : public QObject
 {
     Q_OBJECT

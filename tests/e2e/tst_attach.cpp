@@ -368,7 +368,7 @@ private slots:
             },
             5s, 200));
 
-        // The Status field's tip asks for the hours as they are now, not as of the output's last event.
+        // The Status field's tip gives the hours as they are now, not as of the output's last event.
         auto* status = at.main->findChild<QLineEdit*>(QStringLiteral("Status3"));
         QTest::qWait(1100);
         const QString tip = at.main->statusTip(3);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QLockFile>
 #include <QSettings>
 #include <QSysInfo>
@@ -168,6 +169,15 @@ QString hostProblem(const QString& trimmed)
     return {};
 }
 
+namespace {
+// The problem of a Host that cannot be used, in the words of the other settings' faults; empty when it can.
+QString hostFault(const QString& host)
+{
+    const QString bad = hostProblem(host);
+    return bad.isEmpty() ? QString() : QStringLiteral("the Host %1 cannot be used: %2").arg(shown(host), bad);
+}
+} // namespace
+
 std::optional<bool> parsePlacementFlag(const QString& text)
 {
     const QString t = text.trimmed().toLower();
@@ -202,15 +212,64 @@ void takeNames(Settings& s, const QString& name, const QString& baseTopic, const
 Settings takeTyped(const Settings& typed, const QString& defaultName)
 {
     Settings s = typed;
-    s.problem.clear();
     const QString host = typed.host.trimmed();
     s.host = host.isEmpty() ? Settings().host : host;
-    if (const QString bad = hostProblem(host); !bad.isEmpty())
-        s.problem = QStringLiteral("the Host %1 cannot be used: %2").arg(shown(host), bad);
+    s.problem = hostFault(host);
     s.caFile = typed.caFile.trimmed();
     takeNames(s, typed.name, typed.baseTopic, typed.discoveryPrefix, defaultName);
     for (OutputTarget& t : s.outputs)
         t.topic = t.topic.trimmed();
+    return s;
+}
+
+QJsonObject settingsJson(const Settings& s)
+{
+    QJsonArray outputs;
+    for (int n = 1; n <= kOutputs; ++n) {
+        const OutputTarget& t = s.outputs[size_t(n - 1)];
+        outputs.append(QJsonObject{{QStringLiteral("output"), n},
+                                   {QStringLiteral("topic"), t.topic},
+                                   {QStringLiteral("on"), t.on},
+                                   {QStringLiteral("off"), t.off}});
+    }
+    return {{QStringLiteral("enabled"), s.enabled},
+            {QStringLiteral("host"), s.host},
+            {QStringLiteral("port"), s.port},
+            {QStringLiteral("tls"), s.tls},
+            {QStringLiteral("caFile"), s.caFile},
+            {QStringLiteral("username"), s.username},
+            {QStringLiteral("name"), s.name},
+            {QStringLiteral("baseTopic"), s.baseTopic},
+            {QStringLiteral("discovery"), s.discovery},
+            {QStringLiteral("discoveryPrefix"), s.discoveryPrefix},
+            {QStringLiteral("outputs"), outputs}};
+}
+
+Settings settingsOfJson(const QJsonObject& o)
+{
+    const auto text = [&o](const char* key, const QString& fallback) {
+        return o.value(QLatin1String(key)).toString(fallback);
+    };
+    Settings s;
+    s.enabled = o.value(QStringLiteral("enabled")).toBool(s.enabled);
+    s.host = text("host", s.host);
+    s.port = o.value(QStringLiteral("port")).toInt(s.port);
+    s.tls = o.value(QStringLiteral("tls")).toBool(s.tls);
+    s.caFile = text("caFile", s.caFile);
+    s.username = text("username", s.username);
+    s.name = text("name", s.name);
+    s.baseTopic = text("baseTopic", s.baseTopic);
+    s.discovery = o.value(QStringLiteral("discovery")).toBool(s.discovery);
+    s.discoveryPrefix = text("discoveryPrefix", s.discoveryPrefix);
+    for (const QJsonValue& v : o.value(QStringLiteral("outputs")).toArray()) {
+        const QJsonObject t = v.toObject();
+        const int n = t.value(QStringLiteral("output")).toInt();
+        if (n < 1 || n > kOutputs) continue;
+        OutputTarget& target = s.outputs[size_t(n - 1)];
+        target.topic = t.value(QStringLiteral("topic")).toString(target.topic);
+        target.on = t.value(QStringLiteral("on")).toString(target.on);
+        target.off = t.value(QStringLiteral("off")).toString(target.off);
+    }
     return s;
 }
 
@@ -237,8 +296,7 @@ Settings Settings::load(const QString& title)
     r.enabled = readFlag(s, QStringLiteral("Enabled"), r.enabled, r.problem);
     r.host = readText(s, QStringLiteral("Host"), r.host).trimmed();
     if (r.host.isEmpty()) r.host = Settings().host;
-    if (const QString bad = hostProblem(r.host); !bad.isEmpty() && r.problem.isEmpty())
-        r.problem = QStringLiteral("the Host %1 cannot be used: %2").arg(shown(r.host), bad);
+    if (r.problem.isEmpty()) r.problem = hostFault(r.host);
     // TLS asked for in words this file does not know is a problem: no connection, never plain text.
     r.tls = readFlag(s, QStringLiteral("Tls"), r.tls, r.problem);
     bool ok = false;

@@ -2,6 +2,7 @@
 
 #include "base/buildconfig.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <array>
 #include <optional>
@@ -94,6 +95,11 @@ void takeNames(Settings& s, const QString& name, const QString& baseTopic, const
 // blanks around them (no host is the default one), the names as takeNames takes
 // them, and the first value that cannot work named in `problem`.
 Settings takeTyped(const Settings& typed, const QString& defaultName);
+// The settings as the API tells and takes them, the password left out: the
+// same keys both ways ("host", "outputs": [{"output", "topic", "on", "off"}], ...).
+QJsonObject settingsJson(const Settings& s);
+// What settingsJson wrote; a key that is not there keeps its default.
+Settings settingsOfJson(const QJsonObject& o);
 // What the window says of settings it does not store: "Not saved: <problem>."
 QString notSavedText(const QString& problem);
 // Whether a password kept from `stored` may go to the broker of `typed`: only

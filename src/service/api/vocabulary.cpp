@@ -308,37 +308,6 @@ QJsonObject portJson(const Sources& s)
     return o;
 }
 
-namespace {
-// The link's settings as the window shows them, the password only as "passwordSet".
-QJsonObject mqttSettingsJson(const mqtt::Settings& m)
-{
-    QJsonArray outputs;
-    for (int n = 1; n <= mqtt::kOutputs; ++n) {
-        const mqtt::OutputTarget& t = m.outputs[n - 1];
-        outputs.append(QJsonObject{{QStringLiteral("output"), n},
-                                   {QStringLiteral("topic"), t.topic},
-                                   {QStringLiteral("on"), t.on},
-                                   {QStringLiteral("off"), t.off}});
-    }
-    QJsonObject o;
-    o.insert(QStringLiteral("enabled"), m.enabled);
-    o.insert(QStringLiteral("host"), m.host);
-    o.insert(QStringLiteral("port"), m.port);
-    o.insert(QStringLiteral("tls"), m.tls);
-    o.insert(QStringLiteral("caFile"), m.caFile);
-    o.insert(QStringLiteral("username"), m.username);
-    // Whether there is one, never the password itself.
-    o.insert(QStringLiteral("passwordSet"), !m.password.isEmpty());
-    o.insert(QStringLiteral("name"), m.name);
-    o.insert(QStringLiteral("baseTopic"), m.baseTopic);
-    o.insert(QStringLiteral("discovery"), m.discovery);
-    o.insert(QStringLiteral("discoveryPrefix"), m.discoveryPrefix);
-    o.insert(QStringLiteral("outputs"), outputs);
-    o.insert(QStringLiteral("problem"), m.problem);
-    return o;
-}
-} // namespace
-
 QJsonObject mqttJson(const Sources& s)
 {
     QJsonObject o;
@@ -346,7 +315,12 @@ QJsonObject mqttJson(const Sources& s)
     o.insert(QStringLiteral("state"), s.link.shortState());
     o.insert(QStringLiteral("text"), s.link.stateText());
     // As the settings window shows them: what the placement file holds.
-    o.insert(QStringLiteral("settings"), mqttSettingsJson(mqtt::Settings::load(s.model.build().title)));
+    // The password only as "passwordSet", never itself.
+    const mqtt::Settings stored = mqtt::Settings::load(s.model.build().title);
+    QJsonObject settings = mqtt::settingsJson(stored);
+    settings.insert(QStringLiteral("passwordSet"), !stored.password.isEmpty());
+    settings.insert(QStringLiteral("problem"), stored.problem);
+    o.insert(QStringLiteral("settings"), settings);
     return o;
 }
 

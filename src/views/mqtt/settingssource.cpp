@@ -11,8 +11,13 @@ const QString kNotRunning =
     QStringLiteral("the time switch is not running; the window attaches again as soon as it is back");
 }
 
+QString SettingsSource::defaultName() const
+{
+    return mqtt::defaultName(m_title);
+}
+
 LocalSettings::LocalSettings(Link& link, QString title, QObject* parent)
-    : SettingsSource(parent), m_link(link), m_title(std::move(title))
+    : SettingsSource(std::move(title), parent), m_link(link)
 {
     connect(&m_link, &Link::stateChanged, this, &SettingsSource::stateChanged);
     connect(&m_link, &Link::settingsChanged, this, &SettingsSource::stateChanged);
@@ -38,10 +43,6 @@ bool LocalSettings::stateShown() const
 {
     return m_link.settings().enabled;
 }
-QString LocalSettings::defaultName() const
-{
-    return mqtt::defaultName(m_title);
-}
 
 void LocalSettings::store(const Settings& s, const std::optional<QString>& password,
                           std::function<void(const QString&)> done)
@@ -57,7 +58,7 @@ void LocalSettings::store(const Settings& s, const std::optional<QString>& passw
 }
 
 RemoteSettings::RemoteSettings(client::RemoteSwitch& remote, QString title, QObject* parent)
-    : SettingsSource(parent), m_remote(remote), m_title(std::move(title))
+    : SettingsSource(std::move(title), parent), m_remote(remote)
 {
     connect(&m_remote, &client::RemoteSwitch::mqttChanged, this, &SettingsSource::stateChanged);
     connect(&m_remote, &client::RemoteSwitch::attached, this, &SettingsSource::stateChanged);
@@ -87,10 +88,6 @@ QString RemoteSettings::shortState() const
 bool RemoteSettings::stateShown() const
 {
     return m_remote.isAttached() && m_remote.mqtt().value(QStringLiteral("enabled")).toBool();
-}
-QString RemoteSettings::defaultName() const
-{
-    return mqtt::defaultName(m_title);
 }
 
 void RemoteSettings::store(const Settings& s, const std::optional<QString>& password,

@@ -21,7 +21,7 @@ class SettingsSource : public QObject
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    SettingsSource(QString title, QObject* parent) : QObject(parent), m_title(std::move(title)) {}
 
     // The settings as stored. The password is there only where the window may
     // show it (showsPassword()); else it is empty and passwordSet() tells.
@@ -40,10 +40,13 @@ public:
     virtual void store(const Settings& s, const std::optional<QString>& password,
                        std::function<void(const QString& refusal)> done) = 0;
     // The default Name of the switch's build.
-    virtual QString defaultName() const = 0;
+    QString defaultName() const;
 
 signals:
     void stateChanged();
+
+protected:
+    const QString m_title; // the build's: KESTRA3 or KESTRA2
 };
 
 class LocalSettings final : public SettingsSource
@@ -60,11 +63,9 @@ public:
     bool stateShown() const override;
     void store(const Settings& s, const std::optional<QString>& password,
                std::function<void(const QString&)> done) override;
-    QString defaultName() const override;
 
 private:
     Link& m_link;
-    QString m_title;
 };
 
 // The link of a running switch in another process, through its API. The
@@ -83,11 +84,9 @@ public:
     bool stateShown() const override;
     void store(const Settings& s, const std::optional<QString>& password,
                std::function<void(const QString&)> done) override;
-    QString defaultName() const override;
 
 private:
     client::RemoteSwitch& m_remote;
-    QString m_title;
 };
 
 } // namespace kestra::mqtt
